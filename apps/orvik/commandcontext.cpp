@@ -1,0 +1,56 @@
+#include "apps/orvik/commandcontext.h"
+
+namespace ORVIK {
+
+namespace {
+
+const QCommandLineOption kModuleOption(QStringLiteral("module"), QStringLiteral("Path of the module file."),
+                                       QStringLiteral("path"));
+
+} // namespace
+
+void CommandContext::addCommonOptions(QCommandLineParser &parser) const
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOption(kModuleOption);
+    parser.addHelpOption();
+}
+
+bool CommandContext::parse(QCommandLineParser &parser)
+{
+    if (!parser.parse(arguments)) {
+        err << "orvik: " << parser.errorText() << Qt::endl;
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        out << parser.helpText();
+        out.flush();
+        return false;
+    }
+    return true;
+}
+
+bool CommandContext::loadModule(const QCommandLineParser &parser)
+{
+    if (loader.module())
+        return true;
+    const QString path = parser.isSet(kModuleOption) ? parser.value(kModuleOption) : ModuleLoader::defaultPath();
+    if (!loader.load(path)) {
+        err << "orvik: " << loader.error() << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
+bool CommandContext::loadModuleWithServices(const QCommandLineParser &parser)
+{
+    if (!loadModule(parser))
+        return false;
+    if (!loader.callSetupMetatypes()) {
+        err << "orvik: the module has no SetupMetatypesForORVIK hook" << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
+} // namespace ORVIK

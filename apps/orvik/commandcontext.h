@@ -1,0 +1,32 @@
+#pragma once
+
+#include "apps/orvik/moduleloader.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
+#include <QTextStream>
+
+namespace ORVIK {
+
+// Exit codes shared by every command.
+enum ExitCode { ExitOk = 0, ExitFailure = 1, ExitUsage = 2 };
+
+// What a command gets: its arguments, the output streams and the module loader.
+struct CommandContext
+{
+    QStringList arguments; // program name first, then the command's own arguments
+    QTextStream &out;
+    QTextStream &err;
+    ModuleLoader &loader;
+
+    // Adds the options that every command takes (--module, --help).
+    void addCommonOptions(QCommandLineParser &parser) const;
+    // Parses; on a usage error prints one line and returns false.
+    bool parse(QCommandLineParser &parser);
+    // Loads and registers the module from --module or beside the program; prints one line on failure.
+    bool loadModule(const QCommandLineParser &parser);
+    // Loads the module and installs its access manager through the meta-types hook.
+    bool loadModuleWithServices(const QCommandLineParser &parser);
+};
+
+} // namespace ORVIK

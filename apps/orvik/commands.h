@@ -1,0 +1,13 @@
+#pragma once
+
+#include "apps/orvik/commandcontext.h"
+
+namespace ORVIK {
+
+int runModuleCommand(CommandContext &context);
+int runDemoCommand(CommandContext &context);
+
+// Steps of the demo; each prints what it did and returns an exit code.
+int demoRegistration(CommandContext &context);
+
+} // namespace ORVIK

@@ -1,0 +1,66 @@
+#include "apps/orvik/commands.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+using namespace ORVIK;
+
+namespace {
+
+struct Command
+{
+    const char *name;
+    const char *summary;
+    bool needsWidgets;
+    int (*run)(CommandContext &);
+};
+
+const Command kCommands[] = {
+    {"module", "load the module and print its registration and resources", false, &runModuleCommand},
+    {"demo", "run every service once against loopback peers", true, &runDemoCommand},
+};
+
+int usage(QTextStream &stream)
+{
+    stream << "usage: orvik COMMAND [options]   (orvik COMMAND --help for its options)\n\ncommands:\n";
+    for (const Command &command : kCommands)
+        stream << "  " << QString::fromLatin1(command.name).leftJustified(14) << command.summary << '\n';
+    stream.flush();
+    return ExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const Command *command = nullptr;
+    for (const Command &candidate : kCommands)
+        if (argc > 1 && std::strcmp(argv[1], candidate.name) == 0)
+            command = &candidate;
+    if (!command)
+        return usage(argc > 1 && std::strcmp(argv[1], "--help") == 0 ? out : err);
+
+    std::unique_ptr<QCoreApplication> app;
+    if (command->needsWidgets) {
+        // Without a display the widgets still render, off screen (screenshots, lists).
+        if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("orvik"));
+
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeAt(1); // the command name
+    ModuleLoader loader;
+    CommandContext context{arguments, out, err, loader};
+    return command->run(context);
+}

@@ -1,0 +1,26 @@
+# Installs the libraries, the host program and the headers, and exports a CMake package so that
+# another project can use find_package(ORVIKNetwork).
+include(CMakePackageConfigHelpers)
+
+install(TARGETS ORVIKBase ORVIKWidgets ORVIKNetwork EXPORT ORVIKNetworkTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik)
+install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The module is loaded beside the program, so it is installed there as well.
+install(FILES $<TARGET_FILE:ORVIKNetwork> DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+foreach(dir host/base host/widgets module network time update wifi)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
+    FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
+endforeach()
+install(DIRECTORY ${CMAKE_BINARY_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik)
+
+install(EXPORT ORVIKNetworkTargets NAMESPACE ORVIK:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ORVIKNetwork)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/ORVIKNetworkConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+file(WRITE ${CMAKE_BINARY_DIR}/ORVIKNetworkConfig.cmake
+  "include(CMakeFindDependencyMacro)\n"
+  "find_dependency(Qt6 COMPONENTS Core Network Gui Widgets)\n"
+  "include(\"\${CMAKE_CURRENT_LIST_DIR}/ORVIKNetworkTargets.cmake\")\n")
+install(FILES ${CMAKE_BINARY_DIR}/ORVIKNetworkConfig.cmake ${CMAKE_BINARY_DIR}/ORVIKNetworkConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ORVIKNetwork)

@@ -1,0 +1,7 @@
+#include "host/base/resource.h"
+
+namespace ORVIK {
+
+ResourceBase::~ResourceBase() = default;
+
+} // namespace ORVIK

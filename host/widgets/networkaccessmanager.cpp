@@ -1,0 +1,7 @@
+#include "host/widgets/networkaccessmanager.h"
+
+namespace ORVIK {
+
+NetworkAccessManager::NetworkAccessManager() = default;
+
+} // namespace ORVIK

@@ -1,0 +1,7 @@
+#include "host/widgets/softwareservice.h"
+
+namespace ORVIK {
+
+SoftwareService::SoftwareService() = default;
+
+} // namespace ORVIK

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "host/base/buffer.h"
+#include "host/base/file.h"
+#include "host/widgets/networkrequest.h"
+
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include <cstdint>
+
+class QNetworkAccessManager;
+
+namespace ORVIK {
+
+// One HTTP or HTTPS transfer on the shared Qt access manager.
+class QtNetworkRequest : public NetworkRequest
+{
+    Q_OBJECT
+public:
+    QtNetworkRequest(const QNetworkRequest &request, QNetworkAccessManager *manager);
+    ~QtNetworkRequest() override;
+
+    void close() override;
+    void ignoreSslErrors() override;
+    bool isRunning() override;
+    bool start() override;
+    QByteArray readAll() override;
+
+    const QNetworkRequest &networkRequest() const noexcept { return request; }
+    QNetworkAccessManager *qtManager() const noexcept { return manager; }
+
+    // What start sends: these bytes when there are any, else this file when it has a path, else a GET.
+    Buffer<uint8_t> uploadData;
+    File uploadFile;
+
+protected Q_SLOTS:
+    void processErrorSlot(QNetworkReply::NetworkError error);
+
+private:
+    void connectReply(QNetworkReply *reply);
+
+    QNetworkRequest request;
+    QNetworkReply *reply = nullptr; // a child of the shared Qt access manager
+    QNetworkAccessManager *manager;
+};
+
+} // namespace ORVIK

@@ -1,0 +1,168 @@
+#include "host/base/modulemanager.h"
+#include "host/base/moduleresources.h"
+#include "host/base/translator.h"
+#include "host/widgets/itemdownloader.h"
+#include "module/moduleentry.h"
+
+#include <QTest>
+
+#include <set>
+
+using namespace ORVIK;
+
+namespace {
+
+const char *const kHookNames[] = {
+    "SetupMetatypesForORVIK", "RegisterUserSettingsForORVIK",  "SetupFileStructureForORVIK", "FactoryResetORVIK",
+    "SetupFactoriesForORVIK", "SetUpdateCheckerForORVIK",      "SetupManualsForORVIK",       "SetupUIThemesForORVIK",
+    "SetupUIForORVIK",        "DefineModuleResourcesForORVIK",
+};
+
+using ResourcesHook = void (*)(ModuleResources &);
+
+} // namespace
+
+class tst_ModuleRegistration : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void descriptorIsCompleteInTheHostsCopy();
+    void hookTableHasExactlyTheTenNames();
+    void emptyHooksShareOneFunction();
+    void resourcesHook_data();
+    void resourcesHook();
+    void metatypesHookInstallsAManager();
+};
+
+void tst_ModuleRegistration::initTestCase()
+{
+    QVERIFY(!ModuleManager::GetModule("ORVIKNetwork"));
+    AddORVIKNetworkFunctionsToModuleManager();
+}
+
+void tst_ModuleRegistration::descriptorIsCompleteInTheHostsCopy()
+{
+    const Module *module = ModuleManager::GetModule("ORVIKNetwork");
+    QVERIFY(module);
+    QCOMPARE(module->name(), String("ORVIKNetwork"));
+    QCOMPARE(module->version, String("1.0.0"));
+    QCOMPARE(module->display_name, TranslatedString(Translator::DefaultID("ORVIK Network"), "ORVIK Network"));
+    QCOMPARE(module->description,
+             TranslatedString(Translator::DefaultFastID("orvik_network_module_description"),
+                              "Allows application to download or upload files or information on the network"));
+    QCOMPARE(module->icon, String("link"));
+    QCOMPARE(module->module_kind, 1);
+}
+
+void tst_ModuleRegistration::hookTableHasExactlyTheTenNames()
+{
+    const Module *module = ModuleManager::GetModule("ORVIKNetwork");
+    QVERIFY(module);
+    std::set<String> names;
+    for (const auto &entry : module->hooks) {
+        names.insert(entry.first);
+        QVERIFY(entry.second);
+    }
+    QCOMPARE(names, std::set<String>(std::begin(kHookNames), std::end(kHookNames)));
+    QVERIFY(!module->hook("InitializeForORVIK"));
+    QVERIFY(!module->hook("FactoryResetForORVIK"));
+    QVERIFY(module->hook("SetupMetatypesForORVIK") == &ORVIKNetworkSetupMetatypesForORVIK);
+    QVERIFY(reinterpret_cast<ResourcesHook>(module->hook("DefineModuleResourcesForORVIK")) ==
+            &ORVIKNetworkDefineModuleResourcesForORVIK);
+}
+
+void tst_ModuleRegistration::emptyHooksShareOneFunction()
+{
+    const Module *module = ModuleManager::GetModule("ORVIKNetwork");
+    const HookFunction empty = module->hook("FactoryResetORVIK");
+    QVERIFY(empty);
+    std::set<HookFunction> addresses;
+    for (int i = 1; i <= 8; ++i)
+        addresses.insert(module->hook(kHookNames[i]));
+    QCOMPARE(addresses, std::set<HookFunction>{empty});
+    QVERIFY(empty != module->hook("SetupMetatypesForORVIK"));
+
+    // Calling it changes nothing the host can see.
+    for (int i = 0; i < 3; ++i)
+        empty();
+    QVERIFY(!ItemDownloader::HasNetworkManager());
+    QCOMPARE(module->hooks.size(), std::size_t(10));
+}
+
+void tst_ModuleRegistration::resourcesHook_data()
+{
+    QTest::addColumn<int>("calls");
+    QTest::addColumn<bool>("prefilled");
+    QTest::newRow("empty-record-once") << 1 << false;
+    QTest::newRow("empty-record-twice-appends-again") << 2 << false;
+    QTest::newRow("record-with-entries-keeps-them") << 1 << true;
+}
+
+void tst_ModuleRegistration::resourcesHook()
+{
+    QFETCH(int, calls);
+    QFETCH(bool, prefilled);
+
+    ModuleResources resources;
+    uint32_t offsetDeps = 0;
+    uint32_t offsetPorts = 0;
+    if (prefilled) {
+        resources.dependencies.append(ModuleDependency(DependencyType::sharedLibrary, "Other", OSType::windows,
+                                                       ConfigType::all, PlatformType::x64));
+        ModulePort other;
+        other.id = "other";
+        other.port = 80;
+        resources.ports.append(other);
+        offsetDeps = offsetPorts = 1;
+    }
+    const auto hook = reinterpret_cast<ResourcesHook>(
+        ModuleManager::GetModule("ORVIKNetwork")->hook("DefineModuleResourcesForORVIK"));
+    for (int i = 0; i < calls; ++i)
+        hook(resources);
+
+    QCOMPARE(resources.dependencies.size(), offsetDeps + 8u * calls);
+    QCOMPARE(resources.ports.size(), offsetPorts + 1u * calls);
+    if (prefilled) {
+        QCOMPARE(resources.dependencies[0].file(), String("Other"));
+        QCOMPARE(resources.ports[0].id, String("other"));
+    }
+
+    const char *const files[] = {
+        "Qt6Networkd",           "Qt6Network",           "tls/qcertonlybackendd", "tls/qopensslbackendd",
+        "tls/qschannelbackendd", "tls/qcertonlybackend", "tls/qopensslbackend",   "tls/qschannelbackend"};
+    const char *const configs[] = {"debug", "release", "debug", "debug", "debug", "release", "release", "release"};
+    for (int call = 0; call < calls; ++call) {
+        for (uint32_t i = 0; i < 8; ++i) {
+            const ModuleDependency &dep = resources.dependencies[offsetDeps + 8 * call + i];
+            QCOMPARE(dep.type(), DependencyType(1));
+            QCOMPARE(dep.file(), String(files[i]));
+            QCOMPARE(dep.os(), String(OSType::all));
+            QCOMPARE(dep.config(), String(configs[i]));
+            QCOMPARE(dep.platform(), String(PlatformType::all));
+        }
+        const ModulePort &port = resources.ports[offsetPorts + call];
+        QCOMPARE(port.id, String("ntp_recieive_comp"));
+        QCOMPARE(port.name, TranslatedString(Translator::DefaultID("NTP RX Port"), "NTP RX Port"));
+        QVERIFY(port.description.isEmpty());
+        QVERIFY(port.entries.isEmpty());
+        QCOMPARE(port.protocol, String("udp"));
+        QCOMPARE(port.profile, String("domain"));
+        QCOMPARE(port.scope, String("any"));
+        QCOMPARE(port.port, 42912);
+        QCOMPARE(port.flag, true);
+    }
+}
+
+void tst_ModuleRegistration::metatypesHookInstallsAManager()
+{
+    QVERIFY(!ItemDownloader::HasNetworkManager());
+    ModuleManager::GetModule("ORVIKNetwork")->hook("SetupMetatypesForORVIK")();
+    QVERIFY(ItemDownloader::HasNetworkManager());
+    NetworkAccessManager *first = ItemDownloader::AccessManager();
+    ORVIKNetworkSetupMetatypesForORVIK();
+    QVERIFY(ItemDownloader::AccessManager() != first); // each call installs a new one
+}
+
+QTEST_GUILESS_MAIN(tst_ModuleRegistration)
+#include "tst_moduleregistration.moc"

@@ -1,0 +1,79 @@
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_OrvikModule : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void printsTheRegisteredRecord();
+    void badModuleFile_data();
+    void badModuleFile();
+
+private:
+    static QString bin(const QString &name) { return QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(name); }
+    struct Result
+    {
+        int exitCode;
+        QByteArray out;
+        QByteArray err;
+    };
+    static Result run(const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(bin(QStringLiteral("orvik")), arguments);
+        if (!process.waitForFinished(60000))
+            return {-1, {}, "did not finish"};
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2, process.readAllStandardOutput(),
+                process.readAllStandardError()};
+    }
+};
+
+void tst_OrvikModule::printsTheRegisteredRecord()
+{
+    const Result result = run({QStringLiteral("module")});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    const QList<QByteArray> expected = {
+        "name: ORVIKNetwork",
+        "display name: ORVIK Network",
+        "version: 1.0.0",
+        "description: Allows application to download or upload files or information on the network",
+        "icon: link",
+        "kind: 1",
+        "hooks: 10",
+        "  FactoryResetORVIK",
+        "  SetupUIForORVIK",
+        "dependencies: 8",
+        "  tls/qschannelbackendd (debug, os all, platform all, type 1)",
+        "ports: 1",
+        "  ntp_recieive_comp: NTP RX Port, udp 42912, profile domain, scope any",
+    };
+    const QList<QByteArray> lines = result.out.split('\n');
+    for (const QByteArray &line : expected)
+        QVERIFY2(lines.contains(line), line.constData());
+    QVERIFY(!result.out.contains("InitializeForORVIK"));
+}
+
+void tst_OrvikModule::badModuleFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTemporaryDir dir;
+    QTest::newRow("missing-file") << QStringLiteral("/nonexistent/ORVIKNetwork.so");
+    QTest::newRow("not-a-library") << bin(QStringLiteral("orvik")) + QStringLiteral("/..");
+    QTest::newRow("library-without-entry") << bin(QStringLiteral("libORVIKBase.so"));
+}
+
+void tst_OrvikModule::badModuleFile()
+{
+    QFETCH(QString, path);
+    const Result result = run({QStringLiteral("module"), QStringLiteral("--module"), path});
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(result.out.isEmpty());
+    QCOMPARE(result.err.count('\n'), 1);
+    QVERIFY(result.err.startsWith("orvik: "));
+}
+
+QTEST_GUILESS_MAIN(tst_OrvikModule)
+#include "tst_orvikmodule.moc"
