@@ -22,6 +22,7 @@ struct Command
 const Command kCommands[] = {
     {"module", "load the module and print its registration and resources", false, &runModuleCommand},
     {"demo", "run every service once against loopback peers", true, &runDemoCommand},
+    {"wifi", "scan for WiFi networks and choose one in the dialog", true, &runWifiCommand},
 };
 
 int usage(QTextStream &stream)

@@ -1,0 +1,104 @@
+#include "apps/orvik/commands.h"
+#include "apps/orvik/wifidialogplugin.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLibrary>
+#include <QTemporaryDir>
+
+namespace ORVIK {
+
+namespace {
+
+// What the demo's stand-in for netsh prints: the listing of a Windows machine in a busy street.
+constexpr const char *kDemoNetshOutput =
+    "\r\nInterface name : Wi-Fi\r\nThere are 4 networks currently visible.\r\n\r\n"
+    "SSID 1 : Cafe Nord\r\n    Network type            : Infrastructure\r\n"
+    "    Authentication          : WPA2-Personal\r\n    Encryption              : CCMP\r\n"
+    "    BSSID 1                 : 3c:84:6a:10:22:31\r\n         Signal             : 92%\r\n"
+    "         Radio type         : 802.11ax\r\n\r\n"
+    "SSID 2 : Library Guest\r\n    BSSID 1                 : 00:1d:7e:aa:01:02\r\n"
+    "         Signal             : 64%\r\n\r\n"
+    "SSID 3 : \r\n    BSSID 1                 : 00:1d:7e:aa:01:03\r\n         Signal             : 58%\r\n\r\n"
+    "SSID 4 : HomeNet 5G\r\n    BSSID 1                 : 52:91:e3:07:6c:10\r\n"
+    "         Signal             : 31%\r\n\r\n"
+    "SSID 5 : Bus Stop\r\n    BSSID 1                 : 9a:00:12:34:56:78\r\n"
+    "         Signal             : 12%\r\n";
+
+// Loads the dialog's plug-in from beside the program and runs the request.
+int runWifiDialog(CommandContext &context, const WifiDialogRequest &request)
+{
+    QLibrary plugin(QDir(QCoreApplication::applicationDirPath())
+                        .filePath(QString::fromLatin1(kWifiDialogPluginName) + QStringLiteral(".so")));
+    const auto entry = reinterpret_cast<WifiDialogEntry>(plugin.resolve(kWifiDialogEntrySymbol));
+    if (!entry) {
+        context.err << "orvik: cannot load the WiFi dialog: " << plugin.errorString() << Qt::endl;
+        return ExitUsage;
+    }
+    return entry(request, context.out, context.err);
+}
+
+} // namespace
+
+int demoWifiScreenshot(CommandContext &context)
+{
+    QTemporaryDir fakeBin;
+    QFile script(fakeBin.filePath(QStringLiteral("netsh")));
+    QFile output(fakeBin.filePath(QStringLiteral("netsh-output.txt")));
+    if (!fakeBin.isValid() || !output.open(QIODevice::WriteOnly) || output.write(kDemoNetshOutput) < 0 ||
+        !script.open(QIODevice::WriteOnly)) {
+        context.err << "orvik: cannot write the stand-in netsh" << Qt::endl;
+        return ExitFailure;
+    }
+    output.close();
+    script.write("#!/bin/sh\nexec cat '" + QFile::encodeName(output.fileName()) + "'\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // Without a WLAN service the scan runs netsh by name; ours comes first on PATH.
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(fakeBin.path()) + ':' + savedPath);
+    WifiDialogRequest request;
+    request.list = true;
+    request.screenshotPath = QDir::temp().filePath(QStringLiteral("orvik-demo-wifi.png"));
+    context.out << "networks the dialog lists (quality, name):" << Qt::endl;
+    const int code = runWifiDialog(context, request);
+    qputenv("PATH", savedPath);
+    if (code == ExitOk)
+        context.out << "screenshot: " << request.screenshotPath << Qt::endl;
+    return code;
+}
+
+int runWifiCommand(CommandContext &context)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Open the WiFi dialog and scan. Accept prints the chosen network (exit 0), Cancel exits 1."));
+    context.addCommonOptions(parser);
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("Scan once and print each listed network: quality, tab, name."));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Scan once and save the dialog as a PNG file."),
+                                        QStringLiteral("file"));
+    const QCommandLineOption showPassword(QStringLiteral("show-password"),
+                                          QStringLiteral("After Accept, also print the password."));
+    parser.addOptions({list, screenshot, showPassword});
+    if (!context.parse(parser))
+        return ExitUsage;
+    if (!parser.positionalArguments().isEmpty()) {
+        context.err << "orvik: wifi takes no arguments" << Qt::endl;
+        return ExitUsage;
+    }
+    // Registered as at start-up; the dialog comes from the module file beside the program.
+    if (!context.loadModule(parser))
+        return ExitUsage;
+
+    WifiDialogRequest request;
+    request.list = parser.isSet(list);
+    request.screenshotPath = parser.value(screenshot);
+    request.showPassword = parser.isSet(showPassword);
+    return runWifiDialog(context, request);
+}
+
+} // namespace ORVIK

@@ -1,0 +1,79 @@
+#include "apps/orvik/wifidialogplugin.h"
+
+#include "apps/orvik/commandcontext.h"
+#include "host/widgets/qcustomcombobox.h"
+#include "host/widgets/qstringstream.h"
+#include "wifi/wificonnectdialog.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QPixmap>
+
+namespace ORVIK {
+
+namespace {
+
+void printEntries(const WifiConnectDialog &dialog, QTextStream &out)
+{
+    const auto *combo = dialog.findChild<QCustomComboBox *>();
+    for (int i = 0; combo && i < combo->count(); ++i)
+        out << combo->itemData(i, WifiConnectDialog::SignalQualityRole).toInt() << '\t' << combo->itemText(i) << '\n';
+    out.flush();
+}
+
+int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)
+{
+    WifiConnectDialog dialog;
+    // Rendered off screen even where a display exists: nothing appears.
+    dialog.setAttribute(Qt::WA_DontShowOnScreen);
+    dialog.scanAndPopulate();
+    if (request.list)
+        printEntries(dialog, out);
+    if (request.screenshotPath.isEmpty())
+        return ExitOk;
+    dialog.resize(dialog.sizeHint());
+    dialog.show();
+    QCoreApplication::processEvents();
+    if (!dialog.grab().save(request.screenshotPath, "PNG")) {
+        err << "orvik: cannot write the screenshot " << request.screenshotPath << Qt::endl;
+        return ExitFailure;
+    }
+    return ExitOk;
+}
+
+int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)
+{
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        err << "orvik: wifi needs a display to be answered; use --list or --screenshot FILE" << Qt::endl;
+        return ExitUsage;
+    }
+    WifiConnectDialog dialog;
+    int code = ExitFailure;
+    QEventLoop loop;
+    QObject::connect(&dialog, &WifiConnectDialog::acceptedSignal, &loop, [&] {
+        out << StringStream<QString>::fromString(dialog.currentSsid()) << '\n';
+        if (request.showPassword)
+            out << StringStream<QString>::fromString(dialog.currentPassword().decode()) << '\n';
+        out.flush();
+        code = ExitOk;
+        loop.quit();
+    });
+    QObject::connect(&dialog, &WifiConnectDialog::canceledSignal, &loop, &QEventLoop::quit);
+    // Closing the window is a cancel.
+    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, &loop, &QEventLoop::quit);
+    dialog.show();
+    dialog.startAutoScan(10000);
+    loop.exec();
+    return code;
+}
+
+} // namespace
+
+} // namespace ORVIK
+
+extern "C" Q_DECL_EXPORT int orvikRunWifiDialog(const ORVIK::WifiDialogRequest &request, QTextStream &out,
+                                                QTextStream &err)
+{
+    return request.interactive() ? ORVIK::runInteractive(request, out, err) : ORVIK::scanOnce(request, out, err);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QTextStream>
+
+namespace ORVIK {
+
+// What `orvik wifi` asks of the WiFi dialog. The dialog is an exported class of the module, so
+// the code that creates it links the module, as host UI code does; it lives in a plug-in of its
+// own that orvik loads only when a WiFi command runs, so orvik itself never links the module.
+struct WifiDialogRequest
+{
+    bool list = false;         // one scan, then print the entries
+    QString screenshotPath;    // one scan, then save the dialog as PNG
+    bool showPassword = false; // print the password after Accept
+    bool interactive() const { return !list && screenshotPath.isEmpty(); }
+};
+
+using WifiDialogEntry = int (*)(const WifiDialogRequest &request, QTextStream &out, QTextStream &err);
+
+constexpr const char *kWifiDialogPluginName = "orvikwifi";
+constexpr const char *kWifiDialogEntrySymbol = "orvikRunWifiDialog";
+
+} // namespace ORVIK
