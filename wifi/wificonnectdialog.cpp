@@ -9,7 +9,7 @@
 #include "host/widgets/qcustomvalidator.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/toggle.h"
-#include "wifi/wifiscan.h"
+#include "wifi/wifiscan_p.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
-#include "wifi/wifiscan.h"
+#include "wifi/wifiscan_p.h"
 
 #include "host/widgets/qstringstream.h"
-#include "wifi/wlanplatform.h"
+#include "wifi/wlanplatform_p.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "wifi/wlanplatform.h"
+#include "wifi/wlanplatform_p.h"
 
 namespace ORVIK {
 

@@ -1,5 +1,5 @@
 // The Windows table: wlanapi itself. Built only for Windows, where the module links wlanapi.
-#include "wifi/wlanplatform.h"
+#include "wifi/wlanplatform_p.h"
 
 namespace ORVIK {
 

@@ -38,15 +38,11 @@ class tst_HostWidgets : public QObject
 private Q_SLOTS:
     void buttonRunsItsCallbackWhenActivated();
     void latchingButtonLightsWhileChecked();
-    void iconsByName_data();
-    void iconsByName();
     void toggleRunsItsCallbackOnEveryChange();
     void comboSetupReplacesEntries();
     void comboFreeValue();
     void comboRefusesFreeValuesUnlessAllowed();
     void lineEditPasswordMode();
-    void validator_data();
-    void validator();
 };
 
 void tst_HostWidgets::buttonRunsItsCallbackWhenActivated()
@@ -89,23 +85,6 @@ void tst_HostWidgets::latchingButtonLightsWhileChecked()
     QVERIFY(button.palette().color(QPalette::Button) != highlight);
     button.click(); // no callback set: nothing to run, no crash
     QVERIFY(button.isChecked());
-}
-
-void tst_HostWidgets::iconsByName_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<bool>("hasIcon");
-    QTest::newRow("refresh-from-the-style") << QByteArray("refresh") << true;
-    QTest::newRow("empty-name-no-icon") << QByteArray() << false;
-    QTest::newRow("unknown-name-no-icon") << QByteArray("no-such-icon-anywhere") << false;
-}
-
-void tst_HostWidgets::iconsByName()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(bool, hasIcon);
-    Button button(text("X"), StringView(name.constData(), static_cast<uint32_t>(name.size())), nullptr);
-    QCOMPARE(!button.icon().isNull(), hasIcon);
 }
 
 void tst_HostWidgets::toggleRunsItsCallbackOnEveryChange()
@@ -214,32 +193,6 @@ void tst_HostWidgets::lineEditPasswordMode()
     QCOMPARE(bytes(edit.getValue(true)), QByteArray("plain")); // only password mode encodes
     QVERIFY(edit.customValidator());
     QCOMPARE(edit.validator(), edit.customValidator());
-}
-
-void tst_HostWidgets::validator_data()
-{
-    QTest::addColumn<bool>("allowEmpty");
-    QTest::addColumn<int>("maximumLength");
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<int>("state");
-    QTest::newRow("empty-still-to-be-typed") << false << 0 << QString() << int(QValidator::Intermediate);
-    QTest::newRow("empty-allowed") << true << 0 << QString() << int(QValidator::Acceptable);
-    QTest::newRow("any-text") << false << 0 << QStringLiteral("x y") << int(QValidator::Acceptable);
-    QTest::newRow("at-the-limit") << true << 3 << QStringLiteral("abc") << int(QValidator::Acceptable);
-    QTest::newRow("over-the-limit") << true << 3 << QStringLiteral("abcd") << int(QValidator::Invalid);
-}
-
-void tst_HostWidgets::validator()
-{
-    QFETCH(bool, allowEmpty);
-    QFETCH(int, maximumLength);
-    QFETCH(QString, input);
-    QFETCH(int, state);
-    QCustomValidator validator;
-    validator.setAllowEmpty(allowEmpty);
-    validator.setMaximumLength(maximumLength);
-    int position = 0;
-    QCOMPARE(int(validator.validate(input, position)), state);
 }
 
 QTEST_MAIN(tst_HostWidgets)

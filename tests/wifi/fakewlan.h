@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wifi/wlanplatform.h"
+#include "wifi/wlanplatform_p.h"
 
 #include <QByteArray>
 #include <QList>
