@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QPixmap>
+#include <QWindow>
 
 namespace ORVIK {
 
@@ -60,9 +61,12 @@ int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStre
         loop.quit();
     });
     QObject::connect(&dialog, &WifiConnectDialog::canceledSignal, &loop, &QEventLoop::quit);
-    // Closing the window is a cancel.
-    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, &loop, &QEventLoop::quit);
     dialog.show();
+    // Closing the window is a cancel.
+    QObject::connect(dialog.windowHandle(), &QWindow::visibleChanged, &loop, [&](bool visible) {
+        if (!visible)
+            loop.quit();
+    });
     dialog.startAutoScan(10000);
     loop.exec();
     return code;
