@@ -6,8 +6,10 @@ namespace ORVIK {
 
 int runModuleCommand(CommandContext &context);
 int runDemoCommand(CommandContext &context);
+int runTimeCommand(CommandContext &context);
 
 // Steps of the demo; each prints what it did and returns an exit code.
 int demoRegistration(CommandContext &context);
+int demoTime(CommandContext &context);
 
 } // namespace ORVIK

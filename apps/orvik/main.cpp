@@ -22,6 +22,7 @@ struct Command
 const Command kCommands[] = {
     {"module", "load the module and print its registration and resources", false, &runModuleCommand},
     {"demo", "run every service once against loopback peers", true, &runDemoCommand},
+    {"time", "ask an NTP server for the time: transmit time, offset, delay", false, &runTimeCommand},
 };
 
 int usage(QTextStream &stream)
