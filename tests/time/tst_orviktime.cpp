@@ -104,10 +104,10 @@ void tst_OrvikTime::timeCommand_data()
                              << QStringLiteral("exactly one HOST");
     QTest::newRow("two-hosts") << Server::None << QStringList{"time", "a", "b"} << 2 << QStringLiteral("^$")
                                << QStringLiteral("exactly one HOST");
-    for (const char *port : {"0", "65536", "ntp", "-1"})
+    for (const char *port : {"0", "65536", "ntp"})
         QTest::addRow("port-%s", port) << Server::None << QStringList{"time", "127.0.0.1", "--port", port} << 2
                                        << QStringLiteral("^$") << QStringLiteral("--port must be");
-    for (const char *timeout : {"0", "-2", "soon", "86400"})
+    for (const char *timeout : {"0", "soon", "86400"})
         QTest::addRow("timeout-%s", timeout) << Server::None << QStringList{"time", "127.0.0.1", "--timeout", timeout}
                                              << 2 << QStringLiteral("^$") << QStringLiteral("--timeout must be");
 }
