@@ -35,14 +35,10 @@ Q_SIGNALS:
 
 private Q_SLOTS:
     void readPendingDatagrams();
-    // The TimeRequest operations, reachable through that interface and the meta-object.
-    // Before the first reply they return -1 (unset).
-    // The origin timestamp of the last reply: the request's own send time, as a server echoes it.
-    Time serverTime() const override;
-    // The local time at which the last reply was read.
-    Time rxTime() const override;
-    // The transmit timestamp of the last reply: when the server sent it.
-    Time txTime() const override;
+    // TimeRequest's operations, also invokable through the meta-object. All give -1 before a reply.
+    ORVIK::Time serverTime() const override; // the last reply's origin: our request's send time, as echoed
+    ORVIK::Time rxTime() const override;     // the local time at which the last reply was read
+    ORVIK::Time txTime() const override;     // the last reply's transmit time, by the server's clock
 
 private:
     friend class QtNetworkAccessManager;

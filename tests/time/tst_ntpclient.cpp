@@ -112,6 +112,11 @@ void tst_NtpClient::metaTypesAreRegisteredByTheHook()
     QCOMPARE(QMetaType::fromName("ORVIK::NtpReply"), QMetaType::fromType<NtpReply>());
     QCOMPARE(QMetaType::fromName("ORVIK::Time"), QMetaType::fromType<Time>());
     QCOMPARE(QMetaType::fromName("QHostAddress"), QMetaType::fromType<QHostAddress>());
+    // The host's times are slots too, callable by name before any reply.
+    NtpClient client;
+    Time received(5);
+    QVERIFY(QMetaObject::invokeMethod(&client, "rxTime", Qt::DirectConnection, Q_RETURN_ARG(ORVIK::Time, received)));
+    QCOMPARE(received, Time());
 }
 
 void tst_NtpClient::requestOnTheWire_data()
