@@ -4,6 +4,7 @@
 #include "host/base/translator.h"
 #include "host/widgets/itemdownloader.h"
 #include "network/qtnetworkaccessmanager.h"
+#include "time/ntpclient.h"
 
 #include <cstdint>
 
@@ -46,6 +47,7 @@ void ORVIKNetworkDefineModuleResourcesForORVIK(ORVIK::ModuleResources &resources
 
 void ORVIKNetworkSetupMetatypesForORVIK()
 {
+    ORVIK::NtpClient::registerMetaTypes(); // NtpReply, Time, QHostAddress
     // Installed for the rest of the process: the host never hands it back.
     ORVIK::ItemDownloader::SetAccessManager(new ORVIK::QtNetworkAccessManager);
 }

@@ -1,29 +1,62 @@
 #include "time/ntpclient.h"
 
+#include "time/ntptimestamp.h"
+
 #include <QHostInfo>
+#include <QPointer>
 #include <QUdpSocket>
 
-// Placeholder so that the foundation links; the network-time work replaces it.
+#include <cstring>
+
 namespace ORVIK {
+
+namespace {
+
+// The request's first byte: leap indicator 0, version 4, mode 3 (client).
+constexpr uint8_t kClientModeVersion4 = 0x23;
+// Ports tried after the first one: receivePort + 1, receivePort + 2.
+constexpr int kExtraBindAttempts = 2;
+
+} // namespace
 
 NtpClient::NtpClient()
 {
+    registerMetaTypes();
     lastReply.receiveTime = Time();
 }
 
 NtpClient::~NtpClient()
 {
+    // Explicitly, not only through the parent, so the port is released before the base is gone.
     delete socket;
+}
+
+void NtpClient::registerMetaTypes()
+{
+    static const bool registered = [] {
+        qRegisterMetaType<NtpReply>("ORVIK::NtpReply");
+        qRegisterMetaType<Time>("ORVIK::Time");
+        qRegisterMetaType<QHostAddress>();
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+Time NtpClient::packetTime(int offset) const
+{
+    if (!lastReply.receiveTime.isSet())
+        return Time(); // no packet stored yet
+    return NtpTimestamp::read(lastReply.packet + offset).toTime();
 }
 
 Time NtpClient::serverTime() const
 {
-    return Time();
+    return packetTime(NtpReply::kOriginTimestampOffset);
 }
 
 Time NtpClient::txTime() const
 {
-    return Time();
+    return packetTime(NtpReply::kTransmitTimestampOffset);
 }
 
 Time NtpClient::rxTime() const
@@ -31,22 +64,72 @@ Time NtpClient::rxTime() const
     return lastReply.receiveTime;
 }
 
-void NtpClient::readPendingDatagrams()
-{}
+void NtpClient::lookupCompleted(const QHostInfo &info, uint16_t receivePort, uint16_t serverPort)
+{
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        Q_EMIT errorOccurredSignal(0);
+        return;
+    }
+    bool bound = bindSocket(QHostAddress::Any, receivePort);
+    for (int attempt = 1; !bound && attempt <= kExtraBindAttempts; ++attempt)
+        bound = bindSocket(QHostAddress::Any, static_cast<uint16_t>(receivePort + attempt));
+    if (!bound) {
+        Q_EMIT errorOccurredSignal(0);
+        return;
+    }
+    // Only the first address is tried. A refused send is reported by the socket's own error signal.
+    sendRequest(info.addresses().constFirst(), serverPort);
+}
 
-void NtpClient::lookupCompleted(const QHostInfo &, uint16_t, uint16_t)
+bool NtpClient::bindSocket(const QHostAddress &address, uint16_t port)
+{
+    auto *fresh = new QUdpSocket(this);
+    delete socket;
+    socket = fresh;
+    if (!socket->bind(address, port))
+        return false;
+    connect(socket, &QUdpSocket::readyRead, this, &NtpClient::readPendingDatagrams);
+    connect(socket, &QUdpSocket::errorOccurred, this, &NtpClient::socketFailed);
+    return true;
+}
+
+bool NtpClient::sendRequest(const QHostAddress &address, uint16_t port)
+{
+    uint8_t request[NtpReply::kHeaderSize] = {};
+    request[0] = kClientModeVersion4;
+    NtpTimestamp::fromTime(Time::SystemTime()).write(request + NtpReply::kTransmitTimestampOffset);
+    return socket->writeDatagram(reinterpret_cast<const char *>(request), sizeof request, address, port) >= 0;
+}
+
+void NtpClient::socketFailed(QAbstractSocket::SocketError)
 {
     Q_EMIT errorOccurredSignal(0);
 }
 
-bool NtpClient::bindSocket(const QHostAddress &, uint16_t)
+void NtpClient::readPendingDatagrams()
 {
-    return false;
-}
+    // A receiver may delete this client from its slot; stop reading if it does.
+    const QPointer<NtpClient> alive(this);
+    while (socket->hasPendingDatagrams()) {
+        uint8_t packet[NtpReply::kPacketSize] = {};
+        QHostAddress sender;
+        quint16 senderPort = 0;
+        const qint64 size = socket->readDatagram(reinterpret_cast<char *>(packet), sizeof packet, &sender, &senderPort);
+        if (size < NtpReply::kHeaderSize)
+            continue; // too short to be a reply, or a failed read
+        std::memcpy(lastReply.packet, packet, sizeof packet);
+        lastReply.receiveTime = Time::SystemTime();
 
-bool NtpClient::sendRequest(const QHostAddress &, uint16_t)
-{
-    return false;
+        NtpReply reply;
+        std::memcpy(reply.packet, packet, sizeof packet);
+        reply.receiveTime = Time::SystemTime();
+        Q_EMIT replyReceived(sender, senderPort, reply);
+        if (!alive)
+            return;
+        Q_EMIT finishedSignal();
+        if (!alive)
+            return;
+    }
 }
 
 } // namespace ORVIK

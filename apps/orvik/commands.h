@@ -6,10 +6,12 @@ namespace ORVIK {
 
 int runModuleCommand(CommandContext &context);
 int runDemoCommand(CommandContext &context);
+int runTimeCommand(CommandContext &context);
 int runWifiCommand(CommandContext &context);
 
 // Steps of the demo; each prints what it did and returns an exit code.
 int demoRegistration(CommandContext &context);
+int demoTime(CommandContext &context);
 int demoWifiScreenshot(CommandContext &context);
 
 } // namespace ORVIK

@@ -23,6 +23,7 @@ const Command kCommands[] = {
     {"module", "load the module and print its registration and resources", false, &runModuleCommand},
     {"demo", "run every service once against loopback peers", true, &runDemoCommand},
     {"wifi", "scan for WiFi networks and choose one in the dialog", true, &runWifiCommand},
+    {"time", "ask an NTP server for the time: transmit time, offset, delay", false, &runTimeCommand},
 };
 
 int usage(QTextStream &stream)
