@@ -2,7 +2,6 @@
 #include "host/base/exception.h"
 #include "host/base/file.h"
 #include "host/base/modulemanager.h"
-#include "host/base/moduleport.h"
 #include "host/base/passwordstring.h"
 #include "host/base/stringstream.h"
 #include "host/base/translator.h"
@@ -11,8 +10,6 @@
 #include <QTest>
 
 using namespace ORVIK;
-
-Q_DECLARE_METATYPE(ORVIK::String)
 
 namespace {
 
@@ -34,13 +31,11 @@ private Q_SLOTS:
     void toLowerTouchesAsciiOnly();
     void hashIsFnv1a64_data();
     void hashIsFnv1a64();
-    void embeddedNulKeepsLength();
     void translationIdsAreStable();
     void passwordRoundTrip_data();
     void passwordRoundTrip();
     void fileThrowsNamingThePath();
     void managerKeepsItsOwnCopy();
-    void modulePortDefaults();
 };
 
 void tst_HostBase::trimWhiteSpace_data()
@@ -112,16 +107,6 @@ void tst_HostBase::hashIsFnv1a64()
     QFETCH(QByteArray, input);
     QFETCH(quint64, expected);
     QCOMPARE(quint64(bytes(input).hash()), expected);
-}
-
-void tst_HostBase::embeddedNulKeepsLength()
-{
-    const String withNul("a\0b", 3);
-    QCOMPARE(withNul.length(), 3u);
-    QVERIFY(withNul != String("a"));
-    QVERIFY(withNul.hash() != String("a").hash());
-    String copy = withNul;
-    QVERIFY(copy == withNul);
 }
 
 void tst_HostBase::translationIdsAreStable()
@@ -208,19 +193,6 @@ void tst_HostBase::managerKeepsItsOwnCopy()
     QVERIFY(!ModuleManager::GetModule("sample"));
     ModuleManager::RemoveModule("Sample");
     QVERIFY(!ModuleManager::GetModule("Sample"));
-}
-
-void tst_HostBase::modulePortDefaults()
-{
-    const ModulePort port;
-    QVERIFY(port.id.isEmpty());
-    QVERIFY(port.name.isEmpty());
-    QVERIFY(port.entries.isEmpty());
-    QCOMPARE(port.protocol, String("tcp"));
-    QCOMPARE(port.profile, String("domain"));
-    QCOMPARE(port.scope, String("any"));
-    QCOMPARE(port.port, -1);
-    QCOMPARE(port.flag, true);
 }
 
 QTEST_GUILESS_MAIN(tst_HostBase)

@@ -1,5 +1,4 @@
 #include "host/base/modulemanager.h"
-#include "host/base/moduleresources.h"
 #include "host/widgets/itemdownloader.h"
 
 #include <QDir>
@@ -40,8 +39,6 @@ private Q_SLOTS:
     void everyHookResolves();
     void emptyHooksAreOneFunction();
     void internalsStayHidden();
-    void initialiseHookFillsARecord();
-    void resourcesHookThroughTheExport();
 
 private:
     QLibrary m_library;
@@ -103,33 +100,6 @@ void tst_ModuleExports::internalsStayHidden()
                      !symbol.contains("NtpClient"),
                  symbol.constData());
     }
-}
-
-void tst_ModuleExports::initialiseHookFillsARecord()
-{
-    using Init = void (*)(Module &);
-    const auto init = reinterpret_cast<Init>(m_library.resolve("ORVIKNetworkInitializeForORVIK"));
-    QVERIFY(init);
-    Module record("Scratch");
-    init(record);
-    QCOMPARE(record.version, String("1.0.0"));
-    QCOMPARE(record.icon, String("link"));
-    QCOMPARE(record.module_kind, 1);
-    QCOMPARE(record.display_name.defaultText(), String("ORVIK Network"));
-    QVERIFY(record.hooks.empty()); // the initialise hook enters no hooks
-    QCOMPARE(record.name(), String("Scratch"));
-}
-
-void tst_ModuleExports::resourcesHookThroughTheExport()
-{
-    using Define = void (*)(ModuleResources &);
-    const auto define = reinterpret_cast<Define>(m_library.resolve("ORVIKNetworkDefineModuleResourcesForORVIK"));
-    QVERIFY(define);
-    ModuleResources resources;
-    define(resources);
-    QCOMPARE(resources.dependencies.size(), 8u);
-    QCOMPARE(resources.ports.size(), 1u);
-    QCOMPARE(resources.ports[0].port, 42912);
 }
 
 QTEST_GUILESS_MAIN(tst_ModuleExports)
