@@ -1,0 +1,486 @@
+#include "host/base/exception.h"
+#include "host/widgets/infopipe.h"
+#include "host/widgets/qterrordialog.h"
+#include "host/widgets/updatechecker.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+
+using namespace ORVIK;
+
+namespace {
+
+String bytes(const QByteArray &data)
+{
+    return String(data.constData(), static_cast<uint32_t>(data.size()));
+}
+
+QByteArray qbytes(const String &text)
+{
+    return QByteArray(text.data(), static_cast<qsizetype>(text.length()));
+}
+
+class Trigger : public QObject
+{
+    Q_OBJECT
+Q_SIGNALS:
+    void fire();
+};
+
+class CountingChecker : public UpdateChecker
+{
+public:
+    using UpdateChecker::UpdateChecker;
+    void onCheckForUpdateComplete() override { ++completions; }
+    // As a subclass connects a downloader's completion to the protected slot.
+    void completeOn(Trigger *trigger)
+    {
+        connect(trigger, &Trigger::fire, this, &CountingChecker::checkForUpdateCompleteSlot);
+    }
+    int completions = 0;
+};
+
+class RecordingPipe : public InfoPipe
+{
+public:
+    void writeInfo(const StringView &message) override
+    {
+        messages.append(QByteArray(message.data(), message.length()));
+    }
+    QList<QByteArray> messages;
+};
+
+#if defined(__GNUC__) && defined(__x86_64__)
+// Under the Itanium C++ ABI a pointer to a virtual member holds 1 + the byte offset of its slot.
+template <typename Member>
+int vtableSlot(Member member)
+{
+    static_assert(sizeof(Member) == 2 * sizeof(std::ptrdiff_t), "a member pointer is two words");
+    std::ptrdiff_t words[2];
+    std::memcpy(words, &member, sizeof words);
+    return words[0] & 1 ? static_cast<int>((words[0] - 1) / static_cast<std::ptrdiff_t>(sizeof(void *))) : -1;
+}
+#endif
+
+} // namespace
+
+class tst_UpdateChecker : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void parseDescription_data();
+    void parseDescription();
+    void compareVersions_data();
+    void compareVersions();
+    void isVersion_data();
+    void isVersion();
+    void applicationVersionIsTheDefault();
+    void failedCheckClearsThePreviousResult();
+    void setUpdateStatusSignalsEveryCall();
+    void completeSlotCallsTheOverride();
+    void defaultURLPathName();
+    void baseHasNoSourceToCheck();
+    void downloadAndInstallAreRefused();
+    void createUpdateFileRoundTrip();
+    void createUpdateFileFailures();
+    void virtualOperationOrder_data();
+    void virtualOperationOrder();
+    void errorDialogIsNonModal();
+};
+
+void tst_UpdateChecker::init()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("tst_updatechecker"));
+    QCoreApplication::setApplicationVersion(QString());
+}
+
+void tst_UpdateChecker::parseDescription_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QByteArray>("url");
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QByteArray>("reason"); // a part of the failure reason
+
+    const int available = UpdateChecker::UpdateStatusAvailable;
+    const int upToDate = UpdateChecker::UpdateStatusUpToDate;
+    const int failed = UpdateChecker::UpdateStatusFailed;
+    // The application is at 1.4.0 in every row.
+    QTest::newRow("all-four-keys") << QByteArray("name=Orvik Suite\nversion=1.5.0\nurl=https://u.example/s.exe\n"
+                                                 "page=https://u.example/notes/\n")
+                                   << available << QByteArray("Orvik Suite") << QByteArray("1.5.0")
+                                   << QByteArray("https://u.example/s.exe") << QByteArray("https://u.example/notes/")
+                                   << QByteArray();
+    QTest::newRow("crlf-line-ends") << QByteArray("name=Orvik\r\nversion=2.0\r\nurl=https://u.example/o.exe\r\n")
+                                    << available << QByteArray("Orvik") << QByteArray("2.0")
+                                    << QByteArray("https://u.example/o.exe") << QByteArray() << QByteArray();
+    QTest::newRow("comments-and-blank-lines")
+        << QByteArray("# Orvik update\n\n   \nname=Orvik\n  # version=9.9\nversion=1.4.0\n\n") << upToDate
+        << QByteArray("Orvik") << QByteArray("1.4.0") << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("unknown-keys-ignored")
+        << QByteArray("channel=beta\nname=Orvik\nsha256=00ff\nversion=1.3.9") << upToDate << QByteArray("Orvik")
+        << QByteArray("1.3.9") << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("space-around-key-and-value")
+        << QByteArray("  name =  Orvik Suite \t\n version= 1.10 \n") << available << QByteArray("Orvik Suite")
+        << QByteArray("1.10") << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("value-keeps-later-equals")
+        << QByteArray("name=Orvik\nversion=1.4.1\nurl=https://u.example/get?file=o.exe&arch=x64\n") << available
+        << QByteArray("Orvik") << QByteArray("1.4.1") << QByteArray("https://u.example/get?file=o.exe&arch=x64")
+        << QByteArray() << QByteArray();
+    QTest::newRow("keys-ignore-case") << QByteArray("Name=Orvik\nVERSION=1.4\nUrl=https://u.example/o\n") << upToDate
+                                      << QByteArray("Orvik") << QByteArray("1.4") << QByteArray("https://u.example/o")
+                                      << QByteArray() << QByteArray();
+    QTest::newRow("byte-order-mark") << QByteArray("\xEF\xBB\xBFname=Orvik\r\nversion=3\r\n") << available
+                                     << QByteArray("Orvik") << QByteArray("3") << QByteArray() << QByteArray()
+                                     << QByteArray();
+    QTest::newRow("older-offer-is-up-to-date")
+        << QByteArray("name=Orvik\nversion=1.3.12\n") << upToDate << QByteArray("Orvik") << QByteArray("1.3.12")
+        << QByteArray() << QByteArray() << QByteArray();
+
+    QTest::newRow("line-without-equals") << QByteArray("name=Orvik\nversion 1.5\n") << failed << QByteArray()
+                                         << QByteArray() << QByteArray() << QByteArray()
+                                         << QByteArray("line 2: expected key=value");
+    QTest::newRow("section-header") << QByteArray("[update]\nname=Orvik\nversion=1.5\n") << failed << QByteArray()
+                                    << QByteArray() << QByteArray() << QByteArray() << QByteArray("line 1");
+    QTest::newRow("empty-key") << QByteArray("name=Orvik\n=1.5\n") << failed << QByteArray() << QByteArray()
+                               << QByteArray() << QByteArray() << QByteArray("line 2: the key before '=' is empty");
+    QTest::newRow("repeated-key") << QByteArray("name=Orvik\nversion=1.5\r\nversion=1.6\r\n") << failed << QByteArray()
+                                  << QByteArray() << QByteArray() << QByteArray()
+                                  << QByteArray("line 3: the key \"version\" appears twice");
+    QTest::newRow("missing-version") << QByteArray("name=Orvik\nurl=https://u.example/o.exe\n") << failed
+                                     << QByteArray() << QByteArray() << QByteArray() << QByteArray()
+                                     << QByteArray("no version");
+    QTest::newRow("empty-version") << QByteArray("name=Orvik\nversion=\n") << failed << QByteArray() << QByteArray()
+                                   << QByteArray() << QByteArray() << QByteArray("no version");
+    QTest::newRow("missing-name") << QByteArray("version=1.5\n") << failed << QByteArray() << QByteArray()
+                                  << QByteArray() << QByteArray() << QByteArray("no name");
+    QTest::newRow("version-with-letters")
+        << QByteArray("name=Orvik\nversion=1.5-beta\n") << failed << QByteArray() << QByteArray() << QByteArray()
+        << QByteArray() << QByteArray("\"1.5-beta\" is not a version number");
+    QTest::newRow("version-with-empty-component")
+        << QByteArray("name=Orvik\nversion=1..5\n") << failed << QByteArray() << QByteArray() << QByteArray()
+        << QByteArray() << QByteArray("\"1..5\" is not a version number");
+    QTest::newRow("empty-text") << QByteArray() << failed << QByteArray() << QByteArray() << QByteArray()
+                                << QByteArray() << QByteArray("no name");
+    QTest::newRow("html-error-page") << QByteArray("<html><body>Not Found</body></html>") << failed << QByteArray()
+                                     << QByteArray() << QByteArray() << QByteArray()
+                                     << QByteArray("line 1: expected key=value");
+}
+
+void tst_UpdateChecker::parseDescription()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, status);
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, version);
+    QFETCH(QByteArray, url);
+    QFETCH(QByteArray, page);
+    QFETCH(QByteArray, reason);
+
+    UpdateChecker checker("Orvik");
+    checker.setCurrentVersion("1.4.0");
+    QSignalSpy statusSet(&checker, &UpdateChecker::updateStatusSetSignal);
+    checker.processUpdateString(bytes(text));
+
+    QCOMPARE(statusSet.count(), 1);
+    QCOMPARE(statusSet.at(0).at(0).value<UpdateChecker::UpdateStatus>(), UpdateChecker::UpdateStatus(status));
+    QCOMPARE(int(checker.updateStatus()), status);
+    QCOMPARE(qbytes(checker.updateName()), name);
+    QCOMPARE(qbytes(checker.updateVersion()), version);
+    QCOMPARE(qbytes(checker.updateURLDownload()), url);
+    QCOMPARE(qbytes(checker.updateURLPage()), page);
+    if (reason.isEmpty()) {
+        QVERIFY(checker.failureReason().isEmpty());
+        QCOMPARE(qbytes(checker.getINI().value("version")), version);
+    } else {
+        QVERIFY2(qbytes(checker.failureReason()).startsWith("Malformed update description: "),
+                 checker.failureReason().data());
+        QVERIFY2(qbytes(checker.failureReason()).contains(reason), checker.failureReason().data());
+        QVERIFY(checker.getINI().isEmpty());
+    }
+}
+
+void tst_UpdateChecker::compareVersions_data()
+{
+    QTest::addColumn<QByteArray>("offered");
+    QTest::addColumn<QByteArray>("installed");
+    QTest::addColumn<int>("order"); // of offered against installed
+
+    QTest::newRow("minor-ten-after-nine") << QByteArray("1.10.0") << QByteArray("1.9.2") << 1;
+    QTest::newRow("patch-ten-after-nine") << QByteArray("0.0.10") << QByteArray("0.0.9") << 1;
+    QTest::newRow("equal") << QByteArray("2.3.4") << QByteArray("2.3.4") << 0;
+    QTest::newRow("missing-component-is-zero") << QByteArray("1.2") << QByteArray("1.2.0.0") << 0;
+    QTest::newRow("extra-nonzero-component") << QByteArray("1.2.0.1") << QByteArray("1.2") << 1;
+    QTest::newRow("major-decides-first") << QByteArray("2.0") << QByteArray("1.99.99") << 1;
+    QTest::newRow("single-numbers") << QByteArray("9") << QByteArray("10") << -1;
+    QTest::newRow("leading-zeros") << QByteArray("01.002") << QByteArray("1.2") << 0;
+    QTest::newRow("zero-against-nothing-more") << QByteArray("0") << QByteArray("0.0.1") << -1;
+    QTest::newRow("beyond-64-bit") << QByteArray("1.99999999999999999999") << QByteArray("1.100000000000000000000")
+                                   << -1;
+    QTest::newRow("older-build") << QByteArray("4.1.7.300") << QByteArray("4.1.7.1200") << -1;
+}
+
+void tst_UpdateChecker::compareVersions()
+{
+    QFETCH(QByteArray, offered);
+    QFETCH(QByteArray, installed);
+    QFETCH(int, order);
+
+    const String a = bytes(offered);
+    const String b = bytes(installed);
+    QCOMPARE(qBound(-1, UpdateChecker::CompareVersions(a, b), 1), order);
+    QCOMPARE(qBound(-1, UpdateChecker::CompareVersions(b, a), 1), -order);
+
+    // The comparison decides the outcome of a check.
+    UpdateChecker checker("Orvik");
+    checker.setCurrentVersion(b);
+    checker.processUpdateString(String("name=Orvik\nversion=") + a + "\n");
+    QCOMPARE(checker.updateStatus(),
+             order > 0 ? UpdateChecker::UpdateStatusAvailable : UpdateChecker::UpdateStatusUpToDate);
+    QCOMPARE(checker.updateRequiresApplicationClose(), order > 0);
+}
+
+void tst_UpdateChecker::isVersion_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("three-parts") << QByteArray("1.10.0") << true;
+    QTest::newRow("one-part") << QByteArray("7") << true;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("leading-dot") << QByteArray(".1") << false;
+    QTest::newRow("trailing-dot") << QByteArray("1.") << false;
+    QTest::newRow("double-dot") << QByteArray("1..2") << false;
+    QTest::newRow("prefix-v") << QByteArray("v1.2") << false;
+    QTest::newRow("suffix") << QByteArray("1.2rc1") << false;
+    QTest::newRow("inner-space") << QByteArray("1. 2") << false;
+    QTest::newRow("negative") << QByteArray("-1.2") << false;
+}
+
+void tst_UpdateChecker::isVersion()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QCOMPARE(UpdateChecker::IsVersion(bytes(text)), valid);
+}
+
+void tst_UpdateChecker::applicationVersionIsTheDefault()
+{
+    UpdateChecker checker("Orvik");
+    const String description = "name=Orvik\nversion=1.10.0\n";
+
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.9.2"));
+    checker.processUpdateString(description);
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusAvailable);
+
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.10"));
+    checker.processUpdateString(description);
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusUpToDate);
+
+    // Without a version of its own the application cannot compare: that is a failed check.
+    QCoreApplication::setApplicationVersion(QString());
+    checker.processUpdateString(description);
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusFailed);
+    QVERIFY2(qbytes(checker.failureReason()).contains("application's version \"\""), checker.failureReason().data());
+
+    // A version set on the checker wins over the application's.
+    QCoreApplication::setApplicationVersion(QStringLiteral("5.0"));
+    checker.setCurrentVersion("1.0");
+    checker.processUpdateString(description);
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusAvailable);
+    QCOMPARE(qbytes(checker.currentVersion()), QByteArray("1.0"));
+}
+
+void tst_UpdateChecker::failedCheckClearsThePreviousResult()
+{
+    UpdateChecker checker("Orvik");
+    checker.setCurrentVersion("1.0");
+    checker.processUpdateString("name=Orvik\nversion=1.1\nurl=https://u.example/o.exe\n");
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusAvailable);
+    QCOMPARE(qbytes(checker.updateVersion()), QByteArray("1.1"));
+
+    checker.processUpdateString("name=Orvik\nversion=one\n");
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusFailed);
+    QVERIFY(checker.updateName().isEmpty());
+    QVERIFY(checker.updateVersion().isEmpty());
+    QVERIFY(checker.updateURLDownload().isEmpty());
+    QVERIFY(!checker.updateRequiresApplicationClose());
+
+    // A later good description replaces the failure and its reason.
+    checker.processUpdateString("name=Orvik\nversion=1.0\n");
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusUpToDate);
+    QVERIFY(checker.failureReason().isEmpty());
+}
+
+void tst_UpdateChecker::setUpdateStatusSignalsEveryCall()
+{
+    UpdateChecker checker;
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusIdle);
+    QSignalSpy statusSet(&checker, &UpdateChecker::updateStatusSetSignal);
+    checker.setUpdateStatus(UpdateChecker::UpdateStatusFailed);
+    checker.setUpdateStatus(UpdateChecker::UpdateStatusFailed);
+    checker.setUpdateStatus(UpdateChecker::UpdateStatusChecking);
+    QCOMPARE(statusSet.count(), 3);
+    QCOMPARE(statusSet.at(1).at(0).value<UpdateChecker::UpdateStatus>(), UpdateChecker::UpdateStatusFailed);
+    QCOMPARE(statusSet.at(2).at(0).value<UpdateChecker::UpdateStatus>(), UpdateChecker::UpdateStatusChecking);
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusChecking);
+    QCOMPARE(int(UpdateChecker::UpdateStatusFailed), 4);
+}
+
+void tst_UpdateChecker::completeSlotCallsTheOverride()
+{
+    CountingChecker checker("Orvik");
+    // The slot is protected: reach it through the meta-object, as queued connections do.
+    QVERIFY(QMetaObject::invokeMethod(&checker, "checkForUpdateCompleteSlot"));
+    QCOMPARE(checker.completions, 1);
+
+    Trigger trigger;
+    checker.completeOn(&trigger);
+    Q_EMIT trigger.fire();
+    QCOMPARE(checker.completions, 2);
+}
+
+void tst_UpdateChecker::defaultURLPathName()
+{
+    UpdateChecker named("Orvik Studio");
+    QCOMPARE(qbytes(named.defaultURLPathName()), QByteArray("Orvik Studio"));
+
+    // The default follows the application's name when it is asked, not when it was created.
+    UpdateChecker unnamed;
+    QCOMPARE(qbytes(unnamed.defaultURLPathName()), QByteArray("tst_updatechecker"));
+    QCoreApplication::setApplicationName(QStringLiteral("Renamed"));
+    QCOMPARE(qbytes(unnamed.defaultURLPathName()), QByteArray("Renamed"));
+    QCOMPARE(qbytes(named.defaultURLPathName()), QByteArray("Orvik Studio"));
+}
+
+void tst_UpdateChecker::baseHasNoSourceToCheck()
+{
+    UpdateChecker checker("Orvik");
+    QSignalSpy statusSet(&checker, &UpdateChecker::updateStatusSetSignal);
+    checker.requestCheckForUpdate("manual");
+    QCOMPARE(statusSet.count(), 1);
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusFailed);
+    QVERIFY(!checker.failureReason().isEmpty());
+}
+
+void tst_UpdateChecker::downloadAndInstallAreRefused()
+{
+    UpdateChecker checker("Orvik");
+    checker.setCurrentVersion("1.0");
+    QVERIFY(!checker.updateSupported());
+    QVERIFY(!checker.requstDownloadUpdate());
+    QVERIFY2(qbytes(checker.actionError()).contains("no update to download"), checker.actionError().data());
+
+    checker.processUpdateString("name=Orvik\nversion=2.0\nurl=https://u.example/o-2.0.exe\n");
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusAvailable);
+    QVERIFY(!checker.requstDownloadUpdate());
+    QVERIFY2(qbytes(checker.actionError()).contains("https://u.example/o-2.0.exe"), checker.actionError().data());
+    QVERIFY(!checker.requestInstallUpdate(true));
+    QVERIFY2(qbytes(checker.actionError()).startsWith("This application cannot install updates"),
+             checker.actionError().data());
+    // Refusing is not a failed check.
+    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusAvailable);
+}
+
+void tst_UpdateChecker::createUpdateFileRoundTrip()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("Orvik.txt"));
+    UpdateChecker publisher("Orvik");
+    publisher.createUpdateFile("2.4.1", File(bytes(path.toUtf8())));
+
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray text = written.readAll();
+    QCOMPARE(text, QByteArray("name=Orvik\nversion=2.4.1\n"));
+
+    UpdateChecker reader("Orvik");
+    reader.setCurrentVersion("2.4");
+    reader.processUpdateString(bytes(text));
+    QCOMPARE(reader.updateStatus(), UpdateChecker::UpdateStatusAvailable);
+    QCOMPARE(qbytes(reader.updateName()), QByteArray("Orvik"));
+    QCOMPARE(qbytes(reader.updateVersion()), QByteArray("2.4.1"));
+}
+
+void tst_UpdateChecker::createUpdateFileFailures()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    UpdateChecker publisher("Orvik");
+    const QString missingFolder = dir.filePath(QStringLiteral("no-such-folder/Orvik.txt"));
+    try {
+        publisher.createUpdateFile("2.0", File(bytes(missingFolder.toUtf8())));
+        QFAIL("writing into a missing folder did not throw");
+    } catch (const Exception &error) {
+        QVERIFY2(qbytes(error.message()).contains(missingFolder.toUtf8()), error.what());
+    }
+    const QString path = dir.filePath(QStringLiteral("Orvik.txt"));
+    QVERIFY_THROWS_EXCEPTION(Exception, publisher.createUpdateFile("2.0-beta", File(bytes(path.toUtf8()))));
+    QVERIFY(!QFile::exists(path));
+}
+
+void tst_UpdateChecker::virtualOperationOrder_data()
+{
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<int>("expected");
+#if defined(__GNUC__) && defined(__x86_64__)
+    // The host's table counts one destructor slot; this ABI has two (complete and deleting), so every
+    // slot after the destructor sits one further on.
+    QTest::newRow("requestCheckForUpdate") << vtableSlot(&UpdateChecker::requestCheckForUpdate) << 11 + 1;
+    QTest::newRow("requstDownloadUpdate") << vtableSlot(&UpdateChecker::requstDownloadUpdate) << 12 + 1;
+    QTest::newRow("requestInstallUpdate") << vtableSlot(&UpdateChecker::requestInstallUpdate) << 13 + 1;
+    QTest::newRow("updateSupported") << vtableSlot(&UpdateChecker::updateSupported) << 14 + 1;
+    QTest::newRow("updateName") << vtableSlot(&UpdateChecker::updateName) << 15 + 1;
+    QTest::newRow("updateVersion") << vtableSlot(&UpdateChecker::updateVersion) << 16 + 1;
+    QTest::newRow("updateURLPage") << vtableSlot(&UpdateChecker::updateURLPage) << 17 + 1;
+    QTest::newRow("updateURLDownload") << vtableSlot(&UpdateChecker::updateURLDownload) << 18 + 1;
+    QTest::newRow("updateRequiresApplicationClose")
+        << vtableSlot(&UpdateChecker::updateRequiresApplicationClose) << 19 + 1;
+    QTest::newRow("getINI") << vtableSlot(&UpdateChecker::getINI) << 20 + 1;
+    QTest::newRow("createUpdateFile") << vtableSlot(&UpdateChecker::createUpdateFile) << 21 + 1;
+    QTest::newRow("processUpdateString") << vtableSlot(&UpdateChecker::processUpdateString) << 22 + 1;
+    QTest::newRow("defaultURLPathName") << vtableSlot(&UpdateChecker::defaultURLPathName) << 23 + 1;
+    QTest::newRow("onCheckForUpdateComplete") << vtableSlot(&UpdateChecker::onCheckForUpdateComplete) << 24 + 1;
+    QTest::newRow("event-stays-first-after-destructor") << vtableSlot(&QObject::event) << 4 + 1;
+#endif
+}
+
+void tst_UpdateChecker::virtualOperationOrder()
+{
+#if !(defined(__GNUC__) && defined(__x86_64__))
+    QSKIP("virtual slots are read through the x86-64 Itanium C++ ABI");
+#endif
+    QFETCH(int, slot);
+    QFETCH(int, expected);
+    QCOMPARE(slot, expected);
+}
+
+void tst_UpdateChecker::errorDialogIsNonModal()
+{
+    RecordingPipe pipe;
+    QPointer<QMessageBox> box = QTErrorDialog::CreateErrorDialog(Exception("Disk Z: is not ready"), &pipe);
+    QVERIFY(box);
+    QVERIFY(box->isVisible());
+    QVERIFY(!box->isModal());
+    QCOMPARE(box->windowModality(), Qt::NonModal);
+    QCOMPARE(box->text(), QStringLiteral("Disk Z: is not ready"));
+    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(pipe.messages, QList<QByteArray>{QByteArray("Disk Z: is not ready")});
+
+    // Closing ends it; nobody else owns it.
+    box->close();
+    QTRY_VERIFY_WITH_TIMEOUT(box.isNull(), 10000);
+}
+
+QTEST_MAIN(tst_UpdateChecker)
+#include "tst_updatechecker.moc"
