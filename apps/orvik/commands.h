@@ -6,6 +6,7 @@ namespace ORVIK {
 
 int runModuleCommand(CommandContext &context);
 int runDemoCommand(CommandContext &context);
+int runUpdateCheckCommand(CommandContext &context);
 
 // Steps of the demo; each prints what it did and returns an exit code.
 int demoRegistration(CommandContext &context);

@@ -22,6 +22,7 @@ struct Command
 const Command kCommands[] = {
     {"module", "load the module and print its registration and resources", false, &runModuleCommand},
     {"demo", "run every service once against loopback peers", true, &runDemoCommand},
+    {"update-check", "ask the update server whether a newer version exists", false, &runUpdateCheckCommand},
 };
 
 int usage(QTextStream &stream)
