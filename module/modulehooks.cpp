@@ -5,6 +5,8 @@
 #include "host/widgets/itemdownloader.h"
 #include "network/qtnetworkaccessmanager.h"
 
+#include <QNetworkReply>
+
 #include <cstdint>
 
 namespace {
@@ -46,6 +48,7 @@ void ORVIKNetworkDefineModuleResourcesForORVIK(ORVIK::ModuleResources &resources
 
 void ORVIKNetworkSetupMetatypesForORVIK()
 {
+    qRegisterMetaType<QNetworkReply::NetworkError>();
     // Installed for the rest of the process: the host never hands it back.
     ORVIK::ItemDownloader::SetAccessManager(new ORVIK::QtNetworkAccessManager);
 }
