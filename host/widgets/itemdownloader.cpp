@@ -132,6 +132,8 @@ void ItemDownloader::finish()
 void ItemDownloader::fail(const String &message)
 {
     if (m_request) {
+        // Closing can make the request report its own end at once; this download has ended here.
+        m_request->disconnect(this);
         m_request->close();
         endTransfer();
     }

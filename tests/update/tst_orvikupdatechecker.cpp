@@ -1,12 +1,10 @@
-#include "host/base/exception.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/networkrequest.h"
+#include "tests/update/probechecker.h"
 #include "tests/update/vtableslot.h"
 #include "update/orvikupdatechecker.h"
 
-#include <QApplication>
-#include <QMessageBox>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
@@ -82,36 +80,6 @@ public:
 
 ScriptedAccessManager manager;
 
-// Sees what reaches the host's update logic, and can fail while the check is prepared.
-class ProbeChecker : public ORVIKUpdateChecker
-{
-public:
-    using ORVIKUpdateChecker::ORVIKUpdateChecker;
-
-    void processUpdateString(const String &text) override
-    {
-        received.append(qbytes(text));
-        ORVIKUpdateChecker::processUpdateString(text);
-    }
-    String defaultURLPathName() override
-    {
-        if (throwing)
-            throw Exception("The update channel file is locked");
-        return ORVIKUpdateChecker::defaultURLPathName();
-    }
-
-    QList<QByteArray> received;
-    bool throwing = false;
-};
-
-QMessageBox *visibleMessageBox(const QString &text)
-{
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible() && box->text() == text)
-            return box;
-    return nullptr;
-}
-
 const QByteArray kServer = "https://updates.orvik.example/";
 
 } // namespace
@@ -124,11 +92,6 @@ private Q_SLOTS:
     void initialMembers();
     void requestsTheDescriptionAddress_data();
     void requestsTheDescriptionAddress();
-    void baseURLIsUsedAsGiven();
-    void failedDownloadSetsFailed();
-    void repeatedRequestsShareOneCompletion();
-    void secondStartAbandonsTheFirst();
-    void exceptionWhilePreparing();
     void completionBeforeAnyRequestDoesNothing();
     void destroyedCheckerHearsNothing();
     void updateURLPage_data();
@@ -195,107 +158,6 @@ void tst_OrvikUpdateChecker::requestsTheDescriptionAddress()
     QCOMPARE(statusSet.count(), 1);
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
     QCOMPARE(qbytes(checker->updateVersion()), QByteArray("1.2.0"));
-}
-
-void tst_OrvikUpdateChecker::baseURLIsUsedAsGiven()
-{
-    ProbeChecker checker("Mirror");
-    checker.updateBaseURL = String("http://127.0.0.1:9/feeds/");
-    checker.requestCheckForUpdate("");
-    QCOMPARE(manager.urls.last(), QByteArray("http://127.0.0.1:9/feeds/Mirror.txt"));
-    manager.last()->failWith("Connection refused");
-}
-
-void tst_OrvikUpdateChecker::failedDownloadSetsFailed()
-{
-    ProbeChecker checker("Failing");
-    QSignalSpy statusSet(&checker, &UpdateChecker::updateStatusSetSignal);
-    checker.requestCheckForUpdate("");
-    manager.last()->failWith("Host updates.orvik.example not found");
-    QCOMPARE(statusSet.count(), 1);
-    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusFailed);
-    QVERIFY(checker.received.isEmpty());
-    // The downloader's text is not kept.
-    QVERIFY(checker.failureReason().isEmpty());
-}
-
-void tst_OrvikUpdateChecker::repeatedRequestsShareOneCompletion()
-{
-    ProbeChecker checker("Repeated");
-    QSignalSpy statusSet(&checker, &UpdateChecker::updateStatusSetSignal);
-    checker.requestCheckForUpdate("");
-    manager.last()->succeed("name=Orvik\nversion=1.0.0\n");
-    checker.requestCheckForUpdate("");
-    manager.last()->succeed("name=Orvik\nversion=1.0.1\n");
-    // One completion connection: each download reaches the checker once.
-    QCOMPARE(checker.received.size(), 2);
-    QCOMPARE(checker.received.last(), QByteArray("name=Orvik\nversion=1.0.1\n"));
-    QCOMPARE(statusSet.count(), 2);
-
-    // Two failure connections: a later failure of the same downloader sets status 4 twice.
-    statusSet.clear();
-    ItemDownloader *downloader = ItemDownloader::GetItemDownloader(bytes(kServer + "Update/Windows/Repeated.txt"));
-    QVERIFY(downloader);
-    downloader->start(TimeSpan::FromSeconds(10));
-    manager.last()->failWith("Connection reset");
-    QCOMPARE(statusSet.count(), 2);
-    for (const QList<QVariant> &arguments : std::as_const(statusSet))
-        QCOMPARE(arguments.at(0).value<UpdateChecker::UpdateStatus>(), UpdateChecker::UpdateStatusFailed);
-    QCOMPARE(checker.received.size(), 2);
-}
-
-void tst_OrvikUpdateChecker::secondStartAbandonsTheFirst()
-{
-    ProbeChecker checker("BackToBack");
-    QSignalSpy statusSet(&checker, &UpdateChecker::updateStatusSetSignal);
-    checker.requestCheckForUpdate("");
-    QPointer<ScriptedRequest> first = manager.last();
-    checker.requestCheckForUpdate("");
-    // The running download was abandoned and failed: once for each request's failure connection.
-    QCOMPARE(statusSet.count(), 2);
-    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusFailed);
-    QVERIFY(!first || first->closed);
-    QVERIFY(manager.last() != first);
-
-    manager.last()->succeed("name=Orvik\nversion=0.9\n");
-    QCOMPARE(checker.received.size(), 1);
-    QCOMPARE(statusSet.count(), 3);
-    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusUpToDate);
-}
-
-void tst_OrvikUpdateChecker::exceptionWhilePreparing()
-{
-    ProbeChecker checker("Locked");
-    checker.requestCheckForUpdate("");
-    manager.last()->succeed("name=Orvik\nversion=1.0.0\n");
-    QCOMPARE(checker.received.size(), 1);
-
-    QSignalSpy statusSet(&checker, &UpdateChecker::updateStatusSetSignal);
-    const qsizetype requestsBefore = manager.urls.size();
-    checker.throwing = true;
-    checker.requestCheckForUpdate("");
-    QCOMPARE(statusSet.count(), 1);
-    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusFailed);
-    QCOMPARE(manager.urls.size(), requestsBefore);
-
-    // The user sees the message in a box that blocks nothing, and this call has already returned.
-    QPointer<QMessageBox> box = visibleMessageBox(QStringLiteral("The update channel file is locked"));
-    QVERIFY(box);
-    QVERIFY(!box->isModal());
-    QVERIFY(!QApplication::activeModalWidget());
-
-    // The check forgot its downloader: a later completion of it reaches the logic no more.
-    ItemDownloader *downloader = ItemDownloader::GetItemDownloader(bytes(kServer + "Update/Windows/Locked.txt"));
-    QVERIFY(downloader);
-    QSignalSpy downloaded(downloader, &ItemDownloader::downloadedSignal);
-    downloader->start(TimeSpan::FromSeconds(10));
-    manager.last()->succeed("name=Orvik\nversion=7.0\n");
-    QCOMPARE(downloaded.count(), 1);
-    QCOMPARE(checker.received.size(), 1);
-    QCOMPARE(statusSet.count(), 1);
-
-    box->close();
-    QTRY_VERIFY_WITH_TIMEOUT(box.isNull(), 10000);
 }
 
 void tst_OrvikUpdateChecker::completionBeforeAnyRequestDoesNothing()
