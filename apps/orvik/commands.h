@@ -10,5 +10,6 @@ int runUpdateCheckCommand(CommandContext &context);
 
 // Steps of the demo; each prints what it did and returns an exit code.
 int demoRegistration(CommandContext &context);
+int demoUpdateCheck(CommandContext &context);
 
 } // namespace ORVIK
