@@ -158,6 +158,10 @@ int runUpdateCheckCommand(CommandContext &context)
         context.err << "orvik: --name must not be empty" << Qt::endl;
         return ExitUsage;
     }
+    if (parser.isSet(current) && !UpdateChecker::IsVersion(s(parser.value(current)))) {
+        context.err << "orvik: --current must be a version number such as 1.2.0" << Qt::endl;
+        return ExitUsage;
+    }
     if (!context.loadModuleWithServices(parser))
         return ExitUsage;
 

@@ -75,6 +75,9 @@ void tst_OrvikUpdateCheck::outcome_data()
                                         << QByteArray();
     QTest::newRow("base-without-slash") << QStringList{"--base=http://127.0.0.1:1"} << 2 << QByteArray()
                                         << QByteArray("orvik: --base must end in \"/\"\n") << QByteArray();
+    QTest::newRow("current-not-a-version")
+        << QStringList{base, "--current=1.2-beta"} << 2 << QByteArray()
+        << QByteArray("orvik: --current must be a version number such as 1.2.0\n") << QByteArray();
     QTest::newRow("empty-name") << QStringList{base, "--name="} << 2 << QByteArray()
                                 << QByteArray("orvik: --name must not be empty\n") << QByteArray();
 }

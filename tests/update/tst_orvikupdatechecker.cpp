@@ -5,6 +5,8 @@
 #include "tests/update/vtableslot.h"
 #include "update/orvikupdatechecker.h"
 
+#include <QDir>
+#include <QLibrary>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
@@ -98,6 +100,8 @@ private Q_SLOTS:
     void updateURLPage();
     void overridesKeepTheirSlots_data();
     void overridesKeepTheirSlots();
+    void moduleExportsTheClassWhole_data();
+    void moduleExportsTheClassWhole();
 };
 
 void tst_OrvikUpdateChecker::initTestCase()
@@ -236,6 +240,31 @@ void tst_OrvikUpdateChecker::overridesKeepTheirSlots()
     QFETCH(int, slot);
     QFETCH(int, expected);
     QCOMPARE(slot, expected);
+}
+
+void tst_OrvikUpdateChecker::moduleExportsTheClassWhole_data()
+{
+    QTest::addColumn<QByteArray>("symbol");
+    QTest::newRow("default-constructor") << QByteArray("_ZN5ORVIK18ORVIKUpdateCheckerC1Ev");
+    QTest::newRow("name-constructor") << QByteArray("_ZN5ORVIK18ORVIKUpdateCheckerC1ERKNS_10StringViewE");
+    QTest::newRow("destructor") << QByteArray("_ZN5ORVIK18ORVIKUpdateCheckerD1Ev");
+    QTest::newRow("deleting-destructor") << QByteArray("_ZN5ORVIK18ORVIKUpdateCheckerD0Ev");
+    QTest::newRow("virtual-table") << QByteArray("_ZTVN5ORVIK18ORVIKUpdateCheckerE");
+    QTest::newRow("type-info") << QByteArray("_ZTIN5ORVIK18ORVIKUpdateCheckerE");
+    QTest::newRow("meta-object") << QByteArray("_ZN5ORVIK18ORVIKUpdateChecker16staticMetaObjectE");
+    QTest::newRow("requestCheckForUpdate")
+        << QByteArray("_ZN5ORVIK18ORVIKUpdateChecker21requestCheckForUpdateERKNS_10StringViewE");
+    QTest::newRow("updateURLPage") << QByteArray("_ZNK5ORVIK18ORVIKUpdateChecker13updateURLPageEv");
+    QTest::newRow("onCheckForUpdateComplete")
+        << QByteArray("_ZN5ORVIK18ORVIKUpdateChecker24onCheckForUpdateCompleteEv");
+}
+
+void tst_OrvikUpdateChecker::moduleExportsTheClassWhole()
+{
+    QFETCH(QByteArray, symbol);
+    QLibrary module(QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(QStringLiteral("ORVIKNetwork.so")));
+    QVERIFY2(module.load(), qPrintable(module.errorString()));
+    QVERIFY2(module.resolve(symbol.constData()), symbol.constData());
 }
 
 QTEST_MAIN(tst_OrvikUpdateChecker)
