@@ -26,26 +26,6 @@ QByteArray qbytes(const String &text)
     return QByteArray(text.data(), static_cast<qsizetype>(text.length()));
 }
 
-class Trigger : public QObject
-{
-    Q_OBJECT
-Q_SIGNALS:
-    void fire();
-};
-
-class CountingChecker : public UpdateChecker
-{
-public:
-    using UpdateChecker::UpdateChecker;
-    void onCheckForUpdateComplete() override { ++completions; }
-    // As a subclass connects a downloader's completion to the protected slot.
-    void completeOn(Trigger *trigger)
-    {
-        connect(trigger, &Trigger::fire, this, &CountingChecker::checkForUpdateCompleteSlot);
-    }
-    int completions = 0;
-};
-
 class RecordingPipe : public InfoPipe
 {
 public:
@@ -71,10 +51,6 @@ private Q_SLOTS:
     void compareVersions();
     void applicationVersionIsTheDefault();
     void failedCheckClearsThePreviousResult();
-    void setUpdateStatusSignalsEveryCall();
-    void completeSlotCallsTheOverride();
-    void defaultURLPathName();
-    void baseHasNoSourceToCheck();
     void downloadAndInstallAreRefused();
     void createUpdateFileRoundTrip();
     void createUpdateFileFailures();
@@ -272,57 +248,6 @@ void tst_UpdateChecker::failedCheckClearsThePreviousResult()
     checker.processUpdateString("name=Orvik\nversion=1.0\n");
     QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusUpToDate);
     QVERIFY(checker.failureReason().isEmpty());
-}
-
-void tst_UpdateChecker::setUpdateStatusSignalsEveryCall()
-{
-    UpdateChecker checker;
-    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusIdle);
-    QSignalSpy statusSet(&checker, &UpdateChecker::updateStatusSetSignal);
-    checker.setUpdateStatus(UpdateChecker::UpdateStatusFailed);
-    checker.setUpdateStatus(UpdateChecker::UpdateStatusFailed);
-    checker.setUpdateStatus(UpdateChecker::UpdateStatusChecking);
-    QCOMPARE(statusSet.count(), 3);
-    QCOMPARE(statusSet.at(1).at(0).value<UpdateChecker::UpdateStatus>(), UpdateChecker::UpdateStatusFailed);
-    QCOMPARE(statusSet.at(2).at(0).value<UpdateChecker::UpdateStatus>(), UpdateChecker::UpdateStatusChecking);
-    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusChecking);
-    QCOMPARE(int(UpdateChecker::UpdateStatusFailed), 4);
-}
-
-void tst_UpdateChecker::completeSlotCallsTheOverride()
-{
-    CountingChecker checker("Orvik");
-    // The slot is protected: reach it through the meta-object, as queued connections do.
-    QVERIFY(QMetaObject::invokeMethod(&checker, "checkForUpdateCompleteSlot"));
-    QCOMPARE(checker.completions, 1);
-
-    Trigger trigger;
-    checker.completeOn(&trigger);
-    Q_EMIT trigger.fire();
-    QCOMPARE(checker.completions, 2);
-}
-
-void tst_UpdateChecker::defaultURLPathName()
-{
-    UpdateChecker named("Orvik Studio");
-    QCOMPARE(qbytes(named.defaultURLPathName()), QByteArray("Orvik Studio"));
-
-    // The default follows the application's name when it is asked, not when it was created.
-    UpdateChecker unnamed;
-    QCOMPARE(qbytes(unnamed.defaultURLPathName()), QByteArray("tst_updatechecker"));
-    QCoreApplication::setApplicationName(QStringLiteral("Renamed"));
-    QCOMPARE(qbytes(unnamed.defaultURLPathName()), QByteArray("Renamed"));
-    QCOMPARE(qbytes(named.defaultURLPathName()), QByteArray("Orvik Studio"));
-}
-
-void tst_UpdateChecker::baseHasNoSourceToCheck()
-{
-    UpdateChecker checker("Orvik");
-    QSignalSpy statusSet(&checker, &UpdateChecker::updateStatusSetSignal);
-    checker.requestCheckForUpdate("manual");
-    QCOMPARE(statusSet.count(), 1);
-    QCOMPARE(checker.updateStatus(), UpdateChecker::UpdateStatusFailed);
-    QVERIFY(!checker.failureReason().isEmpty());
 }
 
 void tst_UpdateChecker::downloadAndInstallAreRefused()
