@@ -6,10 +6,13 @@ namespace ORVIK {
 
 int runModuleCommand(CommandContext &context);
 int runDemoCommand(CommandContext &context);
+int runGetCommand(CommandContext &context);
+int runPutCommand(CommandContext &context);
 int runUpdateCheckCommand(CommandContext &context);
 
 // Steps of the demo; each prints what it did and returns an exit code.
 int demoRegistration(CommandContext &context);
+int demoTransfers(CommandContext &context);
 int demoUpdateCheck(CommandContext &context);
 
 } // namespace ORVIK

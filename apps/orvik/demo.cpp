@@ -13,6 +13,7 @@ struct DemoStep
 // Every step runs against loopback peers that the demo starts itself.
 const DemoStep kSteps[] = {
     {"module registration", &demoRegistration},
+    {"web transfers", &demoTransfers},
     {"update check", &demoUpdateCheck},
 };
 

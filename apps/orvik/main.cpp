@@ -22,6 +22,8 @@ struct Command
 const Command kCommands[] = {
     {"module", "load the module and print its registration and resources", false, &runModuleCommand},
     {"demo", "run every service once against loopback peers", true, &runDemoCommand},
+    {"get", "download a URL through the module (-o FILE, or standard output)", false, &runGetCommand},
+    {"put", "upload a FILE or --data TEXT to a URL through the module", false, &runPutCommand},
     {"update-check", "ask the update server whether a newer version exists", false, &runUpdateCheckCommand},
 };
 

@@ -131,11 +131,13 @@ void ItemDownloader::finish()
 
 void ItemDownloader::fail(const String &message)
 {
+    // Detached before it is closed: closing makes the transfer report a cancellation and finish at
+    // once, which must not reach this downloader as a second outcome.
+    m_timeout.stop();
     if (m_request) {
-        // Closing can make the request report its own end at once; this download has ended here.
         m_request->disconnect(this);
-        m_request->close();
-        endTransfer();
+        const std::unique_ptr<NetworkRequest, DeleteLater> abandoned = std::move(m_request);
+        abandoned->close();
     }
     m_data.clear();
     // The view must outlive the signal's receivers, so it points at a member.
