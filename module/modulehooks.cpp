@@ -6,6 +6,8 @@
 #include "network/qtnetworkaccessmanager.h"
 #include "time/ntpclient.h"
 
+#include <QNetworkReply>
+
 #include <cstdint>
 
 namespace {
@@ -48,6 +50,7 @@ void ORVIKNetworkDefineModuleResourcesForORVIK(ORVIK::ModuleResources &resources
 void ORVIKNetworkSetupMetatypesForORVIK()
 {
     ORVIK::NtpClient::registerMetaTypes(); // NtpReply, Time, QHostAddress
+    qRegisterMetaType<QNetworkReply::NetworkError>();
     // Installed for the rest of the process: the host never hands it back.
     ORVIK::ItemDownloader::SetAccessManager(new ORVIK::QtNetworkAccessManager);
 }

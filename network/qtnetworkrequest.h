@@ -30,19 +30,20 @@ public:
     const QNetworkRequest &networkRequest() const noexcept { return request; }
     QNetworkAccessManager *qtManager() const noexcept { return manager; }
 
-    // What start sends: these bytes when there are any, else this file when it has a path, else a GET.
-    Buffer<uint8_t> uploadData;
-    File uploadFile;
-
 protected Q_SLOTS:
     void processErrorSlot(QNetworkReply::NetworkError error);
 
 private:
-    void connectReply(QNetworkReply *reply);
+    void connectReply(QNetworkReply *newReply);
 
     QNetworkRequest request;
-    QNetworkReply *reply = nullptr; // a child of the shared Qt access manager
+    QNetworkReply *reply = nullptr; // the last start's reply, a child of the shared Qt access manager
     QNetworkAccessManager *manager;
+
+public:
+    // What start sends: these bytes when there are any, else this file when it has a path, else a GET.
+    Buffer<uint8_t> uploadData;
+    File uploadFile;
 };
 
 } // namespace ORVIK

@@ -1,5 +1,9 @@
 #include "apps/orvik/commandcontext.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibrary>
+
 namespace ORVIK {
 
 namespace {
@@ -51,6 +55,16 @@ bool CommandContext::loadModuleWithServices(const QCommandLineParser &parser)
         return false;
     }
     return true;
+}
+
+QFunctionPointer CommandContext::resolvePluginEntry(const char *pluginName, const char *symbol)
+{
+    QLibrary plugin(
+        QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(pluginName) + QStringLiteral(".so")));
+    const QFunctionPointer entry = plugin.resolve(symbol);
+    if (!entry)
+        err << "orvik: cannot load the plug-in " << pluginName << ": " << plugin.errorString() << Qt::endl;
+    return entry;
 }
 
 } // namespace ORVIK

@@ -27,6 +27,9 @@ struct CommandContext
     bool loadModule(const QCommandLineParser &parser);
     // Loads the module and installs its access manager through the meta-types hook.
     bool loadModuleWithServices(const QCommandLineParser &parser);
+    // Loads one of orvik's plug-ins from beside the program (they stay loaded) and resolves its entry;
+    // prints one line and returns null on failure.
+    QFunctionPointer resolvePluginEntry(const char *pluginName, const char *symbol);
 };
 
 } // namespace ORVIK

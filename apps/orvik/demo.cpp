@@ -13,7 +13,9 @@ struct DemoStep
 // Every step runs against loopback peers that the demo starts itself.
 const DemoStep kSteps[] = {
     {"module registration", &demoRegistration},
+    {"web transfers", &demoTransfers},
     {"network time", &demoTime},
+    {"update check", &demoUpdateCheck},
     {"wifi dialog screenshot", &demoWifiScreenshot},
 };
 

@@ -22,8 +22,11 @@ struct Command
 const Command kCommands[] = {
     {"module", "load the module and print its registration and resources", false, &runModuleCommand},
     {"demo", "run every service once against loopback peers", true, &runDemoCommand},
-    {"wifi", "scan for WiFi networks and choose one in the dialog", true, &runWifiCommand},
+    {"get", "download a URL through the module (-o FILE, or standard output)", false, &runGetCommand},
+    {"put", "upload a FILE or --data TEXT to a URL through the module", false, &runPutCommand},
     {"time", "ask an NTP server for the time: transmit time, offset, delay", false, &runTimeCommand},
+    {"update-check", "ask the update server whether a newer version exists", false, &runUpdateCheckCommand},
+    {"wifi", "scan for WiFi networks and choose one in the dialog", true, &runWifiCommand},
 };
 
 int usage(QTextStream &stream)

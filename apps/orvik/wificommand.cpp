@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QLibrary>
 #include <QTemporaryDir>
 
 namespace ORVIK {
@@ -29,14 +28,9 @@ constexpr const char *kDemoNetshOutput =
 // Loads the dialog's plug-in from beside the program and runs the request.
 int runWifiDialog(CommandContext &context, const WifiDialogRequest &request)
 {
-    QLibrary plugin(QDir(QCoreApplication::applicationDirPath())
-                        .filePath(QString::fromLatin1(kWifiDialogPluginName) + QStringLiteral(".so")));
-    const auto entry = reinterpret_cast<WifiDialogEntry>(plugin.resolve(kWifiDialogEntrySymbol));
-    if (!entry) {
-        context.err << "orvik: cannot load the WiFi dialog: " << plugin.errorString() << Qt::endl;
-        return ExitUsage;
-    }
-    return entry(request, context.out, context.err);
+    const auto entry =
+        reinterpret_cast<WifiDialogEntry>(context.resolvePluginEntry(kWifiDialogPluginName, kWifiDialogEntrySymbol));
+    return entry ? entry(request, context.out, context.err) : ExitUsage;
 }
 
 } // namespace

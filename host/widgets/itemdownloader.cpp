@@ -131,9 +131,13 @@ void ItemDownloader::finish()
 
 void ItemDownloader::fail(const String &message)
 {
+    // Detached before it is closed: closing makes the transfer report a cancellation and finish at
+    // once, which must not reach this downloader as a second outcome.
+    m_timeout.stop();
     if (m_request) {
-        m_request->close();
-        endTransfer();
+        m_request->disconnect(this);
+        const std::unique_ptr<NetworkRequest, DeleteLater> abandoned = std::move(m_request);
+        abandoned->close();
     }
     m_data.clear();
     // The view must outlive the signal's receivers, so it points at a member.

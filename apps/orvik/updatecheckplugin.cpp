@@ -1,0 +1,98 @@
+#include "apps/orvik/updatecheckplugin.h"
+
+#include "host/widgets/itemdownloader.h"
+#include "host/widgets/qstringstream.h"
+#include "update/orvikupdatechecker.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <memory>
+
+namespace ORVIK {
+
+namespace {
+
+// Longer than the checker's own 10-second download time-out, which normally ends a check first.
+constexpr int kGuardMilliseconds = 30000;
+
+QString q(const String &text)
+{
+    return StringStream<QString>::fromString(text);
+}
+
+String s(const QString &text)
+{
+    return StringStream<QString>::toString(text);
+}
+
+int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStream &err)
+{
+    auto checker = request.name.isEmpty() ? std::make_unique<ORVIKUpdateChecker>()
+                                          : std::make_unique<ORVIKUpdateChecker>(s(request.name));
+    const String name = checker->defaultURLPathName();
+    if (!request.baseURL.isEmpty()) {
+        const String base = s(request.baseURL);
+        checker->updateBaseURL = base + ORVIKUpdateChecker::kDescriptionFolder;
+        checker->updatePageURL = base + name + "/";
+    }
+    checker->setCurrentVersion(s(request.currentVersion));
+    const String address = checker->updateBaseURL.value() + name + ".txt";
+
+    // The checker keeps no failure text; its downloader (one per address) says why it failed.
+    QString downloadError;
+    ItemDownloader *downloader = ItemDownloader::GetItemDownloader(address);
+    if (!downloader) {
+        err << "orvik: update check failed: no downloader for " << q(address) << Qt::endl;
+        return 1;
+    }
+    QObject::connect(downloader, &ItemDownloader::downloadFailedSignal, checker.get(),
+                     [&downloadError](StringView text) { downloadError = q(String(text)); });
+
+    QEventLoop loop;
+    bool ended = false;
+    QObject::connect(checker.get(), &UpdateChecker::updateStatusSetSignal, &loop, [&] {
+        ended = true;
+        loop.quit();
+    });
+    QTimer::singleShot(kGuardMilliseconds, &loop, &QEventLoop::quit);
+    checker->requestCheckForUpdate("orvik update-check");
+    if (!ended)
+        loop.exec();
+
+    switch (checker->updateStatus()) {
+    case UpdateChecker::UpdateStatusAvailable: {
+        out << "update available: " << q(checker->updateName()) << ' ' << q(checker->updateVersion()) << " (installed "
+            << request.currentVersion << ")\n";
+        const String download = checker->updateURLDownload();
+        out << "page: " << q(checker->updateURLPage());
+        if (!download.isEmpty())
+            out << "  download: " << q(download);
+        out << Qt::endl;
+        return 0;
+    }
+    case UpdateChecker::UpdateStatusUpToDate:
+        out << "up to date: " << q(checker->updateName()) << ' ' << request.currentVersion << " (latest "
+            << q(checker->updateVersion()) << ")" << Qt::endl;
+        return 0;
+    default:
+        break;
+    }
+    QString reason = q(checker->failureReason());
+    if (reason.isEmpty())
+        reason = downloadError;
+    if (reason.isEmpty())
+        reason = ended ? QStringLiteral("the check failed") : QStringLiteral("no answer within 30 s");
+    err << "orvik: update check of " << q(address) << " failed: " << reason << Qt::endl;
+    return 1;
+}
+
+} // namespace
+
+} // namespace ORVIK
+
+extern "C" Q_DECL_EXPORT int orvikRunUpdateCheck(const ORVIK::UpdateCheckRequest &request, QTextStream &out,
+                                                 QTextStream &err)
+{
+    return ORVIK::runUpdateCheck(request, out, err);
+}

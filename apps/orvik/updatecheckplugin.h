@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QTextStream>
+
+namespace ORVIK {
+
+// What `orvik update-check` asks of the module's update checker. ORVIKUpdateChecker is an exported
+// class of the module, so the code that creates it links the module; it lives in a plug-in of its
+// own that orvik loads only for update checks, so orvik itself never links the module.
+struct UpdateCheckRequest
+{
+    QString baseURL;        // the update server's base address; empty: the checker's own
+    QString name;           // the description's name part; empty: the application's name
+    QString currentVersion; // the installed version to compare with
+};
+
+// Runs one check to its end through the installed access manager and prints the outcome:
+// update available (two lines) or up to date (one line) on `out` with exit code 0, or the failure
+// and its reason on `err` with exit code 1.
+using UpdateCheckEntry = int (*)(const UpdateCheckRequest &request, QTextStream &out, QTextStream &err);
+
+constexpr const char *kUpdateCheckPluginName = "orvikupdate";
+constexpr const char *kUpdateCheckEntrySymbol = "orvikRunUpdateCheck";
+
+} // namespace ORVIK

@@ -1,0 +1,7 @@
+#include "host/widgets/infopipe.h"
+
+namespace ORVIK {
+
+InfoPipe::~InfoPipe() = default;
+
+} // namespace ORVIK

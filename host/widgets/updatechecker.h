@@ -1,0 +1,100 @@
+#pragma once
+
+#include "host/base/file.h"
+#include "host/base/orvikstring.h"
+#include "host/widgets/inifactory.h"
+#include "host/widgets/orvikwidgets_export.h"
+#include "host/widgets/softwareservice.h"
+
+#include <QObject>
+
+namespace ORVIK {
+
+// The host's update logic. A subclass fetches an update description (key=value lines: name,
+// version, url, page) and hands it to processUpdateString, which compares the offered version
+// with the application's and sets the status.
+class ORVIKWIDGETS_EXPORT UpdateChecker : public QObject, public SoftwareService
+{
+    Q_OBJECT
+public:
+    enum UpdateStatus {
+        UpdateStatusIdle = 0,      // no check has ended yet
+        UpdateStatusChecking = 1,  // a check runs
+        UpdateStatusUpToDate = 2,  // the offered version is not newer than the application's
+        UpdateStatusAvailable = 3, // a newer version is offered
+        UpdateStatusFailed = 4,    // the check failed
+    };
+    Q_ENUM(UpdateStatus)
+
+    // The name part is the application's name, as QCoreApplication has it when asked.
+    UpdateChecker();
+    // The name part is the given name.
+    explicit UpdateChecker(StringView name);
+    ~UpdateChecker() override;
+
+    // The order of these virtual operations is part of the host's binary interface.
+    // This base has no update source: a check fails at once.
+    virtual void requestCheckForUpdate(const StringView &reason);
+    // This host can neither download nor install updates: both refuse and say why.
+    virtual bool requstDownloadUpdate();
+    virtual bool requestInstallUpdate(bool restartApplication);
+    virtual bool updateSupported() const;
+    virtual String updateName();
+    virtual String updateVersion();
+    // The release-notes page that the description gave, if any.
+    virtual String updateURLPage() const;
+    virtual String updateURLDownload();
+    virtual bool updateRequiresApplicationClose() const;
+    // The entries of the latest accepted description; empty before one and after a failed check.
+    virtual INIFactory getINI();
+    // Writes the description that an update server serves for this application at the given
+    // version. Throws Exception when the version is malformed or the file cannot be written.
+    virtual void createUpdateFile(const String &version, File file);
+    // Parses a description and sets the status to available, up to date or failed.
+    virtual void processUpdateString(const String &text);
+    virtual String defaultURLPathName();
+    // Called when the fetch of a description has completed; this base has nothing to read.
+    virtual void onCheckForUpdateComplete();
+
+    UpdateStatus updateStatus() const noexcept { return m_status; }
+    // Emits updateStatusSetSignal on every call, also when the status does not change.
+    void setUpdateStatus(UpdateStatus status);
+    // Why the latest check failed, when the checker knows; empty otherwise.
+    const String &failureReason() const noexcept { return m_failureReason; }
+    // Why the latest download or install request was refused.
+    const String &actionError() const noexcept { return m_actionError; }
+
+    // The version that a description is compared with; by default the application's version.
+    String currentVersion() const;
+    void setCurrentVersion(const StringView &version);
+
+    // True for one or more groups of decimal digits separated by dots ("2", "1.10.0").
+    static bool IsVersion(const StringView &version);
+    // Negative, zero or positive as a is older than, equal to or newer than b. Components compare
+    // as numbers of any size; missing ones count as 0, so "1.2" equals "1.2.0". Both must be versions.
+    static int CompareVersions(const StringView &a, const StringView &b);
+
+Q_SIGNALS:
+    void updateStatusSetSignal(ORVIK::UpdateChecker::UpdateStatus status);
+
+protected Q_SLOTS:
+    void checkForUpdateCompleteSlot();
+
+protected:
+    // Records why the check failed and sets the status to failed.
+    void failCheck(const String &reason);
+
+private:
+    void setStatus(UpdateStatus status, const String &reason);
+    bool refuse(const char *action);
+
+    String m_name;
+    String m_currentVersion;
+    bool m_hasCurrentVersion = false;
+    UpdateStatus m_status = UpdateStatusIdle;
+    String m_failureReason;
+    String m_actionError;
+    INIFactory m_description;
+};
+
+} // namespace ORVIK
