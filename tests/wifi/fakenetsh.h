@@ -1,27 +1,42 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 
 namespace ORVIK {
 
-// Puts a folder first on PATH for its lifetime. With an output it holds a `netsh` script that
-// records its arguments and prints that output; without one the folder is empty, so the command
-// is missing (the rest of PATH is dropped then, so no real netsh can answer).
+// Puts a folder first on PATH for its lifetime. Given an output, it holds a `netsh` script that
+// records its arguments and prints that output; without one the folder is empty and is all of
+// PATH, so the command is missing and no real netsh can answer.
 class FakeNetsh
 {
 public:
-    FakeNetsh();
-    explicit FakeNetsh(const QByteArray &output);
-    ~FakeNetsh();
+    explicit FakeNetsh(const char *output = nullptr) : m_savedPath(qgetenv("PATH"))
+    {
+        const QByteArray dir = QFile::encodeName(m_dir.path());
+        qputenv("PATH", output ? dir + ':' + m_savedPath : dir);
+        // The script holds the output, which ends in a line break, as a here-document.
+        const QByteArray text =
+            "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + dir + "/arguments'\ncat <<'END'\n" + QByteArray(output) + "END\n";
+        QFile script(m_dir.filePath(QStringLiteral("netsh")));
+        m_valid = m_dir.isValid() && (!output || (script.open(QIODevice::WriteOnly) && script.write(text) > 0 &&
+                                                  script.setPermissions(QFile::ReadOwner | QFile::ExeOwner)));
+    }
+    ~FakeNetsh() { qputenv("PATH", m_savedPath); }
     FakeNetsh(const FakeNetsh &) = delete;
     FakeNetsh &operator=(const FakeNetsh &) = delete;
 
     bool isValid() const { return m_valid; }
-    bool ran() const;
-    // The arguments of the last run, one per entry.
-    QStringList arguments() const;
+    // The arguments of the last run, one per entry; empty when it did not run.
+    QStringList arguments() const
+    {
+        QFile file(m_dir.filePath(QStringLiteral("arguments")));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
 
 private:
     QTemporaryDir m_dir;

@@ -19,18 +19,12 @@ public:
     {
         QByteArray ssid;
         int quality = 0;
-        // The reported SSID length; -1 means the length of ssid.
-        int length = -1;
+        int length = -1; // the reported SSID length; -1 means the length of ssid
     };
-    struct Poll
-    {
-        bool fails = false;
-        QList<Network> networks;
-    };
+    using Poll = QList<Network>;
     struct Interface
     {
-        // Read in turn; the last one is repeated for every later read.
-        QList<Poll> polls;
+        QList<Poll> polls; // read in turn; the last one is repeated for every later read
         int reads = 0;
     };
 
@@ -41,45 +35,21 @@ public:
 
     DWORD openResult = 0;
     DWORD enumResult = 0;
-    DWORD scanResult = 0;
     QList<Interface> interfaces;
-    // Runs inside every network-list read, before the list is handed out.
-    std::function<void()> onRead;
+    std::function<void()> onRead; // runs inside every list read, before the list is handed out
 
-    int openCalls = 0; // refused ones included
     int opened = 0;
     int closed = 0;
-    int allocated = 0;
-    int freed = 0;
-    int badCalls = 0; // unknown handles or pointers, reads without an open handle
-    QList<int> scannedInterfaces;
-    DWORD lastClientVersion = 0;
-    DWORD lastListFlags = 0;
+    int scans = 0;
+    int misuses = 0;       // unknown handles or lists
+    std::set<void *> live; // lists handed out and not freed yet
 
-    bool handleOpen() const { return m_openHandles > 0; }
-    // Every handle closed, every list freed, nothing misused.
-    bool balanced() const { return opened == closed && allocated == freed && badCalls == 0; }
-
-    static GUID guidOf(int index);
+    bool handleOpen() const { return opened > closed; }
+    bool balanced() const { return opened == closed && live.empty() && misuses == 0; }
 
 private:
-    static DWORD open(DWORD, PVOID, PDWORD, PHANDLE);
-    static DWORD enumInterfaces(HANDLE, PVOID, PWLAN_INTERFACE_INFO_LIST *);
-    static DWORD scan(HANDLE, const GUID *, const PDOT11_SSID, const PWLAN_RAW_DATA, PVOID);
-    static DWORD list(HANDLE, const GUID *, DWORD, PVOID, PWLAN_AVAILABLE_NETWORK_LIST *);
-    static void freeMemory(PVOID);
-    static DWORD close(HANDLE, PVOID);
-
-    void *allocate(std::size_t bytes);
-    bool knownHandle(HANDLE handle) const;
-    int interfaceIndex(const GUID *guid) const;
-
-    static FakeWlan *s_current;
     WlanFunctions m_functions;
     const WlanFunctions *m_previous;
-    std::set<void *> m_live;
-    int m_openHandles = 0;
-    char m_handleTag = 0;
 };
 
 } // namespace ORVIK
