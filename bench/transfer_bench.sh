@@ -166,11 +166,13 @@ baseline[curl]=$(measure curl baseline curl -sS -f -o "$work/out/tiny" "$base/ti
 ops=(GET PUT)
 [[ "$slow_rate" != 0 ]] && ops+=(SLOW)
 echo "running each transfer $repeat times ($size_mib MiB over loopback, nginx $("$nginx_bin" -v 2>&1 | sed 's/.*\///'))"
-# Rounds interleave the programs, so a change in machine load hits all of them alike.
-for ((round = 1; round <= repeat; round++)); do
+# Rounds interleave the programs, and each round starts with another one, so changes in machine
+# load and disk write-back hit all of them alike.
+tools=(orvik rawqt curl)
+for ((round = 0; round < repeat; round++)); do
     for op in "${ops[@]}"; do
-        for tool in orvik rawqt curl; do
-            run_once "$tool" "$op"
+        for ((t = 0; t < 3; t++)); do
+            run_once "${tools[(round + t) % 3]}" "$op"
         done
     done
 done
