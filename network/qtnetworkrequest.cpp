@@ -57,13 +57,15 @@ bool QtNetworkRequest::start()
     // gone, so the reply holds the file and closes it once it has finished.
     QFile *device = file.release();
     device->setParent(newReply);
-    if (newReply->isFinished())
+    if (newReply->isFinished()) {
         device->close();
-    else
+        device->deleteLater();
+    } else {
         connect(newReply, &QNetworkReply::finished, device, [device] {
             device->close();
             device->deleteLater();
         });
+    }
     connectReply(newReply);
     return true;
 }

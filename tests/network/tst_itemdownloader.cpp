@@ -141,7 +141,7 @@ void tst_ItemDownloader::readsTheBodyAsItArrives()
     HttpTestServer::Route route;
     route.generatedSize = 40000;
     route.pieceSize = 10000;
-    route.pieceIntervalMs = 50;
+    route.pieceIntervalMs = 200;
     m_server.setRoute("/paced", route);
     ItemDownloader *downloader = downloaderFor(QStringLiteral("/paced"));
     QList<QPair<qint64, qint64>> heldAtProgress; // (bytes received, bytes held)

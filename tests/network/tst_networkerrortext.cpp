@@ -90,6 +90,10 @@ void tst_NetworkErrorText::textForCode()
     QFETCH(int, code);
     QFETCH(QByteArray, text);
 
+    QCOMPARE(networkErrorText(code), StringView(text.constData(), uint32_t(text.size())));
+    // The error type holds 0..511 only; other values cannot reach the slot in a defined way.
+    if (code < 0 || code > 511)
+        return;
     QtNetworkRequest request(QNetworkRequest(), nullptr);
     QSignalSpy spy(&request, &NetworkRequest::errorOccurredSignal);
     QVERIFY(QMetaObject::invokeMethod(&request, "processErrorSlot", Qt::DirectConnection,
@@ -98,7 +102,6 @@ void tst_NetworkErrorText::textForCode()
     const StringView view = spy.at(0).at(0).value<StringView>();
     QCOMPARE(QByteArray(view.data(), view.length()), text);
     QCOMPARE(view.length(), uint32_t(text.size())); // no terminator counted
-    QCOMPARE(networkErrorText(code), StringView(text.constData(), uint32_t(text.size())));
 }
 
 void tst_NetworkErrorText::textsLiveForTheWholeProcess()

@@ -87,7 +87,8 @@ Buffer<uint8_t> bytesOf(const QByteArray &bytes)
 {
     Buffer<uint8_t> buffer;
     buffer.resize(uint32_t(bytes.size()));
-    memcpy(buffer.data(), bytes.constData(), size_t(bytes.size()));
+    if (!bytes.isEmpty())
+        memcpy(buffer.data(), bytes.constData(), size_t(bytes.size()));
     return buffer;
 }
 

@@ -31,11 +31,10 @@ private Q_SLOTS:
     void usageErrors_data();
     void usageErrors();
     void plainProgressLinesWithoutTerminal();
+    void demoTransfersThroughTheModule();
 
     void describesProgress_data();
     void describesProgress();
-    void formatsDurations_data();
-    void formatsDurations();
 
 private:
     struct Result
@@ -109,6 +108,8 @@ void tst_TransferCommands::getSucceeds_data()
     QTest::newRow("large-to-standard-output") << false << "/large" << QStringList() << false;
     QTest::newRow("https-insecure") << true << "/large" << QStringList{"--insecure"} << true;
     QTest::newRow("with-timeout-to-spare") << false << "/small" << QStringList{"--timeout", "30"} << true;
+    QTest::newRow("port-option-replaces-url-port")
+        << false << "/small" << QStringList{"--port", QString::number(m_plain.port())} << true;
 }
 
 void tst_TransferCommands::getSucceeds()
@@ -120,7 +121,10 @@ void tst_TransferCommands::getSucceeds()
 
     const HttpTestServer &server = serverFor(tls);
     const QString output = path(QStringLiteral("get-%1.out").arg(QLatin1String(QTest::currentDataTag())));
-    QStringList arguments = QStringList{"get", server.url(route).toString()} + options;
+    QUrl url = server.url(route);
+    if (options.contains(QStringLiteral("--port")))
+        url.setPort(HttpTestServer::unusedPort()); // only the option's port leads to the server
+    QStringList arguments = QStringList{"get", url.toString()} + options;
     if (toFile)
         arguments << "-o" << output;
     const Result result = run(arguments);
@@ -325,6 +329,19 @@ void tst_TransferCommands::plainProgressLinesWithoutTerminal()
     QVERIFY2(lines.last().startsWith("progress: 6.0 MiB / 6.0 MiB (100%), "), lines.last().constData());
 }
 
+void tst_TransferCommands::demoTransfersThroughTheModule()
+{
+    const Result result = run({"demo"});
+    const QByteArray out = result.out;
+    QVERIFY2(out.contains("== web transfers ==\n"), out.constData());
+    QVERIFY2(!out.contains("-- web transfers: FAILED"), out.constData());
+    for (const QByteArray &line : {QByteArray("   server received PUT /demo/hello.txt, 27 bytes (identical)\n"),
+                                   QByteArray("   received 27 bytes: Hello from the ORVIK demo.\n"),
+                                   QByteArray("   server received PUT /demo/blob.bin, 2097152 bytes (identical)\n"),
+                                   QByteArray("   received 2097152 bytes (identical)\n")})
+        QVERIFY2(out.contains(line), line.constData());
+}
+
 void tst_TransferCommands::describesProgress_data()
 {
     QTest::addColumn<qint64>("done");
@@ -338,6 +355,8 @@ void tst_TransferCommands::describesProgress_data()
     QTest::newRow("complete-has-no-eta") << qint64(4096) << qint64(4096) << qint64(500)
                                          << "4.0 KiB / 4.0 KiB (100%), 8.0 KiB/s";
     QTest::newRow("empty-body-is-complete") << qint64(0) << qint64(0) << qint64(10) << "0 B / 0 B (100%), 0 B/s";
+    QTest::newRow("eta-in-minutes") << qint64(1 << 20) << qint64(100 << 20) << qint64(1000)
+                                    << "1.0 MiB / 100.0 MiB (1%), 1.0 MiB/s, ETA 1 min 39 s";
     QTest::newRow("gibibytes") << (qint64(3) << 30) << (qint64(4) << 30) << qint64(3000)
                                << "3.0 GiB / 4.0 GiB (75%), 1.0 GiB/s, ETA 1 s";
 }
@@ -349,22 +368,6 @@ void tst_TransferCommands::describesProgress()
     QFETCH(qint64, elapsedMs);
     QFETCH(QString, expected);
     QCOMPARE(TransferProgress::describe(done, total, elapsedMs), expected);
-}
-
-void tst_TransferCommands::formatsDurations_data()
-{
-    QTest::addColumn<qint64>("seconds");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("seconds") << qint64(59) << "59 s";
-    QTest::newRow("minutes") << qint64(61) << "1 min 1 s";
-    QTest::newRow("hours") << qint64(3700) << "1 h 1 min";
-}
-
-void tst_TransferCommands::formatsDurations()
-{
-    QFETCH(qint64, seconds);
-    QFETCH(QString, expected);
-    QCOMPARE(TransferProgress::formatDuration(seconds), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_TransferCommands)

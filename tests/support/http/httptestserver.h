@@ -92,6 +92,7 @@ public:
     // Listens on a free port of `address`. TLS generates a certificate first (openssl).
     // On failure returns false and errorString() says why.
     bool listen(Transport transport = Transport::Plain, const QHostAddress &address = QHostAddress::LocalHost);
+    // Stops accepting connections; open ones go on until their peer or this object goes.
     void close();
     bool isListening() const;
     QString errorString() const { return m_error; }
@@ -103,6 +104,7 @@ public:
     // The certificate that a TLS server presents; null for a plain one.
     const QSslCertificate &certificate() const { return m_certificate.certificate; }
 
+    // A route answers every method on this path (the query is not part of it).
     void setRoute(const QByteArray &path, const Route &route);
     void removeRoute(const QByteArray &path);
     // Bodies beyond this size are only counted and hashed (default 16 MiB).
