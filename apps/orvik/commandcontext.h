@@ -30,6 +30,14 @@ struct CommandContext
     // Loads one of orvik's plug-ins from beside the program (they stay loaded) and resolves its entry;
     // prints one line and returns null on failure.
     QFunctionPointer resolvePluginEntry(const char *pluginName, const char *symbol);
+    // Runs a plug-in's entry, whose signature is int(const Request &, QTextStream &out, QTextStream &err).
+    template <typename Request>
+    int runPlugin(const char *pluginName, const char *symbol, const Request &request)
+    {
+        using Entry = int (*)(const Request &, QTextStream &, QTextStream &);
+        const auto entry = reinterpret_cast<Entry>(resolvePluginEntry(pluginName, symbol));
+        return entry ? entry(request, out, err) : ExitUsage;
+    }
 };
 
 } // namespace ORVIK

@@ -10,18 +10,6 @@
 
 namespace ORVIK {
 
-namespace {
-
-// Loads the update checker's plug-in from beside the program and runs the request.
-int runUpdateCheck(CommandContext &context, const UpdateCheckRequest &request)
-{
-    const auto entry =
-        reinterpret_cast<UpdateCheckEntry>(context.resolvePluginEntry(kUpdateCheckPluginName, kUpdateCheckEntrySymbol));
-    return entry ? entry(request, context.out, context.err) : ExitUsage;
-}
-
-} // namespace
-
 int demoUpdateCheck(CommandContext &context)
 {
     // A loopback update server that offers version 1.1.0 of "orvik-demo".
@@ -40,7 +28,7 @@ int demoUpdateCheck(CommandContext &context)
     request.name = QStringLiteral("orvik-demo");
     request.currentVersion = QStringLiteral("1.0.0");
     context.out << "update server: " << request.baseURL << ", installed version " << request.currentVersion << Qt::endl;
-    const int code = runUpdateCheck(context, request);
+    const int code = context.runPlugin(kUpdateCheckPluginName, kUpdateCheckEntrySymbol, request);
     if (code == ExitOk && server.requestCount() == 1)
         context.out << "requested: " << server.request(0).method << ' ' << server.request(0).target << Qt::endl;
     return code;
@@ -89,7 +77,7 @@ int runUpdateCheckCommand(CommandContext &context)
     request.baseURL = parser.value(base);
     request.name = parser.value(name);
     request.currentVersion = parser.isSet(current) ? parser.value(current) : QStringLiteral(ORVIK_VERSION);
-    return runUpdateCheck(context, request);
+    return context.runPlugin(kUpdateCheckPluginName, kUpdateCheckEntrySymbol, request);
 }
 
 } // namespace ORVIK

@@ -25,14 +25,6 @@ constexpr const char *kDemoNetshOutput =
     "SSID 5 : Bus Stop\r\n    BSSID 1                 : 9a:00:12:34:56:78\r\n"
     "         Signal             : 12%\r\n";
 
-// Loads the dialog's plug-in from beside the program and runs the request.
-int runWifiDialog(CommandContext &context, const WifiDialogRequest &request)
-{
-    const auto entry =
-        reinterpret_cast<WifiDialogEntry>(context.resolvePluginEntry(kWifiDialogPluginName, kWifiDialogEntrySymbol));
-    return entry ? entry(request, context.out, context.err) : ExitUsage;
-}
-
 } // namespace
 
 int demoWifiScreenshot(CommandContext &context)
@@ -57,7 +49,7 @@ int demoWifiScreenshot(CommandContext &context)
     request.list = true;
     request.screenshotPath = QDir::temp().filePath(QStringLiteral("orvik-demo-wifi.png"));
     context.out << "networks the dialog lists (quality, name):" << Qt::endl;
-    const int code = runWifiDialog(context, request);
+    const int code = context.runPlugin(kWifiDialogPluginName, kWifiDialogEntrySymbol, request);
     qputenv("PATH", savedPath);
     if (code == ExitOk)
         context.out << "screenshot: " << request.screenshotPath << Qt::endl;
@@ -92,7 +84,7 @@ int runWifiCommand(CommandContext &context)
     request.list = parser.isSet(list);
     request.screenshotPath = parser.value(screenshot);
     request.showPassword = parser.isSet(showPassword);
-    return runWifiDialog(context, request);
+    return context.runPlugin(kWifiDialogPluginName, kWifiDialogEntrySymbol, request);
 }
 
 } // namespace ORVIK
