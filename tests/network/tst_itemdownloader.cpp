@@ -43,7 +43,6 @@ private Q_SLOTS:
     void transfers_data();
     void transfers();
     void readsTheBodyAsItArrives();
-    void restartAbandonsTheRunningDownload();
 
 private:
     ItemDownloader *downloaderFor(const QString &path)
@@ -174,28 +173,6 @@ void tst_ItemDownloader::readsTheBodyAsItArrives()
     }
     QVERIFY(sawPartial);
     QCOMPARE(downloader->downloadedData(), HttpTestServer::patternBytes(0, 40000));
-}
-
-void tst_ItemDownloader::restartAbandonsTheRunningDownload()
-{
-    HttpTestServer::Route route;
-    route.stall = true;
-    m_server.setRoute("/restart", route);
-    ItemDownloader *downloader = downloaderFor(QStringLiteral("/restart"));
-    Outcomes outcomes(downloader);
-    downloader->start(TimeSpan::FromSeconds(60));
-    const int before = m_server.requestCount();
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(), before + 1, 20000);
-
-    route.stall = false;
-    route.body = "second";
-    m_server.setRoute("/restart", route);
-    downloader->start(TimeSpan::FromSeconds(60));
-    QCOMPARE(outcomes.failures.size(), 1); // the first one, at once
-    QTRY_COMPARE_WITH_TIMEOUT(outcomes.downloaded, 1, 20000);
-    QCOMPARE(downloader->downloadedData(), QByteArray("second"));
-    settle();
-    QCOMPARE(outcomes.total(), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_ItemDownloader)
