@@ -1,6 +1,7 @@
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"
 #include "module/moduleentry.h"
+#include "network/qtnetworkaccessmanager.h"
 #include "tests/support/http/httptestserver.h"
 
 #include <QSignalSpy>
@@ -15,19 +16,26 @@ String hostText(const QUrl &url)
     return StringStream<QString>::toString(url.toString());
 }
 
-// Counts a downloader's outcomes and keeps the failure texts (the view is only valid in the slot).
+// Counts a downloader's outcomes and keeps the failure texts (the view is only valid in the slot), and
+// what it held at each progress report.
 struct Outcomes
 {
     explicit Outcomes(ItemDownloader *downloader)
     {
-        QObject::connect(downloader, &ItemDownloader::downloadedSignal, downloader, [this] { ++downloaded; });
-        QObject::connect(downloader, &ItemDownloader::downloadFailedSignal, downloader,
+        QObject::connect(downloader, &ItemDownloader::downloadProgressSignal, &context,
+                         [this, downloader](qint64 received, qint64) {
+                             heldAtProgress.append({received, downloader->downloadedData().size()});
+                         });
+        QObject::connect(downloader, &ItemDownloader::downloadedSignal, &context, [this] { ++downloaded; });
+        QObject::connect(downloader, &ItemDownloader::downloadFailedSignal, &context,
                          [this](StringView text) { failures.append(QByteArray(text.data(), text.length())); });
     }
     int total() const { return downloaded + int(failures.size()); }
 
+    QObject context; // ends the connections with this record
     int downloaded = 0;
     QList<QByteArray> failures;
+    QList<QPair<qint64, qint64>> heldAtProgress; // (bytes received, bytes held)
 };
 
 } // namespace
@@ -37,17 +45,9 @@ class tst_ItemDownloader : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void noDownloaderWithoutManager();
-    void oneDownloaderPerAddress();
-    void succeeds_data();
-    void succeeds();
-    void readsTheBodyAsItArrives();
-    void fails_data();
-    void fails();
-    void timesOut_data();
-    void timesOut();
-    void restartAbandonsTheRunningDownload();
-    void failsWhenTheManagerIsGone();
+    void downloadersNeedTheHookAndAnAddress();
+    void transfers_data();
+    void transfers();
 
 private:
     ItemDownloader *downloaderFor(const QString &path)
@@ -63,30 +63,46 @@ private:
 void tst_ItemDownloader::initTestCase()
 {
     QVERIFY2(m_server.listen(), qPrintable(m_server.errorString()));
+    const auto generated = [this](const QByteArray &path, qint64 size, qint64 dropAfter, qint64 piece, int pauseMs) {
+        HttpTestServer::Route route;
+        route.generatedSize = size;
+        route.dropAfter = dropAfter;
+        route.pieceSize = piece;
+        route.pieceIntervalMs = pauseMs;
+        m_server.setRoute(path, route);
+    };
+    generated("/cut", 5000, 1000, 0, 0);
+    generated("/slow", 1000000, -1, 100, 1000); // would take hours
+    generated("/paced", 40000, -1, 10000, 200);
+    HttpTestServer::Route route;
+    route.body = "x";
+    m_server.setRoute("/settle", route);
+    route.stall = true;
+    m_server.setRoute("/stall", route);
+    route.stall = false;
+    route.status = 404;
+    m_server.setRoute("/e404", route);
 }
 
 void tst_ItemDownloader::settle()
 {
-    HttpTestServer::Route route;
-    route.body = "x";
-    m_server.setRoute("/settle", route);
     ItemDownloader *control = downloaderFor(QStringLiteral("/settle"));
     QSignalSpy done(control, &ItemDownloader::downloadedSignal);
     control->start(TimeSpan::FromSeconds(20));
     QVERIFY(done.wait(20000));
 }
 
-void tst_ItemDownloader::noDownloaderWithoutManager()
+void tst_ItemDownloader::downloadersNeedTheHookAndAnAddress()
 {
     QVERIFY(!ItemDownloader::HasNetworkManager());
-    QCOMPARE(downloaderFor(QStringLiteral("/a")), nullptr);
+    QCOMPARE(downloaderFor(QStringLiteral("/small")), nullptr);
     ORVIKNetworkSetupMetatypesForORVIK();
     QVERIFY(ItemDownloader::HasNetworkManager());
+    auto *installed = dynamic_cast<QtNetworkAccessManager *>(ItemDownloader::AccessManager());
+    QVERIFY(installed);
+    QCOMPARE(installed->qtManager(), nullptr); // created on the first web request, not before
     QCOMPARE(ItemDownloader::GetItemDownloader(StringView("")), nullptr);
-}
 
-void tst_ItemDownloader::oneDownloaderPerAddress()
-{
     ItemDownloader *first = downloaderFor(QStringLiteral("/same"));
     QVERIFY(first);
     QCOMPARE(downloaderFor(QStringLiteral("/same")), first);
@@ -95,179 +111,55 @@ void tst_ItemDownloader::oneDownloaderPerAddress()
     QCOMPARE(first->url(), hostText(m_server.url("/same")));
 }
 
-void tst_ItemDownloader::succeeds_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<qint64>("generatedSize");
-    QTest::addColumn<int>("framing");
-
-    const int length = int(HttpTestServer::Framing::ContentLength);
-    QTest::newRow("small-body") << QByteArray("name=app\nversion=2.0\n") << qint64(-1) << length;
-    QTest::newRow("empty-body") << QByteArray() << qint64(-1) << length;
-    QTest::newRow("chunked-body") << QByteArray() << qint64(300000) << int(HttpTestServer::Framing::Chunked);
-    QTest::newRow("body-until-close") << QByteArray() << qint64(200000) << int(HttpTestServer::Framing::CloseDelimited);
-    QTest::newRow("large-body") << QByteArray() << qint64(12 * 1024 * 1024) << length;
-}
-
-void tst_ItemDownloader::succeeds()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(qint64, generatedSize);
-    QFETCH(int, framing);
-
-    HttpTestServer::Route route;
-    route.body = body;
-    route.generatedSize = generatedSize;
-    route.framing = HttpTestServer::Framing(framing);
-    const QByteArray path = "/ok-" + QByteArray(QTest::currentDataTag());
-    m_server.setRoute(path, route);
-    const QByteArray expected = generatedSize >= 0 ? HttpTestServer::patternBytes(0, generatedSize) : body;
-
-    ItemDownloader *downloader = downloaderFor(QString::fromLatin1(path));
-    Outcomes outcomes(downloader);
-    downloader->start(TimeSpan::FromSeconds(60));
-    QVERIFY(downloader->isRunning());
-    QTRY_COMPARE_WITH_TIMEOUT(outcomes.total(), 1, 60000);
-    QCOMPARE(outcomes.downloaded, 1);
-    QVERIFY(!downloader->isRunning());
-    QCOMPARE(downloader->downloadedData().size(), expected.size());
-    QVERIFY(downloader->downloadedData() == expected);
-    settle();
-    QCOMPARE(outcomes.total(), 1);
-}
-
-void tst_ItemDownloader::readsTheBodyAsItArrives()
-{
-    HttpTestServer::Route route;
-    route.generatedSize = 40000;
-    route.pieceSize = 10000;
-    route.pieceIntervalMs = 200;
-    m_server.setRoute("/paced", route);
-    ItemDownloader *downloader = downloaderFor(QStringLiteral("/paced"));
-    QList<QPair<qint64, qint64>> heldAtProgress; // (bytes received, bytes held)
-    connect(downloader, &ItemDownloader::downloadProgressSignal, this, [&](qint64 received, qint64) {
-        heldAtProgress.append({received, downloader->downloadedData().size()});
-    });
-    Outcomes outcomes(downloader);
-    downloader->start(TimeSpan::FromSeconds(60));
-    QTRY_COMPARE_WITH_TIMEOUT(outcomes.downloaded, 1, 20000);
-
-    bool sawPartial = false;
-    for (const auto &entry : heldAtProgress) {
-        QCOMPARE(entry.second, entry.first);
-        sawPartial = sawPartial || (entry.first > 0 && entry.first < 40000);
-    }
-    QVERIFY(sawPartial);
-    QCOMPARE(downloader->downloadedData(), HttpTestServer::patternBytes(0, 40000));
-}
-
-void tst_ItemDownloader::fails_data()
+void tst_ItemDownloader::transfers_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<qint64>("dropAfter");
-    QTest::addColumn<QByteArray>("expectedText");
-    QTest::newRow("not-found") << "/missing" << 404 << qint64(-1) << QByteArray("Content Not Found");
-    QTest::newRow("server-error") << "/broken" << 500 << qint64(-1) << QByteArray("Internal Server Error");
-    QTest::newRow("closed-mid-body") << "/cut" << 200 << qint64(1000) << QByteArray("Remote Host Closed");
-    QTest::newRow("connection-refused") << "refused" << 0 << qint64(-1) << QByteArray("Connection Refused");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<QByteArray>("expectedData");
+    QTest::addColumn<QByteArray>("expectedFailure"); // null: the download succeeds
+
+    const QByteArray none;
+    const QByteArray timedOut("Download timed out after 300 ms");
+    QTest::newRow("body-in-pieces") << "/paced" << 60000 << HttpTestServer::patternBytes(0, 40000) << none;
+    QTest::newRow("not-found") << "/e404" << 60000 << none << QByteArray("Content Not Found");
+    QTest::newRow("closed-mid-body") << "/cut" << 60000 << none << QByteArray("Remote Host Closed");
+    QTest::newRow("connection-refused") << "refused" << 60000 << none << QByteArray("Connection Refused");
+    QTest::newRow("server-never-answers-times-out") << "/stall" << 300 << none << timedOut;
+    QTest::newRow("server-stops-mid-body-times-out") << "/slow" << 300 << none << timedOut;
 }
 
-void tst_ItemDownloader::fails()
+void tst_ItemDownloader::transfers()
 {
     QFETCH(QString, path);
-    QFETCH(int, status);
-    QFETCH(qint64, dropAfter);
-    QFETCH(QByteArray, expectedText);
+    QFETCH(int, timeoutMs);
+    QFETCH(QByteArray, expectedData);
+    QFETCH(QByteArray, expectedFailure);
 
-    ItemDownloader *downloader = nullptr;
-    if (path == QLatin1String("refused")) {
-        QUrl url = m_server.url("/");
-        url.setPort(HttpTestServer::unusedPort());
-        downloader = ItemDownloader::GetItemDownloader(hostText(url));
-    } else {
-        HttpTestServer::Route route;
-        route.status = status;
-        route.generatedSize = 5000;
-        route.dropAfter = dropAfter;
-        m_server.setRoute(path.toLatin1(), route);
-        downloader = downloaderFor(path);
-    }
+    ItemDownloader *downloader =
+        path == QLatin1String("refused")
+            ? ItemDownloader::GetItemDownloader(
+                  hostText(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(HttpTestServer::unusedPort()))))
+            : downloaderFor(path);
     Outcomes outcomes(downloader);
-    downloader->start(TimeSpan::FromSeconds(60));
-    QTRY_COMPARE_WITH_TIMEOUT(outcomes.total(), 1, 20000);
-    QCOMPARE(outcomes.failures, QList<QByteArray>{expectedText});
-    QVERIFY(downloader->downloadedData().isEmpty());
+    downloader->start(TimeSpan::FromMilliseconds(timeoutMs));
+    QVERIFY(downloader->isRunning());
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes.total(), 1, 60000);
     QVERIFY(!downloader->isRunning());
+    if (expectedFailure.isNull())
+        QCOMPARE(outcomes.downloaded, 1);
+    else
+        QCOMPARE(outcomes.failures, QList<QByteArray>{expectedFailure});
+    // The body is read as it arrives: at every progress report all of it so far is held.
+    bool sawPartial = false;
+    for (const auto &entry : outcomes.heldAtProgress) {
+        QCOMPARE(entry.second, entry.first);
+        sawPartial = sawPartial || (entry.first > 0 && entry.first < expectedData.size());
+    }
+    QVERIFY(sawPartial || !expectedFailure.isNull());
+    QCOMPARE(downloader->downloadedData().size(), expectedData.size());
+    QVERIFY(downloader->downloadedData() == expectedData);
     settle();
     QCOMPARE(outcomes.total(), 1);
-}
-
-void tst_ItemDownloader::timesOut_data()
-{
-    QTest::addColumn<bool>("midBody");
-    QTest::newRow("server-never-answers") << false;
-    QTest::newRow("server-stops-mid-body") << true;
-}
-
-void tst_ItemDownloader::timesOut()
-{
-    QFETCH(bool, midBody);
-    HttpTestServer::Route route;
-    if (midBody) {
-        route.generatedSize = 1000000;
-        route.pieceSize = 100;
-        route.pieceIntervalMs = 1000; // would take hours
-    } else {
-        route.stall = true;
-    }
-    const QByteArray path = midBody ? "/slow" : "/stall";
-    m_server.setRoute(path, route);
-
-    ItemDownloader *downloader = downloaderFor(QString::fromLatin1(path));
-    Outcomes outcomes(downloader);
-    downloader->start(TimeSpan::FromMilliseconds(300));
-    QTRY_COMPARE_WITH_TIMEOUT(outcomes.total(), 1, 20000);
-    QCOMPARE(outcomes.failures.size(), 1);
-    QVERIFY2(outcomes.failures.first().contains("timed out"), outcomes.failures.first().constData());
-    QVERIFY(downloader->downloadedData().isEmpty());
-    QVERIFY(!downloader->isRunning());
-    settle();
-    QCOMPARE(outcomes.total(), 1);
-}
-
-void tst_ItemDownloader::restartAbandonsTheRunningDownload()
-{
-    HttpTestServer::Route stall;
-    stall.stall = true;
-    m_server.setRoute("/restart", stall);
-    ItemDownloader *downloader = downloaderFor(QStringLiteral("/restart"));
-    Outcomes outcomes(downloader);
-    downloader->start(TimeSpan::FromSeconds(60));
-    const int before = m_server.requestCount();
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount(), before + 1, 20000);
-
-    HttpTestServer::Route ok;
-    ok.body = "second";
-    m_server.setRoute("/restart", ok);
-    downloader->start(TimeSpan::FromSeconds(60));
-    QCOMPARE(outcomes.failures.size(), 1); // the first one, at once
-    QTRY_COMPARE_WITH_TIMEOUT(outcomes.downloaded, 1, 20000);
-    QCOMPARE(downloader->downloadedData(), QByteArray("second"));
-    settle();
-    QCOMPARE(outcomes.total(), 2);
-}
-
-void tst_ItemDownloader::failsWhenTheManagerIsGone()
-{
-    ItemDownloader *downloader = downloaderFor(QStringLiteral("/unmanaged"));
-    NetworkAccessManager *installed = ItemDownloader::AccessManager();
-    ItemDownloader::SetAccessManager(nullptr);
-    Outcomes outcomes(downloader);
-    downloader->start(TimeSpan::FromSeconds(5));
-    ItemDownloader::SetAccessManager(installed);
-    QCOMPARE(outcomes.failures.size(), 1);
-    QCOMPARE(outcomes.downloaded, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ItemDownloader)
