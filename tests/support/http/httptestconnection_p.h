@@ -2,54 +2,39 @@
 
 #include "tests/support/http/httptestserver.h"
 
-#include <QByteArray>
 #include <QCryptographicHash>
-#include <QObject>
 #include <QTimer>
 
 class QTcpSocket;
 
 namespace ORVIK {
 
-// One accepted connection of HttpTestServer: parses requests as bytes arrive (bodies are
-// passed on as they come, never gathered whole), then writes the route's answer at the pace
-// the socket drains, so multi-gigabyte bodies flow in bounded memory both ways.
+// One accepted connection of HttpTestServer: passes request bodies on as they arrive, then writes
+// the route's answer at the pace the socket drains, so large bodies flow in bounded memory.
 class HttpTestConnection : public QObject
 {
-    Q_OBJECT
 public:
     HttpTestConnection(QTcpSocket *socket, HttpTestServer *server);
 
 private:
-    enum class State { Headers, Body, ChunkSize, ChunkData, ChunkEnd, Trailer, Answering, Closing };
+    enum class State { Head, Body, Waiting, Answering, Closing }; // Waiting: for the answer to begin
 
     void readIncoming();
-    void processInput();
-    bool parseHead();
-    void takeBody(qint64 count);
-    void bodyComplete();
-    void answer(const HttpTestServer::Route &route);
-    void writeHead(const HttpTestServer::Route &route);
+    void parseHead();
+    void takeBody();
+    void writeHead();
     void pump();
-    void endResponse();
-    void closeConnection();
-    qint64 pendingOutput() const;
+    void close();
 
     QTcpSocket *m_socket;
     HttpTestServer *m_server;
     QByteArray m_input;
-    State m_state = State::Headers;
+    State m_state = State::Head;
     bool m_closeWhenDone = false;
-
-    // The request being received.
-    int m_index = -1;
-    qint64 m_remaining = 0; // body or chunk bytes still expected
+    int m_index = -1;       // of the request being received
+    qint64 m_remaining = 0; // of its body
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
-
-    // The response being sent.
-    HttpTestServer::Route m_route;
-    qint64 m_bodyTotal = 0;
-    qint64 m_bodyLimit = 0; // where sending stops: the total, or the drop point
+    HttpTestServer::Route m_route; // of the answer being sent
     qint64 m_bodySent = 0;
     QTimer m_pace;
 };
