@@ -101,8 +101,10 @@ void ItemDownloader::start(TimeSpan timeout)
     });
     connect(request, &NetworkRequest::finishedSignal, this, &ItemDownloader::finish);
 
+    // A span of zero or less sets no time-out.
     const int64_t ms = timeout.milliseconds();
-    m_timeout.start(static_cast<int>(std::clamp<int64_t>(ms, 0, INT32_MAX)));
+    if (ms > 0)
+        m_timeout.start(static_cast<int>(std::min<int64_t>(ms, INT32_MAX)));
     try {
         request->start();
     } catch (const Exception &error) {

@@ -32,7 +32,8 @@ public:
 
     const String &url() const noexcept { return m_url; }
     bool isRunning() const noexcept { return m_request != nullptr; }
-    // Each start ends in exactly one downloadedSignal or downloadFailedSignal. A start while a
+    // Each start ends in exactly one downloadedSignal or downloadFailedSignal; a span of zero or
+    // less means no time-out. A start while a
     // download runs abandons that download, which then fails.
     void start(TimeSpan timeout);
     // The body of the last successful download (and, while one runs, what has arrived so far).

@@ -121,6 +121,7 @@ void tst_ItemDownloader::transfers_data()
     const QByteArray none;
     const QByteArray timedOut("Download timed out after 300 ms");
     QTest::newRow("body-in-pieces") << "/paced" << 60000 << HttpTestServer::patternBytes(0, 40000) << none;
+    QTest::newRow("zero-span-sets-no-time-out") << "/paced" << 0 << HttpTestServer::patternBytes(0, 40000) << none;
     QTest::newRow("not-found") << "/e404" << 60000 << none << QByteArray("Content Not Found");
     QTest::newRow("closed-mid-body") << "/cut" << 60000 << none << QByteArray("Remote Host Closed");
     QTest::newRow("connection-refused") << "refused" << 60000 << none << QByteArray("Connection Refused");
