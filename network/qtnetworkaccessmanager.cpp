@@ -29,11 +29,17 @@ QNetworkRequest QtNetworkAccessManager::buildQNetworkRequest(const NetworkReques
     return QNetworkRequest(url);
 }
 
-QtNetworkRequest *QtNetworkAccessManager::createWebRequest(const NetworkRequestSettings &settings)
+QNetworkAccessManager *QtNetworkAccessManager::sharedQtManager()
 {
     if (!manager)
         manager = new QNetworkAccessManager; // never deleted: requests borrow it for the process's life
-    return new QtNetworkRequest(buildQNetworkRequest(settings), manager);
+    return manager;
+}
+
+QtNetworkRequest *QtNetworkAccessManager::createWebRequest(const NetworkRequestSettings &settings)
+{
+    QNetworkAccessManager *shared = sharedQtManager();
+    return new QtNetworkRequest(buildQNetworkRequest(settings), shared);
 }
 
 NetworkRequest *QtNetworkAccessManager::createDownloadRequest(const NetworkRequestSettings &settings)

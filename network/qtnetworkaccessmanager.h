@@ -27,6 +27,7 @@ public:
 
 private:
     class QtNetworkRequest *createWebRequest(const NetworkRequestSettings &settings);
+    QNetworkAccessManager *sharedQtManager();
 
     // Created on first use and kept for the life of the process, like this object itself.
     QNetworkAccessManager *manager = nullptr;
