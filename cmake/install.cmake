@@ -2,13 +2,16 @@
 # another project can use find_package(ORVIKNetwork).
 include(CMakePackageConfigHelpers)
 
-install(TARGETS ORVIKBase ORVIKWidgets ORVIKNetwork EXPORT ORVIKNetworkTargets
+install(TARGETS ORVIKBase ORVIKWidgets EXPORT ORVIKNetworkTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik)
+# The host loads the module from beside its program, and code linking the module must find that
+# same file, so there is exactly one installed copy, in the program folder.
+install(TARGETS ORVIKNetwork EXPORT ORVIKNetworkTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The module is loaded beside the program, so it is installed there as well.
-install(FILES $<TARGET_FILE:ORVIKNetwork> DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 foreach(dir host/base host/widgets module network time update wifi)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
