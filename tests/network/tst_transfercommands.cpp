@@ -116,17 +116,10 @@ tst_TransferCommands::Result tst_TransferCommands::run(const QStringList &argume
     process.setArguments(expanded);
     QSignalSpy finished(&process, &QProcess::finished);
     process.start();
-    Result result;
-    if (!finished.wait(60000)) { // also when it did not start
-        process.kill();
-        process.waitForFinished();
-        result.err = "orvik did not finish: " + expanded.join(' ').toUtf8();
-        return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    if (!finished.wait(60000)) // also when it did not start; the process is killed on return
+        return {-1, {}, "orvik did not finish: " + expanded.join(' ').toUtf8()};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2, process.readAllStandardOutput(),
+            process.readAllStandardError()};
 }
 
 void tst_TransferCommands::succeeds_data()
