@@ -47,7 +47,6 @@ public:
     {
         return kind + (' ' + QByteArray::number(done)) + '/' + QByteArray::number(total);
     }
-    bool hasFinished() const { return lines.contains("finished"); }
     QList<QByteArray> withPrefix(const char *prefix) const
     {
         QList<QByteArray> found;
@@ -55,8 +54,6 @@ public:
                      [prefix](const QByteArray &line) { return line.startsWith(prefix); });
         return found;
     }
-    QList<QByteArray> errors() const { return withPrefix("error:"); }
-    QByteArray joined() const { return lines.join(' '); }
 
     QList<QByteArray> lines;
 };
@@ -261,8 +258,6 @@ void tst_QtNetworkRequest::buildsUrl_data()
     const QString withPort = QStringLiteral("http://host.example:8080/a");
     QTest::newRow("password-without-user")
         << plain << QStringList{"", "pw"} << none << QStringList{"", "pw", "-1", "/a"};
-    QTest::newRow("user-without-password")
-        << plain << QStringList{"bob", ""} << none << QStringList{"bob", "", "-1", "/a"};
     QTest::newRow("empty-fields-keep-url-credentials")
         << withCredentials << QStringList{"", ""} << none << QStringList{"old", "oldpw", "-1", "/a"};
     QTest::newRow("user-replaces-url-user-only")
@@ -271,8 +266,6 @@ void tst_QtNetworkRequest::buildsUrl_data()
                                                    << QStringList{"j\u00f6rg@home", "p@ss:w/rd%20", "-1", "/a"};
     QTest::newRow("no-port-keeps-parsed-port")
         << withPort << QStringList{"", ""} << none << QStringList{"", "", "8080", "/a"};
-    QTest::newRow("port-replaces-parsed-port")
-        << withPort << QStringList{"", ""} << 9090 << QStringList{"", "", "9090", "/a"};
     QTest::newRow("port-zero-is-a-port") << withPort << QStringList{"", ""} << 0 << QStringList{"", "", "0", "/a"};
     QTest::newRow("tolerant-parsing-fixes-spaces")
         << QString("http://host.example/a b") << QStringList{"", ""} << none << QStringList{"", "", "-1", "/a b"};
@@ -355,9 +348,9 @@ void tst_QtNetworkRequest::chooseOperation()
     request->uploadFile = File(hostText(path));
     RequestLog log(request.get());
     QVERIFY(request->start());
-    QTRY_VERIFY_WITH_TIMEOUT(log.hasFinished(), 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(log.lines.contains("finished"), 120000);
 
-    QVERIFY2(log.errors().isEmpty(), log.joined().constData());
+    QVERIFY2(log.withPrefix("error:").isEmpty(), log.lines.join(' ').constData());
     QCOMPARE(request->readAll(), QByteArray("answer"));
     QCOMPARE(m_server.requestCount(), 1);
     const HttpTestServer::Request &received = m_server.request(0);
@@ -386,10 +379,10 @@ void tst_QtNetworkRequest::missingUploadFileThrowsAndSendsNothing()
     RequestPtr control = download(m_server.url("/answer"));
     RequestLog controlLog(control.get());
     control->start();
-    QTRY_VERIFY_WITH_TIMEOUT(controlLog.hasFinished(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(controlLog.lines.contains("finished"), 20000);
     QCOMPARE(m_server.requestCount(), 1);
     QCOMPARE(m_server.request(0).path(), QByteArray("/answer"));
-    QVERIFY2(log.lines.isEmpty(), log.joined().constData());
+    QVERIFY2(log.lines.isEmpty(), log.lines.join(' ').constData());
 }
 
 void tst_QtNetworkRequest::scriptedReply_data()
@@ -408,7 +401,6 @@ void tst_QtNetworkRequest::scriptedReply_data()
     QTest::newRow("finish-present-is-reported-at-once") << 0 << true << QList<QByteArray>{"finished"};
     QTest::newRow("error-then-finish-present") << int(QNetworkReply::ConnectionRefusedError) << true
                                                << QList<QByteArray>{"error:Connection Refused", "finished"};
-    QTest::newRow("unlisted-error-gives-empty-text") << 12 << true << QList<QByteArray>{"error:", "finished"};
 }
 
 void tst_QtNetworkRequest::scriptedReply()
@@ -448,7 +440,6 @@ void tst_QtNetworkRequest::realTransfers_data()
     QTest::addColumn<QByteArray>("expectedError"); // null: the transfer succeeds
     QTest::newRow("body-with-length") << "/length" << qint64(40000) << QByteArray();
     QTest::newRow("chunked-body-total-minus-one") << "/chunked" << qint64(-1) << QByteArray();
-    QTest::newRow("body-until-close-total-minus-one") << "/close" << qint64(-1) << QByteArray();
     QTest::newRow("http-401") << "/e401" << qint64(0) << QByteArray("Authentication Required");
     QTest::newRow("http-404") << "/e404" << qint64(0) << QByteArray("Content Not Found");
     QTest::newRow("http-500") << "/e500" << qint64(0) << QByteArray("Internal Server Error");
@@ -473,8 +464,6 @@ void tst_QtNetworkRequest::realTransfers()
     server.setRoute("/length", route);
     route.framing = HttpTestServer::Framing::Chunked;
     server.setRoute("/chunked", route);
-    route.framing = HttpTestServer::Framing::CloseDelimited;
-    server.setRoute("/close", route);
     route = HttpTestServer::Route();
     route.generatedSize = 100000;
     route.dropAfter = 5000;
@@ -501,13 +490,13 @@ void tst_QtNetworkRequest::realTransfers()
     QList<QByteArray> fromReply;
     connect(reply, &QNetworkReply::downloadProgress, this,
             [&](qint64 done, qint64 total) { fromReply.append(RequestLog::progress("download", done, total)); });
-    QTRY_VERIFY_WITH_TIMEOUT(log.hasFinished(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(log.lines.contains("finished"), 20000);
 
     // At most one error, and the finish after it, once.
     QVERIFY(!request->isRunning());
     const QList<QByteArray> expectedErrors =
         expectedError.isNull() ? QList<QByteArray>() : QList<QByteArray>{"error:" + expectedError};
-    QCOMPARE(log.errors(), expectedErrors);
+    QCOMPARE(log.withPrefix("error:"), expectedErrors);
     QCOMPARE(log.lines.count("finished"), 1);
     QCOMPARE(log.lines.last(), QByteArray("finished"));
     const QList<QByteArray> downloads = log.withPrefix("download ");
@@ -517,13 +506,13 @@ void tst_QtNetworkRequest::realTransfers()
     if (!expectedError.isNull())
         return;
     QCOMPARE(request->readAll(), HttpTestServer::patternBytes(0, 40000));
-    QVERIFY2(downloads.size() >= 2, log.joined().constData());
-    QVERIFY2(downloads.first().endsWith('/' + QByteArray::number(expectedTotal)), log.joined().constData());
+    QVERIFY2(downloads.size() >= 2, log.lines.join(' ').constData());
+    QVERIFY2(downloads.first().endsWith('/' + QByteArray::number(expectedTotal)), log.lines.join(' ').constData());
     const int connecting = int(log.lines.indexOf("connecting"));
     const int sent = int(log.lines.indexOf("sent"));
     const int metadata = int(log.lines.indexOf("metadata"));
     QVERIFY2(connecting >= 0 && connecting < sent && sent < metadata && metadata < log.lines.indexOf(downloads.last()),
-             log.joined().constData());
+             log.lines.join(' ').constData());
 }
 
 void tst_QtNetworkRequest::uploadOutlivesItsRequest()
