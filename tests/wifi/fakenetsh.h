@@ -33,9 +33,8 @@ public:
     QStringList arguments() const
     {
         QFile file(m_dir.filePath(QStringLiteral("arguments")));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                              : QStringList();
     }
 
 private:
