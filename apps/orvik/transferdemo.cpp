@@ -51,6 +51,14 @@ bool checkReceived(const HttpTestServer &server, const QByteArray &method, const
     return same;
 }
 
+// Fetches what was just uploaded, to show that the server holds the same bytes.
+bool downloadBack(NetworkAccessManager *manager, const QUrl &url, bool insecure, QByteArray *body, QTextStream &out)
+{
+    out << "-- download: GET " << url.toString() << Qt::endl;
+    std::unique_ptr<NetworkRequest> get(manager->createDownloadRequest(settingsFor(url)));
+    return runRequest(get.get(), insecure, body, out);
+}
+
 bool plainTransfers(NetworkAccessManager *manager, QTextStream &out)
 {
     HttpTestServer server;
@@ -71,10 +79,8 @@ bool plainTransfers(NetworkAccessManager *manager, QTextStream &out)
     if (!runRequest(put.get(), false, &answer, out) || !checkReceived(server, "PUT", "/demo/hello.txt", text, out))
         return false;
 
-    out << "-- download: GET " << url.toString() << Qt::endl;
-    std::unique_ptr<NetworkRequest> get(manager->createDownloadRequest(settingsFor(url)));
     QByteArray body;
-    if (!runRequest(get.get(), false, &body, out))
+    if (!downloadBack(manager, url, false, &body, out))
         return false;
     out << "   received " << body.size() << " bytes: " << QString::fromUtf8(body).trimmed() << Qt::endl;
     return body == text;
@@ -106,10 +112,8 @@ bool secureTransfers(NetworkAccessManager *manager, QTextStream &out)
     if (!runRequest(put.get(), true, &answer, out) || !checkReceived(server, "PUT", "/demo/blob.bin", content, out))
         return false;
 
-    out << "-- download: GET " << url.toString() << Qt::endl;
-    std::unique_ptr<NetworkRequest> get(manager->createDownloadRequest(settingsFor(url)));
     QByteArray body;
-    if (!runRequest(get.get(), true, &body, out))
+    if (!downloadBack(manager, url, true, &body, out))
         return false;
     const bool same = body == content;
     out << "   received " << body.size() << " bytes" << (same ? " (identical)" : " (DIFFERENT)") << Qt::endl;
