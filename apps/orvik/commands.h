@@ -12,11 +12,7 @@ int runTimeCommand(CommandContext &context);
 int runUpdateCheckCommand(CommandContext &context);
 int runWifiCommand(CommandContext &context);
 
-// Steps of the demo; each prints what it did and returns an exit code.
-int demoRegistration(CommandContext &context);
-int demoTransfers(CommandContext &context);
-int demoTime(CommandContext &context);
-int demoUpdateCheck(CommandContext &context);
-int demoWifiScreenshot(CommandContext &context);
+// What `orvik module` prints of the loaded module: its record and its resources.
+int printRegistration(CommandContext &context);
 
 } // namespace ORVIK

@@ -1,8 +1,8 @@
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"
+#include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
 #include "network/qtnetworkaccessmanager.h"
-#include "tests/support/http/httptestserver.h"
 
 #include <QSignalSpy>
 #include <QTest>

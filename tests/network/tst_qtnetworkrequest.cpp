@@ -1,11 +1,11 @@
 #include "host/base/exception.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/timerequest.h"
+#include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
 #include "network/networkerrortext.h"
 #include "network/qtnetworkaccessmanager.h"
 #include "network/qtnetworkrequest.h"
-#include "tests/support/http/httptestserver.h"
 
 #include <QCryptographicHash>
 #include <QDir>

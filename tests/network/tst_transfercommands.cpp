@@ -1,5 +1,5 @@
-#include "apps/orvik/transferprogress.h"
-#include "tests/support/http/httptestserver.h"
+#include "apps/orvik/transfer/transferprogress.h"
+#include "loopback/httptestserver.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,5 +1,5 @@
+#include "loopback/ntpresponder.h"
 #include "network/qtnetworkaccessmanager.h"
-#include "tests/support/ntp/ntpresponder.h"
 #include "time/ntpclient.h"
 #include "time/ntptimestamp.h"
 

@@ -1,4 +1,4 @@
-#include "tests/support/http/httptestserver.h"
+#include "loopback/httptestserver.h"
 
 #include <QDir>
 #include <QProcess>

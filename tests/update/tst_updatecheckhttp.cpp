@@ -1,7 +1,7 @@
 #include "host/base/exception.h"
 #include "host/widgets/itemdownloader.h"
+#include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
-#include "tests/support/http/httptestserver.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "apps/orvik/wifidialogplugin.h"
+#include "apps/orvik/plugins/wifidialogplugin.h"
 #include "host/widgets/qcustomcombobox.h"
 #include "host/widgets/qcustomlineedit.h"
 #include "tests/wifi/fakenetsh.h"

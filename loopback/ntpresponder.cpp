@@ -1,4 +1,4 @@
-#include "tests/support/ntp/ntpresponder.h"
+#include "loopback/ntpresponder.h"
 
 #include <QtEndian>
 

@@ -1,4 +1,5 @@
 #include "apps/orvik/commands.h"
+#include "apps/orvik/demo/demosteps.h"
 
 namespace ORVIK {
 
@@ -12,7 +13,7 @@ struct DemoStep
 
 // Every step runs against loopback peers that the demo starts itself.
 const DemoStep kSteps[] = {
-    {"module registration", &demoRegistration},
+    {"module registration", &printRegistration},
     {"web transfers", &demoTransfers},
     {"network time", &demoTime},
     {"update check", &demoUpdateCheck},

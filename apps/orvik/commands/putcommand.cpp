@@ -1,8 +1,8 @@
 #include "apps/orvik/commands.h"
 
-#include "apps/orvik/transferoptions.h"
-#include "apps/orvik/transferprogress.h"
-#include "apps/orvik/transferrun.h"
+#include "apps/orvik/transfer/transferoptions.h"
+#include "apps/orvik/transfer/transferprogress.h"
+#include "apps/orvik/transfer/transferrun.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/networkrequest.h"

@@ -1,11 +1,12 @@
 #include "apps/orvik/commands.h"
+#include "apps/orvik/demo/demosteps.h"
 
-#include "apps/orvik/transferrun.h"
+#include "apps/orvik/transfer/transferrun.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/networkrequest.h"
 #include "host/widgets/qstringstream.h"
-#include "tests/support/http/httptestserver.h"
+#include "loopback/httptestserver.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -48,7 +48,7 @@ void printResources(const ModuleResources &resources, QTextStream &out)
 
 } // namespace
 
-int demoRegistration(CommandContext &context)
+int printRegistration(CommandContext &context)
 {
     const Module *module = context.loader.module();
     printRecord(*module, context.out);
@@ -71,7 +71,7 @@ int runModuleCommand(CommandContext &context)
         return ExitUsage;
     if (!context.loadModule(parser))
         return ExitUsage;
-    return demoRegistration(context);
+    return printRegistration(context);
 }
 
 } // namespace ORVIK

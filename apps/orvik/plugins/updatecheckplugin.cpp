@@ -1,4 +1,4 @@
-#include "apps/orvik/updatecheckplugin.h"
+#include "apps/orvik/plugins/updatecheckplugin.h"
 
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"

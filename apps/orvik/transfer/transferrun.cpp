@@ -1,4 +1,4 @@
-#include "apps/orvik/transferrun.h"
+#include "apps/orvik/transfer/transferrun.h"
 
 #include "host/base/exception.h"
 #include "host/widgets/networkrequest.h"

@@ -1,4 +1,4 @@
-#include "apps/orvik/transferoptions.h"
+#include "apps/orvik/transfer/transferoptions.h"
 
 #include "host/widgets/qstringstream.h"
 

@@ -1,6 +1,6 @@
-#include "tests/support/http/httptestserver.h"
+#include "loopback/httptestserver.h"
 
-#include "tests/support/http/httptestconnection_p.h"
+#include "loopback/httptestconnection_p.h"
 
 #include <QFile>
 #include <QProcess>

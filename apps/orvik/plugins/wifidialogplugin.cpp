@@ -1,4 +1,4 @@
-#include "apps/orvik/wifidialogplugin.h"
+#include "apps/orvik/plugins/wifidialogplugin.h"
 
 #include "apps/orvik/commandcontext.h"
 #include "host/widgets/qcustomcombobox.h"

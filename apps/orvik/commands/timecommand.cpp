@@ -1,10 +1,12 @@
+#include "apps/orvik/commands/timequery.h"
+
 #include "apps/orvik/commands.h"
+#include "host/base/moduleresources.h"
 
 #include "host/base/orviktime.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/timerequest.h"
-#include "tests/support/ntp/ntpresponder.h"
 
 #include <QDateTime>
 #include <QEventLoop>
@@ -20,20 +22,11 @@ namespace ORVIK {
 namespace {
 
 constexpr int64_t kNanosecondsPerMillisecond = 1000000;
-constexpr uint16_t kDefaultNtpPort = 123;
-// The local ports a time request listens on, first to last.
-constexpr uint16_t kFirstReceivePort = 42912;
-constexpr uint16_t kLastReceivePort = 42914;
-constexpr double kDefaultTimeoutSeconds = 5;
+// A time request listens on the module's declared receive port or, when that is taken, on one of the
+// next two.
+constexpr int kReceivePortsTried = 3;
 // Longer than any sensible wait, short enough that the value fits a timer.
 constexpr double kMaximumTimeoutSeconds = 3600;
-
-struct TimeQuery
-{
-    QString host;
-    uint16_t port = kDefaultNtpPort;
-    int timeoutMs = static_cast<int>(kDefaultTimeoutSeconds * 1000);
-};
 
 // The three times of the first reply, read the moment it arrives.
 struct TimeSample
@@ -85,21 +78,39 @@ void printSample(const TimeSample &sample, const TimeQuery &query, QTextStream &
     out.flush();
 }
 
+// The UDP port that the module declares for its time replies, as its resources hook gives it; -1 if none.
+int declaredReceivePort(const ModuleLoader &loader)
+{
+    ModuleResources resources;
+    if (!loader.callDefineResources(resources))
+        return -1;
+    for (const ModulePort &port : resources.ports)
+        if (port.protocol == String("udp") && port.port > 0)
+            return port.port;
+    return -1;
+}
+
 // The module reports every failure alike; find out which step failed, to tell the user what to fix.
-QString failureReason(const TimeQuery &query)
+QString failureReason(const TimeQuery &query, const ModuleLoader &loader)
 {
     const QHostInfo lookup = QHostInfo::fromName(query.host);
     if (lookup.error() != QHostInfo::NoError)
         return QStringLiteral("cannot resolve %1: %2").arg(query.host, lookup.errorString());
     if (lookup.addresses().isEmpty())
         return QStringLiteral("%1 has no address").arg(query.host);
-    for (uint16_t port = kFirstReceivePort; port <= kLastReceivePort; ++port) {
+    const int first = declaredReceivePort(loader);
+    if (first < 0)
+        return QStringLiteral("the module declares no UDP receive port");
+    const int last = std::min(first + kReceivePortsTried - 1, 65535);
+    for (int port = first; port <= last; ++port) {
         QUdpSocket probe;
-        if (probe.bind(QHostAddress::Any, port))
+        if (probe.bind(QHostAddress::Any, static_cast<quint16>(port)))
             return QStringLiteral("the UDP socket reported an error");
     }
-    return QStringLiteral("local UDP ports %1 to %2 are all in use").arg(kFirstReceivePort).arg(kLastReceivePort);
+    return QStringLiteral("local UDP ports %1 to %2 are all in use").arg(first).arg(last);
 }
+
+} // namespace
 
 // Asks the installed access manager for one time request and waits for its first answer.
 int runTimeQuery(CommandContext &context, const TimeQuery &query)
@@ -141,7 +152,8 @@ int runTimeQuery(CommandContext &context, const TimeQuery &query)
                     << Qt::endl;
         return ExitFailure;
     case Outcome::Failed:
-        context.err << "orvik: time request to " << describe(query) << " failed: " << failureReason(query) << Qt::endl;
+        context.err << "orvik: time request to " << describe(query)
+                    << " failed: " << failureReason(query, context.loader) << Qt::endl;
         return ExitFailure;
     case Outcome::Reply:
         break;
@@ -156,6 +168,8 @@ int runTimeQuery(CommandContext &context, const TimeQuery &query)
     printSample(sample, query, context.out);
     return ExitOk;
 }
+
+namespace {
 
 const QCommandLineOption kPortOption(QStringLiteral("port"), QStringLiteral("Server UDP port (default 123)."),
                                      QStringLiteral("N"), QString::number(kDefaultNtpPort));
@@ -212,20 +226,6 @@ int runTimeCommand(CommandContext &context)
         return ExitUsage;
     if (!context.loadModuleWithServices(parser))
         return ExitUsage;
-    return runTimeQuery(context, query);
-}
-
-int demoTime(CommandContext &context)
-{
-    NtpResponder responder;
-    if (!responder.listen(QHostAddress(QHostAddress::LocalHost))) {
-        context.err << "orvik: cannot start the loopback NTP responder: " << responder.errorString() << Qt::endl;
-        return ExitFailure;
-    }
-    context.out << "NTP responder on " << responder.address().toString() << " port " << responder.port() << Qt::endl;
-    TimeQuery query;
-    query.host = responder.address().toString();
-    query.port = responder.port();
     return runTimeQuery(context, query);
 }
 

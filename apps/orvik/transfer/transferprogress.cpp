@@ -1,4 +1,4 @@
-#include "apps/orvik/transferprogress.h"
+#include "apps/orvik/transfer/transferprogress.h"
 
 #include <algorithm>
 

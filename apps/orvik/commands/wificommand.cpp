@@ -1,5 +1,6 @@
 #include "apps/orvik/commands.h"
-#include "apps/orvik/wifidialogplugin.h"
+#include "apps/orvik/demo/demosteps.h"
+#include "apps/orvik/plugins/wifidialogplugin.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/support/http/httptestserver.h"
+#include "loopback/httptestserver.h"
 
 #include <QCryptographicHash>
 #include <QTimer>

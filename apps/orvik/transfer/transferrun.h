@@ -1,6 +1,6 @@
 #pragma once
 
-#include "apps/orvik/transferprogress.h"
+#include "apps/orvik/transfer/transferprogress.h"
 
 #include <QEventLoop>
 #include <QObject>

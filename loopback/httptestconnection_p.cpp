@@ -1,4 +1,4 @@
-#include "tests/support/http/httptestconnection_p.h"
+#include "loopback/httptestconnection_p.h"
 
 #include <QSslSocket>
 

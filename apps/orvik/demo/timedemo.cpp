@@ -1,0 +1,21 @@
+#include "apps/orvik/commands/timequery.h"
+#include "apps/orvik/demo/demosteps.h"
+#include "loopback/ntpresponder.h"
+
+namespace ORVIK {
+
+int demoTime(CommandContext &context)
+{
+    NtpResponder responder;
+    if (!responder.listen(QHostAddress(QHostAddress::LocalHost))) {
+        context.err << "orvik: cannot start the loopback NTP responder: " << responder.errorString() << Qt::endl;
+        return ExitFailure;
+    }
+    context.out << "NTP responder on " << responder.address().toString() << " port " << responder.port() << Qt::endl;
+    TimeQuery query;
+    query.host = responder.address().toString();
+    query.port = responder.port();
+    return runTimeQuery(context, query);
+}
+
+} // namespace ORVIK
