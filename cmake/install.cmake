@@ -13,9 +13,15 @@ install(TARGETS ORVIKNetwork EXPORT ORVIKNetworkTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-foreach(dir host/base host/widgets module network time update wifi)
+# Public headers: the host libraries' own, and of the module only what a host calls: the entry
+# function and hooks, and the two exported classes. The rest of the module is internal.
+foreach(dir host/base host/widgets)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
     FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
+endforeach()
+foreach(header module/moduleentry.h update/orvikupdatechecker.h wifi/wificonnectdialog.h)
+  get_filename_component(dir ${header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir})
 endforeach()
 install(DIRECTORY ${CMAKE_BINARY_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik)
 

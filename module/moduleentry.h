@@ -17,7 +17,6 @@ extern "C" {
 ORVIKNETWORK_EXPORT void ORVIKNetworkInitializeForORVIK(ORVIK::Module &module);
 ORVIKNETWORK_EXPORT void ORVIKNetworkDefineModuleResourcesForORVIK(ORVIK::ModuleResources &resources);
 ORVIKNETWORK_EXPORT void ORVIKNetworkSetupMetatypesForORVIK();
-ORVIKNETWORK_EXPORT void ORVIKNetworkEmptyHook();
 ORVIKNETWORK_EXPORT void ORVIKNetworkRegisterUserSettingsForORVIK();
 ORVIKNETWORK_EXPORT void ORVIKNetworkSetupFileStructureForORVIK();
 ORVIKNETWORK_EXPORT void ORVIKNetworkFactoryResetORVIK();
