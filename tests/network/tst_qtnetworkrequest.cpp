@@ -495,7 +495,6 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
     const QList<QByteArray> finished{"finished"};
     const QList<QByteArray> notFound{"error:Content Not Found"};
     const QList<QByteArray> notFoundAndFinished{"error:Content Not Found", "finished"};
-    const QList<QByteArray> unknown{"error:Protocol Unknown"};
     QTest::newRow("data-url-finishes-at-once-and-not-again") << data << 1 << never << finished << finished;
     QTest::newRow("missing-file-fails-at-once-and-not-again")
         << missing << 1 << never << notFoundAndFinished << notFoundAndFinished;
@@ -505,8 +504,6 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
         << data << 2 << never << QList<QByteArray>{"finished", "finished"} << QList<QByteArray>{"finished", "finished"};
     QTest::newRow("deleted-in-at-once-error") << missing << 1 << QByteArray("error:") << notFound << notFound;
     QTest::newRow("deleted-in-at-once-finish") << data << 1 << QByteArray("finished") << finished << finished;
-    QTest::newRow("deleted-in-error-of-unsupported-scheme")
-        << unsupported << 1 << QByteArray("error:") << none << unknown;
     QTest::newRow("deleted-in-refused-connection-error")
         << "refused" << 1 << QByteArray("error:") << none << QList<QByteArray>{"error:Connection Refused"};
     QTest::newRow("deleted-in-progress") << "/length" << 1 << QByteArray("download ") << none << none;
@@ -555,11 +552,10 @@ void tst_QtNetworkRequest::closeRunningTransfer_data()
     QTest::addColumn<QByteArray>("closeOn");  // the host calls close in this line's handler
     QTest::addColumn<bool>("deleteOnFinish"); // and deletes the request when close has finished it
 
-    QTest::newRow("download-mid-body") << "download" << QByteArray("/paced") << QByteArray("download ") << false;
+    QTest::newRow("download-mid-body-deleted-on-finish")
+        << "download" << QByteArray("/paced") << QByteArray("download ") << true;
     QTest::newRow("download-stalled-mid-body")
         << "download" << QByteArray("/stalled") << QByteArray("metadata") << false;
-    QTest::newRow("download-stalled-mid-body-deleted-on-finish")
-        << "download" << QByteArray("/stalled") << QByteArray("metadata") << true;
     QTest::newRow("file-upload") << "file" << QByteArray("/sink") << QByteArray("upload ") << false;
     QTest::newRow("bytes-upload") << "bytes" << QByteArray("/sink") << QByteArray("upload ") << false;
 }
