@@ -7,6 +7,7 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -81,8 +82,12 @@ bool HttpTestServer::listen(Transport transport)
     }
     // A TLS connection becomes pending only after its handshake, which newConnection does not announce.
     const auto accept = [this] {
-        while (m_server->hasPendingConnections())
-            new HttpTestConnection(m_server->nextPendingConnection(), this); // deletes itself on disconnect
+        while (m_server->hasPendingConnections()) {
+            QTcpSocket *socket = m_server->nextPendingConnection();
+            ++m_openConnections;
+            connect(socket, &QTcpSocket::disconnected, this, [this] { --m_openConnections; });
+            new HttpTestConnection(socket, this); // deletes itself on disconnect
+        }
     };
     connect(m_server.get(), &QTcpServer::newConnection, this, accept);
     connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, accept);

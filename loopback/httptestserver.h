@@ -82,6 +82,8 @@ public:
     const Request &request(int index) const { return m_requests.at(index); }
     int completedRequestCount() const;
     void clearRecords() { m_requests.clear(); }
+    // Connections accepted and not yet closed by either side.
+    int openConnectionCount() const { return m_openConnections; }
 
     // The bytes of a generated body: a deterministic pattern, byte p depending on p only.
     static QByteArray patternBytes(qint64 offset, qint64 size);
@@ -102,6 +104,7 @@ private:
     QHash<QByteArray, Route> m_routes;
     QHash<QByteArray, QByteArray> m_stored;
     QList<Request> m_requests;
+    int m_openConnections = 0;
 };
 
 } // namespace ORVIK

@@ -35,6 +35,8 @@ protected Q_SLOTS:
 
 private:
     void connectReply(QNetworkReply *newReply);
+    // Emits finishedSignal for this reply, the last thing the host hears of it.
+    void relayFinished(QNetworkReply *finishedReply);
 
     QNetworkRequest request;
     QNetworkReply *reply = nullptr; // the last start's reply, a child of the shared Qt access manager

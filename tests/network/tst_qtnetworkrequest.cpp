@@ -17,31 +17,45 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 using namespace ORVIK;
 
 namespace {
 
+using RequestPtr = std::unique_ptr<NetworkRequest>;
+
 // Everything a NetworkRequest says, as lines in arrival order ("finished", "error:Host Not Found",
-// "download 5/-1"), so a test can compare whole sequences.
+// "download 5/-1"), so a test can compare whole sequences. It can also act as a host handler would.
 class RequestLog : public QObject
 {
 public:
     explicit RequestLog(NetworkRequest *request)
     {
         using R = NetworkRequest;
-        connect(request, &R::socketStartedConnectingSignal, this, [this] { lines.append("connecting"); });
-        connect(request, &R::requestSentSignal, this, [this] { lines.append("sent"); });
-        connect(request, &R::metaDataChangedSignal, this, [this] { lines.append("metadata"); });
-        connect(request, &R::finishedSignal, this, [this] { lines.append("finished"); });
-        connect(request, &R::redirectAllowedSignal, this, [this] { lines.append("redirectAllowed"); });
+        connect(request, &R::socketStartedConnectingSignal, this, [this] { add("connecting"); });
+        connect(request, &R::requestSentSignal, this, [this] { add("sent"); });
+        connect(request, &R::metaDataChangedSignal, this, [this] { add("metadata"); });
+        connect(request, &R::finishedSignal, this, [this] { add("finished"); });
+        connect(request, &R::redirectAllowedSignal, this, [this] { add("redirectAllowed"); });
         connect(request, &R::uploadProgressSignal, this,
-                [this](qint64 done, qint64 total) { lines.append(progress("upload", done, total)); });
+                [this](qint64 done, qint64 total) { add(progress("upload", done, total)); });
         connect(request, &R::downloadProgressSignal, this,
-                [this](qint64 done, qint64 total) { lines.append(progress("download", done, total)); });
+                [this](qint64 done, qint64 total) { add(progress("download", done, total)); });
         connect(request, &R::errorOccurredSignal, this,
-                [this](StringView text) { lines.append("error:" + QByteArray(text.data(), text.length())); });
+                [this](StringView text) { add("error:" + QByteArray(text.data(), text.length())); });
+    }
+    // Runs the action once, inside the handler of the first line that starts with the prefix.
+    void when(const QByteArray &prefix, std::function<void()> action)
+    {
+        m_triggers.push_back({prefix, std::move(action)});
+    }
+    // Deletes the owner's request inside that handler.
+    void deleteWhen(const QByteArray &prefix, RequestPtr &owner)
+    {
+        when(prefix, [&owner] { owner.reset(); });
     }
     static QByteArray progress(const char *kind, qint64 done, qint64 total)
     {
@@ -55,7 +69,32 @@ public:
         return found;
     }
 
+    // The outcome lines only: errors and finishes.
+    QList<QByteArray> outcomes() const
+    {
+        QList<QByteArray> found;
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
+                     [](const QByteArray &line) { return line.startsWith("error:") || line == "finished"; });
+        return found;
+    }
+
     QList<QByteArray> lines;
+
+private:
+    struct Trigger
+    {
+        QByteArray prefix;
+        std::function<void()> action;
+    };
+    void add(const QByteArray &line)
+    {
+        lines.append(line);
+        for (size_t i = 0; i < m_triggers.size(); ++i)
+            if (m_triggers[i].action && line.startsWith(m_triggers[i].prefix))
+                std::exchange(m_triggers[i].action, nullptr)();
+    }
+
+    std::vector<Trigger> m_triggers;
 };
 
 // A reply whose state and signals the test controls.
@@ -64,7 +103,6 @@ class ScriptedReply : public QNetworkReply
 public:
     explicit ScriptedReply(QObject *parent) : QNetworkReply(parent) { open(QIODevice::ReadOnly); }
     using QNetworkReply::setError;
-    using QNetworkReply::setFinished;
     void abort() override {}
 
 protected:
@@ -76,7 +114,6 @@ class ScriptedManager : public QNetworkAccessManager
 {
 public:
     int error = 0;
-    bool finished = false;
     ScriptedReply *reply = nullptr;
 
 protected:
@@ -85,7 +122,6 @@ protected:
         reply = new ScriptedReply(this);
         if (error != 0)
             reply->setError(QNetworkReply::NetworkError(error), QStringLiteral("scripted"));
-        reply->setFinished(finished);
         return reply;
     }
 };
@@ -120,8 +156,6 @@ QByteArray sha256(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
-using RequestPtr = std::unique_ptr<NetworkRequest>;
-
 } // namespace
 
 class tst_QtNetworkRequest : public QObject
@@ -140,6 +174,10 @@ private Q_SLOTS:
     void missingUploadFileThrowsAndSendsNothing();
     void scriptedReply_data();
     void scriptedReply();
+    void outcomesReachTheHostOnce_data();
+    void outcomesReachTheHostOnce();
+    void closeRunningTransfer_data();
+    void closeRunningTransfer();
     void realTransfers_data();
     void realTransfers();
     void uploadOutlivesItsRequest();
@@ -159,6 +197,14 @@ private:
         return settings;
     }
     QString writeFile(const QString &name, const QByteArray &content);
+    // Runs a later transfer to its end: by then Qt has delivered what it had queued for earlier ones.
+    bool settle()
+    {
+        RequestPtr control = download(m_server.url("/answer"));
+        QSignalSpy finished(control.get(), &NetworkRequest::finishedSignal);
+        control->start();
+        return !finished.isEmpty() || finished.wait(20000);
+    }
 
     QtNetworkAccessManager m_access;
     HttpTestServer m_server;
@@ -180,6 +226,7 @@ void tst_QtNetworkRequest::initTestCase()
     route.pieceSize = 10000;
     route.pieceIntervalMs = 50;
     m_tls.setRoute("/length", route);
+    m_server.setRoute("/length", route);
 }
 
 void tst_QtNetworkRequest::init()
@@ -376,10 +423,7 @@ void tst_QtNetworkRequest::missingUploadFileThrowsAndSendsNothing()
     QVERIFY(!request->isRunning());
 
     // Once a later request has arrived, anything sent before it would have arrived too.
-    RequestPtr control = download(m_server.url("/answer"));
-    RequestLog controlLog(control.get());
-    control->start();
-    QTRY_VERIFY_WITH_TIMEOUT(controlLog.lines.contains("finished"), 20000);
+    QVERIFY(settle());
     QCOMPARE(m_server.requestCount(), 1);
     QCOMPARE(m_server.request(0).path(), QByteArray("/answer"));
     QVERIFY2(log.lines.isEmpty(), log.lines.join(' ').constData());
@@ -388,35 +432,35 @@ void tst_QtNetworkRequest::missingUploadFileThrowsAndSendsNothing()
 void tst_QtNetworkRequest::scriptedReply_data()
 {
     QTest::addColumn<int>("error");
-    QTest::addColumn<bool>("finished");
     QTest::addColumn<QList<QByteArray>>("expected");
-    QTest::newRow("running-reply-relays-every-signal-in-order")
-        << 0 << false << QList<QByteArray>{"connecting",    "sent",
-                                           "upload 3/10",   "metadata",
-                                           "download 0/-1", "redirectAllowed",
-                                           "download 7/-1", "error:Content Not Found",
-                                           "finished"};
-    QTest::newRow("error-present-is-reported-at-once")
-        << int(QNetworkReply::HostNotFoundError) << false << QList<QByteArray>{"error:Host Not Found"};
-    QTest::newRow("finish-present-is-reported-at-once") << 0 << true << QList<QByteArray>{"finished"};
-    QTest::newRow("error-then-finish-present") << int(QNetworkReply::ConnectionRefusedError) << true
-                                               << QList<QByteArray>{"error:Connection Refused", "finished"};
+    QTest::newRow("running-reply-relays-every-signal-in-order-and-nothing-after-finish")
+        << 0 << QList<QByteArray>{"connecting",    "sent",
+                                  "upload 3/10",   "metadata",
+                                  "download 0/-1", "redirectAllowed",
+                                  "download 7/-1", "error:Content Not Found",
+                                  "finished"};
+    // Qt delivers its own queued error later; the host has heard it already.
+    QTest::newRow("error-present-is-reported-at-once-and-not-again")
+        << int(QNetworkReply::HostNotFoundError) << QList<QByteArray>{"error:Host Not Found", "finished"};
 }
 
 void tst_QtNetworkRequest::scriptedReply()
 {
     QFETCH(int, error);
-    QFETCH(bool, finished);
     QFETCH(QList<QByteArray>, expected);
 
     ScriptedManager manager;
     manager.error = error;
-    manager.finished = finished;
     QtNetworkRequest request(QNetworkRequest(QUrl(QStringLiteral("http://example.invalid/"))), &manager);
     RequestLog log(&request);
     QVERIFY(request.start());
-    if (error == 0 && !finished) { // a reply adopted running says nothing until it does
-        ScriptedReply *reply = manager.reply;
+    ScriptedReply *reply = manager.reply;
+    if (error != 0) {
+        QCOMPARE(log.lines, expected.mid(0, 1)); // before start returned
+        Q_EMIT reply->errorOccurred(QNetworkReply::NetworkError(error));
+        Q_EMIT reply->finished();
+    } else { // a reply adopted running says nothing until it does
+        QVERIFY(log.lines.isEmpty());
         Q_EMIT reply->socketStartedConnecting();
         Q_EMIT reply->requestSent();
         Q_EMIT reply->uploadProgress(3, 10);
@@ -429,8 +473,145 @@ void tst_QtNetworkRequest::scriptedReply()
         Q_EMIT reply->downloadProgress(7, -1);
         Q_EMIT reply->errorOccurred(QNetworkReply::ContentNotFoundError);
         Q_EMIT reply->finished();
+        Q_EMIT reply->downloadProgress(9, -1); // a finished transfer says nothing more
+        Q_EMIT reply->finished();
     }
     QCOMPARE(log.lines, expected);
+}
+
+void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
+{
+    QTest::addColumn<QString>("target");             // a URL, a path on the server, or "refused"
+    QTest::addColumn<int>("starts");                 // how often start is called
+    QTest::addColumn<QByteArray>("deleteOn");        // the host deletes the request in this line's handler
+    QTest::addColumn<QList<QByteArray>>("atOnce");   // outcome lines before start returned
+    QTest::addColumn<QList<QByteArray>>("outcomes"); // outcome lines once Qt has delivered everything
+
+    const QString data = QStringLiteral("data:,hello");
+    const QString missing = QStringLiteral("file:missing");
+    const QString unsupported = QStringLiteral("unsupported://host.example/");
+    const QByteArray never;
+    const QList<QByteArray> none;
+    const QList<QByteArray> finished{"finished"};
+    const QList<QByteArray> notFound{"error:Content Not Found"};
+    const QList<QByteArray> notFoundAndFinished{"error:Content Not Found", "finished"};
+    QTest::newRow("data-url-finishes-at-once-and-not-again") << data << 1 << never << finished << finished;
+    QTest::newRow("missing-file-fails-at-once-and-not-again")
+        << missing << 1 << never << notFoundAndFinished << notFoundAndFinished;
+    QTest::newRow("unsupported-scheme-fails-once")
+        << unsupported << 1 << never << none << QList<QByteArray>{"error:Protocol Unknown", "finished"};
+    QTest::newRow("second-start-reports-both-replies")
+        << data << 2 << never << QList<QByteArray>{"finished", "finished"} << QList<QByteArray>{"finished", "finished"};
+    QTest::newRow("deleted-in-at-once-error") << missing << 1 << QByteArray("error:") << notFound << notFound;
+    QTest::newRow("deleted-in-at-once-finish") << data << 1 << QByteArray("finished") << finished << finished;
+    QTest::newRow("deleted-in-refused-connection-error")
+        << "refused" << 1 << QByteArray("error:") << none << QList<QByteArray>{"error:Connection Refused"};
+    QTest::newRow("deleted-in-progress") << "/length" << 1 << QByteArray("download ") << none << none;
+    QTest::newRow("deleted-in-finished") << "/answer" << 1 << QByteArray("finished") << none << finished;
+}
+
+void tst_QtNetworkRequest::outcomesReachTheHostOnce()
+{
+    QFETCH(QString, target);
+    QFETCH(int, starts);
+    QFETCH(QByteArray, deleteOn);
+    QFETCH(QList<QByteArray>, atOnce);
+    QFETCH(QList<QByteArray>, outcomes);
+
+    QUrl url(target);
+    if (target == QLatin1String("file:missing"))
+        url = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing.txt")));
+    else if (target == QLatin1String("refused"))
+        url = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(HttpTestServer::unusedPort()));
+    else if (target.startsWith(QLatin1Char('/')))
+        url = m_server.url(target);
+    RequestPtr request = download(url);
+    RequestLog log(request.get());
+    if (!deleteOn.isEmpty())
+        log.deleteWhen(deleteOn, request);
+    for (int i = 0; i < starts && request; ++i)
+        QVERIFY(request->start());
+    QCOMPARE(log.outcomes(), atOnce);
+
+    if (deleteOn.isEmpty())
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines.count("finished"), starts, 20000);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(!request, 20000);
+    QVERIFY(settle());
+    QCOMPARE(log.outcomes(), outcomes);
+    if (!deleteOn.isEmpty())
+        QVERIFY2(log.lines.last().startsWith(deleteOn), log.lines.join(' ').constData());
+    if (target.startsWith(QLatin1String("data:")) && deleteOn.isEmpty())
+        QCOMPARE(request->readAll(), QByteArray("hello"));
+}
+
+void tst_QtNetworkRequest::closeRunningTransfer_data()
+{
+    QTest::addColumn<QString>("kind");        // what runs: "download", "file" or "bytes" (uploads)
+    QTest::addColumn<QByteArray>("path");     // its route on the server
+    QTest::addColumn<QByteArray>("closeOn");  // the host calls close in this line's handler
+    QTest::addColumn<bool>("deleteOnFinish"); // and deletes the request when close has finished it
+
+    QTest::newRow("download-mid-body-deleted-on-finish")
+        << "download" << QByteArray("/paced") << QByteArray("download ") << true;
+    QTest::newRow("download-stalled-mid-body")
+        << "download" << QByteArray("/stalled") << QByteArray("metadata") << false;
+    QTest::newRow("file-upload") << "file" << QByteArray("/sink") << QByteArray("upload ") << false;
+    QTest::newRow("bytes-upload") << "bytes" << QByteArray("/sink") << QByteArray("upload ") << false;
+}
+
+void tst_QtNetworkRequest::closeRunningTransfer()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, closeOn);
+    QFETCH(bool, deleteOnFinish);
+
+    HttpTestServer server; // a port of its own, so its connections are this transfer's only
+    QVERIFY2(server.listen(), qPrintable(server.errorString()));
+    HttpTestServer::Route route;
+    route.generatedSize = 100 * 1000 * 1000;
+    route.pieceSize = 10000;
+    route.pieceIntervalMs = 50; // hours to the end
+    server.setRoute("/paced", route);
+    route.pieceIntervalMs = 3600 * 1000; // the first piece, then nothing
+    server.setRoute("/stalled", route);
+    server.setRoute("/sink", HttpTestServer::Route());
+
+    const auto content = [] { return HttpTestServer::patternBytes(5, 32 * 1024 * 1024); }; // far beyond buffers
+    QString file;
+    RequestPtr request;
+    const NetworkRequestSettings settings = settingsFor(server.url(QString::fromLatin1(path)));
+    if (kind == QLatin1String("file")) {
+        file = writeFile(QStringLiteral("closed-upload.bin"), content());
+        QVERIFY(!file.isEmpty());
+        request.reset(m_access.createFileUploadRequest(settings, File(hostText(file))));
+    } else if (kind == QLatin1String("bytes")) {
+        request.reset(m_access.createDataUploadRequest(settings, bytesOf(content())));
+    } else {
+        request.reset(m_access.createDownloadRequest(settings));
+    }
+    RequestLog log(request.get());
+    NetworkRequest *raw = request.get();
+    log.when(closeOn, [raw] { raw->close(); });
+    if (deleteOnFinish)
+        log.deleteWhen("finished", request);
+    request->start();
+    QTRY_VERIFY_WITH_TIMEOUT(log.lines.contains("finished"), 20000);
+
+    QCOMPARE(log.outcomes(), (QList<QByteArray>{"error:Cancelled", "finished"}));
+    QCOMPARE(request == nullptr, deleteOnFinish);
+    if (request)
+        QVERIFY(!request->isRunning());
+    // The exchange ends at once: the server sees the connection go and never gets a whole upload.
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnectionCount(), 0, 5000);
+    QCOMPARE(server.completedRequestCount(), kind == QLatin1String("download") ? 1 : 0);
+    if (!file.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(!processHasOpen(file), 5000);
+
+    QVERIFY(settle());
+    QVERIFY2(log.lines.last() == "finished", log.lines.join(' ').constData());
+    QCOMPARE(log.lines.count("finished"), 1);
 }
 
 void tst_QtNetworkRequest::realTransfers_data()
