@@ -6,8 +6,6 @@
 #include <QPointer>
 #include <QUdpSocket>
 
-#include <cstring>
-
 namespace ORVIK {
 
 namespace {
@@ -42,21 +40,14 @@ void NtpClient::registerMetaTypes()
     Q_UNUSED(registered);
 }
 
-Time NtpClient::packetTime(int offset) const
-{
-    if (!lastReply.receiveTime.isSet())
-        return Time(); // no packet stored yet
-    return NtpTimestamp::read(lastReply.packet + offset).toTime();
-}
-
 Time NtpClient::serverTime() const
 {
-    return packetTime(NtpReply::kOriginTimestampOffset);
+    return lastReply.originTime();
 }
 
 Time NtpClient::txTime() const
 {
-    return packetTime(NtpReply::kTransmitTimestampOffset);
+    return lastReply.transmitTime();
 }
 
 Time NtpClient::rxTime() const
@@ -111,18 +102,14 @@ void NtpClient::readPendingDatagrams()
     // A receiver may delete this client from its slot; stop reading if it does.
     const QPointer<NtpClient> alive(this);
     while (socket->hasPendingDatagrams()) {
-        uint8_t packet[NtpReply::kPacketSize] = {};
+        char datagram[NtpReply::kPacketSize];
         QHostAddress sender;
         quint16 senderPort = 0;
-        const qint64 size = socket->readDatagram(reinterpret_cast<char *>(packet), sizeof packet, &sender, &senderPort);
-        if (size < NtpReply::kHeaderSize)
+        const qint64 size = socket->readDatagram(datagram, sizeof datagram, &sender, &senderPort);
+        if (!lastReply.store(datagram, size, Time::SystemTime()))
             continue; // too short to be a reply, or a failed read
-        std::memcpy(lastReply.packet, packet, sizeof packet);
-        lastReply.receiveTime = Time::SystemTime();
-
-        NtpReply reply;
-        std::memcpy(reply.packet, packet, sizeof packet);
-        reply.receiveTime = Time::SystemTime();
+        NtpReply reply = lastReply;
+        reply.receiveTime = Time::SystemTime(); // a second reading, after the stored one
         Q_EMIT replyReceived(sender, senderPort, reply);
         if (!alive)
             return;

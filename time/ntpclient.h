@@ -50,7 +50,6 @@ private:
     bool sendRequest(const QHostAddress &address, uint16_t port);
     // Any failure of the bound socket ends the query; its kind is not passed on.
     void socketFailed(QAbstractSocket::SocketError error);
-    Time packetTime(int offset) const;
 
     NtpReply lastReply;
     QUdpSocket *socket = nullptr;

@@ -20,6 +20,14 @@ struct NtpReply
 
     uint8_t packet[kPacketSize];
     Time receiveTime; // -1 until a datagram is stored
+
+    // Stores what one read of a datagram gave: size bytes at data (a failed read's -1 included), read at
+    // readTime. Bytes beyond kPacketSize are dropped and missing ones are 0. Fewer than kHeaderSize bytes
+    // are no reply: false, and nothing changes.
+    bool store(const char *data, int64_t size, Time readTime) noexcept;
+    // The stored packet's origin and transmit timestamps; -1 before a datagram is stored.
+    Time originTime() const noexcept;
+    Time transmitTime() const noexcept;
 };
 
 } // namespace ORVIK

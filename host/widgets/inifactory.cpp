@@ -91,6 +91,10 @@ void INIFactory::setValue(const StringView &key, const StringView &value)
 String INIFactory::toText() const
 {
     String text;
+    // Parse drops a byte-order mark at the very start; writing one first keeps a first key that begins with one.
+    if (!m_entries.empty() &&
+        m_entries.front().key.toStdString().compare(0, kByteOrderMark.length(), kByteOrderMark.data()) == 0)
+        text += kByteOrderMark;
     for (const Entry &entry : m_entries)
         text += entry.key + "=" + entry.value + "\n";
     return text;
