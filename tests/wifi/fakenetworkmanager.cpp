@@ -20,13 +20,6 @@ bool networkManagerOnBus()
     return QDBusConnection::systemBus().interface()->isServiceRegistered(QString::fromLatin1(kService));
 }
 
-QString python()
-{
-    // Debian's interpreter, where python3-dbusmock is installed, before any other on PATH.
-    return QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
-                                                             : QStringLiteral("python3");
-}
-
 } // namespace
 
 PrivateSystemBus::PrivateSystemBus()
@@ -51,8 +44,10 @@ PrivateSystemBus::~PrivateSystemBus()
 FakeNetworkManager::FakeNetworkManager()
 {
     const QString log = m_dir.filePath(QStringLiteral("mock.log"));
-    m_mock.start(python(), {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
-                            QStringLiteral("networkmanager"), QStringLiteral("--logfile"), log});
+    // Debian's interpreter, where python3-dbusmock is installed, not another one on PATH.
+    m_mock.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                  QStringLiteral("networkmanager"), QStringLiteral("--logfile"), log});
     // The mock claims the name on its own time, or exits when python3-dbusmock is missing.
     m_valid =
         m_dir.isValid() && m_mock.waitForStarted(kStartMs) &&
@@ -93,34 +88,32 @@ QString FakeNetworkManager::addAccessPoint(const QString &device, const Network 
                                          QVariant::fromValue(uchar(network.strength)), 0u});
     const QString path = reply.arguments().value(0).toString();
     // The template takes text; other bytes are set as they are.
-    if (text.toUtf8() != network.ssid) {
-        QDBusMessage set =
-            QDBusMessage::createMethodCall(QString::fromLatin1(kService), path,
-                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
-        set << QStringLiteral("org.freedesktop.NetworkManager.AccessPoint") << QStringLiteral("Ssid")
-            << QVariant::fromValue(QDBusVariant(network.ssid));
-        QDBusConnection::systemBus().call(set, QDBus::Block, kStartMs);
-    }
+    if (text.toUtf8() != network.ssid)
+        callMock(QString::fromLatin1(kTemplateObject), "SetProperty",
+                 {path, QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"), QStringLiteral("Ssid"),
+                  QVariant::fromValue(QDBusVariant(network.ssid))});
     return path;
 }
 
 void FakeNetworkManager::refuseScans(const QString &device)
 {
-    callMock(device, "AddMethod",
-             {QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless"), QStringLiteral("RequestScan"),
-              QStringLiteral("a{sv}"), QString(),
-              QStringLiteral("raise dbus.exceptions.DBusException('Scanning not allowed immediately following previous "
-                             "scan', name='org.freedesktop.NetworkManager.Device.NotAllowed')")});
+    onScanRequest(device,
+                  QStringLiteral("raise dbus.exceptions.DBusException('Scanning not allowed immediately "
+                                 "following previous scan', name='org.freedesktop.NetworkManager.Device.NotAllowed')"));
 }
 
 void FakeNetworkManager::findOnScan(const QString &device, const Network &network)
 {
-    const QString code =
-        QStringLiteral("from gi.repository import GLib\n"
-                       "GLib.timeout_add(300, lambda: objects['%1'].AddAccessPoint('%2', 'found', '%3', "
-                       "'00:11:22:33:44:66', 2, 2412, 54000, %4, 0) and False)")
-            .arg(QString::fromLatin1(kTemplateObject), device, QString::fromUtf8(network.ssid))
-            .arg(network.strength);
+    onScanRequest(device,
+                  QStringLiteral("from gi.repository import GLib\n"
+                                 "GLib.timeout_add(300, lambda: objects['%1'].AddAccessPoint('%2', 'found', '%3', "
+                                 "'00:11:22:33:44:66', 2, 2412, 54000, %4, 0) and False)")
+                      .arg(QString::fromLatin1(kTemplateObject), device, QString::fromUtf8(network.ssid))
+                      .arg(network.strength));
+}
+
+void FakeNetworkManager::onScanRequest(const QString &device, const QString &code)
+{
     callMock(device, "AddMethod",
              {QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless"), QStringLiteral("RequestScan"),
               QStringLiteral("a{sv}"), QString(), code});

@@ -55,6 +55,8 @@ public:
 
 private:
     QDBusMessage callMock(const QString &path, const char *method, const QVariantList &arguments) const;
+    // Replaces the device's RequestScan with Python code run by the stand-in.
+    void onScanRequest(const QString &device, const QString &code);
 
     QTemporaryDir m_dir;
     QProcess m_mock;

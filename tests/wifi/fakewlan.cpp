@@ -9,6 +9,9 @@ namespace ORVIK {
 namespace {
 
 constexpr DWORD kErrorInvalidHandle = 6;
+constexpr DWORD kClientVersion = 2;
+constexpr DWORD kIncludeAllManualHiddenProfiles = 2;
+constexpr qint64 kPollPeriodMs = 1000;
 FakeWlan *current = nullptr;
 char handleTag = 0; // its address is the one handle the fake hands out
 
@@ -38,10 +41,6 @@ List *allocate(std::size_t count)
     list->dwNumberOfItems = DWORD(count);
     return list;
 }
-
-constexpr DWORD kClientVersion = 2;
-constexpr DWORD kIncludeAllManualHiddenProfiles = 2;
-constexpr qint64 kPollPeriodMs = 1000;
 
 DWORD open(DWORD version, PVOID, PDWORD negotiated, PHANDLE handle)
 {
