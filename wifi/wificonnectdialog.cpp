@@ -143,13 +143,16 @@ WifiConnectDialog::~WifiConnectDialog() = default;
 void WifiConnectDialog::scanAndPopulate()
 {
     // The WLAN path handles events while it polls; the owner may delete this dialog meanwhile.
-    const QPointer<WifiConnectDialog> self(this);
+    // Then the scan stops at its next poll and nothing of it reaches the dialog.
+    const QPointer<QObject> self(this);
     Buffer<String> names;
     Buffer<int> qualities;
-    if (!scanWithWlanApi(names, qualities))
+    if (!scanWithWlanApi(names, qualities, self)) {
+        if (!self)
+            return;
         parseNetshOutput(runNetshCommand(), names, qualities);
-    if (self)
-        setSSIDs(names, qualities);
+    }
+    setSSIDs(names, qualities);
 }
 
 void WifiConnectDialog::setSSIDs(const Buffer<String> &names, const Buffer<int> &signalQualities)

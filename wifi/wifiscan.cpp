@@ -88,7 +88,7 @@ bool comesBefore(int quality, const String &name, int otherQuality, const String
     return name.toLower() < otherName.toLower();
 }
 
-bool scanWithWlanApi(Buffer<String> &names, Buffer<int> &qualities)
+bool scanWithWlanApi(Buffer<String> &names, Buffer<int> &qualities, const QPointer<QObject> &requester)
 {
     const WlanFunctions &api = wlanFunctions();
     QualityByName seen;
@@ -97,19 +97,19 @@ bool scanWithWlanApi(Buffer<String> &names, Buffer<int> &qualities)
         if (!session.open() || !session.enumInterfaces())
             return false;
         const WLAN_INTERFACE_INFO_LIST &interfaces = session.interfaces();
-        for (DWORD i = 0; i < interfaces.dwNumberOfItems; ++i) {
+        for (DWORD i = 0; i < interfaces.dwNumberOfItems && requester; ++i) {
             const GUID &interfaceGuid = interfaces.InterfaceInfo[i].InterfaceGuid;
             api.WlanScan(session.handle(), &interfaceGuid, nullptr, nullptr, nullptr);
             // The scan completes in the background; every read until the deadline may add names.
             QElapsedTimer elapsed;
             elapsed.start();
-            while (elapsed.elapsed() < kPollPerInterfaceMs) {
+            while (elapsed.elapsed() < kPollPerInterfaceMs && requester) {
                 pollOnce(api, session.handle(), interfaceGuid, seen);
                 QCoreApplication::processEvents(QEventLoop::AllEvents, kEventTimeMs);
             }
         }
     }
-    if (seen.empty())
+    if (seen.empty() || !requester)
         return false;
 
     struct Entry

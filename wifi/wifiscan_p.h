@@ -6,14 +6,17 @@
 #include "host/base/buffer.h"
 #include "host/base/orvikstring.h"
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 namespace ORVIK {
 
 // Asks every wireless interface to scan and reads its network list for 1500 ms, handling
 // events between reads. True when a named network was seen: then names and qualities hold one
-// entry per name, strongest first. False leaves both buffers untouched.
-bool scanWithWlanApi(Buffer<String> &names, Buffer<int> &qualities);
+// entry per name, strongest first. False leaves both buffers untouched; so does a requester
+// destroyed meanwhile, which ends the scan at its next poll.
+bool scanWithWlanApi(Buffer<String> &names, Buffer<int> &qualities, const QPointer<QObject> &requester);
 
 // Runs the network listing command and returns its standard output, decoded as local 8-bit
 // text; empty when the command is missing.

@@ -2,9 +2,9 @@
 
 // The WLAN client operations that the WiFi scan uses, as one table with the Windows API's
 // shapes. On Windows the table is wlanapi itself; elsewhere the structures that the scan
-// reads are declared here with Windows' field names and the default table reports that no
-// WLAN service exists. Tests install a table of their own. Free of Qt, so that the Windows
-// side can be checked with a cross compiler.
+// reads are declared here with Windows' field names and the table talks to NetworkManager.
+// Tests install a table of their own. Free of Qt, so that the Windows side can be checked
+// with a cross compiler.
 
 #include <cstdint>
 
@@ -114,7 +114,7 @@ struct WlanFunctions
     DWORD(ORVIK_WLAN_CALL *WlanCloseHandle)(HANDLE clientHandle, PVOID reserved);
 };
 
-// The platform's own table: wlanapi on Windows, "no WLAN service" elsewhere.
+// The platform's own table: wlanapi on Windows, NetworkManager elsewhere.
 const WlanFunctions &platformWlanFunctions();
 
 // The table that scans use: the platform's, unless one has been installed.

@@ -9,6 +9,9 @@ namespace ORVIK {
 namespace {
 
 constexpr DWORD kErrorInvalidHandle = 6;
+constexpr DWORD kClientVersion = 2;
+constexpr DWORD kIncludeAllManualHiddenProfiles = 2;
+constexpr qint64 kPollPeriodMs = 1000;
 FakeWlan *current = nullptr;
 char handleTag = 0; // its address is the one handle the fake hands out
 
@@ -41,6 +44,7 @@ List *allocate(std::size_t count)
 
 DWORD open(DWORD version, PVOID, PDWORD negotiated, PHANDLE handle)
 {
+    current->misuses += version == kClientVersion ? 0 : 1;
     if (current->openResult != 0)
         return current->openResult;
     ++current->opened;
@@ -56,6 +60,7 @@ DWORD enumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST *result)
     if (current->enumResult != 0)
         return current->enumResult;
     *result = allocate<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(std::size_t(current->interfaces.size()));
+    current->interfaceList = *result;
     for (DWORD i = 0; i < (*result)->dwNumberOfItems; ++i)
         (*result)->InterfaceInfo[i].InterfaceGuid.Data1 = i + 1;
     return 0;
@@ -63,18 +68,24 @@ DWORD enumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST *result)
 
 DWORD scan(HANDLE handle, const GUID *guid, const PDOT11_SSID, const PWLAN_RAW_DATA, PVOID)
 {
-    current->scans += interfaceOf(handle, guid) ? 1 : 0;
+    if (FakeWlan::Interface *interface = interfaceOf(handle, guid)) {
+        ++current->scans;
+        interface->sinceScan.start();
+    }
     return 0;
 }
 
-DWORD list(HANDLE handle, const GUID *guid, DWORD, PVOID, PWLAN_AVAILABLE_NETWORK_LIST *result)
+DWORD list(HANDLE handle, const GUID *guid, DWORD flags, PVOID, PWLAN_AVAILABLE_NETWORK_LIST *result)
 {
+    current->misuses += flags == kIncludeAllManualHiddenProfiles ? 0 : 1;
     FakeWlan::Interface *interface = interfaceOf(handle, guid);
     if (!interface || interface->polls.isEmpty())
         return kErrorInvalidHandle;
     if (current->onRead)
         current->onRead();
-    const auto poll = interface->polls.at(std::min<qsizetype>(interface->reads++, interface->polls.size() - 1));
+    ++interface->reads;
+    const qint64 period = interface->sinceScan.isValid() ? interface->sinceScan.elapsed() / kPollPeriodMs : 0;
+    const auto poll = interface->polls.at(std::min<qsizetype>(period, interface->polls.size() - 1));
     *result = allocate<WLAN_AVAILABLE_NETWORK_LIST, WLAN_AVAILABLE_NETWORK>(std::size_t(poll.size()));
     for (qsizetype i = 0; i < poll.size(); ++i) {
         WLAN_AVAILABLE_NETWORK &network = (*result)->Network[i];
@@ -97,6 +108,8 @@ void freeMemory(PVOID memory)
 
 DWORD close(HANDLE handle, PVOID)
 {
+    // The interface list is freed before the handle that it came from is closed.
+    current->misuses += int(current->live.count(current->interfaceList));
     current->closed += validHandle(handle) ? 1 : 0;
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "wifi/wlanplatform_p.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 
 #include <functional>
@@ -24,8 +25,11 @@ public:
     using Poll = QList<Network>;
     struct Interface
     {
-        QList<Poll> polls; // read in turn; the last one is repeated for every later read
+        // Poll k is read from k seconds after the interface's scan request on: only a poll window
+        // longer than a second sees a later one.
+        QList<Poll> polls;
         int reads = 0;
+        QElapsedTimer sinceScan;
     };
 
     FakeWlan();
@@ -41,11 +45,19 @@ public:
     int opened = 0;
     int closed = 0;
     int scans = 0;
-    int misuses = 0;       // unknown handles or lists
+    int misuses = 0;       // unknown handles or lists, other client versions or flags, closing before freeing
     std::set<void *> live; // lists handed out and not freed yet
+    void *interfaceList = nullptr;
 
     bool handleOpen() const { return opened > closed; }
     bool balanced() const { return opened == closed && live.empty() && misuses == 0; }
+    int reads() const
+    {
+        int total = 0;
+        for (const Interface &interface : interfaces)
+            total += interface.reads;
+        return total;
+    }
 
 private:
     WlanFunctions m_functions;

@@ -1,6 +1,7 @@
 #include "apps/orvik/plugins/wifidialogplugin.h"
 
 #include "apps/orvik/commandcontext.h"
+#include "apps/orvik/wifijoin.h"
 #include "host/widgets/qcustomcombobox.h"
 #include "host/widgets/qstringstream.h"
 #include "wifi/wificonnectdialog.h"
@@ -50,14 +51,10 @@ int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStre
         return ExitUsage;
     }
     WifiConnectDialog dialog;
-    int code = ExitFailure;
+    bool accepted = false;
     QEventLoop loop;
     QObject::connect(&dialog, &WifiConnectDialog::acceptedSignal, &loop, [&] {
-        out << StringStream<QString>::fromString(dialog.currentSsid()) << '\n';
-        if (request.showPassword)
-            out << StringStream<QString>::fromString(dialog.currentPassword().decode()) << '\n';
-        out.flush();
-        code = ExitOk;
+        accepted = true;
         loop.quit();
     });
     QObject::connect(&dialog, &WifiConnectDialog::canceledSignal, &loop, &QEventLoop::quit);
@@ -69,7 +66,21 @@ int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStre
     });
     dialog.startAutoScan(10000);
     loop.exec();
-    return code;
+    if (!accepted)
+        return ExitFailure;
+
+    const String ssid = dialog.currentSsid();
+    const String password = dialog.currentPassword().decode();
+    if (request.join) {
+        dialog.hide();
+        return WifiJoin(out, err).join(QByteArray(ssid.data(), qsizetype(ssid.length())),
+                                       StringStream<QString>::fromString(password));
+    }
+    out << StringStream<QString>::fromString(ssid) << '\n';
+    if (request.showPassword)
+        out << StringStream<QString>::fromString(password) << '\n';
+    out.flush();
+    return ExitOk;
 }
 
 } // namespace
@@ -79,5 +90,7 @@ int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStre
 extern "C" Q_DECL_EXPORT int orvikRunWifiDialog(const ORVIK::WifiDialogRequest &request, QTextStream &out,
                                                 QTextStream &err)
 {
+    if (!request.connectSsid.isEmpty())
+        return ORVIK::WifiJoin(out, err).join(request.connectSsid, request.password);
     return request.interactive() ? ORVIK::runInteractive(request, out, err) : ORVIK::scanOnce(request, out, err);
 }

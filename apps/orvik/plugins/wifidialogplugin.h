@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTextStream>
 
@@ -13,7 +14,10 @@ struct WifiDialogRequest
     bool list = false;         // one scan, then print the entries
     QString screenshotPath;    // one scan, then save the dialog as PNG
     bool showPassword = false; // print the password after Accept
-    bool interactive() const { return !list && screenshotPath.isEmpty(); }
+    bool join = false;         // join the accepted network instead of printing it
+    QByteArray connectSsid;    // join this network without the dialog
+    QString password;          // with --connect: WPA-PSK with this password; empty for an open network
+    bool interactive() const { return !list && screenshotPath.isEmpty() && connectSsid.isEmpty(); }
 };
 
 using WifiDialogEntry = int (*)(const WifiDialogRequest &request, QTextStream &out, QTextStream &err);

@@ -1,0 +1,150 @@
+#include "tests/wifi/fakenetworkmanager.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusVariant>
+#include <QFile>
+#include <QTest>
+
+namespace ORVIK {
+
+namespace {
+
+constexpr const char *kService = "org.freedesktop.NetworkManager";
+constexpr const char *kMockInterface = "org.freedesktop.DBus.Mock";
+constexpr const char *kTemplateObject = "/org/freedesktop";
+constexpr int kStartMs = 30000;
+
+bool networkManagerOnBus()
+{
+    return QDBusConnection::systemBus().interface()->isServiceRegistered(QString::fromLatin1(kService));
+}
+
+} // namespace
+
+PrivateSystemBus::PrivateSystemBus()
+{
+    m_daemon.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+    if (!m_daemon.waitForStarted(kStartMs))
+        return;
+    while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(kStartMs)) {
+    }
+    const QByteArray address = m_daemon.readLine().trimmed();
+    m_valid = !address.isEmpty();
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+}
+
+PrivateSystemBus::~PrivateSystemBus()
+{
+    m_daemon.terminate();
+    m_daemon.waitForFinished(kStartMs);
+}
+
+FakeNetworkManager::FakeNetworkManager()
+{
+    const QString log = m_dir.filePath(QStringLiteral("mock.log"));
+    // Debian's interpreter, where python3-dbusmock is installed, not another one on PATH.
+    m_mock.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
+                  QStringLiteral("networkmanager"), QStringLiteral("--logfile"), log});
+    // The mock claims the name on its own time, or exits when python3-dbusmock is missing.
+    m_valid =
+        m_dir.isValid() && m_mock.waitForStarted(kStartMs) &&
+        QTest::qWaitFor([this] { return m_mock.state() != QProcess::Running || networkManagerOnBus(); }, kStartMs) &&
+        networkManagerOnBus();
+}
+
+FakeNetworkManager::~FakeNetworkManager()
+{
+    m_mock.terminate();
+    m_mock.waitForFinished(kStartMs);
+    // The next test may want a bus without NetworkManager.
+    if (!QTest::qWaitFor([] { return !networkManagerOnBus(); }, kStartMs))
+        qWarning("the NetworkManager stand-in is still on the bus");
+}
+
+QDBusMessage FakeNetworkManager::callMock(const QString &path, const char *method, const QVariantList &arguments) const
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kService), path, QString::fromLatin1(kMockInterface), QString::fromLatin1(method));
+    message.setArguments(arguments);
+    return QDBusConnection::systemBus().call(message, QDBus::Block, kStartMs);
+}
+
+QString FakeNetworkManager::addDevice(const QString &interface, bool wifi)
+{
+    const char *method = wifi ? "AddWiFiDevice" : "AddEthernetDevice";
+    const QDBusMessage reply = callMock(QString::fromLatin1(kTemplateObject), method, {interface, interface, 100});
+    return reply.arguments().value(0).toString();
+}
+
+QString FakeNetworkManager::addAccessPoint(const QString &device, const Network &network)
+{
+    const QString name = QStringLiteral("ap%1").arg(++m_accessPoints);
+    const QString text = QString::fromUtf8(network.ssid);
+    const QDBusMessage reply = callMock(QString::fromLatin1(kTemplateObject), "AddAccessPoint",
+                                        {device, name, text, QStringLiteral("00:11:22:33:44:55"), 2u, 2412u, 54000u,
+                                         QVariant::fromValue(uchar(network.strength)), 0u});
+    const QString path = reply.arguments().value(0).toString();
+    // The template takes text; other bytes are set as they are.
+    if (text.toUtf8() != network.ssid)
+        callMock(QString::fromLatin1(kTemplateObject), "SetProperty",
+                 {path, QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"), QStringLiteral("Ssid"),
+                  QVariant::fromValue(QDBusVariant(network.ssid))});
+    return path;
+}
+
+void FakeNetworkManager::refuseScans(const QString &device)
+{
+    onScanRequest(device,
+                  QStringLiteral("raise dbus.exceptions.DBusException('Scanning not allowed immediately "
+                                 "following previous scan', name='org.freedesktop.NetworkManager.Device.NotAllowed')"));
+}
+
+void FakeNetworkManager::findOnScan(const QString &device, const Network &network)
+{
+    onScanRequest(device,
+                  QStringLiteral("from gi.repository import GLib\n"
+                                 "GLib.timeout_add(300, lambda: objects['%1'].AddAccessPoint('%2', 'found', '%3', "
+                                 "'00:11:22:33:44:66', 2, 2412, 54000, %4, 0) and False)")
+                      .arg(QString::fromLatin1(kTemplateObject), device, QString::fromUtf8(network.ssid))
+                      .arg(network.strength));
+}
+
+void FakeNetworkManager::onScanRequest(const QString &device, const QString &code)
+{
+    callMock(device, "AddMethod",
+             {QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless"), QStringLiteral("RequestScan"),
+              QStringLiteral("a{sv}"), QString(), code});
+}
+
+void FakeNetworkManager::failActivations(uint reason)
+{
+    const QString active = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/failing");
+    const QString code =
+        QStringLiteral("self.AddObject('%1', 'org.freedesktop.NetworkManager.Connection.Active', "
+                       "{'State': dbus.UInt32(1)}, [])\n"
+                       "from gi.repository import GLib\n"
+                       "GLib.timeout_add(200, lambda: objects['%1'].EmitSignal('org.freedesktop.NetworkManager."
+                       "Connection.Active', 'StateChanged', 'uu', [dbus.UInt32(4), dbus.UInt32(%2)]) and False)\n"
+                       "ret = (dbus.ObjectPath('/'), dbus.ObjectPath('%1'))")
+            .arg(active)
+            .arg(reason);
+    callMock(QStringLiteral("/org/freedesktop/NetworkManager"), "AddMethod",
+             {QString::fromLatin1(kService), QStringLiteral("AddAndActivateConnection"), QStringLiteral("a{sa{sv}}oo"),
+              QStringLiteral("oo"), code});
+}
+
+QStringList FakeNetworkManager::log() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("mock.log")));
+    QStringList lines;
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (const qsizetype space = line.indexOf(' '); space > 0)
+                lines.append(QString::fromUtf8(line.mid(space + 1)));
+    return lines;
+}
+
+} // namespace ORVIK
