@@ -1,7 +1,7 @@
 #include "apps/orvik/plugins/wifidialogplugin.h"
 
 #include "apps/orvik/commandcontext.h"
-#include "apps/orvik/wifijoin.h"
+#include "apps/orvik/plugins/wifijoin.h"
 #include "host/widgets/qcustomcombobox.h"
 #include "host/widgets/qstringstream.h"
 #include "wifi/wificonnectdialog.h"

@@ -1,4 +1,4 @@
-#include "apps/orvik/wifijoin.h"
+#include "apps/orvik/plugins/wifijoin.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
