@@ -37,7 +37,8 @@ enum class Kind { Get, NotFound, PutBytes, PutFile, Refused, CancelDownload, Can
 const char *kKindNames[] = {"GET read to the end", "GET 404",       "PUT of bytes",          "PUT of a file",
                             "refused connection",  "cancelled GET", "cancelled file upload", "cancelled stalled GET"};
 
-constexpr qint64 kBodySize = 64 * 1024;
+// Size of the GET body and of the uploaded file; --body-kib sets it.
+qint64 bodySize = 64 * 1024;
 constexpr qint64 kLargeSize = 8 * 1024 * 1024; // long enough to be cancelled on its first progress
 
 qint64 residentKiB()
@@ -126,7 +127,7 @@ public:
         request->start();
         if (!finished)
             loop.exec();
-        return finished && (kind != Kind::Get || bodyBytes == kBodySize) && (!cancels || !request->isRunning());
+        return finished && (kind != Kind::Get || bodyBytes == bodySize) && (!cancels || !request->isRunning());
     }
 
 private:
@@ -181,7 +182,7 @@ bool writeFile(const QString &path, qint64 size)
 void addRoutes(HttpTestServer &server)
 {
     HttpTestServer::Route body;
-    body.generatedSize = kBodySize;
+    body.generatedSize = bodySize;
     server.setRoute("/body", body);
     HttpTestServer::Route paced;
     paced.generatedSize = kLargeSize;
@@ -225,13 +226,18 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Run only transfers of this kind, 0 to 7, in the order that "
                                                        "the report lists them."),
                                         QStringLiteral("KIND"));
-    parser.addOptions({transfersOption, moduleOption, onlyOption});
+    const QCommandLineOption bodyOption(QStringLiteral("body-kib"),
+                                        QStringLiteral("Size of each GET body and uploaded file, in KiB."),
+                                        QStringLiteral("KIB"), QStringLiteral("64"));
+    parser.addOptions({transfersOption, moduleOption, onlyOption, bodyOption});
     parser.addHelpOption();
     parser.process(app);
     const int transfers = parser.value(transfersOption).toInt();
     const int only = parser.isSet(onlyOption) ? parser.value(onlyOption).toInt() : -1;
-    if (transfers <= 0 || only >= int(Kind::Count)) {
-        out << "soak: --transfers must be above 0 and --only from 0 to " << int(Kind::Count) - 1 << Qt::endl;
+    bodySize = parser.value(bodyOption).toLongLong() * 1024;
+    if (transfers <= 0 || only >= int(Kind::Count) || bodySize <= 0) {
+        out << "soak: --transfers and --body-kib must be above 0, --only from 0 to " << int(Kind::Count) - 1
+            << Qt::endl;
         return 2;
     }
 
@@ -247,7 +253,7 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const QString uploadFile = dir.filePath(QStringLiteral("upload.bin"));
     const QString largeFile = dir.filePath(QStringLiteral("large.bin"));
-    if (!dir.isValid() || !writeFile(uploadFile, kBodySize) || !writeFile(largeFile, kLargeSize)) {
+    if (!dir.isValid() || !writeFile(uploadFile, bodySize) || !writeFile(largeFile, kLargeSize)) {
         out << "soak: cannot write the upload files" << Qt::endl;
         return 2;
     }
