@@ -1,3 +1,4 @@
+#include "wifi/networkmanagernames.h"
 #include "wifi/networkmanagerwlan_p.h"
 
 #include <QDBusArgument>
@@ -10,14 +11,8 @@ namespace ORVIK {
 
 namespace {
 
-constexpr const char *kService = "org.freedesktop.NetworkManager";
-constexpr const char *kManagerPath = "/org/freedesktop/NetworkManager";
-constexpr const char *kManagerInterface = "org.freedesktop.NetworkManager";
-constexpr const char *kDeviceInterface = "org.freedesktop.NetworkManager.Device";
-constexpr const char *kWirelessInterface = "org.freedesktop.NetworkManager.Device.Wireless";
-constexpr const char *kAccessPointInterface = "org.freedesktop.NetworkManager.AccessPoint";
-constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
-constexpr uint kDeviceTypeWifi = 2;
+using namespace NetworkManagerNames;
+
 // NetworkManager answers within milliseconds; one that hangs costs a poll at most this long.
 constexpr int kCallTimeoutMs = 1000;
 // Any fixed namespace does: it makes an object path give the same interface GUID in every scan.

@@ -1,4 +1,5 @@
 #include "apps/orvik/plugins/wifijoin.h"
+#include "wifi/networkmanagernames.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -15,17 +16,10 @@ namespace ORVIK {
 
 namespace {
 
+using namespace NetworkManagerNames;
+
 using ConnectionSettings = QMap<QString, QVariantMap>;
 
-constexpr const char *kService = "org.freedesktop.NetworkManager";
-constexpr const char *kManagerPath = "/org/freedesktop/NetworkManager";
-constexpr const char *kManagerInterface = "org.freedesktop.NetworkManager";
-constexpr const char *kDeviceInterface = "org.freedesktop.NetworkManager.Device";
-constexpr const char *kWirelessInterface = "org.freedesktop.NetworkManager.Device.Wireless";
-constexpr const char *kAccessPointInterface = "org.freedesktop.NetworkManager.AccessPoint";
-constexpr const char *kActiveInterface = "org.freedesktop.NetworkManager.Connection.Active";
-constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
-constexpr uint kDeviceTypeWifi = 2;
 constexpr uint kActivated = 2;
 constexpr uint kDeactivated = 4;
 constexpr int kCallTimeoutMs = 5000;
