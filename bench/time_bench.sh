@@ -2,18 +2,20 @@
 # Compares `orvik time` (through the module) with chrony's own client, side by side, against one
 # chronyd that serves this machine's clock on loopback. Server and clients read the same clock, so the
 # true offset is 0 and every offset shown is error. Each run:
-#   orvik:  `orvik time 127.0.0.1 --port P`, default options: its offset ± bound and its delay;
+#   orvik:  `orvik time 127.0.0.1 --port P` (default options unless --samples): offset ± bound, delay;
 #   chrony: `chronyd -Q "server 127.0.0.1 port P iburst"`, which measures without setting the clock;
 #           from its measurement log, the sample with the smallest delay: its offset and delay.
 # Prints every run, the medians, the ratios orvik / chrony and how many printed bounds contain 0.
 #
-#   bench/time_bench.sh [--runs N] [--build-dir DIR] [--port N]
+#   bench/time_bench.sh [--runs N] [--samples N] [--build-dir DIR] [--port N]
 #
-# Defaults: 7 runs, a Release build in build-bench (configured when missing, brought up to date),
-# server port 11123 on 127.0.0.1. Needs chrony; root or sudo for apt-get when it is missing.
+# Defaults: 7 runs, orvik's own default for --samples (passed on when given), a Release build in
+# build-bench (configured when missing, brought up to date), server port 11123 on 127.0.0.1.
+# Needs chrony; root or sudo for apt-get when it is missing.
 set -euo pipefail
 
 runs=7
+samples=()
 port=11123
 source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="$source_dir/build-bench"
@@ -21,9 +23,10 @@ build_dir="$source_dir/build-bench"
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --runs) runs="$2"; shift 2 ;;
+        --samples) samples=(--samples "$2"); shift 2 ;;
         --build-dir) build_dir="$(realpath -m "$2")"; shift 2 ;;
         --port) port="$2"; shift 2 ;;
-        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
         *) echo "time_bench: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -66,7 +69,7 @@ done
 
 # orvik: prints "|offset| bound delay" in microseconds.
 run_orvik() {
-    "$orvik" time 127.0.0.1 --port "$port" | awk '
+    "$orvik" time 127.0.0.1 --port "$port" "${samples[@]}" | awk '
         /^offset:/ { offset = $2; bound = $4 }
         /^delay:/ { delay = $2 }
         END { if (offset == "") exit 1; offset += 0; if (offset < 0) offset = -offset
@@ -87,7 +90,8 @@ run_chrony() {
 
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-echo "$runs runs against chronyd $("$chronyd" -v | awk '{print $4}') on 127.0.0.1 port $port (true offset 0)"
+echo "$runs runs against chronyd $("$chronyd" -v | awk '{print $4}') on 127.0.0.1 port $port (true offset 0)," \
+    "orvik time ${samples[*]:-with default options}"
 printf '\n%-4s %24s %12s   %16s %12s\n' run "orvik |offset| ± bound" "orvik delay" "chrony |offset|" "chrony delay"
 : >"$work/orvik" && : >"$work/chrony"
 for ((run = 1; run <= runs; run++)); do
@@ -99,6 +103,7 @@ for ((run = 1; run <= runs; run++)); do
 done
 
 o_offset=$(cut -d' ' -f1 "$work/orvik" | median)
+o_bound=$(cut -d' ' -f2 "$work/orvik" | median)
 o_delay=$(cut -d' ' -f3 "$work/orvik" | median)
 c_offset=$(cut -d' ' -f1 "$work/chrony" | median)
 c_delay=$(cut -d' ' -f2 "$work/chrony" | median)
@@ -107,7 +112,7 @@ printf '\nmedian |offset|: orvik %s us, chrony %s us, orvik/chrony %s\n' "$o_off
     "$(awk -v a="$o_offset" -v b="$c_offset" 'BEGIN { print (b > 0) ? sprintf("%.1f", a / b) : "n/a" }')"
 printf 'median delay:    orvik %s us, chrony %s us, orvik/chrony %s\n' "$o_delay" "$c_delay" \
     "$(awk -v a="$o_delay" -v b="$c_delay" 'BEGIN { print (b > 0) ? sprintf("%.1f", a / b) : "n/a" }')"
-printf 'orvik bounds containing the true offset 0: %s of %s\n' "$contained" "$runs"
+printf 'orvik: median bound %s us; bounds containing the true offset 0: %s of %s\n' "$o_bound" "$contained" "$runs"
 if awk -v o="$o_offset" -v d="$o_delay" -v c="$contained" -v r="$runs" 'BEGIN { exit !(o <= 100 && d <= 500 && c == r) }'; then
     echo "goal (median |offset| <= 100 us, median delay <= 500 us, every bound contains 0): met"
 else
