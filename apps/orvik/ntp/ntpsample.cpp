@@ -128,7 +128,9 @@ NtpVerdict judgeExchange(const NtpExchange &exchange)
     // its request left plus the server's hold time.
     const int64_t lower = std::max(exchange.sentAfter, *stamp);
     const int64_t hold = t3 - t2;
-    if (hold < 0 || hold > t4 - lower)
+    // The timestamps' resolution: the server's precision, and 1 ns for rounding t2 and t3 down.
+    const int64_t slack = resolution(static_cast<int8_t>(exchange.packet[3])) + 1;
+    if (hold < 0 || hold > t4 - lower + slack)
         return reject(Kind::Rejected, QStringLiteral("its receive and transmit times do not fit in our round trip"));
     const int64_t upper =
         std::max(lower, std::min({*stamp + kNanosecondsPerMillisecond, exchange.sentBefore, t4 - hold}));
@@ -144,9 +146,7 @@ NtpVerdict judgeExchange(const NtpExchange &exchange)
     sample.offset = ((t2 - t1) + (t3 - t4)) / 2;
     sample.delay = (t4 - t1) - hold;
     // Whatever the paths' delays, the server read t2 after our request left (after `lower`) and t3
-    // before the reply arrived (before t4): the offset lies in [t3 - t4, t2 - lower]. The timestamps'
-    // resolution widens that: the server's precision, and 1 ns for rounding t2 down.
-    const int64_t slack = resolution(static_cast<int8_t>(exchange.packet[3])) + 1;
+    // before the reply arrived (before t4): the offset lies in [t3 - t4, t2 - lower], widened by the slack.
     sample.bound = std::max((t2 - lower) - sample.offset, sample.offset - (t3 - t4)) + slack;
     return verdict;
 }
