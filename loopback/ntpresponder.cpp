@@ -10,8 +10,10 @@ constexpr qint64 kNanosecondsPerSecond = 1000000000;
 constexpr quint64 kEpochOffsetSeconds = 2208988800u; // 1900 to 1970
 
 NtpResponder::NtpResponder(QObject *parent)
-    : QObject(parent),
-      m_script([](const QByteArray &request) { return QList<QByteArray>{answer(request, now(), now())}; })
+    : QObject(parent), m_script([](const QByteArray &request) {
+          const quint64 received = now(); // read first: a reply is sent after its request came
+          return QList<QByteArray>{answer(request, received, now())};
+      })
 {
     connect(&m_socket, &QUdpSocket::readyRead, this, &NtpResponder::readPending);
 }
@@ -31,10 +33,13 @@ void NtpResponder::readPending()
 QByteArray NtpResponder::answer(const QByteArray &request, quint64 receiveTimestamp, quint64 transmitTimestamp)
 {
     QByteArray reply(48, '\0');
-    reply[0] = 0x24; // version 4, server mode
+    reply[0] = 0x24; // no leap second, version 4, server mode
+    reply[1] = 1;    // stratum 1: a primary server, whose reference is its local clock
+    reply.replace(kReferenceIdOffset, 4, "LOCL");
+    reply[3] = char(kPrecision);
     if (request.size() >= 48)
         setTimestamp(reply, kOriginOffset, timestampAt(request, kTransmitOffset));
-    setTimestamp(reply, 32, receiveTimestamp);
+    setTimestamp(reply, kReceiveOffset, receiveTimestamp);
     setTimestamp(reply, kTransmitOffset, transmitTimestamp);
     return reply;
 }

@@ -12,9 +12,10 @@
 namespace ORVIK {
 
 // A scripted NTP server on a loopback UDP port, for tests and `orvik demo`. By default each request gets
-// one server reply that echoes the request's transmit timestamp as its origin and carries the responder's
-// clock as receive and transmit time. Timestamps are 64-bit NTP values (seconds since 1900 in the high half),
-// computed independently of the module's own conversion so that tests compare two implementations.
+// one reply of a synchronised stratum-1 server ("LOCL") that echoes the request's transmit timestamp as
+// its origin and carries the responder's clock as receive and transmit time. Timestamps are 64-bit NTP
+// values (seconds since 1900 in the high half), computed independently of the module's own conversion
+// so that tests compare two implementations.
 class NtpResponder : public QObject
 {
     Q_OBJECT
@@ -22,7 +23,9 @@ public:
     // The datagrams sent back, as one burst, to the sender of one request; a null script answers nothing.
     using Script = std::function<QList<QByteArray>(const QByteArray &request)>;
 
+    static constexpr int kReferenceIdOffset = 12;
     static constexpr int kOriginOffset = 24;
+    static constexpr int kReceiveOffset = 32;
     static constexpr int kTransmitOffset = 40;
 
     explicit NtpResponder(QObject *parent = nullptr);
@@ -42,6 +45,8 @@ public:
 
     // A server reply to the request: origin = the request's transmit timestamp, receive and transmit as given.
     static QByteArray answer(const QByteArray &request, quint64 receiveTimestamp, quint64 transmitTimestamp);
+    // The clock's resolution as a reply states it, 2^-29 s: whole nanoseconds, as the system clock gives.
+    static constexpr int kPrecision = -29;
     // The system clock now, and a time at or after 1970 given in nanoseconds, as NTP timestamps.
     static quint64 now();
     static quint64 timestampFromNanoseconds(qint64 nanoseconds);

@@ -1,3 +1,5 @@
+#include "apps/orvik/ntp/ntpsample.h"
+#include "host/base/orviktime.h"
 #include "loopback/ntpresponder.h"
 
 #include <QDateTime>
@@ -8,14 +10,70 @@
 #include <QTest>
 #include <QUdpSocket>
 
-using ORVIK::NtpResponder;
+using namespace ORVIK;
 
 namespace {
 
 constexpr int kProcessWaitMs = 60000;
-constexpr qint64 kServerAheadMs = 2000;
+constexpr qint64 kMs = 1000000;
+constexpr qint64 kUs = 1000;
+constexpr qint64 kServerAheadNs = 2001234567;
+constexpr quint64 kSecond = quint64(1) << 32; // in NTP timestamp units
 
-enum class Server { None, Answers, Silent, PortsHeld };
+// What the scripted server does; every row from Good on answers, each with one flaw.
+enum class Server {
+    None,
+    PortsHeld,
+    Silent,
+    Good,
+    KissOfDeath,
+    ClientMode,
+    LeapUnsynchronised,
+    Stratum16,
+    ZeroTransmit,
+    OriginEarlier,
+    OriginLater,
+    OriginOffTheMillisecond,
+    ReceivedAfterSent,
+};
+
+QByteArray forge(Server server, QByteArray reply)
+{
+    const quint64 origin = NtpResponder::timestampAt(reply, NtpResponder::kOriginOffset);
+    const quint64 transmit = NtpResponder::timestampAt(reply, NtpResponder::kTransmitOffset);
+    switch (server) {
+    case Server::KissOfDeath:
+        reply[1] = 0;
+        reply.replace(NtpResponder::kReferenceIdOffset, 4, "RATE");
+        break;
+    case Server::ClientMode:
+        reply[0] = 0x23;
+        break;
+    case Server::LeapUnsynchronised:
+        reply[0] = char(0xE4);
+        break;
+    case Server::Stratum16:
+        reply[1] = 16;
+        break;
+    case Server::ZeroTransmit:
+        NtpResponder::setTimestamp(reply, NtpResponder::kTransmitOffset, 0);
+        break;
+    case Server::OriginEarlier:
+    case Server::OriginLater:
+    case Server::OriginOffTheMillisecond:
+        NtpResponder::setTimestamp(reply, NtpResponder::kOriginOffset,
+                                   server == Server::OriginEarlier ? origin - 10 * kSecond
+                                   : server == Server::OriginLater ? origin + 60 * kSecond
+                                                                   : origin + 1);
+        break;
+    case Server::ReceivedAfterSent:
+        NtpResponder::setTimestamp(reply, NtpResponder::kReceiveOffset, transmit + kSecond);
+        break;
+    default:
+        break;
+    }
+    return reply;
+}
 
 } // namespace
 
@@ -25,51 +83,67 @@ class tst_OrvikTime : public QObject
 private Q_SLOTS:
     void timeCommand_data();
     void timeCommand();
+    void boundHoldsTheTrueOffset_data();
+    void boundHoldsTheTrueOffset();
 };
 
 void tst_OrvikTime::timeCommand_data()
 {
     QTest::addColumn<Server>("server");
-    QTest::addColumn<int>("originShift");       // seconds added to the echoed origin, as a forged reply would carry
     QTest::addColumn<QStringList>("arguments"); // %HOST% and %PORT% stand for the responder's
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error"); // a text that the one line on standard error must contain
 
+    // Every rejection ends the query at its first request, though the default asks for several.
     const QStringList query{"time", "%HOST%", "--port", "%PORT%"};
-    const QString rejected = QStringLiteral("rejected the reply");
-    QTest::newRow("answer-over-ipv4") << Server::Answers << 0 << query << 0 << QString();
-    QTest::newRow("origin-before-the-request-is-rejected") << Server::Answers << -10 << query << 1 << rejected;
-    QTest::newRow("origin-after-the-receipt-is-rejected") << Server::Answers << 60 << query << 1 << rejected;
-    QTest::newRow("silent-server-times-out") << Server::Silent << 0 << (query + QStringList{"--timeout", "0.5"}) << 1
+    const QString unsynchronised = QStringLiteral("rejected the reply from %HOST% port %PORT%: the server is not "
+                                                  "synchronised");
+    const QString notOurs = QStringLiteral("is not the stamp of our request");
+    QTest::newRow("three-samples-from-a-server-2s-ahead")
+        << Server::Good << (query + QStringList{"--samples", "3"}) << 0 << QString();
+    QTest::newRow("kiss-o'-death-ends-the-series")
+        << Server::KissOfDeath << query << 1 << QStringLiteral("kiss-o'-death RATE, so no further request is sent");
+    QTest::newRow("client-mode-reply") << Server::ClientMode << query << 1
+                                       << QStringLiteral("it is not a server reply (mode 3)");
+    QTest::newRow("leap-indicator-3") << Server::LeapUnsynchronised << query << 1
+                                      << unsynchronised + QStringLiteral(" (leap indicator 3)");
+    QTest::newRow("stratum-16") << Server::Stratum16 << query << 1 << unsynchronised + QStringLiteral(" (stratum 16)");
+    QTest::newRow("zero-transmit-time") << Server::ZeroTransmit << query << 1
+                                        << QStringLiteral("its transmit time is zero");
+    QTest::newRow("origin-before-the-request") << Server::OriginEarlier << query << 1 << notOurs;
+    QTest::newRow("origin-after-the-receipt") << Server::OriginLater << query << 1 << notOurs;
+    QTest::newRow("origin-off-the-millisecond") << Server::OriginOffTheMillisecond << query << 1 << notOurs;
+    QTest::newRow("received-after-sent") << Server::ReceivedAfterSent << query << 1
+                                         << QStringLiteral("do not fit in our round trip");
+    QTest::newRow("silent-server-times-out") << Server::Silent << (query + QStringList{"--timeout", "0.5"}) << 1
                                              << QStringLiteral("no reply from %HOST% port %PORT% within 0.5 s");
     QTest::newRow("all-receive-ports-held")
-        << Server::PortsHeld << 0 << query << 1 << QStringLiteral("local UDP ports 42912 to 42914 are all in use");
-    QTest::newRow("unresolvable-host") << Server::None << 0 << QStringList{"time", "no such host"} << 1
+        << Server::PortsHeld << query << 1 << QStringLiteral("local UDP ports 42912 to 42914 are all in use");
+    QTest::newRow("unresolvable-host") << Server::None << QStringList{"time", "no such host"} << 1
                                        << QStringLiteral("cannot resolve no such host");
-    QTest::newRow("no-host") << Server::None << 0 << QStringList{"time"} << 2 << QStringLiteral("exactly one HOST");
-    QTest::newRow("port-out-of-range") << Server::None << 0 << QStringList{"time", "::1", "--port", "65536"} << 2
-                                       << QStringLiteral("--port must be");
+    QTest::newRow("no-host") << Server::None << QStringList{"time"} << 2 << QStringLiteral("exactly one HOST");
+    QTest::newRow("no-samples") << Server::None << QStringList{"time", "::1", "--samples", "0"} << 2
+                                << QStringLiteral("--samples must be");
 }
 
 void tst_OrvikTime::timeCommand()
 {
     QFETCH(Server, server);
-    QFETCH(int, originShift);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, error);
 
     NtpResponder responder;
     QVERIFY(responder.listen());
-    qint64 transmittedMs = 0;
+    QStringList transmitted;
     responder.setScript([&](const QByteArray &request) {
-        // A server whose clock runs ahead of ours; mid-millisecond, so that reading it back cannot lose one.
-        transmittedMs = QDateTime::currentMSecsSinceEpoch() + kServerAheadMs;
-        const quint64 transmit = NtpResponder::timestampFromNanoseconds(transmittedMs * 1000000 + 500000);
-        QByteArray reply = NtpResponder::answer(request, transmit, transmit);
-        const quint64 sent = NtpResponder::timestampAt(request, NtpResponder::kTransmitOffset);
-        NtpResponder::setTimestamp(reply, NtpResponder::kOriginOffset, sent + (quint64(qint64(originShift)) << 32));
-        return QList<QByteArray>{reply};
+        // A server whose clock runs a known amount ahead of ours.
+        const qint64 received = Time::SystemTime().nanoseconds() + kServerAheadNs;
+        const qint64 sent = Time::SystemTime().nanoseconds() + kServerAheadNs;
+        transmitted << QDateTime::fromMSecsSinceEpoch(sent / kMs, Qt::UTC).toString(Qt::ISODateWithMs);
+        return QList<QByteArray>{
+            forge(server, NtpResponder::answer(request, NtpResponder::timestampFromNanoseconds(received),
+                                               NtpResponder::timestampFromNanoseconds(sent)))};
     });
     if (server == Server::Silent)
         responder.setScript(nullptr);
@@ -89,7 +163,8 @@ void tst_OrvikTime::timeCommand()
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == exitCode, qPrintable(err));
-    QCOMPARE(responder.requests().size(), server == Server::None || server == Server::PortsHeld ? 0 : 1);
+    const int requests = server == Server::Good ? 3 : server == Server::None || server == Server::PortsHeld ? 0 : 1;
+    QCOMPARE(responder.requests().size(), requests);
     if (exitCode != 0) {
         QVERIFY2(out.isEmpty(), qPrintable(out));
         QVERIFY2(err.startsWith(QStringLiteral("orvik: ")) && err.contains(error) && err.count(QLatin1Char('\n')) == 1,
@@ -97,17 +172,84 @@ void tst_OrvikTime::timeCommand()
         return;
     }
     QVERIFY2(err.isEmpty(), qPrintable(err));
-    const QString transmitted = QDateTime::fromMSecsSinceEpoch(transmittedMs, Qt::UTC).toString(Qt::ISODateWithMs);
+    // Each request waited for the one before it to be gone: all came from the first receive port.
+    for (const QNetworkDatagram &request : responder.requests())
+        QCOMPARE(request.senderPort(), 42912);
     const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("^server: %1 port %2\ntransmit time: %3\noffset: ([+-]\\d+\\.\\d{3}) ms\n"
-                                          "delay: (\\d+\\.\\d{3}) ms\n$")
-                               .arg(QRegularExpression::escape(host), port, transmitted))
+        QRegularExpression(
+            QStringLiteral("^server: %1 port %2\nstratum: 1\nreference id: LOCL\nleap: none\n"
+                           "transmit time: (\\S+)\noffset: ([+-]\\d+\\.\\d{3}) \u00B1 (\\d+\\.\\d{3}) ms\n"
+                           "delay: \\d+\\.\\d{3} ms\nsamples: 3 of 3\n$")
+                .arg(QRegularExpression::escape(host), port))
             .match(out);
     QVERIFY2(match.hasMatch(), qPrintable(out));
-    // Whatever the delay, the true offset lies within half the round trip of the estimate
-    // (plus the millisecond that the request's timestamp drops).
-    QVERIFY2(qAbs(match.captured(1).toDouble() - kServerAheadMs) <= match.captured(2).toDouble() / 2 + 1.0,
-             qPrintable(out));
+    QVERIFY2(transmitted.contains(match.captured(1)), qPrintable(out));
+    const double trueOffsetMs = double(kServerAheadNs) / kMs;
+    QVERIFY2(qAbs(match.captured(2).toDouble() - trueOffsetMs) <= match.captured(3).toDouble(), qPrintable(out));
+}
+
+void tst_OrvikTime::boundHoldsTheTrueOffset_data()
+{
+    // One exchange made up to the nanosecond: the request is stamped at `stamped` past a whole
+    // millisecond and leaves `late` after; each way takes its own time. We read the clock `ahead`
+    // before the stamp and `after` once it left (-1: not seen). The server's clock runs 2.001234567 s
+    // ahead and is read to its precision (2^precision s).
+    QTest::addColumn<qint64>("stamped");
+    QTest::addColumn<qint64>("late");
+    QTest::addColumn<qint64>("out");
+    QTest::addColumn<qint64>("hold");
+    QTest::addColumn<qint64>("back");
+    QTest::addColumn<qint64>("ahead");
+    QTest::addColumn<qint64>("after");
+    QTest::addColumn<int>("precision");
+    QTest::addColumn<qint64>("mostBound"); // what the scenario justifies, rounded up
+
+    QTest::newRow("symmetric-paths-observed-closely")
+        << 50 * kUs << 5 * kUs << 100 * kUs << 10 * kUs << 100 * kUs << 20 * kUs << 10 * kUs << -29 << 122 * kUs;
+    QTest::newRow("all-the-delay-on-the-way-out")
+        << 999 * kUs << 5 * kUs << 5 * kMs << 10 * kUs << 0LL << 1200 * kUs << -1LL << -29 << 3253 * kUs;
+    QTest::newRow("all-the-delay-on-the-way-back")
+        << 0LL << 0LL << 0LL << 10 * kUs << 5 * kMs << 400 * kUs << -1LL << -29 << 2751 * kUs;
+    QTest::newRow("server-reads-whole-milliseconds")
+        << 500 * kUs << 5 * kUs << 100 * kUs << 10 * kUs << 100 * kUs << 20 * kUs << 10 * kUs << -9 << 2080 * kUs;
+}
+
+void tst_OrvikTime::boundHoldsTheTrueOffset()
+{
+    QFETCH(qint64, stamped);
+    QFETCH(qint64, late);
+    QFETCH(qint64, out);
+    QFETCH(qint64, hold);
+    QFETCH(qint64, back);
+    QFETCH(qint64, ahead);
+    QFETCH(qint64, after);
+    QFETCH(int, precision);
+    QFETCH(qint64, mostBound);
+
+    const qint64 millisecond = 1796000000123 * kMs; // in December 2026
+    const qint64 read = millisecond + stamped;
+    const qint64 left = read + late;
+    const qint64 serverTick = precision == -9 ? kMs : 1; // 2^-9 s covers a clock read in whole milliseconds
+    const qint64 t2 = (left + out + kServerAheadNs) / serverTick * serverTick;
+    const qint64 t3 = (left + out + hold + kServerAheadNs) / serverTick * serverTick;
+    QByteArray packet = NtpResponder::answer(QByteArray(), NtpResponder::timestampFromNanoseconds(t2),
+                                             NtpResponder::timestampFromNanoseconds(t3));
+    packet[3] = char(precision);
+    NtpResponder::setTimestamp(packet, NtpResponder::kOriginOffset,
+                               NtpResponder::timestampFromNanoseconds(millisecond));
+    NtpExchange exchange;
+    std::copy(packet.cbegin(), packet.cend(), exchange.packet.begin());
+    exchange.sentAfter = read - ahead;
+    if (after >= 0)
+        exchange.sentBefore = left + after;
+    exchange.received = left + out + hold + back;
+
+    const NtpVerdict verdict = judgeExchange(exchange);
+    QCOMPARE(verdict.reason, QString());
+    const NtpSample &sample = verdict.sample;
+    const QString figures = QStringLiteral("offset %1 bound %2").arg(sample.offset).arg(sample.bound);
+    QVERIFY2(qAbs(sample.offset - kServerAheadNs) <= sample.bound, qPrintable(figures));
+    QVERIFY2(sample.bound <= mostBound, qPrintable(figures));
 }
 
 QTEST_GUILESS_MAIN(tst_OrvikTime)

@@ -1,56 +1,46 @@
 #include "apps/orvik/commands/timequery.h"
 
 #include "apps/orvik/commands.h"
+#include "apps/orvik/ntp/ntpsample.h"
+#include "apps/orvik/ntp/timeexchange.h"
 #include "host/base/moduleresources.h"
-
-#include "host/base/orviktime.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
-#include "host/widgets/timerequest.h"
 
-#include <QDateTime>
-#include <QEventLoop>
+#include <QHostAddress>
 #include <QHostInfo>
-#include <QTimer>
 #include <QUdpSocket>
 
 #include <cmath>
-#include <memory>
+#include <optional>
+#include <tuple>
 
 namespace ORVIK {
 
 namespace {
 
-constexpr int64_t kNanosecondsPerMillisecond = 1000000;
+constexpr int64_t kNanosecondsPerMicrosecond = 1000;
 // A time request listens on the module's declared receive port or, when that is taken, on one of the
 // next two.
 constexpr int kReceivePortsTried = 3;
 // Longer than any sensible wait, short enough that the value fits a timer.
 constexpr double kMaximumTimeoutSeconds = 3600;
+// Enough to find a request that left early in its millisecond; more only loads the server.
+constexpr int kMaximumSamples = 64;
 
-// The three times of the first reply, read the moment it arrives.
-struct TimeSample
+int64_t floorDivide(int64_t value, int64_t divisor)
 {
-    Time origin;   // t1: our request's transmit time as the server echoed it
-    Time transmit; // t3: when the server sent its reply, by its clock
-    Time receipt;  // t4: when the reply arrived, by ours
-};
-
-int64_t floorMilliseconds(int64_t nanoseconds)
-{
-    const int64_t quotient = nanoseconds / kNanosecondsPerMillisecond;
-    return nanoseconds % kNanosecondsPerMillisecond < 0 ? quotient - 1 : quotient;
+    const int64_t quotient = value / divisor;
+    return value % divisor < 0 ? quotient - 1 : quotient;
 }
 
-QString isoTime(Time time)
+// Whole microseconds as milliseconds with three decimals.
+QString milliseconds(int64_t microseconds, bool withSign)
 {
-    return QDateTime::fromMSecsSinceEpoch(floorMilliseconds(time.nanoseconds()), Qt::UTC).toString(Qt::ISODateWithMs);
-}
-
-QString milliseconds(int64_t nanoseconds, bool withSign)
-{
-    const QString text = QString::number(static_cast<double>(nanoseconds) / kNanosecondsPerMillisecond, 'f', 3);
-    return withSign && nanoseconds >= 0 ? QLatin1Char('+') + text : text;
+    const int64_t magnitude = microseconds < 0 ? -microseconds : microseconds;
+    const QString text =
+        QStringLiteral("%1.%2").arg(magnitude / 1000).arg(static_cast<int>(magnitude % 1000), 3, 10, QLatin1Char('0'));
+    return (microseconds < 0 ? QStringLiteral("-") : withSign ? QStringLiteral("+") : QString()) + text;
 }
 
 QString describe(const TimeQuery &query)
@@ -58,23 +48,43 @@ QString describe(const TimeQuery &query)
     return QStringLiteral("%1 port %2").arg(query.host).arg(query.port);
 }
 
-// The request carries whole milliseconds, and reading them back can lose one more; so the echoed
-// origin of a genuine answer lies between the millisecond we started in, less one, and the receipt.
-bool originIsOurs(const TimeSample &sample, Time requested)
+// A primary server (stratum 1) names its source in up to four letters; any other gives the IPv4 address
+// of its own server (for an IPv6 one, the first bytes of a hash, which read like an address).
+QString referenceId(const NtpSample &sample)
 {
-    const Time earliest((floorMilliseconds(requested.nanoseconds()) - 1) * kNanosecondsPerMillisecond);
-    return sample.origin >= earliest && sample.origin <= sample.receipt;
+    return sample.stratum == 1 ? referenceLetters(sample.referenceId) : QHostAddress(sample.referenceId).toString();
 }
 
-void printSample(const TimeSample &sample, const TimeQuery &query, QTextStream &out)
+QString leap(int indicator)
 {
-    const int64_t t1 = sample.origin.nanoseconds();
-    const int64_t t3 = sample.transmit.nanoseconds();
-    const int64_t t4 = sample.receipt.nanoseconds();
+    switch (indicator) {
+    case 1:
+        return QStringLiteral("a second is added at the end of the day");
+    case 2:
+        return QStringLiteral("a second is left out at the end of the day");
+    default:
+        return QStringLiteral("none");
+    }
+}
+
+void printSample(const NtpSample &sample, int answers, const TimeQuery &query, QTextStream &out)
+{
+    // Shown in whole microseconds. The bound is rounded up and also covers the offset's rounding, so the
+    // printed interval still contains the true offset.
+    const int64_t offset = floorDivide(sample.offset + kNanosecondsPerMicrosecond / 2, kNanosecondsPerMicrosecond);
+    const int64_t rounding = std::abs(sample.offset - offset * kNanosecondsPerMicrosecond);
+    const int64_t bound =
+        floorDivide(sample.bound + rounding + kNanosecondsPerMicrosecond - 1, kNanosecondsPerMicrosecond);
+    const int64_t delay = floorDivide(sample.delay + kNanosecondsPerMicrosecond / 2, kNanosecondsPerMicrosecond);
     out << "server: " << describe(query) << '\n';
+    out << "stratum: " << sample.stratum << '\n';
+    out << "reference id: " << referenceId(sample) << '\n';
+    out << "leap: " << leap(sample.leap) << '\n';
     out << "transmit time: " << isoTime(sample.transmit) << '\n';
-    out << "offset: " << milliseconds(((t3 - t1) + (t3 - t4)) / 2, true) << " ms\n";
-    out << "delay: " << milliseconds(t4 - t1, false) << " ms\n";
+    out << "offset: " << milliseconds(offset, true) << ' ' << QChar(0x00B1) << ' ' << milliseconds(bound, false)
+        << " ms\n";
+    out << "delay: " << milliseconds(delay, false) << " ms\n";
+    out << "samples: " << answers << " of " << query.samples << '\n';
     out.flush();
 }
 
@@ -112,7 +122,7 @@ QString failureReason(const TimeQuery &query, const ModuleLoader &loader)
 
 } // namespace
 
-// Asks the installed access manager for one time request and waits for its first answer.
+// Asks the installed access manager for query.samples time requests and reports the best answer.
 int runTimeQuery(CommandContext &context, const TimeQuery &query)
 {
     NetworkAccessManager *manager = ItemDownloader::AccessManager();
@@ -120,52 +130,43 @@ int runTimeQuery(CommandContext &context, const TimeQuery &query)
         context.err << "orvik: no access manager is installed" << Qt::endl;
         return ExitFailure;
     }
-    const QByteArray host = query.host.toUtf8();
-    const Time requested = Time::SystemTime();
-    const std::unique_ptr<TimeRequest> request(
-        manager->createTimeRequest(StringView(host.constData(), static_cast<uint32_t>(host.size())), query.port));
-
-    enum class Outcome { Reply, Failed, TimedOut } outcome = Outcome::TimedOut;
-    TimeSample sample;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(request.get(), &TimeRequest::finishedSignal, &loop, [&] {
-        // Later datagrams of a burst must not replace the reply that decided the outcome.
-        QObject::disconnect(request.get(), nullptr, &loop, nullptr);
-        sample = {request->serverTime(), request->txTime(), request->rxTime()};
-        outcome = Outcome::Reply;
-        loop.quit();
-    });
-    QObject::connect(request.get(), &TimeRequest::errorOccurredSignal, &loop, [&](int) {
-        QObject::disconnect(request.get(), nullptr, &loop, nullptr);
-        outcome = Outcome::Failed;
-        loop.quit();
-    });
-    timer.start(query.timeoutMs);
-    loop.exec();
-
-    switch (outcome) {
-    case Outcome::TimedOut:
-        context.err << "orvik: no reply from " << describe(query) << " within " << query.timeoutMs / 1000.0 << " s"
-                    << Qt::endl;
-        return ExitFailure;
-    case Outcome::Failed:
-        context.err << "orvik: time request to " << describe(query)
-                    << " failed: " << failureReason(query, context.loader) << Qt::endl;
-        return ExitFailure;
-    case Outcome::Reply:
-        break;
+    std::optional<NtpSample> best;
+    int answers = 0;
+    // One request after another: each listens on the module's fixed port, free again only once it is gone.
+    for (int sample = 0; sample < query.samples; ++sample) {
+        TimeExchange exchange;
+        const TimeExchange::Outcome outcome = exchange.run(*manager, query.host, query.port, query.timeoutMs);
+        if (outcome == TimeExchange::Outcome::TimedOut && answers > 0)
+            break; // a lost datagram or a server that stopped answering: what came is still good
+        switch (outcome) {
+        case TimeExchange::Outcome::TimedOut:
+            context.err << "orvik: no reply from " << describe(query) << " within " << query.timeoutMs / 1000.0 << " s"
+                        << Qt::endl;
+            return ExitFailure;
+        case TimeExchange::Outcome::Failed:
+            context.err << "orvik: time request to " << describe(query)
+                        << " failed: " << failureReason(query, context.loader) << Qt::endl;
+            return ExitFailure;
+        case TimeExchange::Outcome::NoDatagramSignal:
+            context.err << "orvik: this module's time request does not report the reply's datagram" << Qt::endl;
+            return ExitFailure;
+        case TimeExchange::Outcome::Replied:
+            break;
+        }
+        const NtpVerdict verdict = judgeExchange(exchange.exchange());
+        if (verdict.kind != NtpVerdict::Kind::Accepted) {
+            // A kiss-o'-death asks us to stop; any other bad reply ends the query as well.
+            context.err << "orvik: rejected the reply from " << describe(query) << ": " << verdict.reason
+                        << (verdict.kind == NtpVerdict::Kind::KissOfDeath ? ", so no further request is sent" : "")
+                        << Qt::endl;
+            return ExitFailure;
+        }
+        ++answers;
+        const NtpSample &candidate = verdict.sample;
+        if (!best || std::tie(candidate.bound, candidate.delay) < std::tie(best->bound, best->delay))
+            best = candidate;
     }
-    if (!originIsOurs(sample, requested)) {
-        context.err << "orvik: rejected the reply from " << describe(query) << ": its origin time "
-                    << isoTime(sample.origin) << " is not between our request (" << isoTime(requested)
-                    << ") and the reply's arrival (" << isoTime(sample.receipt)
-                    << "), so it does not answer our request" << Qt::endl;
-        return ExitFailure;
-    }
-    printSample(sample, query, context.out);
+    printSample(*best, answers, query, context.out);
     return ExitOk;
 }
 
@@ -174,8 +175,11 @@ namespace {
 const QCommandLineOption kPortOption(QStringLiteral("port"), QStringLiteral("Server UDP port (default 123)."),
                                      QStringLiteral("N"), QString::number(kDefaultNtpPort));
 const QCommandLineOption kTimeoutOption(QStringLiteral("timeout"),
-                                        QStringLiteral("Seconds to wait for a reply (default 5)."),
+                                        QStringLiteral("Seconds to wait for each reply (default 5)."),
                                         QStringLiteral("SECONDS"), QString::number(kDefaultTimeoutSeconds));
+const QCommandLineOption kSamplesOption(QStringLiteral("samples"),
+                                        QStringLiteral("Requests to send, one after another (default 8)."),
+                                        QStringLiteral("N"), QString::number(kDefaultSamples));
 
 bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQuery &query)
 {
@@ -199,6 +203,11 @@ bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQ
         return false;
     }
     query.timeoutMs = std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+    query.samples = parser.value(kSamplesOption).toInt(&ok);
+    if (!ok || query.samples < 1 || query.samples > kMaximumSamples) {
+        context.err << "orvik: --samples must be a number from 1 to " << kMaximumSamples << Qt::endl;
+        return false;
+    }
     return true;
 }
 
@@ -208,16 +217,19 @@ int runTimeCommand(CommandContext &context)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Ask an NTP server for the time through the module and print the server's transmit time, the clock\n"
-        "offset and the round-trip delay. With t1 = our request's send time as the server echoes it,\n"
-        "t3 = the server's transmit time and t4 = the local receive time (the server's receive time is not\n"
-        "reported, so t3 stands in for it):\n"
-        "  offset = ((t3 - t1) + (t3 - t4)) / 2    (positive: the local clock is behind)\n"
-        "  delay  = t4 - t1\n"
-        "A reply whose echoed origin time does not fall between the request and its arrival is rejected."));
+        "Ask an NTP server for the time through the module and print the server's stratum, reference id,\n"
+        "leap state and transmit time, the clock offset with its error bound and the round-trip delay.\n"
+        "With t2, t3 = the server's receive and transmit times, t4 = the local receive time and t1 = the\n"
+        "middle of the interval that the request's send time is known to lie in:\n"
+        "  offset = ((t2 - t1) + (t3 - t4)) / 2    (positive: the local clock is behind)\n"
+        "  delay  = (t4 - t1) - (t3 - t2)\n"
+        "The true offset lies within the printed bound. Of the samples, the one with the tightest bound is\n"
+        "shown. A reply that is not a server's, does not echo our request, is a kiss-o'-death, comes from an\n"
+        "unsynchronised server or carries a zero transmit time is rejected."));
     context.addCommonOptions(parser);
     parser.addOption(kPortOption);
     parser.addOption(kTimeoutOption);
+    parser.addOption(kSamplesOption);
     parser.addPositionalArgument(QStringLiteral("HOST"), QStringLiteral("NTP server name or address."));
     if (!context.parse(parser))
         return ExitUsage;
