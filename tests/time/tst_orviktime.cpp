@@ -1,6 +1,7 @@
 #include "apps/orvik/ntp/ntpsample.h"
 #include "host/base/orviktime.h"
 #include "loopback/ntpresponder.h"
+#include "tests/ntpports.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -128,6 +129,7 @@ void tst_OrvikTime::timeCommand_data()
 
 void tst_OrvikTime::timeCommand()
 {
+    ORVIK_SKIP_WITHOUT_NTP_PORTS();
     QFETCH(Server, server);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
