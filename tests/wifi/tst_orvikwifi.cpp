@@ -26,14 +26,7 @@ const QDir kBinDir(qEnvironmentVariable("ORVIK_BIN_DIR"));
 // Cafe seen by two devices, more strongly by wlan1 (access point 3), and Home by wlan0.
 bool seeNetworks(std::optional<FakeNetworkManager> &fake)
 {
-    if (!fake.emplace().isValid())
-        return false;
-    const QString wlan0 = fake->addDevice(QStringLiteral("wlan0"));
-    const QString wlan1 = fake->addDevice(QStringLiteral("wlan1"));
-    fake->addAccessPoint(wlan0, {"Cafe", 40});
-    fake->addAccessPoint(wlan0, {"Home", 60});
-    fake->addAccessPoint(wlan1, {"Cafe", 80});
-    return true;
+    return fake.emplace(QList<FakeNetworkManager::Networks>{{{"Cafe", 40}, {"Home", 60}}, {{"Cafe", 80}}}).isValid();
 }
 
 // What NetworkManager is asked when Cafe is joined.

@@ -60,16 +60,17 @@ using Interfaces = QList<FakeWlan::Interface>;
 // One interface that reads the same networks every time.
 Interfaces radio(const FakeWlan::Poll &networks)
 {
-    return {FakeWlan::Interface{{networks}, 0, {}}};
+    return {FakeWlan::Interface{networks}};
 }
 
-const char *const kCommandOutput =
+const QByteArray kCommandOutput =
     "SSID 1 : Weak\r\nSignal : 10%\r\nSSID 2 :  Spaced \r\nSignal : 70%\r\nSSID 3 : Weak\r\nSignal : 12%\r\n";
 const QStringList kCommandEntries = {"Weak 10", "Spaced 70", "Weak 12"};
 
-void addParseRow(const char *row, const char *text, const QStringList &entries)
+// No wireless interface answers: the list is the command's output, parsed.
+void addCommandRow(const char *row, const QByteArray &output, const QStringList &entries)
 {
-    QTest::newRow(row) << QString::fromUtf8(text) << entries;
+    QTest::newRow(row) << DWORD(0) << DWORD(0) << Interfaces{} << output << true << entries;
 }
 
 } // namespace
@@ -82,16 +83,13 @@ class tst_WifiConnectDialog : public QObject
 private Q_SLOTS:
     void scanAndPopulate_data();
     void scanAndPopulate();
-    void parseNetshOutput_data();
-    void parseNetshOutput();
-    void controlsLayoutAndSizeHint();
+    void controlsLayoutAndPassword();
     void signalBars_data();
     void signalBars();
     void periodicScanning_data();
     void periodicScanning();
     void nameSurvivesRescan_data();
     void nameSurvivesRescan();
-    void passwordSurvivesEverySwitch();
     void deletedDuringScan_data();
     void deletedDuringScan();
 };
@@ -101,31 +99,46 @@ void tst_WifiConnectDialog::scanAndPopulate_data()
     QTest::addColumn<DWORD>("openResult");
     QTest::addColumn<DWORD>("enumResult");
     QTest::addColumn<Interfaces>("interfaces");
-    QTest::addColumn<bool>("commandPresent");
+    QTest::addColumn<QByteArray>("netshOutput"); // null when the command is missing
+    QTest::addColumn<bool>("netshRuns");
     QTest::addColumn<QStringList>("entries"); // name and quality as the dialog lists them
 
     // What each interface lists a second after its scan request counts: both are polled for longer
     // than that. The second lists nothing at first; a name once read stays although later reads lack it.
     const Interfaces merging = {
-        {{{{"Dup", 10}, {"Dup", 20}, {"Ghost", 99, 0}, {"Gone", 30}}, {{"Dup", 50}, {"Late", 35}}}, 0, {}},
-        {{{}, {{"Dup", 70}, {"Late", 36}}}, 0, {}}};
-    QTest::newRow("last-read-wins-across-entries-polls-and-interfaces")
-        << DWORD(0) << DWORD(0) << merging << true << QStringList{"Dup 70", "Late 36", "Gone 30"};
+        {{{"Dup", 10}, {"Dup", 20}, {"Ghost", 99, 0}, {"Gone", 30}}, {{"Dup", 50}, {"Late", 35}}},
+        {{}, {{"Dup", 70}, {"Late", 36}}}};
+    QTest::newRow("wlan-last-read-wins-across-entries-polls-and-interfaces")
+        << DWORD(0) << DWORD(0) << merging << kCommandOutput << false << QStringList{"Dup 70", "Late 36", "Gone 30"};
     // Letter case and spaces make names of their own; bytes above ASCII come after the letters.
-    const Interfaces mixed = {{{{{"Beta", 80}, {"alpha", 80}, {"Gamma", 95}, {"Home", 60}}}, 0, {}},
-                              {{{{"home", 61}, {" Home ", 59}, {"zz", 50}, {"\xc3\xa9t\xc3\xa9", 50}}}, 0, {}}};
+    const Interfaces mixed = {{{{"Beta", 80}, {"alpha", 80}, {"Gamma", 95}, {"Home", 60}}},
+                              {{{"home", 61}, {" Home ", 59}, {"zz", 50}, {"\xc3\xa9t\xc3\xa9", 50}}}};
     const QStringList ordered = {"Gamma 95", "alpha 80",  "Beta 80", "home 61",
                                  "Home 60",  " Home  59", "zz 50",   "\u00e9t\u00e9 50"};
-    QTest::newRow("strongest-first-then-lower-cased-name") << DWORD(0) << DWORD(0) << mixed << true << ordered;
-    QTest::newRow("only-nameless-networks-fall-through")
-        << DWORD(0) << DWORD(0) << radio({{"", 70}, {"Hidden", 40, 0}}) << true << kCommandEntries;
-    QTest::newRow("no-wireless-interface-falls-through")
-        << DWORD(0) << DWORD(0) << Interfaces{} << true << kCommandEntries;
-    QTest::newRow("no-wlan-service-falls-through")
-        << DWORD(1062) << DWORD(0) << radio({{"Cafe", 50}}) << true << kCommandEntries;
-    QTest::newRow("interfaces-not-listed-falls-through")
-        << DWORD(0) << DWORD(5) << radio({{"Cafe", 50}}) << true << kCommandEntries;
-    QTest::newRow("command-missing-empty-list") << DWORD(1062) << DWORD(0) << Interfaces{} << false << QStringList{};
+    QTest::newRow("wlan-strongest-first-then-lower-cased-name")
+        << DWORD(0) << DWORD(0) << mixed << kCommandOutput << false << ordered;
+    // The reported length counts, not the bytes.
+    QTest::newRow("wlan-only-nameless-networks-fall-through")
+        << DWORD(0) << DWORD(0) << radio({{"Hidden", 40, 0}}) << kCommandOutput << true << kCommandEntries;
+    QTest::newRow("wlan-service-missing-falls-through")
+        << DWORD(1062) << DWORD(0) << radio({{"Cafe", 50}}) << kCommandOutput << true << kCommandEntries;
+    QTest::newRow("wlan-interfaces-not-listed-falls-through")
+        << DWORD(0) << DWORD(5) << radio({{"Cafe", 50}}) << kCommandOutput << true << kCommandEntries;
+    QTest::newRow("command-missing-empty-list")
+        << DWORD(0) << DWORD(0) << Interfaces{} << QByteArray() << false << QStringList{};
+    addCommandRow("command-bssid-lines-between-name-and-signal",
+                  "SSID 1 : Cafe Nord\n    Authentication : WPA2-Personal\n    BSSID 1 : 00:11:22:33:44:55\n"
+                  "         Signal             : 81%\n\nSSID 2 : Library\n    BSSID 1 : 66:77:88:99:aa:bb\n",
+                  {"Cafe Nord 81"});
+    addCommandRow("command-crlf-lines-name-trimmed-inner-spaces-kept",
+                  "SSID 1 : Cafe\r\n    Signal : 64%\r\n  SSID 12  :   My  Net \t\r\nSignal:100%  \r\n",
+                  {"Cafe 64", "My  Net 100"});
+    addCommandRow("command-two-ssids-then-one-signal", "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n", {"B 70"});
+    addCommandRow("command-hidden-name-clears-the-current-one", "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n", {});
+    addCommandRow("command-ssid-line-ending-at-the-colon-keeps-the-name", "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n",
+                  {"Earlier 33"});
+    addCommandRow("command-space-before-percent-does-not-match-first-match-only",
+                  "SSID 1 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n", {"Cafe 41"});
 }
 
 void tst_WifiConnectDialog::scanAndPopulate()
@@ -133,14 +146,12 @@ void tst_WifiConnectDialog::scanAndPopulate()
     QFETCH(DWORD, openResult);
     QFETCH(DWORD, enumResult);
     QFETCH(Interfaces, interfaces);
-    QFETCH(bool, commandPresent);
+    QFETCH(QByteArray, netshOutput);
+    QFETCH(bool, netshRuns);
     QFETCH(QStringList, entries);
 
-    FakeWlan wlan;
-    wlan.openResult = openResult;
-    wlan.enumResult = enumResult;
-    wlan.interfaces = interfaces;
-    FakeNetsh netsh(commandPresent ? kCommandOutput : nullptr);
+    FakeWlan wlan(interfaces, openResult, enumResult);
+    FakeNetsh netsh(netshOutput);
     QVERIFY(netsh.isValid());
     // Posted before the scan: it runs during the scan only if the scan handles events while it polls.
     QObject scope;
@@ -158,46 +169,11 @@ void tst_WifiConnectDialog::scanAndPopulate()
     QCOMPARE(wlan.scans, reached ? int(interfaces.size()) : 0);
     QCOMPARE(firedDuringScan, reached && !interfaces.isEmpty());
     const QStringList ran = {"wlan", "show", "networks", "mode=Bssid"};
-    QCOMPARE(netsh.arguments(), entries == kCommandEntries ? ran : QStringList());
+    QCOMPARE(netsh.arguments(), netshRuns ? ran : QStringList());
     QVERIFY2(wlan.balanced(), "a handle or list was not given back");
 }
 
-void tst_WifiConnectDialog::parseNetshOutput_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("entries");
-
-    addParseRow("bssid-lines-between-name-and-signal",
-                "SSID 1 : Cafe Nord\n    Authentication : WPA2-Personal\n    BSSID 1 : 00:11:22:33:44:55\n"
-                "         Signal             : 81%\n\nSSID 2 : Library\n    BSSID 1 : 66:77:88:99:aa:bb\n",
-                {"Cafe Nord 81"});
-    addParseRow("crlf-lines-name-trimmed-inner-spaces-kept",
-                "SSID 1 : Cafe\r\n    Signal : 64%\r\n  SSID 12  :   My  Net \t\r\nSignal:100%  \r\n",
-                {"Cafe 64", "My  Net 100"});
-    addParseRow("ssid-without-signal", "SSID 1 : Lonely\n    Authentication : Open\n", {});
-    addParseRow("two-ssids-then-one-signal", "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n", {"B 70"});
-    addParseRow("hidden-name-clears-the-current-one", "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n", {});
-    addParseRow("ssid-line-ending-at-the-colon-keeps-the-name", "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n",
-                {"Earlier 33"});
-    addParseRow("space-before-percent-does-not-match-first-match-only",
-                "SSID 1 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n", {"Cafe 41"});
-}
-
-void tst_WifiConnectDialog::parseNetshOutput()
-{
-    QFETCH(QString, text);
-    QFETCH(QStringList, entries);
-    Buffer<String> names;
-    Buffer<int> qualities;
-    ORVIK::parseNetshOutput(text, names, qualities);
-    QCOMPARE(qualities.size(), names.size());
-    QStringList parsed;
-    for (uint32_t i = 0; i < names.size(); ++i)
-        parsed.append(StringStream<QString>::fromString(names[i]) + QLatin1Char(' ') + QString::number(qualities[i]));
-    QCOMPARE(parsed, entries);
-}
-
-void tst_WifiConnectDialog::controlsLayoutAndSizeHint()
+void tst_WifiConnectDialog::controlsLayoutAndPassword()
 {
     WifiConnectDialog dialog;
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Select WiFi"));
@@ -209,7 +185,8 @@ void tst_WifiConnectDialog::controlsLayoutAndSizeHint()
     QVERIFY(scan && scan->isCheckable() && !scan->isChecked() && !scan->icon().isNull());
     auto *toggle = control<Toggle>(dialog);
     QVERIFY(toggle->text() == QLatin1String("Show password") && !toggle->isChecked());
-    QCOMPARE(control<QCustomLineEdit>(dialog)->echoMode(), QLineEdit::Password);
+    auto *edit = control<QCustomLineEdit>(dialog);
+    QCOMPARE(edit->echoMode(), QLineEdit::Password);
     auto *combo = control<QCustomComboBox>(dialog);
     // No entries and no title until the first scan result, and no timer until scanning starts.
     QVERIFY(combo->count() == 0 && !combo->isEditable() && combo->accessibleName().isEmpty());
@@ -230,6 +207,21 @@ void tst_WifiConnectDialog::controlsLayoutAndSizeHint()
     QVERIFY(toggle->parentWidget()->geometry().bottom() < cancel.top());
     QVERIFY(cancel.right() < accept.left() && accept.top() == cancel.top());
     QVERIFY(scan->geometry().left() > combo->geometry().right());
+
+    // A password typed while hidden survives every switch of "Show password".
+    edit->setFocus();
+    QTest::keyClicks(edit, QStringLiteral("p4ss word!"));
+    const PasswordString typed = dialog.currentPassword();
+    QCOMPARE(StringStream<QString>::fromString(typed.decode()), QStringLiteral("p4ss word!"));
+    for (int click = 1; click <= 4; ++click) {
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QCOMPARE(edit->echoMode(), click % 2 ? QLineEdit::Normal : QLineEdit::Password);
+        QCOMPARE(edit->text(), QStringLiteral("p4ss word!"));
+        QCOMPARE(dialog.currentPassword(), typed);
+    }
+    // setShowPassword switches as the user does.
+    dialog.setShowPassword(true);
+    QCOMPARE(edit->echoMode(), QLineEdit::Normal);
 }
 
 void tst_WifiConnectDialog::signalBars_data()
@@ -237,7 +229,7 @@ void tst_WifiConnectDialog::signalBars_data()
     QTest::addColumn<int>("quality");
     QTest::addColumn<int>("litBars");
     // Only 100 lights all four; below 0 and above 100 are clamped.
-    for (const auto &[quality, litBars] : {std::pair{-5, 0}, {24, 0}, {25, 1}, {74, 2}, {99, 3}, {100, 4}, {150, 4}})
+    for (const auto &[quality, litBars] : {std::pair{-30, 0}, {24, 0}, {25, 1}, {99, 3}, {100, 4}, {150, 4}})
         QTest::addRow("quality-%d-lights-%d", quality, litBars) << quality << litBars;
 }
 
@@ -375,26 +367,6 @@ void tst_WifiConnectDialog::nameSurvivesRescan()
     QCOMPARE(textChanges.size(), 0);
 }
 
-void tst_WifiConnectDialog::passwordSurvivesEverySwitch()
-{
-    WifiConnectDialog dialog;
-    dialog.show();
-    auto *edit = control<QCustomLineEdit>(dialog);
-    edit->setFocus();
-    QTest::keyClicks(edit, QStringLiteral("p4ss word!"));
-    const PasswordString typed = dialog.currentPassword();
-    QCOMPARE(StringStream<QString>::fromString(typed.decode()), QStringLiteral("p4ss word!"));
-    for (int click = 1; click <= 4; ++click) {
-        QTest::mouseClick(control<Toggle>(dialog), Qt::LeftButton);
-        QCOMPARE(edit->echoMode(), click % 2 ? QLineEdit::Normal : QLineEdit::Password);
-        QCOMPARE(edit->text(), QStringLiteral("p4ss word!"));
-        QCOMPARE(dialog.currentPassword(), typed);
-    }
-    // setShowPassword switches as the user does.
-    dialog.setShowPassword(true);
-    QCOMPARE(edit->echoMode(), QLineEdit::Normal);
-}
-
 void tst_WifiConnectDialog::deletedDuringScan_data()
 {
     QTest::addColumn<int>("interval"); // of startAutoScan; 0 calls scanAndPopulate
@@ -409,10 +381,9 @@ void tst_WifiConnectDialog::deletedDuringScan()
     QFETCH(int, deletingScan);
     // Two interfaces that see only nameless networks: a scan that went on would ask the second
     // and then run the command.
-    FakeWlan wlan;
+    FakeWlan wlan(radio({{"", 70}}) + radio({{"", 70}}));
     FakeNetsh netsh(kCommandOutput);
     QVERIFY(netsh.isValid());
-    wlan.interfaces = radio({{"", 70}}) + radio({{"", 70}});
     auto *dialog = new WifiConnectDialog;
     QPointer<WifiConnectDialog> watch(dialog);
     QObject scope; // withdraws a deletion still pending when the test ends
@@ -423,7 +394,7 @@ void tst_WifiConnectDialog::deletedDuringScan()
         if (wlan.opened == deletingScan)
             QTimer::singleShot(0, &scope, [&] {
                 if (watch)
-                    readsAtDeletion = wlan.reads();
+                    readsAtDeletion = wlan.reads;
                 delete watch.data();
             });
     };
@@ -435,7 +406,7 @@ void tst_WifiConnectDialog::deletedDuringScan()
     QTRY_VERIFY_WITH_TIMEOUT(!wlan.handleOpen(), 10000);
     // Every scan under way stops at its next poll: no read after the deletion, no further
     // interface, no command; and it gives back what it took.
-    QCOMPARE(wlan.reads(), readsAtDeletion);
+    QCOMPARE(wlan.reads, readsAtDeletion);
     QCOMPARE(wlan.scans, deletingScan);
     QCOMPARE(netsh.arguments(), QStringList());
     QVERIFY(wlan.balanced());
