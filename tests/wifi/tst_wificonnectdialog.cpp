@@ -4,6 +4,7 @@
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/toggle.h"
 #include "tests/wifi/fakenetsh.h"
+#include "tests/wifi/fakenetworkmanager.h"
 #include "tests/wifi/fakewlan.h"
 #include "wifi/wificonnectdialog.h"
 #include "wifi/wifiscan_p.h"
@@ -14,6 +15,8 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+
+#include <optional>
 
 using namespace ORVIK;
 
@@ -63,9 +66,13 @@ Interfaces radio(const FakeWlan::Poll &networks)
     return {FakeWlan::Interface{networks}};
 }
 
-const QByteArray kCommandOutput =
-    "SSID 1 : Weak\r\nSignal : 10%\r\nSSID 2 :  Spaced \r\nSignal : 70%\r\nSSID 3 : Weak\r\nSignal : 12%\r\n";
-const QStringList kCommandEntries = {"Weak 10", "Spaced 70", "Weak 12"};
+// What netsh prints on Windows: BSSID lines, padding, a blank line, a name printed twice, and
+// a last name without a signal line.
+const QByteArray kCommandOutput = "SSID 1 : Weak\r\n    BSSID 1 : 00:11:22:33:44:55\r\n         Signal : 10%\r\n"
+                                  "  SSID 12  :   My  Net \t\r\nSignal:70%  \r\n"
+                                  "SSID 3 : Weak\r\n\r\n    Signal : 12%\r\nSSID 4 : Library\r\n";
+// In the order of the output, names trimmed.
+const QStringList kCommandEntries = {"Weak 10", "My  Net 70", "Weak 12"};
 
 // No wireless interface answers: the list is the command's output, parsed.
 void addCommandRow(const char *row, const QByteArray &output, const QStringList &entries)
@@ -75,12 +82,18 @@ void addCommandRow(const char *row, const QByteArray &output, const QStringList 
 
 } // namespace
 
+using Sighting = FakeNetworkManager::Network;
+using Radios = QList<FakeNetworkManager::Networks>;
 Q_DECLARE_METATYPE(Interfaces)
+Q_DECLARE_METATYPE(Sighting)
+Q_DECLARE_METATYPE(Radios)
 
+// The dialog, and its scan through a scripted WLAN service, a scripted netsh and NetworkManager.
 class tst_WifiConnectDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_bus.isValid()); }
     void scanAndPopulate_data();
     void scanAndPopulate();
     void controlsLayoutAndPassword();
@@ -92,6 +105,11 @@ private Q_SLOTS:
     void nameSurvivesRescan();
     void deletedDuringScan_data();
     void deletedDuringScan();
+    void networkManagerScan_data();
+    void networkManagerScan();
+
+private:
+    PrivateSystemBus m_bus; // without NetworkManager unless a test starts one
 };
 
 void tst_WifiConnectDialog::scanAndPopulate_data()
@@ -126,13 +144,6 @@ void tst_WifiConnectDialog::scanAndPopulate_data()
         << DWORD(0) << DWORD(5) << radio({{"Cafe", 50}}) << kCommandOutput << true << kCommandEntries;
     QTest::newRow("command-missing-empty-list")
         << DWORD(0) << DWORD(0) << Interfaces{} << QByteArray() << false << QStringList{};
-    addCommandRow("command-bssid-lines-between-name-and-signal",
-                  "SSID 1 : Cafe Nord\n    Authentication : WPA2-Personal\n    BSSID 1 : 00:11:22:33:44:55\n"
-                  "         Signal             : 81%\n\nSSID 2 : Library\n    BSSID 1 : 66:77:88:99:aa:bb\n",
-                  {"Cafe Nord 81"});
-    addCommandRow("command-crlf-lines-name-trimmed-inner-spaces-kept",
-                  "SSID 1 : Cafe\r\n    Signal : 64%\r\n  SSID 12  :   My  Net \t\r\nSignal:100%  \r\n",
-                  {"Cafe 64", "My  Net 100"});
     addCommandRow("command-two-ssids-then-one-signal", "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n", {"B 70"});
     addCommandRow("command-hidden-name-clears-the-current-one", "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n", {});
     addCommandRow("command-ssid-line-ending-at-the-colon-keeps-the-name", "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n",
@@ -275,9 +286,8 @@ void tst_WifiConnectDialog::periodicScanning()
     QSignalSpy canceled(&dialog, &WifiConnectDialog::canceledSignal);
     Button *scanButton = button(dialog, "Scan");
     dialog.startAutoScan(100);
-    const QList<QTimer *> created = dialog.findChildren<QTimer *>(Qt::FindDirectChildrenOnly);
-    QCOMPARE(created.size(), 1);
-    QTimer *timer = created.first();
+    auto *timer = dialog.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    QVERIFY(timer);
     QCOMPARE(timer->interval(), 500);
     QVERIFY(timer->isActive() && !timer->isSingleShot() && scanButton->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(scans >= 3, 10000); // the first scan, then the ticks
@@ -293,7 +303,7 @@ void tst_WifiConnectDialog::periodicScanning()
         QTest::mouseClick(button(dialog, stoppedBy), Qt::LeftButton);
     QCOMPARE(accepted.size(), int(stoppedBy == QLatin1String("Accept")));
     QCOMPARE(canceled.size(), int(stoppedBy == QLatin1String("Cancel")));
-    QVERIFY(dialog.findChildren<QTimer *>(Qt::FindDirectChildrenOnly) == created);
+    QCOMPARE(dialog.findChildren<QTimer *>(Qt::FindDirectChildrenOnly), QList<QTimer *>{timer});
     QCOMPARE(timer->interval(), 60000);
     QVERIFY(!timer->isActive() && !scanButton->isChecked());
     QTRY_COMPARE_WITH_TIMEOUT(scans, before + 2, 10000);
@@ -410,6 +420,71 @@ void tst_WifiConnectDialog::deletedDuringScan()
     QCOMPARE(wlan.scans, deletingScan);
     QCOMPARE(netsh.arguments(), QStringList());
     QVERIFY(wlan.balanced());
+}
+
+// The scan on Linux, through NetworkManager: what it lists, and what it asks of NetworkManager.
+void tst_WifiConnectDialog::networkManagerScan_data()
+{
+    QTest::addColumn<bool>("networkManager");
+    QTest::addColumn<Radios>("radios");          // what each WiFi device sees; a wired device is always there
+    QTest::addColumn<bool>("refusesScans");      // every WiFi device refuses its scan request
+    QTest::addColumn<Sighting>("foundByScan");   // what every WiFi device's scan request finds, if named
+    QTest::addColumn<QByteArrayList>("entries"); // name and quality, as handed to the dialog
+
+    QTest::newRow("no-networkmanager-falls-through") << false << Radios{} << false << Sighting{} << QByteArrayList{};
+    QTest::newRow("no-wifi-device-falls-through") << true << Radios{} << false << Sighting{} << QByteArrayList{};
+    // The later device's reading of a name wins, as a later interface's does.
+    QTest::newRow("two-devices-see-the-same-ssid") << true << Radios{{{"Cafe", 40}, {"Home", 70}}, {{"Cafe", 60}}}
+                                                   << false << Sighting{} << QByteArrayList{"Home 70", "Cafe 60"};
+    // Latin-1 "Café": not UTF-8.
+    QTest::newRow("non-utf8-ssid-bytes-kept")
+        << true << Radios{{{"Caf\xe9", 55}}} << false << Sighting{} << QByteArrayList{"Caf\xe9 55"};
+    QTest::newRow("hidden-access-point-left-out")
+        << true << Radios{{{"", 90}, {"Cafe", 50}}} << false << Sighting{} << QByteArrayList{"Cafe 50"};
+    QTest::newRow("refused-scan-request-still-lists")
+        << true << Radios{{{"Cafe", 50}}} << true << Sighting{} << QByteArrayList{"Cafe 50"};
+    QTest::newRow("network-found-by-the-requested-scan")
+        << true << Radios{{{"Cafe", 50}}} << false << Sighting{"Late", 80} << QByteArrayList{"Late 80", "Cafe 50"};
+}
+
+void tst_WifiConnectDialog::networkManagerScan()
+{
+    QFETCH(bool, networkManager);
+    QFETCH(Radios, radios);
+    QFETCH(bool, refusesScans);
+    QFETCH(Sighting, foundByScan);
+    QFETCH(QByteArrayList, entries);
+
+    std::optional<FakeNetworkManager> fake;
+    if (networkManager && !fake.emplace(radios).isValid())
+        QSKIP("python3-dbusmock is not installed");
+    if (fake)
+        fake->answerScans(refusesScans, foundByScan);
+    const int found = foundByScan.ssid.isEmpty() ? 0 : int(radios.size());
+    int accessPoints = found;
+    for (const FakeNetworkManager::Networks &networks : radios)
+        accessPoints += int(networks.size());
+    const qsizetype before = fake ? fake->log().size() : 0;
+
+    QObject requester;
+    Buffer<String> names;
+    Buffer<int> qualities;
+    QCOMPARE(scanWithWlanApi(names, qualities, &requester), !entries.isEmpty());
+    QByteArrayList listed;
+    for (uint32_t i = 0; i < names.size(); ++i)
+        listed.append(QByteArray(names[i].data(), names[i].length()) + ' ' + QByteArray::number(qualities[i]));
+    QCOMPARE(listed, entries);
+    if (!fake)
+        return;
+
+    // Each WiFi device is asked to scan once. However often the scan polls, each access point is
+    // read once, and a device's list again only after it announced a change.
+    const QStringList calls = fake->log().mid(before);
+    QCOMPARE(calls.count(QStringLiteral("RequestScan {}")), radios.size());
+    QCOMPARE(calls.count(QStringLiteral("GetAllAccessPoints")), radios.size() + found);
+    QStringList reads = calls.filter(QStringLiteral("GetAll /org/freedesktop/NetworkManager/AccessPoint/"));
+    QCOMPARE(reads.removeDuplicates(), 0);
+    QCOMPARE(reads.size(), accessPoints);
 }
 
 QTEST_MAIN(tst_WifiConnectDialog)
