@@ -37,7 +37,7 @@ public:
     };
     using Networks = QList<Network>;
 
-    explicit FakeNetworkManager(const QList<Networks> &radios = {});
+    explicit FakeNetworkManager(const QList<Networks> &radios);
     ~FakeNetworkManager();
     FakeNetworkManager(const FakeNetworkManager &) = delete;
     FakeNetworkManager &operator=(const FakeNetworkManager &) = delete;
