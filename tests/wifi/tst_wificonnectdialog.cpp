@@ -78,10 +78,11 @@ void addCommandRow(const char *row, const QByteArray &output, const QStringList 
     QTest::newRow(row) << DWORD(0) << DWORD(0) << Interfaces{} << output << true << entries;
 }
 
-} // namespace
-
 using Sighting = FakeNetworkManager::Network;
 using Radios = QList<FakeNetworkManager::Networks>;
+
+} // namespace
+
 Q_DECLARE_METATYPE(Interfaces)
 Q_DECLARE_METATYPE(Sighting)
 Q_DECLARE_METATYPE(Radios)
