@@ -41,7 +41,7 @@ PrivateSystemBus::~PrivateSystemBus()
     m_daemon.waitForFinished(kStartMs);
 }
 
-FakeNetworkManager::FakeNetworkManager()
+FakeNetworkManager::FakeNetworkManager(const QList<Networks> &radios)
 {
     const QString log = m_dir.filePath(QStringLiteral("mock.log"));
     // Debian's interpreter, where python3-dbusmock is installed, not another one on PATH.
@@ -53,6 +53,14 @@ FakeNetworkManager::FakeNetworkManager()
         m_dir.isValid() && m_mock.waitForStarted(kStartMs) &&
         QTest::qWaitFor([this] { return m_mock.state() != QProcess::Running || networkManagerOnBus(); }, kStartMs) &&
         networkManagerOnBus();
+    if (!m_valid)
+        return;
+    addDevice(QStringLiteral("eth0"), false);
+    for (const Networks &networks : radios) {
+        m_radios.append(addDevice(QStringLiteral("wlan%1").arg(m_radios.size()), true));
+        for (const Network &network : networks)
+            addAccessPoint(m_radios.last(), network);
+    }
 }
 
 FakeNetworkManager::~FakeNetworkManager()
@@ -79,7 +87,7 @@ QString FakeNetworkManager::addDevice(const QString &interface, bool wifi)
     return reply.arguments().value(0).toString();
 }
 
-QString FakeNetworkManager::addAccessPoint(const QString &device, const Network &network)
+void FakeNetworkManager::addAccessPoint(const QString &device, const Network &network)
 {
     const QString name = QStringLiteral("ap%1").arg(++m_accessPoints);
     const QString text = QString::fromUtf8(network.ssid);
@@ -92,31 +100,25 @@ QString FakeNetworkManager::addAccessPoint(const QString &device, const Network 
         callMock(QString::fromLatin1(kTemplateObject), "SetProperty",
                  {path, QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"), QStringLiteral("Ssid"),
                   QVariant::fromValue(QDBusVariant(network.ssid))});
-    return path;
 }
 
-void FakeNetworkManager::refuseScans(const QString &device)
+void FakeNetworkManager::answerScans(bool refuse, const Network &found)
 {
-    onScanRequest(device,
-                  QStringLiteral("raise dbus.exceptions.DBusException('Scanning not allowed immediately "
-                                 "following previous scan', name='org.freedesktop.NetworkManager.Device.NotAllowed')"));
-}
-
-void FakeNetworkManager::findOnScan(const QString &device, const Network &network)
-{
-    onScanRequest(device,
-                  QStringLiteral("from gi.repository import GLib\n"
-                                 "GLib.timeout_add(300, lambda: objects['%1'].AddAccessPoint('%2', 'found', '%3', "
-                                 "'00:11:22:33:44:66', 2, 2412, 54000, %4, 0) and False)")
-                      .arg(QString::fromLatin1(kTemplateObject), device, QString::fromUtf8(network.ssid))
-                      .arg(network.strength));
-}
-
-void FakeNetworkManager::onScanRequest(const QString &device, const QString &code)
-{
-    callMock(device, "AddMethod",
-             {QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless"), QStringLiteral("RequestScan"),
-              QStringLiteral("a{sv}"), QString(), code});
+    for (const QString &device : std::as_const(m_radios)) {
+        QString code = QStringLiteral("from gi.repository import GLib\n");
+        if (!found.ssid.isEmpty())
+            code += QStringLiteral("GLib.timeout_add(300, lambda: objects['%1'].AddAccessPoint('%2', '%3', '%4', "
+                                   "'00:11:22:33:44:66', 2, 2412, 54000, %5, 0) and False)\n")
+                        .arg(QString::fromLatin1(kTemplateObject), device, QStringLiteral("ap%1").arg(++m_accessPoints),
+                             QString::fromUtf8(found.ssid))
+                        .arg(found.strength);
+        if (refuse)
+            code += QStringLiteral("raise dbus.exceptions.DBusException('Scanning not allowed while already scanning', "
+                                   "name='org.freedesktop.NetworkManager.Device.NotAllowed')\n");
+        callMock(device, "AddMethod",
+                 {QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless"), QStringLiteral("RequestScan"),
+                  QStringLiteral("a{sv}"), QString(), code});
+    }
 }
 
 void FakeNetworkManager::failActivations(uint reason)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDBusMessage>
+#include <QList>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -24,7 +25,8 @@ private:
     bool m_valid = false;
 };
 
-// NetworkManager played by python3-dbusmock's template on the system bus, without devices at first.
+// NetworkManager played by python3-dbusmock's template on the system bus, with a wired device eth0
+// and a WiFi device wlan0, wlan1, ... for each list of networks that it is given.
 class FakeNetworkManager
 {
 public:
@@ -33,21 +35,18 @@ public:
         QByteArray ssid; // any bytes
         int strength = 0;
     };
+    using Networks = QList<Network>;
 
-    FakeNetworkManager();
+    explicit FakeNetworkManager(const QList<Networks> &radios);
     ~FakeNetworkManager();
     FakeNetworkManager(const FakeNetworkManager &) = delete;
     FakeNetworkManager &operator=(const FakeNetworkManager &) = delete;
 
     // False when python3-dbusmock is not installed or did not start.
     bool isValid() const { return m_valid; }
-    // Adds a device named after its interface and returns its object path.
-    QString addDevice(const QString &interface, bool wifi = true);
-    QString addAccessPoint(const QString &device, const Network &network);
-    // The device's scan requests are refused, as NetworkManager does right after a scan.
-    void refuseScans(const QString &device);
-    // A scan request of the device finds the network 300 ms later.
-    void findOnScan(const QString &device, const Network &network);
+    // Every WiFi device answers a scan request so: it finds the network (if named) 300 ms later,
+    // and refuses the request if told to, as NetworkManager does while it scans.
+    void answerScans(bool refuse, const Network &found);
     // Every activation starts and then fails with this NetworkManager reason.
     void failActivations(uint reason);
     // What the stand-in logged since it started: calls, property reads and signals, without times.
@@ -55,12 +54,13 @@ public:
 
 private:
     QDBusMessage callMock(const QString &path, const char *method, const QVariantList &arguments) const;
-    // Replaces the device's RequestScan with Python code run by the stand-in.
-    void onScanRequest(const QString &device, const QString &code);
+    QString addDevice(const QString &interface, bool wifi);
+    void addAccessPoint(const QString &device, const Network &network);
 
     QTemporaryDir m_dir;
     QProcess m_mock;
     bool m_valid = false;
+    QStringList m_radios;
     int m_accessPoints = 0;
 };
 

@@ -22,13 +22,11 @@ bool validHandle(HANDLE handle)
     return valid;
 }
 
-// The interface that a GUID of the fake's list names; null for a foreign handle or GUID.
-FakeWlan::Interface *interfaceOf(HANDLE handle, const GUID *guid)
+// The index of the interface that a GUID of the fake's list names; -1 for a foreign handle or GUID.
+qsizetype interfaceOf(HANDLE handle, const GUID *guid)
 {
     const qsizetype index = guid ? qsizetype(guid->Data1) - 1 : -1;
-    if (!validHandle(handle) || index < 0 || index >= current->interfaces.size())
-        return nullptr;
-    return &current->interfaces[index];
+    return validHandle(handle) && index >= 0 && index < current->interfaces.size() ? index : -1;
 }
 
 // A list of count items (the list type declares one item already) that the fake tracks.
@@ -68,9 +66,9 @@ DWORD enumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST *result)
 
 DWORD scan(HANDLE handle, const GUID *guid, const PDOT11_SSID, const PWLAN_RAW_DATA, PVOID)
 {
-    if (FakeWlan::Interface *interface = interfaceOf(handle, guid)) {
+    if (const qsizetype index = interfaceOf(handle, guid); index >= 0) {
         ++current->scans;
-        interface->sinceScan.start();
+        current->sinceScan[index].start();
     }
     return 0;
 }
@@ -78,14 +76,16 @@ DWORD scan(HANDLE handle, const GUID *guid, const PDOT11_SSID, const PWLAN_RAW_D
 DWORD list(HANDLE handle, const GUID *guid, DWORD flags, PVOID, PWLAN_AVAILABLE_NETWORK_LIST *result)
 {
     current->misuses += flags == kIncludeAllManualHiddenProfiles ? 0 : 1;
-    FakeWlan::Interface *interface = interfaceOf(handle, guid);
-    if (!interface || interface->polls.isEmpty())
+    const qsizetype index = interfaceOf(handle, guid);
+    if (index < 0 || current->interfaces[index].isEmpty())
         return kErrorInvalidHandle;
     if (current->onRead)
         current->onRead();
-    ++interface->reads;
-    const qint64 period = interface->sinceScan.isValid() ? interface->sinceScan.elapsed() / kPollPeriodMs : 0;
-    const auto poll = interface->polls.at(std::min<qsizetype>(period, interface->polls.size() - 1));
+    ++current->reads;
+    const QElapsedTimer &sinceScan = current->sinceScan[index];
+    const qint64 period = sinceScan.isValid() ? sinceScan.elapsed() / kPollPeriodMs : 0;
+    const FakeWlan::Interface &polls = current->interfaces[index];
+    const FakeWlan::Poll &poll = polls.at(std::min<qsizetype>(period, polls.size() - 1));
     *result = allocate<WLAN_AVAILABLE_NETWORK_LIST, WLAN_AVAILABLE_NETWORK>(std::size_t(poll.size()));
     for (qsizetype i = 0; i < poll.size(); ++i) {
         WLAN_AVAILABLE_NETWORK &network = (*result)->Network[i];
@@ -116,8 +116,9 @@ DWORD close(HANDLE handle, PVOID)
 
 } // namespace
 
-FakeWlan::FakeWlan()
-    : m_functions{&open, &enumInterfaces, &scan, &list, &freeMemory, &close},
+FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult)
+    : interfaces(interfaces), openResult(openResult), enumResult(enumResult),
+      sinceScan(interfaces.size()), m_functions{&open, &enumInterfaces, &scan, &list, &freeMemory, &close},
       m_previous(installWlanFunctions(&m_functions))
 {
     current = this;

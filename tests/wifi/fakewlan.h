@@ -23,41 +23,31 @@ public:
         int length = -1; // the reported SSID length; -1 means the length of ssid
     };
     using Poll = QList<Network>;
-    struct Interface
-    {
-        // Poll k is read from k seconds after the interface's scan request on: only a poll window
-        // longer than a second sees a later one.
-        QList<Poll> polls;
-        int reads = 0;
-        QElapsedTimer sinceScan;
-    };
+    // The polls of one interface. Poll k is read from k seconds after the interface's scan
+    // request on: only a poll window longer than a second sees a later one.
+    using Interface = QList<Poll>;
 
-    FakeWlan();
+    explicit FakeWlan(const QList<Interface> &interfaces = {}, DWORD openResult = 0, DWORD enumResult = 0);
     ~FakeWlan();
     FakeWlan(const FakeWlan &) = delete;
     FakeWlan &operator=(const FakeWlan &) = delete;
 
-    DWORD openResult = 0;
-    DWORD enumResult = 0;
-    QList<Interface> interfaces;
+    bool handleOpen() const { return opened > closed; }
+    bool balanced() const { return opened == closed && live.empty() && misuses == 0; }
+
+    const QList<Interface> interfaces;
+    const DWORD openResult;
+    const DWORD enumResult;
     std::function<void()> onRead; // runs inside every list read, before the list is handed out
 
     int opened = 0;
     int closed = 0;
     int scans = 0;
-    int misuses = 0;       // unknown handles or lists, other client versions or flags, closing before freeing
-    std::set<void *> live; // lists handed out and not freed yet
+    int reads = 0;
+    int misuses = 0;                // unknown handles or lists, other client versions or flags, closing before freeing
+    QList<QElapsedTimer> sinceScan; // one per interface
+    std::set<void *> live;          // lists handed out and not freed yet
     void *interfaceList = nullptr;
-
-    bool handleOpen() const { return opened > closed; }
-    bool balanced() const { return opened == closed && live.empty() && misuses == 0; }
-    int reads() const
-    {
-        int total = 0;
-        for (const Interface &interface : interfaces)
-            total += interface.reads;
-        return total;
-    }
 
 private:
     WlanFunctions m_functions;

@@ -24,17 +24,7 @@ const char *const kListing = "SSID 1 : Tram Stop\r\n    BSSID 1 : 00:11:22:33:44
 const QDir kBinDir(qEnvironmentVariable("ORVIK_BIN_DIR"));
 
 // Cafe seen by two devices, more strongly by wlan1 (access point 3), and Home by wlan0.
-bool seeNetworks(std::optional<FakeNetworkManager> &fake)
-{
-    if (!fake.emplace().isValid())
-        return false;
-    const QString wlan0 = fake->addDevice(QStringLiteral("wlan0"));
-    const QString wlan1 = fake->addDevice(QStringLiteral("wlan1"));
-    fake->addAccessPoint(wlan0, {"Cafe", 40});
-    fake->addAccessPoint(wlan0, {"Home", 60});
-    fake->addAccessPoint(wlan1, {"Cafe", 80});
-    return true;
-}
+const QList<FakeNetworkManager::Networks> kRadios = {{{"Cafe", 40}, {"Home", 60}}, {{"Cafe", 80}}};
 
 // What NetworkManager is asked when Cafe is joined.
 QString joinRequest(const QString &password)
@@ -107,7 +97,7 @@ void tst_OrvikWifi::command()
     FakeNetsh netsh(kListing);
     QVERIFY(netsh.isValid());
     std::optional<FakeNetworkManager> fake;
-    if (networkManager && !seeNetworks(fake))
+    if (networkManager && !fake.emplace(kRadios).isValid())
         QSKIP("python3-dbusmock is not installed");
     if (failReason != 0)
         fake->failActivations(failReason);
@@ -150,7 +140,7 @@ void tst_OrvikWifi::answers()
     QFETCH(QString, output);
 
     std::optional<FakeNetworkManager> fake;
-    if (join && !seeNetworks(fake))
+    if (join && !fake.emplace(kRadios).isValid())
         QSKIP("python3-dbusmock is not installed");
     QLibrary plugin(kBinDir.filePath(QString::fromLatin1(kWifiDialogPluginName) + QStringLiteral(".so")));
     const auto entry = reinterpret_cast<WifiDialogEntry>(plugin.resolve(kWifiDialogEntrySymbol));

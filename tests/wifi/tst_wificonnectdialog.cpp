@@ -4,6 +4,7 @@
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/toggle.h"
 #include "tests/wifi/fakenetsh.h"
+#include "tests/wifi/fakenetworkmanager.h"
 #include "tests/wifi/fakewlan.h"
 #include "wifi/wificonnectdialog.h"
 #include "wifi/wifiscan_p.h"
@@ -60,40 +61,54 @@ using Interfaces = QList<FakeWlan::Interface>;
 // One interface that reads the same networks every time.
 Interfaces radio(const FakeWlan::Poll &networks)
 {
-    return {FakeWlan::Interface{{networks}, 0, {}}};
+    return {FakeWlan::Interface{networks}};
 }
 
-const char *const kCommandOutput =
-    "SSID 1 : Weak\r\nSignal : 10%\r\nSSID 2 :  Spaced \r\nSignal : 70%\r\nSSID 3 : Weak\r\nSignal : 12%\r\n";
-const QStringList kCommandEntries = {"Weak 10", "Spaced 70", "Weak 12"};
+// What netsh prints on Windows: BSSID lines, padding, a blank line, a name printed twice, and
+// a last name without a signal line.
+const QByteArray kCommandOutput = "SSID 1 : Weak\r\n    BSSID 1 : 00:11:22:33:44:55\r\n         Signal : 10%\r\n"
+                                  "  SSID 12  :   My  Net \t\r\nSignal:70%  \r\n"
+                                  "SSID 3 : Weak\r\n\r\n    Signal : 12%\r\nSSID 4 : Library\r\n";
+// In the order of the output, names trimmed.
+const QStringList kCommandEntries = {"Weak 10", "My  Net 70", "Weak 12"};
 
-void addParseRow(const char *row, const char *text, const QStringList &entries)
+// No wireless interface answers: the list is the command's output, parsed.
+void addCommandRow(const char *row, const QByteArray &output, const QStringList &entries)
 {
-    QTest::newRow(row) << QString::fromUtf8(text) << entries;
+    QTest::newRow(row) << DWORD(0) << DWORD(0) << Interfaces{} << output << true << entries;
 }
+
+using Sighting = FakeNetworkManager::Network;
+using Radios = QList<FakeNetworkManager::Networks>;
 
 } // namespace
 
 Q_DECLARE_METATYPE(Interfaces)
+Q_DECLARE_METATYPE(Sighting)
+Q_DECLARE_METATYPE(Radios)
 
+// The dialog, and its scan through a scripted WLAN service, a scripted netsh and NetworkManager.
 class tst_WifiConnectDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_bus.isValid()); }
     void scanAndPopulate_data();
     void scanAndPopulate();
-    void parseNetshOutput_data();
-    void parseNetshOutput();
-    void controlsLayoutAndSizeHint();
+    void controlsLayoutAndPassword();
     void signalBars_data();
     void signalBars();
     void periodicScanning_data();
     void periodicScanning();
     void nameSurvivesRescan_data();
     void nameSurvivesRescan();
-    void passwordSurvivesEverySwitch();
     void deletedDuringScan_data();
     void deletedDuringScan();
+    void networkManagerScan_data();
+    void networkManagerScan();
+
+private:
+    PrivateSystemBus m_bus; // without NetworkManager unless a test starts one
 };
 
 void tst_WifiConnectDialog::scanAndPopulate_data()
@@ -101,31 +116,39 @@ void tst_WifiConnectDialog::scanAndPopulate_data()
     QTest::addColumn<DWORD>("openResult");
     QTest::addColumn<DWORD>("enumResult");
     QTest::addColumn<Interfaces>("interfaces");
-    QTest::addColumn<bool>("commandPresent");
+    QTest::addColumn<QByteArray>("netshOutput"); // null when the command is missing
+    QTest::addColumn<bool>("netshRuns");
     QTest::addColumn<QStringList>("entries"); // name and quality as the dialog lists them
 
     // What each interface lists a second after its scan request counts: both are polled for longer
     // than that. The second lists nothing at first; a name once read stays although later reads lack it.
     const Interfaces merging = {
-        {{{{"Dup", 10}, {"Dup", 20}, {"Ghost", 99, 0}, {"Gone", 30}}, {{"Dup", 50}, {"Late", 35}}}, 0, {}},
-        {{{}, {{"Dup", 70}, {"Late", 36}}}, 0, {}}};
-    QTest::newRow("last-read-wins-across-entries-polls-and-interfaces")
-        << DWORD(0) << DWORD(0) << merging << true << QStringList{"Dup 70", "Late 36", "Gone 30"};
+        {{{"Dup", 10}, {"Dup", 20}, {"Ghost", 99, 0}, {"Gone", 30}}, {{"Dup", 50}, {"Late", 35}}},
+        {{}, {{"Dup", 70}, {"Late", 36}}}};
+    QTest::newRow("wlan-last-read-wins-across-entries-polls-and-interfaces")
+        << DWORD(0) << DWORD(0) << merging << kCommandOutput << false << QStringList{"Dup 70", "Late 36", "Gone 30"};
     // Letter case and spaces make names of their own; bytes above ASCII come after the letters.
-    const Interfaces mixed = {{{{{"Beta", 80}, {"alpha", 80}, {"Gamma", 95}, {"Home", 60}}}, 0, {}},
-                              {{{{"home", 61}, {" Home ", 59}, {"zz", 50}, {"\xc3\xa9t\xc3\xa9", 50}}}, 0, {}}};
+    const Interfaces mixed = {{{{"Beta", 80}, {"alpha", 80}, {"Gamma", 95}, {"Home", 60}}},
+                              {{{"home", 61}, {" Home ", 59}, {"zz", 50}, {"\xc3\xa9t\xc3\xa9", 50}}}};
     const QStringList ordered = {"Gamma 95", "alpha 80",  "Beta 80", "home 61",
                                  "Home 60",  " Home  59", "zz 50",   "\u00e9t\u00e9 50"};
-    QTest::newRow("strongest-first-then-lower-cased-name") << DWORD(0) << DWORD(0) << mixed << true << ordered;
-    QTest::newRow("only-nameless-networks-fall-through")
-        << DWORD(0) << DWORD(0) << radio({{"", 70}, {"Hidden", 40, 0}}) << true << kCommandEntries;
-    QTest::newRow("no-wireless-interface-falls-through")
-        << DWORD(0) << DWORD(0) << Interfaces{} << true << kCommandEntries;
-    QTest::newRow("no-wlan-service-falls-through")
-        << DWORD(1062) << DWORD(0) << radio({{"Cafe", 50}}) << true << kCommandEntries;
-    QTest::newRow("interfaces-not-listed-falls-through")
-        << DWORD(0) << DWORD(5) << radio({{"Cafe", 50}}) << true << kCommandEntries;
-    QTest::newRow("command-missing-empty-list") << DWORD(1062) << DWORD(0) << Interfaces{} << false << QStringList{};
+    QTest::newRow("wlan-strongest-first-then-lower-cased-name")
+        << DWORD(0) << DWORD(0) << mixed << kCommandOutput << false << ordered;
+    // The reported length counts, not the bytes.
+    QTest::newRow("wlan-only-nameless-networks-fall-through")
+        << DWORD(0) << DWORD(0) << radio({{"Hidden", 40, 0}}) << kCommandOutput << true << kCommandEntries;
+    QTest::newRow("wlan-service-missing-falls-through")
+        << DWORD(1062) << DWORD(0) << radio({{"Cafe", 50}}) << kCommandOutput << true << kCommandEntries;
+    QTest::newRow("wlan-interfaces-not-listed-falls-through")
+        << DWORD(0) << DWORD(5) << radio({{"Cafe", 50}}) << kCommandOutput << true << kCommandEntries;
+    QTest::newRow("command-missing-empty-list")
+        << DWORD(0) << DWORD(0) << Interfaces{} << QByteArray() << false << QStringList{};
+    addCommandRow("command-two-ssids-then-one-signal", "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n", {"B 70"});
+    addCommandRow("command-hidden-name-clears-the-current-one", "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n", {});
+    addCommandRow("command-ssid-line-ending-at-the-colon-keeps-the-name", "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n",
+                  {"Earlier 33"});
+    addCommandRow("command-space-before-percent-does-not-match-first-match-only",
+                  "SSID 1 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n", {"Cafe 41"});
 }
 
 void tst_WifiConnectDialog::scanAndPopulate()
@@ -133,14 +156,12 @@ void tst_WifiConnectDialog::scanAndPopulate()
     QFETCH(DWORD, openResult);
     QFETCH(DWORD, enumResult);
     QFETCH(Interfaces, interfaces);
-    QFETCH(bool, commandPresent);
+    QFETCH(QByteArray, netshOutput);
+    QFETCH(bool, netshRuns);
     QFETCH(QStringList, entries);
 
-    FakeWlan wlan;
-    wlan.openResult = openResult;
-    wlan.enumResult = enumResult;
-    wlan.interfaces = interfaces;
-    FakeNetsh netsh(commandPresent ? kCommandOutput : nullptr);
+    FakeWlan wlan(interfaces, openResult, enumResult);
+    FakeNetsh netsh(netshOutput);
     QVERIFY(netsh.isValid());
     // Posted before the scan: it runs during the scan only if the scan handles events while it polls.
     QObject scope;
@@ -158,46 +179,11 @@ void tst_WifiConnectDialog::scanAndPopulate()
     QCOMPARE(wlan.scans, reached ? int(interfaces.size()) : 0);
     QCOMPARE(firedDuringScan, reached && !interfaces.isEmpty());
     const QStringList ran = {"wlan", "show", "networks", "mode=Bssid"};
-    QCOMPARE(netsh.arguments(), entries == kCommandEntries ? ran : QStringList());
+    QCOMPARE(netsh.arguments(), netshRuns ? ran : QStringList());
     QVERIFY2(wlan.balanced(), "a handle or list was not given back");
 }
 
-void tst_WifiConnectDialog::parseNetshOutput_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("entries");
-
-    addParseRow("bssid-lines-between-name-and-signal",
-                "SSID 1 : Cafe Nord\n    Authentication : WPA2-Personal\n    BSSID 1 : 00:11:22:33:44:55\n"
-                "         Signal             : 81%\n\nSSID 2 : Library\n    BSSID 1 : 66:77:88:99:aa:bb\n",
-                {"Cafe Nord 81"});
-    addParseRow("crlf-lines-name-trimmed-inner-spaces-kept",
-                "SSID 1 : Cafe\r\n    Signal : 64%\r\n  SSID 12  :   My  Net \t\r\nSignal:100%  \r\n",
-                {"Cafe 64", "My  Net 100"});
-    addParseRow("ssid-without-signal", "SSID 1 : Lonely\n    Authentication : Open\n", {});
-    addParseRow("two-ssids-then-one-signal", "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n", {"B 70"});
-    addParseRow("hidden-name-clears-the-current-one", "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n", {});
-    addParseRow("ssid-line-ending-at-the-colon-keeps-the-name", "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n",
-                {"Earlier 33"});
-    addParseRow("space-before-percent-does-not-match-first-match-only",
-                "SSID 1 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n", {"Cafe 41"});
-}
-
-void tst_WifiConnectDialog::parseNetshOutput()
-{
-    QFETCH(QString, text);
-    QFETCH(QStringList, entries);
-    Buffer<String> names;
-    Buffer<int> qualities;
-    ORVIK::parseNetshOutput(text, names, qualities);
-    QCOMPARE(qualities.size(), names.size());
-    QStringList parsed;
-    for (uint32_t i = 0; i < names.size(); ++i)
-        parsed.append(StringStream<QString>::fromString(names[i]) + QLatin1Char(' ') + QString::number(qualities[i]));
-    QCOMPARE(parsed, entries);
-}
-
-void tst_WifiConnectDialog::controlsLayoutAndSizeHint()
+void tst_WifiConnectDialog::controlsLayoutAndPassword()
 {
     WifiConnectDialog dialog;
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Select WiFi"));
@@ -209,7 +195,8 @@ void tst_WifiConnectDialog::controlsLayoutAndSizeHint()
     QVERIFY(scan && scan->isCheckable() && !scan->isChecked() && !scan->icon().isNull());
     auto *toggle = control<Toggle>(dialog);
     QVERIFY(toggle->text() == QLatin1String("Show password") && !toggle->isChecked());
-    QCOMPARE(control<QCustomLineEdit>(dialog)->echoMode(), QLineEdit::Password);
+    auto *edit = control<QCustomLineEdit>(dialog);
+    QCOMPARE(edit->echoMode(), QLineEdit::Password);
     auto *combo = control<QCustomComboBox>(dialog);
     // No entries and no title until the first scan result, and no timer until scanning starts.
     QVERIFY(combo->count() == 0 && !combo->isEditable() && combo->accessibleName().isEmpty());
@@ -230,6 +217,21 @@ void tst_WifiConnectDialog::controlsLayoutAndSizeHint()
     QVERIFY(toggle->parentWidget()->geometry().bottom() < cancel.top());
     QVERIFY(cancel.right() < accept.left() && accept.top() == cancel.top());
     QVERIFY(scan->geometry().left() > combo->geometry().right());
+
+    // A password typed while hidden survives every switch of "Show password".
+    edit->setFocus();
+    QTest::keyClicks(edit, QStringLiteral("p4ss word!"));
+    const PasswordString typed = dialog.currentPassword();
+    QCOMPARE(StringStream<QString>::fromString(typed.decode()), QStringLiteral("p4ss word!"));
+    for (int click = 1; click <= 4; ++click) {
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        QCOMPARE(edit->echoMode(), click % 2 ? QLineEdit::Normal : QLineEdit::Password);
+        QCOMPARE(edit->text(), QStringLiteral("p4ss word!"));
+        QCOMPARE(dialog.currentPassword(), typed);
+    }
+    // setShowPassword switches as the user does.
+    dialog.setShowPassword(true);
+    QCOMPARE(edit->echoMode(), QLineEdit::Normal);
 }
 
 void tst_WifiConnectDialog::signalBars_data()
@@ -237,7 +239,7 @@ void tst_WifiConnectDialog::signalBars_data()
     QTest::addColumn<int>("quality");
     QTest::addColumn<int>("litBars");
     // Only 100 lights all four; below 0 and above 100 are clamped.
-    for (const auto &[quality, litBars] : {std::pair{-5, 0}, {24, 0}, {25, 1}, {74, 2}, {99, 3}, {100, 4}, {150, 4}})
+    for (const auto &[quality, litBars] : {std::pair{-30, 0}, {24, 0}, {25, 1}, {99, 3}, {100, 4}, {150, 4}})
         QTest::addRow("quality-%d-lights-%d", quality, litBars) << quality << litBars;
 }
 
@@ -283,9 +285,8 @@ void tst_WifiConnectDialog::periodicScanning()
     QSignalSpy canceled(&dialog, &WifiConnectDialog::canceledSignal);
     Button *scanButton = button(dialog, "Scan");
     dialog.startAutoScan(100);
-    const QList<QTimer *> created = dialog.findChildren<QTimer *>(Qt::FindDirectChildrenOnly);
-    QCOMPARE(created.size(), 1);
-    QTimer *timer = created.first();
+    auto *timer = dialog.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    QVERIFY(timer);
     QCOMPARE(timer->interval(), 500);
     QVERIFY(timer->isActive() && !timer->isSingleShot() && scanButton->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(scans >= 3, 10000); // the first scan, then the ticks
@@ -301,7 +302,7 @@ void tst_WifiConnectDialog::periodicScanning()
         QTest::mouseClick(button(dialog, stoppedBy), Qt::LeftButton);
     QCOMPARE(accepted.size(), int(stoppedBy == QLatin1String("Accept")));
     QCOMPARE(canceled.size(), int(stoppedBy == QLatin1String("Cancel")));
-    QVERIFY(dialog.findChildren<QTimer *>(Qt::FindDirectChildrenOnly) == created);
+    QCOMPARE(dialog.findChildren<QTimer *>(Qt::FindDirectChildrenOnly), QList<QTimer *>{timer});
     QCOMPARE(timer->interval(), 60000);
     QVERIFY(!timer->isActive() && !scanButton->isChecked());
     QTRY_COMPARE_WITH_TIMEOUT(scans, before + 2, 10000);
@@ -375,26 +376,6 @@ void tst_WifiConnectDialog::nameSurvivesRescan()
     QCOMPARE(textChanges.size(), 0);
 }
 
-void tst_WifiConnectDialog::passwordSurvivesEverySwitch()
-{
-    WifiConnectDialog dialog;
-    dialog.show();
-    auto *edit = control<QCustomLineEdit>(dialog);
-    edit->setFocus();
-    QTest::keyClicks(edit, QStringLiteral("p4ss word!"));
-    const PasswordString typed = dialog.currentPassword();
-    QCOMPARE(StringStream<QString>::fromString(typed.decode()), QStringLiteral("p4ss word!"));
-    for (int click = 1; click <= 4; ++click) {
-        QTest::mouseClick(control<Toggle>(dialog), Qt::LeftButton);
-        QCOMPARE(edit->echoMode(), click % 2 ? QLineEdit::Normal : QLineEdit::Password);
-        QCOMPARE(edit->text(), QStringLiteral("p4ss word!"));
-        QCOMPARE(dialog.currentPassword(), typed);
-    }
-    // setShowPassword switches as the user does.
-    dialog.setShowPassword(true);
-    QCOMPARE(edit->echoMode(), QLineEdit::Normal);
-}
-
 void tst_WifiConnectDialog::deletedDuringScan_data()
 {
     QTest::addColumn<int>("interval"); // of startAutoScan; 0 calls scanAndPopulate
@@ -409,10 +390,9 @@ void tst_WifiConnectDialog::deletedDuringScan()
     QFETCH(int, deletingScan);
     // Two interfaces that see only nameless networks: a scan that went on would ask the second
     // and then run the command.
-    FakeWlan wlan;
+    FakeWlan wlan(radio({{"", 70}}) + radio({{"", 70}}));
     FakeNetsh netsh(kCommandOutput);
     QVERIFY(netsh.isValid());
-    wlan.interfaces = radio({{"", 70}}) + radio({{"", 70}});
     auto *dialog = new WifiConnectDialog;
     QPointer<WifiConnectDialog> watch(dialog);
     QObject scope; // withdraws a deletion still pending when the test ends
@@ -423,7 +403,7 @@ void tst_WifiConnectDialog::deletedDuringScan()
         if (wlan.opened == deletingScan)
             QTimer::singleShot(0, &scope, [&] {
                 if (watch)
-                    readsAtDeletion = wlan.reads();
+                    readsAtDeletion = wlan.reads;
                 delete watch.data();
             });
     };
@@ -435,10 +415,69 @@ void tst_WifiConnectDialog::deletedDuringScan()
     QTRY_VERIFY_WITH_TIMEOUT(!wlan.handleOpen(), 10000);
     // Every scan under way stops at its next poll: no read after the deletion, no further
     // interface, no command; and it gives back what it took.
-    QCOMPARE(wlan.reads(), readsAtDeletion);
+    QCOMPARE(wlan.reads, readsAtDeletion);
     QCOMPARE(wlan.scans, deletingScan);
     QCOMPARE(netsh.arguments(), QStringList());
     QVERIFY(wlan.balanced());
+}
+
+// The scan on Linux, through NetworkManager: what it lists, and what it asks of NetworkManager.
+void tst_WifiConnectDialog::networkManagerScan_data()
+{
+    QTest::addColumn<Radios>("radios");          // what each WiFi device sees; a wired device is always there
+    QTest::addColumn<bool>("refusesScans");      // every WiFi device refuses its scan request
+    QTest::addColumn<Sighting>("foundByScan");   // what every WiFi device's scan request finds, if named
+    QTest::addColumn<QByteArrayList>("entries"); // name and quality, as handed to the dialog
+
+    QTest::newRow("no-wifi-device-falls-through") << Radios{} << false << Sighting{} << QByteArrayList{};
+    // The later device's reading of a name wins, as a later interface's does.
+    QTest::newRow("two-devices-see-the-same-ssid") << Radios{{{"Cafe", 40}, {"Home", 70}}, {{"Cafe", 60}}} << false
+                                                   << Sighting{} << QByteArrayList{"Home 70", "Cafe 60"};
+    // Latin-1 "Café": not UTF-8.
+    QTest::newRow("non-utf8-ssid-bytes-kept")
+        << Radios{{{"Caf\xe9", 55}}} << false << Sighting{} << QByteArrayList{"Caf\xe9 55"};
+    QTest::newRow("hidden-access-point-left-out")
+        << Radios{{{"", 90}, {"Cafe", 50}}} << false << Sighting{} << QByteArrayList{"Cafe 50"};
+    QTest::newRow("refused-scan-request-still-lists")
+        << Radios{{{"Cafe", 50}}} << true << Sighting{} << QByteArrayList{"Cafe 50"};
+    QTest::newRow("network-found-by-the-requested-scan")
+        << Radios{{{"Cafe", 50}}} << false << Sighting{"Late", 80} << QByteArrayList{"Late 80", "Cafe 50"};
+}
+
+void tst_WifiConnectDialog::networkManagerScan()
+{
+    QFETCH(Radios, radios);
+    QFETCH(bool, refusesScans);
+    QFETCH(Sighting, foundByScan);
+    QFETCH(QByteArrayList, entries);
+
+    FakeNetworkManager fake(radios);
+    if (!fake.isValid())
+        QSKIP("python3-dbusmock is not installed");
+    fake.answerScans(refusesScans, foundByScan);
+    const int found = foundByScan.ssid.isEmpty() ? 0 : int(radios.size());
+    int accessPoints = found;
+    for (const FakeNetworkManager::Networks &networks : radios)
+        accessPoints += int(networks.size());
+    const qsizetype before = fake.log().size();
+
+    QObject requester;
+    Buffer<String> names;
+    Buffer<int> qualities;
+    QCOMPARE(scanWithWlanApi(names, qualities, &requester), !entries.isEmpty());
+    QByteArrayList listed;
+    for (uint32_t i = 0; i < names.size(); ++i)
+        listed.append(QByteArray(names[i].data(), names[i].length()) + ' ' + QByteArray::number(qualities[i]));
+    QCOMPARE(listed, entries);
+
+    // Each WiFi device is asked to scan once. However often the scan polls, each access point is
+    // read once, and a device's list again only after it announced a change.
+    const QStringList calls = fake.log().mid(before);
+    QCOMPARE(calls.count(QStringLiteral("RequestScan {}")), radios.size());
+    QCOMPARE(calls.count(QStringLiteral("GetAllAccessPoints")), radios.size() + found);
+    QStringList reads = calls.filter(QStringLiteral("GetAll /org/freedesktop/NetworkManager/AccessPoint/"));
+    QCOMPARE(reads.removeDuplicates(), 0);
+    QCOMPARE(reads.size(), accessPoints);
 }
 
 QTEST_MAIN(tst_WifiConnectDialog)
