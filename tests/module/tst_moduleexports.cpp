@@ -36,8 +36,6 @@ class tst_ModuleExports : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void everyHookResolves_data();
-    void everyHookResolves();
     void emptyHooksAreOneFunction();
     void exactlyTheHostSurfaceIsExported();
 
@@ -49,22 +47,6 @@ void tst_ModuleExports::initTestCase()
 {
     m_library.setFileName(modulePath());
     QVERIFY2(m_library.load(), qPrintable(m_library.errorString()));
-}
-
-void tst_ModuleExports::everyHookResolves_data()
-{
-    QTest::addColumn<QByteArray>("symbol");
-    for (const char *name : {"_ZN5ORVIK39AddORVIKNetworkFunctionsToModuleManagerEv", "ORVIKNetworkInitializeForORVIK",
-                             "ORVIKNetworkDefineModuleResourcesForORVIK", "ORVIKNetworkSetupMetatypesForORVIK"})
-        QTest::newRow(name) << QByteArray(name);
-    for (const char *name : kEmptyHooks)
-        QTest::newRow(name) << QByteArray(name);
-}
-
-void tst_ModuleExports::everyHookResolves()
-{
-    QFETCH(QByteArray, symbol);
-    QVERIFY2(m_library.resolve(symbol.constData()), symbol.constData());
 }
 
 void tst_ModuleExports::emptyHooksAreOneFunction()
