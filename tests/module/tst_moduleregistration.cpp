@@ -42,14 +42,11 @@ void tst_ModuleRegistration::hostsCopyHasTheRecordAndTheTenHooks()
 {
     const Module *module = ModuleManager::GetModule("ORVIKNetwork");
     QVERIFY(module);
-    QCOMPARE(module->name(), String("ORVIKNetwork"));
-    QCOMPARE(module->version, String("1.0.0"));
+    // Name, version, icon and kind as orvik prints them are asserted in tst_orvikmodule; here the text ids.
     QCOMPARE(module->display_name, TranslatedString(Translator::DefaultID("ORVIK Network"), "ORVIK Network"));
     QCOMPARE(module->description,
              TranslatedString(Translator::DefaultFastID("orvik_network_module_description"),
                               "Allows application to download or upload files or information on the network"));
-    QCOMPARE(module->icon, String("link"));
-    QCOMPARE(module->module_kind, 1);
 
     std::set<String> names;
     for (const auto &entry : module->hooks)

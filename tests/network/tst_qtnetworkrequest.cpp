@@ -203,15 +203,16 @@ private:
         settings.port = port;
         return settings;
     }
-    // "/path" on the server; "refused": a loopback port where nothing listens; "tls...": the TLS server's
-    // /length; "file:missing": a local file that does not exist; anything else is the URL itself.
+    // "/path" on the server; "refused": a loopback port where nothing listens; "tls": the TLS server's
+    // /length, whose certificate is not trusted; "file:missing": a local file that does not exist; anything
+    // else is the URL itself.
     QUrl urlFor(const QString &target, const HttpTestServer &server) const
     {
         if (target.startsWith(QLatin1Char('/')))
             return server.url(target);
         if (target == QLatin1String("refused"))
             return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(HttpTestServer::unusedPort()));
-        if (target.startsWith(QLatin1String("tls")))
+        if (target == QLatin1String("tls"))
             return m_tls.url(QStringLiteral("/length"));
         if (target == QLatin1String("file:missing"))
             return QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing.txt")));
@@ -486,7 +487,7 @@ void tst_QtNetworkRequest::scriptedReply()
 
 void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
 {
-    QTest::addColumn<QString>("target");             // as urlFor reads it; "tls-ignored" ignores the TLS errors
+    QTest::addColumn<QString>("target");             // as urlFor reads it
     QTest::addColumn<QString>("sends");              // "get", or an upload of 32 MiB: "file" or "bytes"
     QTest::addColumn<int>("starts");                 // how often start is called
     QTest::addColumn<QByteArray>("closeOn");         // the host closes the request in this line's handler
@@ -527,7 +528,6 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
     QTest::newRow("http-404") << "/nowhere" << get << 1 << never << never << none << notFoundAndFinished;
     QTest::newRow("untrusted-certificate")
         << "tls" << get << 1 << never << never << none << QList<QByteArray>{"error:SSL Handshake", "finished"};
-    QTest::newRow("untrusted-certificate-ignored") << "tls-ignored" << get << 1 << never << never << none << finished;
 }
 
 void tst_QtNetworkRequest::outcomesReachTheHostOnce()
@@ -566,14 +566,12 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
         QVERIFY(request->start());
     QCOMPARE(log.outcomes(), atOnce);
     // A web transfer that the host leaves alone relays what its reply says unchanged.
-    const bool web = target.startsWith(QLatin1Char('/')) || target.startsWith(QLatin1String("tls"));
+    const bool web = target.startsWith(QLatin1Char('/')) || target == QLatin1String("tls");
     const bool leftAlone = web && closeOn.isEmpty() && deleteOn.isEmpty();
     QList<QByteArray> fromReply;
     QObject fromReplyContext; // ends the connection before the list goes
     if (leftAlone) {
         QVERIFY(request->isRunning());
-        if (target == QLatin1String("tls-ignored"))
-            request->ignoreSslErrors();
         // The reply is the shared manager's newest child.
         QNetworkReply *reply = m_access.qtManager()->findChildren<QNetworkReply *>().last();
         connect(reply, &QNetworkReply::downloadProgress, &fromReplyContext,
@@ -594,20 +592,13 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
     if (leftAlone) {
         const QList<QByteArray> downloads = log.withPrefix({"download "});
         QCOMPARE(downloads, fromReply);
-        const bool succeeded = outcomes.size() == 1;
-        if (target.startsWith(QLatin1String("tls")))
-            QCOMPARE(m_tls.requestCount(), succeeded ? 1 : 0);
-        if (!succeeded)
+        if (target == QLatin1String("tls"))
+            QCOMPARE(m_tls.requestCount(), 0); // the handshake failed before a request
+        if (outcomes.size() != 1)
             return;
         QCOMPARE(request->readAll(), HttpTestServer::patternBytes(0, 40000));
+        // Progress came in pieces (the order of every kind of signal is asserted in scriptedReply).
         QVERIFY2(downloads.size() >= 2, log.lines.join(' ').constData());
-        QVERIFY2(downloads.first().endsWith("/40000"), log.lines.join(' ').constData());
-        const int connecting = int(log.lines.indexOf("connecting"));
-        const int sent = int(log.lines.indexOf("sent"));
-        const int metadata = int(log.lines.indexOf("metadata"));
-        QVERIFY2(connecting >= 0 && connecting < sent && sent < metadata &&
-                     metadata < log.lines.indexOf(downloads.last()),
-                 log.lines.join(' ').constData());
     }
     if (closeOn.isEmpty())
         return;
