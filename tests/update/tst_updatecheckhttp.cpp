@@ -136,9 +136,8 @@ void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic()
     QCOMPARE(statusSet.count(), 0);
 
     // CRLF, a comment with bytes that are not UTF-8, no final line end: nothing may be changed on the way.
-    const QByteArray download = server.url(QStringLiteral("/get/suite-2.1.0.exe")).toEncoded();
     const QByteArray description =
-        "# caf\xe9 \xff\xfe\r\nname=ORVIK Suite\r\nversion=2.1.0\r\nurl=" + download + "\r\nchannel=stable";
+        "# caf\xe9 \xff\xfe\r\nname=ORVIK Suite\r\nversion=2.1.0\r\nurl=https://orvik.example/s.exe\r\nchannel=stable";
     const QByteArray path = "/Update/Windows/" + (name.isEmpty() ? kApplication : name) + ".txt";
     server.setRoute(path, serving(description));
     checker->updateBaseURL = bytes(server.url(QStringLiteral("/Update/Windows/")).toEncoded());
@@ -147,14 +146,11 @@ void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic()
     QVERIFY(statusSet.wait(kWaitMs));
 
     QCOMPARE(server.requestCount(), 1);
-    QCOMPARE(server.request(0).method, QByteArray("GET"));
     QCOMPARE(server.request(0).target, path);
+    // What the logic makes of the text is tst_updatechecker's; here it must arrive unchanged, once.
     QCOMPARE(checker->received, QList<QByteArray>{description});
     QCOMPARE(statusSet.count(), 1);
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
-    QCOMPARE(qbytes(checker->updateName()), QByteArray("ORVIK Suite"));
-    QCOMPARE(qbytes(checker->updateVersion()), QByteArray("2.1.0"));
-    QCOMPARE(qbytes(checker->updateURLDownload()), download);
     // The page is on the update server, wherever the descriptions are fetched from.
     const UpdateChecker &host = *checker;
     QCOMPARE(qbytes(host.updateURLPage()), expectedPage.isEmpty() ? page : expectedPage);
