@@ -1,9 +1,8 @@
 #include "host/base/modulemanager.h"
 #include "host/widgets/itemdownloader.h"
+#include "tests/orvikprocess.h"
 
-#include <QDir>
 #include <QLibrary>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -12,11 +11,6 @@
 using namespace ORVIK;
 
 namespace {
-
-QString modulePath()
-{
-    return QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(QStringLiteral("ORVIKNetwork.so"));
-}
 
 const char *const kEmptyHooks[] = {
     "ORVIKNetworkRegisterUserSettingsForORVIK",
@@ -45,7 +39,7 @@ private:
 
 void tst_ModuleExports::initTestCase()
 {
-    m_library.setFileName(modulePath());
+    m_library.setFileName(orvikBinPath(QStringLiteral("ORVIKNetwork.so")));
     QVERIFY2(m_library.load(), qPrintable(m_library.errorString()));
 }
 
@@ -70,7 +64,7 @@ void tst_ModuleExports::exactlyTheHostSurfaceIsExported()
 {
     QProcess nm;
     nm.start(QStringLiteral("nm"), {QStringLiteral("-D"), QStringLiteral("--defined-only"), QStringLiteral("-C"),
-                                    QStringLiteral("--format=posix"), modulePath()});
+                                    QStringLiteral("--format=posix"), orvikBinPath(QStringLiteral("ORVIKNetwork.so"))});
     QVERIFY2(nm.waitForFinished(30000) && nm.exitCode() == 0, "nm (binutils) lists the dynamic symbols");
 
     std::set<QByteArray> functions = {"ORVIK::AddORVIKNetworkFunctionsToModuleManager()",
