@@ -29,12 +29,11 @@ private Q_SLOTS:
     void ordering_data();
     void ordering();
     void toLowerTouchesAsciiOnly();
-    void hashIsFnv1a64_data();
     void hashIsFnv1a64();
     void translationIdsAreStable();
     void passwordRoundTrip_data();
     void passwordRoundTrip();
-    void fileThrowsNamingThePath();
+    void fileExistsOnlyForAFile();
     void managerKeepsItsOwnCopy();
 };
 
@@ -42,11 +41,8 @@ void tst_HostBase::trimWhiteSpace_data()
 {
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("both-ends") << QByteArray("  Home WiFi \t") << QByteArray("Home WiFi");
-    QTest::newRow("inner-space-kept") << QByteArray("a  b") << QByteArray("a  b");
-    QTest::newRow("crlf-tail") << QByteArray("Cafe\r\n") << QByteArray("Cafe");
+    QTest::newRow("both-ends-inner-space-kept") << QByteArray("  Home  WiFi \t") << QByteArray("Home  WiFi");
     QTest::newRow("only-white-space") << QByteArray(" \t\r\n\v\f") << QByteArray();
-    QTest::newRow("empty") << QByteArray() << QByteArray();
     QTest::newRow("non-ascii-not-space") << QByteArray("\xc2\xa0x\xc2\xa0") << QByteArray("\xc2\xa0x\xc2\xa0");
 }
 
@@ -65,10 +61,8 @@ void tst_HostBase::ordering_data()
 {
     QTest::addColumn<QByteArray>("lower");
     QTest::addColumn<QByteArray>("higher");
-    QTest::newRow("letters") << QByteArray("alpha") << QByteArray("beta");
     QTest::newRow("upper-before-lower") << QByteArray("Zulu") << QByteArray("alpha");
     QTest::newRow("prefix-first") << QByteArray("ab") << QByteArray("abc");
-    QTest::newRow("empty-first") << QByteArray() << QByteArray("a");
     QTest::newRow("high-bytes-unsigned") << QByteArray("z") << QByteArray("\xc3\xa9");
     QTest::newRow("nul-inside") << QByteArray("a\0a", 3) << QByteArray("a\0b", 3);
 }
@@ -92,21 +86,11 @@ void tst_HostBase::toLowerTouchesAsciiOnly()
     QCOMPARE(QByteArray(mixed.data()), QByteArray("MiXeD \xc3\x89T\xc3\xa9 42")); // the original is untouched
 }
 
-void tst_HostBase::hashIsFnv1a64_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<quint64>("expected");
-    // Published FNV-1a 64-bit test vectors.
-    QTest::newRow("empty") << QByteArray() << quint64(0xcbf29ce484222325ULL);
-    QTest::newRow("a") << QByteArray("a") << quint64(0xaf63dc4c8601ec8cULL);
-    QTest::newRow("foobar") << QByteArray("foobar") << quint64(0x85944171f73967e8ULL);
-}
-
 void tst_HostBase::hashIsFnv1a64()
 {
-    QFETCH(QByteArray, input);
-    QFETCH(quint64, expected);
-    QCOMPARE(quint64(bytes(input).hash()), expected);
+    // Published FNV-1a 64-bit test vectors.
+    QCOMPARE(quint64(String().hash()), quint64(0xcbf29ce484222325ULL));
+    QCOMPARE(quint64(String("foobar").hash()), quint64(0x85944171f73967e8ULL));
 }
 
 void tst_HostBase::translationIdsAreStable()
@@ -134,11 +118,9 @@ void tst_HostBase::translationIdsAreStable()
 void tst_HostBase::passwordRoundTrip_data()
 {
     QTest::addColumn<QByteArray>("plain");
-    QTest::newRow("ascii") << QByteArray("hunter2");
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("utf8") << QByteArray("p\xc3\xa4ss w\xc3\xb6rd \xe2\x82\xac");
-    QTest::newRow("raw-high-bytes") << QByteArray("\xff\xfe\x80\x01", 4);
-    QTest::newRow("embedded-nul") << QByteArray("a\0b", 3);
+    QTest::newRow("raw-high-bytes-and-nul") << QByteArray("\xff\xfe\0\x80\x01", 5);
 }
 
 void tst_HostBase::passwordRoundTrip()
@@ -153,20 +135,14 @@ void tst_HostBase::passwordRoundTrip()
     QCOMPARE(StringStream<PasswordString>::fromString(password.encoded()), password);
 }
 
-void tst_HostBase::fileThrowsNamingThePath()
+// Its message, which names the path, is checked by the upload tests.
+void tst_HostBase::fileExistsOnlyForAFile()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QByteArray missing = dir.filePath(QStringLiteral("missing.bin")).toUtf8();
-    const File file(bytes(missing));
-    try {
-        file.throwIfNotExist();
-        QFAIL("no exception for a missing file");
-    } catch (const Exception &error) {
-        QVERIFY(QByteArray(error.message().data()).contains(missing));
-    }
-    // A folder is not an upload file either; an empty path names nothing.
-    QVERIFY_THROWS_EXCEPTION(Exception, File(bytes(dir.path().toUtf8())).throwIfNotExist());
+    QVERIFY_THROWS_EXCEPTION(Exception,
+                             File(bytes(dir.filePath(QStringLiteral("missing")).toUtf8())).throwIfNotExist());
+    QVERIFY_THROWS_EXCEPTION(Exception, File(bytes(dir.path().toUtf8())).throwIfNotExist()); // a folder
     QVERIFY_THROWS_EXCEPTION(Exception, File().throwIfNotExist());
 
     QFile real(dir.filePath(QStringLiteral("present.bin")));

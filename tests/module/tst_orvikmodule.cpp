@@ -1,5 +1,5 @@
-#include <QDir>
-#include <QProcess>
+#include "tests/orvikprocess.h"
+
 #include <QTest>
 
 class tst_OrvikModule : public QObject
@@ -9,29 +9,11 @@ private Q_SLOTS:
     void printsTheRegisteredRecord();
     void badModuleFile_data();
     void badModuleFile();
-
-private:
-    static QString bin(const QString &name) { return QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(name); }
-    struct Result
-    {
-        int exitCode;
-        QByteArray out;
-        QByteArray err;
-    };
-    static Result run(const QStringList &arguments)
-    {
-        QProcess process;
-        process.start(bin(QStringLiteral("orvik")), arguments);
-        if (!process.waitForFinished(60000))
-            return {-1, {}, "did not finish"};
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2, process.readAllStandardOutput(),
-                process.readAllStandardError()};
-    }
 };
 
 void tst_OrvikModule::printsTheRegisteredRecord()
 {
-    const Result result = run({QStringLiteral("module")});
+    const OrvikRun result = runOrvik({QStringLiteral("module")});
     QCOMPARE(result.exitCode, 0);
     QVERIFY2(result.err.isEmpty(), result.err.constData());
     const QList<QByteArray> expected = {
@@ -62,16 +44,16 @@ void tst_OrvikModule::badModuleFile_data()
     QTest::newRow("missing-file") << QStringLiteral("/nonexistent/ORVIKNetwork.so")
                                   << QByteArray("module file not found");
     // A program is a file but no loadable library: the loader's own error must come through.
-    QTest::newRow("not-a-library") << bin(QStringLiteral("orvik")) << QByteArray("cannot load module");
+    QTest::newRow("not-a-library") << orvikBinPath() << QByteArray("cannot load module");
     QTest::newRow("library-without-entry")
-        << bin(QStringLiteral("libORVIKBase.so")) << QByteArray("is not an ORVIK module");
+        << orvikBinPath(QStringLiteral("libORVIKBase.so")) << QByteArray("is not an ORVIK module");
 }
 
 void tst_OrvikModule::badModuleFile()
 {
     QFETCH(QString, path);
     QFETCH(QByteArray, reason);
-    const Result result = run({QStringLiteral("module"), QStringLiteral("--module"), path});
+    const OrvikRun result = runOrvik({QStringLiteral("module"), QStringLiteral("--module"), path});
     QCOMPARE(result.exitCode, 2);
     QVERIFY(result.out.isEmpty());
     QCOMPARE(result.err.count('\n'), 1);

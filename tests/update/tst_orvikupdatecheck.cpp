@@ -1,8 +1,6 @@
 #include "loopback/httptestserver.h"
+#include "tests/orvikprocess.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace ORVIK;
@@ -80,16 +78,11 @@ void tst_OrvikUpdateCheck::outcome()
     err.replace("BASE", baseURL);
     server.clearRecords();
 
-    QProcess orvik;
-    QSignalSpy finished(&orvik, &QProcess::finished);
-    orvik.start(QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(QStringLiteral("orvik")),
-                QStringList{QStringLiteral("update-check")} + arguments);
-    QVERIFY(finished.wait(120000));
-    QCOMPARE(orvik.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(orvik.exitCode(), exitCode);
-    QCOMPARE(orvik.readAllStandardOutput(), out);
+    const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-check")} + arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.out, out);
     // Nothing, or one line in which a reason follows a start that does not end the line.
-    const QByteArray printed = orvik.readAllStandardError();
+    const QByteArray &printed = result.err;
     const bool errAsExpected = err.isEmpty()
                                    ? printed.isEmpty()
                                    : printed.startsWith(err) && (err.endsWith('\n') || printed.size() > err.size() + 1);

@@ -71,8 +71,7 @@ private Q_SLOTS:
     void init();
     void servedDescriptionReachesTheLogic_data();
     void servedDescriptionReachesTheLogic();
-    void failuresEndInFailed_data();
-    void failuresEndInFailed();
+    void stalledDownloadFailsAtTheCheckersTimeOut();
     void requestsOnOneDownloader();
 
 private:
@@ -112,7 +111,6 @@ void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic_data()
     QTest::addColumn<QByteArray>("page");         // set on the checker when not empty
     QTest::addColumn<QByteArray>("expectedPage"); // empty: the page set
 
-    QTest::newRow("named") << QByteArray("OrvikSuite") << QByteArray() << QByteArray() << kServer + "OrvikSuite/";
     QTest::newRow("default-is-application-name")
         << QByteArray() << QByteArray() << QByteArray() << kServer + kApplication + "/";
     QTest::newRow("address-argument-and-page-given")
@@ -138,9 +136,8 @@ void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic()
     QCOMPARE(statusSet.count(), 0);
 
     // CRLF, a comment with bytes that are not UTF-8, no final line end: nothing may be changed on the way.
-    const QByteArray download = server.url(QStringLiteral("/get/suite-2.1.0.exe")).toEncoded();
     const QByteArray description =
-        "# caf\xe9 \xff\xfe\r\nname=ORVIK Suite\r\nversion=2.1.0\r\nurl=" + download + "\r\nchannel=stable";
+        "# caf\xe9 \xff\xfe\r\nname=ORVIK Suite\r\nversion=2.1.0\r\nurl=https://orvik.example/s.exe\r\nchannel=stable";
     const QByteArray path = "/Update/Windows/" + (name.isEmpty() ? kApplication : name) + ".txt";
     server.setRoute(path, serving(description));
     checker->updateBaseURL = bytes(server.url(QStringLiteral("/Update/Windows/")).toEncoded());
@@ -149,47 +146,26 @@ void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic()
     QVERIFY(statusSet.wait(kWaitMs));
 
     QCOMPARE(server.requestCount(), 1);
-    QCOMPARE(server.request(0).method, QByteArray("GET"));
     QCOMPARE(server.request(0).target, path);
+    // What the logic makes of the text is tst_updatechecker's; here it must arrive unchanged, once.
     QCOMPARE(checker->received, QList<QByteArray>{description});
     QCOMPARE(statusSet.count(), 1);
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
-    QCOMPARE(qbytes(checker->updateName()), QByteArray("ORVIK Suite"));
-    QCOMPARE(qbytes(checker->updateVersion()), QByteArray("2.1.0"));
-    QCOMPARE(qbytes(checker->updateURLDownload()), download);
     // The page is on the update server, wherever the descriptions are fetched from.
     const UpdateChecker &host = *checker;
     QCOMPARE(qbytes(host.updateURLPage()), expectedPage.isEmpty() ? page : expectedPage);
 }
 
-void tst_UpdateCheckHttp::failuresEndInFailed_data()
+void tst_UpdateCheckHttp::stalledDownloadFailsAtTheCheckersTimeOut()
 {
-    QTest::addColumn<int>("status"); // -1: the server refuses the connection
-    QTest::addColumn<bool>("stall");
-    QTest::addColumn<QByteArray>("reason"); // a part of the downloader's failure text
-
-    QTest::newRow("http-404") << 404 << false << QByteArray("Content Not Found");
-    QTest::newRow("connection-refused") << -1 << false << QByteArray("Connection Refused");
-    // The downloader was started with the checker's 10-second span.
-    QTest::newRow("stalled-past-the-time-out") << 200 << true << QByteArray("10000 ms");
-}
-
-void tst_UpdateCheckHttp::failuresEndInFailed()
-{
-    QFETCH(int, status);
-    QFETCH(bool, stall);
-    QFETCH(QByteArray, reason);
-
-    const QByteArray name = "Failing" + QByteArray(QTest::currentDataTag()).replace('-', "");
-    HttpTestServer::Route route = serving("name=ORVIK\nversion=9.0.0\n", status);
-    route.stall = stall;
-    std::unique_ptr<ProbeChecker> checker = checkerFor(name, route);
-    if (status < 0)
-        checker->updateBaseURL = bytes("http://127.0.0.1:" + QByteArray::number(HttpTestServer::unusedPort()) + "/");
+    HttpTestServer::Route stall;
+    stall.stall = true;
+    std::unique_ptr<ProbeChecker> checker = checkerFor("Stalled", stall);
     ItemDownloader *downloader = downloaderOf(*checker);
     QVERIFY(downloader);
     QList<QByteArray> failures; // the view is only valid while the signal is delivered
-    connect(downloader, &ItemDownloader::downloadFailedSignal, this,
+    QObject context;            // ends the connection before the list goes
+    connect(downloader, &ItemDownloader::downloadFailedSignal, &context,
             [&failures](StringView text) { failures.append(QByteArray(text.data(), text.length())); });
     QSignalSpy statusSet(checker.get(), &UpdateChecker::updateStatusSetSignal);
 
@@ -198,9 +174,8 @@ void tst_UpdateCheckHttp::failuresEndInFailed()
     QCOMPARE(statusSet.count(), 1);
     QCOMPARE(statusAt(statusSet, 0), UpdateChecker::UpdateStatusFailed);
     QVERIFY(checker->received.isEmpty());
-    QCOMPARE(failures.size(), 1);
-    QVERIFY2(failures.at(0).contains(reason), failures.at(0).constData());
-    QCOMPARE(server.requestCount(), status < 0 ? 0 : 1);
+    QCOMPARE(failures, QList<QByteArray>{"Download timed out after 10000 ms"});
+    QCOMPARE(server.requestCount(), 1);
 }
 
 void tst_UpdateCheckHttp::requestsOnOneDownloader()

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStringList>
+
+// A file of the build's program folder (ORVIK_BIN_DIR, set by CTest).
+inline QString orvikBinPath(const QString &name = QStringLiteral("orvik"))
+{
+    return QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(name);
+}
+
+struct OrvikRun
+{
+    int exitCode = -1; // -1: did not finish in time (or did not start), -2: crashed
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs orvik to its end. This process's event loop runs meanwhile, so loopback servers that the test
+// started in it keep answering.
+inline OrvikRun runOrvik(const QStringList &arguments, int timeoutMs = 60000)
+{
+    QProcess process;
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(orvikBinPath(), arguments);
+    if (!finished.wait(timeoutMs)) // the process is killed on return
+        return {-1, {}, "orvik did not finish: " + arguments.join(QLatin1Char(' ')).toUtf8()};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2, process.readAllStandardOutput(),
+            process.readAllStandardError()};
+}
