@@ -2,12 +2,10 @@
 #include "host/base/orviktime.h"
 #include "loopback/ntpresponder.h"
 #include "tests/ntpports.h"
+#include "tests/orvikprocess.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -15,66 +13,23 @@ using namespace ORVIK;
 
 namespace {
 
-constexpr int kProcessWaitMs = 60000;
 constexpr qint64 kMs = 1000000;
 constexpr qint64 kUs = 1000;
 constexpr qint64 kServerAheadNs = 2001234567;
 constexpr quint64 kSecond = quint64(1) << 32; // in NTP timestamp units
 
-// What the scripted server does; every row from Good on answers, each with one flaw.
-enum class Server {
-    None,
-    PortsHeld,
-    Silent,
-    Good,
-    KissOfDeath,
-    ClientMode,
-    LeapUnsynchronised,
-    Stratum16,
-    ZeroTransmit,
-    OriginEarlier,
-    OriginLater,
-    OriginOffTheMillisecond,
-    ReceivedAfterSent,
-};
-
-QByteArray forge(Server server, QByteArray reply)
+// The reply of a server whose clock runs a known amount ahead of ours; `sent` gets its transmit time.
+QByteArray aheadReply(const QByteArray &request, qint64 *sent = nullptr)
 {
-    const quint64 origin = NtpResponder::timestampAt(reply, NtpResponder::kOriginOffset);
-    const quint64 transmit = NtpResponder::timestampAt(reply, NtpResponder::kTransmitOffset);
-    switch (server) {
-    case Server::KissOfDeath:
-        reply[1] = 0;
-        reply.replace(NtpResponder::kReferenceIdOffset, 4, "RATE");
-        break;
-    case Server::ClientMode:
-        reply[0] = 0x23;
-        break;
-    case Server::LeapUnsynchronised:
-        reply[0] = char(0xE4);
-        break;
-    case Server::Stratum16:
-        reply[1] = 16;
-        break;
-    case Server::ZeroTransmit:
-        NtpResponder::setTimestamp(reply, NtpResponder::kTransmitOffset, 0);
-        break;
-    case Server::OriginEarlier:
-    case Server::OriginLater:
-    case Server::OriginOffTheMillisecond:
-        NtpResponder::setTimestamp(reply, NtpResponder::kOriginOffset,
-                                   server == Server::OriginEarlier ? origin - 10 * kSecond
-                                   : server == Server::OriginLater ? origin + 60 * kSecond
-                                                                   : origin + 1);
-        break;
-    case Server::ReceivedAfterSent:
-        NtpResponder::setTimestamp(reply, NtpResponder::kReceiveOffset, transmit + kSecond);
-        break;
-    default:
-        break;
-    }
-    return reply;
+    const qint64 received = Time::SystemTime().nanoseconds() + kServerAheadNs;
+    const qint64 transmitted = Time::SystemTime().nanoseconds() + kServerAheadNs;
+    if (sent)
+        *sent = transmitted;
+    return NtpResponder::answer(request, NtpResponder::timestampFromNanoseconds(received),
+                                NtpResponder::timestampFromNanoseconds(transmitted));
 }
+
+enum class Server { None, PortsHeld, Silent, Good };
 
 } // namespace
 
@@ -84,6 +39,8 @@ class tst_OrvikTime : public QObject
 private Q_SLOTS:
     void timeCommand_data();
     void timeCommand();
+    void rejectedReply_data();
+    void rejectedReply();
     void boundHoldsTheTrueOffset_data();
     void boundHoldsTheTrueOffset();
 };
@@ -95,34 +52,15 @@ void tst_OrvikTime::timeCommand_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error"); // a text that the one line on standard error must contain
 
-    // Every rejection ends the query at its first request, though the default asks for several.
     const QStringList query{"time", "%HOST%", "--port", "%PORT%"};
-    const QString unsynchronised = QStringLiteral("rejected the reply from %HOST% port %PORT%: the server is not "
-                                                  "synchronised");
-    const QString notOurs = QStringLiteral("is not the stamp of our request");
     QTest::newRow("three-samples-from-a-server-2s-ahead")
         << Server::Good << (query + QStringList{"--samples", "3"}) << 0 << QString();
-    QTest::newRow("kiss-o'-death-ends-the-series")
-        << Server::KissOfDeath << query << 1 << QStringLiteral("kiss-o'-death RATE, so no further request is sent");
-    QTest::newRow("client-mode-reply") << Server::ClientMode << query << 1
-                                       << QStringLiteral("it is not a server reply (mode 3)");
-    QTest::newRow("leap-indicator-3") << Server::LeapUnsynchronised << query << 1
-                                      << unsynchronised + QStringLiteral(" (leap indicator 3)");
-    QTest::newRow("stratum-16") << Server::Stratum16 << query << 1 << unsynchronised + QStringLiteral(" (stratum 16)");
-    QTest::newRow("zero-transmit-time") << Server::ZeroTransmit << query << 1
-                                        << QStringLiteral("its transmit time is zero");
-    QTest::newRow("origin-before-the-request") << Server::OriginEarlier << query << 1 << notOurs;
-    QTest::newRow("origin-after-the-receipt") << Server::OriginLater << query << 1 << notOurs;
-    QTest::newRow("origin-off-the-millisecond") << Server::OriginOffTheMillisecond << query << 1 << notOurs;
-    QTest::newRow("received-after-sent") << Server::ReceivedAfterSent << query << 1
-                                         << QStringLiteral("do not fit in our round trip");
     QTest::newRow("silent-server-times-out") << Server::Silent << (query + QStringList{"--timeout", "0.5"}) << 1
                                              << QStringLiteral("no reply from %HOST% port %PORT% within 0.5 s");
     QTest::newRow("all-receive-ports-held")
         << Server::PortsHeld << query << 1 << QStringLiteral("local UDP ports 42912 to 42914 are all in use");
     QTest::newRow("unresolvable-host") << Server::None << QStringList{"time", "no such host"} << 1
                                        << QStringLiteral("cannot resolve no such host");
-    QTest::newRow("no-host") << Server::None << QStringList{"time"} << 2 << QStringLiteral("exactly one HOST");
     QTest::newRow("no-samples") << Server::None << QStringList{"time", "::1", "--samples", "0"} << 2
                                 << QStringLiteral("--samples must be");
 }
@@ -139,13 +77,10 @@ void tst_OrvikTime::timeCommand()
     QVERIFY(responder.listen());
     QStringList transmitted;
     responder.setScript([&](const QByteArray &request) {
-        // A server whose clock runs a known amount ahead of ours.
-        const qint64 received = Time::SystemTime().nanoseconds() + kServerAheadNs;
-        const qint64 sent = Time::SystemTime().nanoseconds() + kServerAheadNs;
+        qint64 sent = 0;
+        const QByteArray reply = aheadReply(request, &sent);
         transmitted << QDateTime::fromMSecsSinceEpoch(sent / kMs, Qt::UTC).toString(Qt::ISODateWithMs);
-        return QList<QByteArray>{
-            forge(server, NtpResponder::answer(request, NtpResponder::timestampFromNanoseconds(received),
-                                               NtpResponder::timestampFromNanoseconds(sent)))};
+        return QList<QByteArray>{reply};
     });
     if (server == Server::Silent)
         responder.setScript(nullptr);
@@ -157,16 +92,11 @@ void tst_OrvikTime::timeCommand()
     error.replace(QStringLiteral("%HOST%"), host).replace(QStringLiteral("%PORT%"), port);
     arguments.replaceInStrings(QStringLiteral("%HOST%"), host).replaceInStrings(QStringLiteral("%PORT%"), port);
 
-    // The responder lives in this process, so its event loop must keep running while orvik waits.
-    QProcess process;
-    QSignalSpy finished(&process, &QProcess::finished);
-    process.start(QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(QStringLiteral("orvik")), arguments);
-    QVERIFY(finished.wait(kProcessWaitMs));
-    const QString out = QString::fromUtf8(process.readAllStandardOutput());
-    const QString err = QString::fromUtf8(process.readAllStandardError());
-    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == exitCode, qPrintable(err));
-    const int requests = server == Server::Good ? 3 : server == Server::None || server == Server::PortsHeld ? 0 : 1;
-    QCOMPARE(responder.requests().size(), requests);
+    const OrvikRun run = runOrvik(arguments);
+    const QString out = QString::fromUtf8(run.out);
+    const QString err = QString::fromUtf8(run.err);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(err));
+    QCOMPARE(responder.requests().size(), server == Server::Good ? 3 : server == Server::Silent ? 1 : 0);
     if (exitCode != 0) {
         QVERIFY2(out.isEmpty(), qPrintable(out));
         QVERIFY2(err.startsWith(QStringLiteral("orvik: ")) && err.contains(error) && err.count(QLatin1Char('\n')) == 1,
@@ -188,6 +118,57 @@ void tst_OrvikTime::timeCommand()
     QVERIFY2(transmitted.contains(match.captured(1)), qPrintable(out));
     const double trueOffsetMs = double(kServerAheadNs) / kMs;
     QVERIFY2(qAbs(match.captured(2).toDouble() - trueOffsetMs) <= match.captured(3).toDouble(), qPrintable(out));
+}
+
+void tst_OrvikTime::rejectedReply_data()
+{
+    QTest::addColumn<int>("at");             // the reply's bytes from here on
+    QTest::addColumn<QByteArray>("bytes");   // are replaced by these,
+    QTest::addColumn<qint64>("originShift"); // and its echo of our stamp moves by this many NTP units
+    QTest::addColumn<QString>("reason");
+
+    const QString unsynchronised = QStringLiteral("the server is not synchronised");
+    const QString notOurs = QStringLiteral("is not the stamp of our request");
+    QTest::newRow("kiss-o'-death-ends-the-series")
+        << 1 << QByteArray(1, '\0') << 0LL << QStringLiteral("kiss-o'-death LOCL, so no further request is sent");
+    QTest::newRow("client-mode-reply") << 0 << QByteArray("\x23") << 0LL
+                                       << QStringLiteral("it is not a server reply (mode 3)");
+    QTest::newRow("leap-indicator-3") << 0 << QByteArray("\xE4") << 0LL
+                                      << unsynchronised + QStringLiteral(" (leap indicator 3)");
+    QTest::newRow("stratum-16") << 1 << QByteArray("\x10") << 0LL << unsynchronised + QStringLiteral(" (stratum 16)");
+    QTest::newRow("zero-transmit-time") << 40 << QByteArray(8, '\0') << 0LL
+                                        << QStringLiteral("its transmit time is zero");
+    QTest::newRow("received-in-2036-after-sent")
+        << 32 << QByteArray(8, '\xFF') << 0LL << QStringLiteral("do not fit in our round trip");
+    QTest::newRow("origin-before-the-request") << 0 << QByteArray() << qint64(-10 * kSecond) << notOurs;
+    QTest::newRow("origin-after-the-receipt") << 0 << QByteArray() << qint64(60 * kSecond) << notOurs;
+    QTest::newRow("origin-off-the-millisecond") << 0 << QByteArray() << 1LL << notOurs;
+}
+
+void tst_OrvikTime::rejectedReply()
+{
+    ORVIK_SKIP_WITHOUT_NTP_PORTS();
+    QFETCH(int, at);
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, originShift);
+    QFETCH(QString, reason);
+
+    NtpResponder responder;
+    QVERIFY(responder.listen());
+    responder.setScript([&](const QByteArray &request) {
+        QByteArray reply = aheadReply(request).replace(at, bytes.size(), bytes);
+        const quint64 origin = NtpResponder::timestampAt(reply, NtpResponder::kOriginOffset);
+        NtpResponder::setTimestamp(reply, NtpResponder::kOriginOffset, origin + quint64(originShift));
+        return QList<QByteArray>{reply};
+    });
+    const QString port = QString::number(responder.port());
+    const OrvikRun run = runOrvik({"time", "127.0.0.1", "--port", port});
+    const QString err = QString::fromUtf8(run.err);
+    QVERIFY2(run.exitCode == 1 && run.out.isEmpty(), qPrintable(err));
+    // Every rejection ends the query at its first request, though the default asks for several.
+    QCOMPARE(responder.requests().size(), 1);
+    const QString prefix = QStringLiteral("orvik: rejected the reply from 127.0.0.1 port %1: ").arg(port);
+    QVERIFY2(err.startsWith(prefix) && err.contains(reason) && err.count(QLatin1Char('\n')) == 1, qPrintable(err));
 }
 
 void tst_OrvikTime::boundHoldsTheTrueOffset_data()
