@@ -1,6 +1,4 @@
-#include "host/base/exception.h"
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/timerequest.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
 #include "network/networkerrortext.h"
@@ -52,26 +50,18 @@ public:
     {
         m_triggers.push_back({prefix, std::move(action)});
     }
-    // Deletes the owner's request inside that handler.
-    void deleteWhen(const QByteArray &prefix, RequestPtr &owner)
-    {
-        when(prefix, [&owner] { owner.reset(); });
-    }
     static QByteArray progress(const char *kind, qint64 done, qint64 total)
     {
         return kind + (' ' + QByteArray::number(done)) + '/' + QByteArray::number(total);
     }
-    // The lines that start with one of the prefixes, in arrival order.
-    QList<QByteArray> withPrefix(std::initializer_list<const char *> prefixes) const
+    // The outcome lines only, errors and finishes, in arrival order.
+    QList<QByteArray> outcomes() const
     {
         QList<QByteArray> found;
-        std::copy_if(lines.begin(), lines.end(), std::back_inserter(found), [prefixes](const QByteArray &line) {
-            return std::any_of(prefixes.begin(), prefixes.end(), [&line](const char *p) { return line.startsWith(p); });
-        });
+        std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
+                     [](const QByteArray &line) { return line.startsWith("error:") || line == "finished"; });
         return found;
     }
-    // The outcome lines only: errors and finishes.
-    QList<QByteArray> outcomes() const { return withPrefix({"error:", "finished"}); }
 
     QList<QByteArray> lines;
 
@@ -163,8 +153,6 @@ void serve(HttpTestServer &server)
     server.setRoute("/length", route);
     route.generatedSize = 100 * 1000 * 1000; // hours to the end
     server.setRoute("/paced", route);
-    route.pieceIntervalMs = 3600 * 1000; // the first piece, then nothing
-    server.setRoute("/stalled", route);
 }
 
 } // namespace
@@ -179,10 +167,9 @@ private Q_SLOTS:
     void errorText();
     void buildsUrl_data();
     void buildsUrl();
-    void qtManagerIsSharedAndCreatedByWebRequestsOnly();
+    void qtManagerIsSharedByEveryWebRequest();
     void chooseOperation_data();
     void chooseOperation();
-    void missingUploadFileThrowsAndSendsNothing();
     void scriptedReply_data();
     void scriptedReply();
     void outcomesReachTheHostOnce_data();
@@ -190,7 +177,6 @@ private Q_SLOTS:
     void uploadOutlivesItsRequest();
 
 private:
-    RequestPtr download(const QUrl &url) { return RequestPtr(m_access.createDownloadRequest(settingsFor(url))); }
     static NetworkRequestSettings settingsFor(const QUrl &url) { return settingsFor(url.toString()); }
     static NetworkRequestSettings settingsFor(const QString &url, const QString &user = {},
                                               const QString &password = {},
@@ -203,17 +189,14 @@ private:
         settings.port = port;
         return settings;
     }
-    // "/path" on the server; "refused": a loopback port where nothing listens; "tls": the TLS server's
-    // /length, whose certificate is not trusted; "file:missing": a local file that does not exist; anything
-    // else is the URL itself.
+    // "/path" on the server; "refused": a loopback port where nothing listens; "file:missing": a local file
+    // that does not exist; anything else is the URL itself.
     QUrl urlFor(const QString &target, const HttpTestServer &server) const
     {
         if (target.startsWith(QLatin1Char('/')))
             return server.url(target);
         if (target == QLatin1String("refused"))
             return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(HttpTestServer::unusedPort()));
-        if (target == QLatin1String("tls"))
-            return m_tls.url(QStringLiteral("/length"));
         if (target == QLatin1String("file:missing"))
             return QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing.txt")));
         return QUrl(target);
@@ -222,7 +205,7 @@ private:
     // Runs a later transfer to its end: by then Qt has delivered what it had queued for earlier ones.
     bool settle()
     {
-        RequestPtr control = download(m_server.url("/answer"));
+        RequestPtr control(m_access.createDownloadRequest(settingsFor(m_server.url("/answer"))));
         QSignalSpy finished(control.get(), &NetworkRequest::finishedSignal);
         control->start();
         return !finished.isEmpty() || finished.wait(20000);
@@ -230,25 +213,21 @@ private:
 
     QtNetworkAccessManager m_access;
     HttpTestServer m_server;
-    HttpTestServer m_tls;
     QTemporaryDir m_dir;
 };
 
 void tst_QtNetworkRequest::initTestCase()
 {
-    // The hook registers the error type, so the error slot can be called through the meta-object.
+    // The hook registers the host's types, so a spy can keep the error text.
     ORVIKNetworkSetupMetatypesForORVIK();
     QVERIFY2(m_server.listen(), qPrintable(m_server.errorString()));
-    QVERIFY2(m_tls.listen(HttpTestServer::Transport::Tls), qPrintable(m_tls.errorString()));
     QVERIFY(m_dir.isValid());
     serve(m_server);
-    serve(m_tls);
 }
 
 void tst_QtNetworkRequest::init()
 {
     m_server.clearRecords();
-    m_tls.clearRecords();
 }
 
 QString tst_QtNetworkRequest::writeFile(const QString &name, const QByteArray &content)
@@ -291,21 +270,6 @@ void tst_QtNetworkRequest::errorText()
     QFETCH(QByteArray, text);
 
     QCOMPARE(networkErrorText(code), StringView(text.constData(), uint32_t(text.size())));
-    // The error type holds 0..511 only; other values cannot reach the slot in a defined way.
-    if (code < 0 || code > 511)
-        return;
-    StringView kept;
-    {
-        QtNetworkRequest request(QNetworkRequest(), nullptr);
-        QSignalSpy spy(&request, &NetworkRequest::errorOccurredSignal);
-        QVERIFY(QMetaObject::invokeMethod(&request, "processErrorSlot", Qt::DirectConnection,
-                                          Q_ARG(QNetworkReply::NetworkError, QNetworkReply::NetworkError(code))));
-        QCOMPARE(spy.count(), 1);
-        kept = spy.at(0).at(0).value<StringView>();
-    }
-    // The request is gone; the view still holds the whole text (no terminator counted), a process constant.
-    QCOMPARE(QByteArray(kept.data(), kept.length()), text);
-    QCOMPARE(kept.data(), networkErrorText(code).data());
 }
 
 void tst_QtNetworkRequest::buildsUrl_data()
@@ -343,14 +307,9 @@ void tst_QtNetworkRequest::buildsUrl()
     QCOMPARE(built, QNetworkRequest(QUrl(expected))); // the URL and nothing else: no header, no attribute
 }
 
-void tst_QtNetworkRequest::qtManagerIsSharedAndCreatedByWebRequestsOnly()
+void tst_QtNetworkRequest::qtManagerIsSharedByEveryWebRequest()
 {
     QtNetworkAccessManager access;
-    // A name that never resolves, so no UDP port is ever bound here.
-    std::unique_ptr<TimeRequest> time(access.createTimeRequest(StringView("nonexistent.invalid"), 123));
-    QVERIFY(time);
-    QCOMPARE(access.qtManager(), nullptr);
-
     const NetworkRequestSettings web = settingsFor(QStringLiteral("http://a.example/"));
     RequestPtr download(access.createDownloadRequest(web));
     QNetworkAccessManager *shared = access.qtManager();
@@ -364,10 +323,6 @@ void tst_QtNetworkRequest::qtManagerIsSharedAndCreatedByWebRequestsOnly()
         QCOMPARE(qtRequest->qtManager(), shared);
         QCOMPARE(qtRequest->parent(), nullptr); // belongs to the caller
     }
-
-    QtNetworkAccessManager other;
-    RequestPtr elsewhere(other.createDownloadRequest(web));
-    QVERIFY(other.qtManager() && other.qtManager() != shared);
 }
 
 void tst_QtNetworkRequest::chooseOperation_data()
@@ -377,12 +332,11 @@ void tst_QtNetworkRequest::chooseOperation_data()
     QTest::addColumn<QByteArray>("expectedMethod");
     QTest::addColumn<QByteArray>("expectedBody");
 
-    // A large file's upload is compared byte for byte in uploadOutlivesItsRequest.
+    // A file's upload is compared byte for byte in uploadOutlivesItsRequest.
     const QByteArray binary = QByteArray("\0\x01\xff\r\n\r\nbinary", 12);
     QTest::newRow("empty-bytes-and-empty-path-send-get")
         << QByteArray() << QByteArray() << QByteArray("GET") << QByteArray();
     QTest::newRow("bytes-are-put-unchanged") << binary << QByteArray() << QByteArray("PUT") << binary;
-    QTest::newRow("file-is-put") << QByteArray() << QByteArray("file\n") << QByteArray("PUT") << QByteArray("file\n");
     QTest::newRow("bytes-win-over-file") << QByteArray("the bytes") << QByteArray("the file") << QByteArray("PUT")
                                          << QByteArray("the bytes");
 }
@@ -403,7 +357,7 @@ void tst_QtNetworkRequest::chooseOperation()
     QVERIFY(request->start());
     QTRY_VERIFY_WITH_TIMEOUT(log.lines.contains("finished"), 20000);
 
-    QVERIFY2(log.withPrefix({"error:"}).isEmpty(), log.lines.join(' ').constData());
+    QCOMPARE(log.outcomes(), QList<QByteArray>{"finished"});
     QCOMPARE(request->readAll(), QByteArray("answer"));
     QCOMPARE(m_server.requestCount(), 1);
     const HttpTestServer::Request &received = m_server.request(0);
@@ -412,27 +366,6 @@ void tst_QtNetworkRequest::chooseOperation()
     QCOMPARE(received.bodySize, qint64(expectedBody.size()));
     QCOMPARE(received.bodySha256, sha256(expectedBody));
     QVERIFY(!received.hasHeader("Content-Type")); // the module adds no content type of its own
-}
-
-void tst_QtNetworkRequest::missingUploadFileThrowsAndSendsNothing()
-{
-    const QString missing = m_dir.filePath(QStringLiteral("does-not-exist.bin"));
-    RequestPtr request(
-        m_access.createFileUploadRequest(settingsFor(m_server.url("/missing")), File(hostText(missing))));
-    RequestLog log(request.get());
-    try {
-        request->start();
-        QFAIL("start did not throw");
-    } catch (const Exception &error) {
-        QVERIFY2(error.message().toStdString().find("does-not-exist.bin") != std::string::npos, error.what());
-    }
-    QVERIFY(!request->isRunning());
-
-    // Once a later request has arrived, anything sent before it would have arrived too.
-    QVERIFY(settle());
-    QCOMPARE(m_server.requestCount(), 1);
-    QCOMPARE(m_server.request(0).path(), QByteArray("/answer"));
-    QVERIFY2(log.lines.isEmpty(), log.lines.join(' ').constData());
 }
 
 void tst_QtNetworkRequest::scriptedReply_data()
@@ -457,9 +390,10 @@ void tst_QtNetworkRequest::scriptedReply()
 
     ScriptedManager manager;
     manager.error = error;
-    QtNetworkRequest request(QNetworkRequest(QUrl(QStringLiteral("http://example.invalid/"))), &manager);
-    RequestLog log(&request);
-    QVERIFY(request.start());
+    auto request = std::make_unique<QtNetworkRequest>(QNetworkRequest(QUrl("http://example.invalid/")), &manager);
+    RequestLog log(request.get());
+    QSignalSpy errors(request.get(), &NetworkRequest::errorOccurredSignal);
+    QVERIFY(request->start());
     ScriptedReply *reply = manager.reply;
     if (error != 0) {
         QCOMPARE(log.lines, expected.mid(0, 1)); // before start returned
@@ -483,21 +417,27 @@ void tst_QtNetworkRequest::scriptedReply()
         Q_EMIT reply->finished();
     }
     QCOMPARE(log.lines, expected);
+    // The text is a process constant: a view the host kept is whole (no terminator counted) once the
+    // request is gone.
+    request.reset();
+    const StringView kept = errors.at(0).at(0).value<StringView>();
+    QCOMPARE("error:" + QByteArray(kept.data(), kept.length()), log.outcomes().first());
+    QCOMPARE(kept.data(), networkErrorText(error != 0 ? error : int(QNetworkReply::ContentNotFoundError)).data());
 }
 
 void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
 {
     QTest::addColumn<QString>("target");             // as urlFor reads it
-    QTest::addColumn<QString>("sends");              // "get", or an upload of 32 MiB: "file" or "bytes"
+    QTest::addColumn<QString>("sends");              // "get", or "file": an upload of 32 MiB
     QTest::addColumn<int>("starts");                 // how often start is called
     QTest::addColumn<QByteArray>("closeOn");         // the host closes the request in this line's handler
     QTest::addColumn<QByteArray>("deleteOn");        // the host deletes the request in this line's handler
     QTest::addColumn<QList<QByteArray>>("atOnce");   // outcome lines before start returned
     QTest::addColumn<QList<QByteArray>>("outcomes"); // outcome lines once Qt has delivered everything
 
-    const QString data("data:,hello"), missing("file:missing"), get("get"), putFile("file"), putBytes("bytes");
+    const QString data("data:,hello"), missing("file:missing"), get("get");
     // Lines in whose handler the host acts; never: it does not act.
-    const QByteArray never, onError("error:"), onFinish("finished"), onProgress("download "), onUpload("upload ");
+    const QByteArray never, onError("error:"), onFinish("finished"), onProgress("download ");
     const QList<QByteArray> none;
     const QList<QByteArray> finished{"finished"};
     const QList<QByteArray> notFound{"error:Content Not Found"};
@@ -507,8 +447,6 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
         << data << get << 1 << never << never << finished << finished;
     QTest::newRow("missing-file-fails-at-once-and-not-again")
         << missing << get << 1 << never << never << notFoundAndFinished << notFoundAndFinished;
-    QTest::newRow("unsupported-scheme-fails-once") << "unsupported://host.example/" << get << 1 << never << never
-                                                   << none << QList<QByteArray>{"error:Protocol Unknown", "finished"};
     QTest::newRow("second-start-reports-both-replies")
         << data << get << 2 << never << never << QList<QByteArray>{"finished", "finished"}
         << QList<QByteArray>{"finished", "finished"};
@@ -520,14 +458,8 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
     QTest::newRow("deleted-in-finished") << "/answer" << get << 1 << never << onFinish << none << finished;
     QTest::newRow("closed-mid-body-deleted-on-finish")
         << "/paced" << get << 1 << onProgress << onFinish << none << cancelled;
-    QTest::newRow("closed-stalled-mid-body")
-        << "/stalled" << get << 1 << QByteArray("metadata") << never << none << cancelled;
-    QTest::newRow("closed-file-upload") << "/sink" << putFile << 1 << onUpload << never << none << cancelled;
-    QTest::newRow("closed-bytes-upload") << "/sink" << putBytes << 1 << onUpload << never << none << cancelled;
-    QTest::newRow("body-in-pieces") << "/length" << get << 1 << never << never << none << finished;
-    QTest::newRow("http-404") << "/nowhere" << get << 1 << never << never << none << notFoundAndFinished;
-    QTest::newRow("untrusted-certificate")
-        << "tls" << get << 1 << never << never << none << QList<QByteArray>{"error:SSL Handshake", "finished"};
+    QTest::newRow("closed-file-upload") << "/sink" << QString("file") << 1 << QByteArray("upload ") << never << none
+                                        << cancelled;
 }
 
 void tst_QtNetworkRequest::outcomesReachTheHostOnce()
@@ -544,15 +476,12 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
     QVERIFY2(server.listen(), qPrintable(server.errorString()));
     serve(server);
     const NetworkRequestSettings settings = settingsFor(urlFor(target, server));
-    const auto content = [] { return HttpTestServer::patternBytes(5, 32 * 1024 * 1024); }; // far beyond buffers
     QString file;
     RequestPtr request;
     if (sends == QLatin1String("file")) {
-        file = writeFile(QStringLiteral("closed-upload.bin"), content());
-        QVERIFY(!file.isEmpty());
+        file = writeFile(QStringLiteral("closed-upload.bin"), HttpTestServer::patternBytes(5, 32 * 1024 * 1024));
+        QVERIFY(!file.isEmpty()); // far beyond the buffers on the way
         request.reset(m_access.createFileUploadRequest(settings, File(hostText(file))));
-    } else if (sends == QLatin1String("bytes")) {
-        request.reset(m_access.createDataUploadRequest(settings, bytesOf(content())));
     } else {
         request.reset(m_access.createDownloadRequest(settings));
     }
@@ -561,23 +490,10 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
     if (!closeOn.isEmpty())
         log.when(closeOn, [raw] { raw->close(); });
     if (!deleteOn.isEmpty())
-        log.deleteWhen(deleteOn, request);
+        log.when(deleteOn, [&request] { request.reset(); });
     for (int i = 0; i < starts && request; ++i)
         QVERIFY(request->start());
     QCOMPARE(log.outcomes(), atOnce);
-    // A web transfer that the host leaves alone relays what its reply says unchanged.
-    const bool web = target.startsWith(QLatin1Char('/')) || target == QLatin1String("tls");
-    const bool leftAlone = web && closeOn.isEmpty() && deleteOn.isEmpty();
-    QList<QByteArray> fromReply;
-    QObject fromReplyContext; // ends the connection before the list goes
-    if (leftAlone) {
-        QVERIFY(request->isRunning());
-        // The reply is the shared manager's newest child.
-        QNetworkReply *reply = m_access.qtManager()->findChildren<QNetworkReply *>().last();
-        connect(reply, &QNetworkReply::downloadProgress, &fromReplyContext,
-                [&](qint64 done, qint64 total) { fromReply.append(RequestLog::progress("download", done, total)); });
-    }
-
     QTRY_VERIFY_WITH_TIMEOUT(!request || log.lines.count("finished") == starts, 20000);
     QVERIFY(settle());
     QCOMPARE(log.outcomes(), outcomes);
@@ -589,22 +505,11 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
         QVERIFY(!request->isRunning());
     if (target.startsWith(QLatin1String("data:")) && request)
         QCOMPARE(request->readAll(), QByteArray("hello"));
-    if (leftAlone) {
-        const QList<QByteArray> downloads = log.withPrefix({"download "});
-        QCOMPARE(downloads, fromReply);
-        if (target == QLatin1String("tls"))
-            QCOMPARE(m_tls.requestCount(), 0); // the handshake failed before a request
-        if (outcomes.size() != 1)
-            return;
-        QCOMPARE(request->readAll(), HttpTestServer::patternBytes(0, 40000));
-        // Progress came in pieces (the order of every kind of signal is asserted in scriptedReply).
-        QVERIFY2(downloads.size() >= 2, log.lines.join(' ').constData());
-    }
     if (closeOn.isEmpty())
         return;
     // A closed exchange ends at once: the server sees the connection go and never gets a whole upload.
     QTRY_COMPARE_WITH_TIMEOUT(server.openConnectionCount(), 0, 5000);
-    QCOMPARE(server.completedRequestCount(), sends == QLatin1String("get") ? 1 : 0);
+    QCOMPARE(server.completedRequestCount(), file.isEmpty() ? 1 : 0);
     if (!file.isEmpty())
         QTRY_VERIFY_WITH_TIMEOUT(!processHasOpen(file), 5000);
 }

@@ -28,7 +28,6 @@ void tst_OrvikUpdateCheck::initTestCase()
     };
     serve("OrvikStudio", "name=ORVIK Studio\r\nversion=1.10.0\r\n");
     serve("orvik", "# the host itself\nname=orvik\nversion=0.9.5\n");
-    serve("Garbled", "<html>Moved</html>");
 }
 
 void tst_OrvikUpdateCheck::outcome_data()
@@ -50,11 +49,6 @@ void tst_OrvikUpdateCheck::outcome_data()
     QTest::newRow("description-not-found")
         << QStringList{base, "--name=Missing"} << 1 << QByteArray()
         << QByteArray("orvik: update check of BASEUpdate/Windows/Missing.txt failed: ") << QByteArray("Missing");
-    QTest::newRow("malformed-description")
-        << QStringList{base, "--name=Garbled"} << 1 << QByteArray()
-        << QByteArray("orvik: update check of BASEUpdate/Windows/Garbled.txt failed: Malformed update "
-                      "description: line 1: expected key=value")
-        << QByteArray("Garbled");
     QTest::newRow("base-without-slash") << QStringList{"--base=http://127.0.0.1:1"} << 2 << QByteArray()
                                         << QByteArray("orvik: --base must end in \"/\"\n") << QByteArray();
     QTest::newRow("current-not-a-version")

@@ -17,7 +17,6 @@ namespace {
 
 constexpr int kWaitMs = 20000; // well past the checker's 10-second download time-out
 const QByteArray kServer = "https://updates.orvik.example/";
-const QByteArray kApplication = "OrvikHttpTest";
 
 const auto bytes = [](const QByteArray &data) { return String(data.constData(), static_cast<uint32_t>(data.size())); };
 const auto qbytes = [](const String &text) { return QByteArray(text.data(), static_cast<qsizetype>(text.length())); };
@@ -53,10 +52,10 @@ HttpTestServer::Route serving(const QByteArray &body, int status = 200)
     return route;
 }
 
-// A checker named `name` (the application's name when empty), installed version 2.0.0.
+// A checker named `name`, installed version 2.0.0.
 std::unique_ptr<ProbeChecker> checkerNamed(const QByteArray &name)
 {
-    auto checker = name.isEmpty() ? std::make_unique<ProbeChecker>() : std::make_unique<ProbeChecker>(bytes(name));
+    auto checker = std::make_unique<ProbeChecker>(bytes(name));
     checker->setCurrentVersion("2.0.0");
     return checker;
 }
@@ -69,7 +68,6 @@ class tst_UpdateCheckHttp : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void servedDescriptionReachesTheLogic_data();
     void servedDescriptionReachesTheLogic();
     void stalledDownloadFailsAtTheCheckersTimeOut();
     void requestsOnOneDownloader();
@@ -93,7 +91,6 @@ private:
 
 void tst_UpdateCheckHttp::initTestCase()
 {
-    QCoreApplication::setApplicationName(QString::fromLatin1(kApplication));
     ORVIKNetworkSetupMetatypesForORVIK();
     QVERIFY(ItemDownloader::HasNetworkManager());
     QVERIFY2(server.listen(), qPrintable(server.errorString()));
@@ -104,28 +101,10 @@ void tst_UpdateCheckHttp::init()
     server.clearRecords();
 }
 
-void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic_data()
-{
-    QTest::addColumn<QByteArray>("name"); // empty: the default constructor
-    QTest::addColumn<QByteArray>("argument");
-    QTest::addColumn<QByteArray>("page");         // set on the checker when not empty
-    QTest::addColumn<QByteArray>("expectedPage"); // empty: the page set
-
-    QTest::newRow("default-is-application-name")
-        << QByteArray() << QByteArray() << QByteArray() << kServer + kApplication + "/";
-    QTest::newRow("address-argument-and-page-given")
-        << QByteArray("OrvikSuite") << QByteArray("http://127.0.0.1:9/Elsewhere.txt")
-        << QByteArray("https://orvik.example/news/2.1?lang=en") << QByteArray();
-}
-
+// The default name (the application's) and a page that is set are orvik update-check's cases.
 void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic()
 {
-    QFETCH(QByteArray, name);
-    QFETCH(QByteArray, argument);
-    QFETCH(QByteArray, page);
-    QFETCH(QByteArray, expectedPage);
-
-    std::unique_ptr<ProbeChecker> checker = checkerNamed(name);
+    std::unique_ptr<ProbeChecker> checker = checkerNamed("OrvikSuite");
     QCOMPARE(qbytes(checker->updateBaseURL.value()), kServer + "Update/Windows/");
     QVERIFY(checker->updatePageURL.value().isEmpty());
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusIdle);
@@ -138,11 +117,11 @@ void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic()
     // CRLF, a comment with bytes that are not UTF-8, no final line end: nothing may be changed on the way.
     const QByteArray description =
         "# caf\xe9 \xff\xfe\r\nname=ORVIK Suite\r\nversion=2.1.0\r\nurl=https://orvik.example/s.exe\r\nchannel=stable";
-    const QByteArray path = "/Update/Windows/" + (name.isEmpty() ? kApplication : name) + ".txt";
+    const QByteArray path = "/Update/Windows/OrvikSuite.txt";
     server.setRoute(path, serving(description));
     checker->updateBaseURL = bytes(server.url(QStringLiteral("/Update/Windows/")).toEncoded());
-    checker->updatePageURL = bytes(page);
-    checker->requestCheckForUpdate(bytes(argument));
+    // The argument is not where the description comes from.
+    checker->requestCheckForUpdate("http://127.0.0.1:9/Elsewhere.txt");
     QVERIFY(statusSet.wait(kWaitMs));
 
     QCOMPARE(server.requestCount(), 1);
@@ -153,7 +132,7 @@ void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic()
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
     // The page is on the update server, wherever the descriptions are fetched from.
     const UpdateChecker &host = *checker;
-    QCOMPARE(qbytes(host.updateURLPage()), expectedPage.isEmpty() ? page : expectedPage);
+    QCOMPARE(qbytes(host.updateURLPage()), kServer + "OrvikSuite/");
 }
 
 void tst_UpdateCheckHttp::stalledDownloadFailsAtTheCheckersTimeOut()
