@@ -52,14 +52,7 @@ NetworkManagerWlan::~NetworkManagerWlan()
 std::unique_ptr<NetworkManagerWlan> NetworkManagerWlan::open()
 {
     const QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected())
-        return nullptr;
-    QDBusMessage hasOwner =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
-    hasOwner << QString::fromLatin1(kService);
-    const QDBusMessage reply = bus.call(hasOwner, QDBus::Block, kCallTimeoutMs);
-    if (!isReply(reply) || !reply.arguments().value(0).toBool())
+    if (!networkManagerRuns(bus, kCallTimeoutMs))
         return nullptr;
     return std::unique_ptr<NetworkManagerWlan>(new NetworkManagerWlan(bus));
 }

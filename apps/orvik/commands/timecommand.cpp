@@ -28,12 +28,6 @@ constexpr double kMaximumTimeoutSeconds = 3600;
 // Enough to find a request that left early in its millisecond; more only loads the server.
 constexpr int kMaximumSamples = 64;
 
-int64_t floorDivide(int64_t value, int64_t divisor)
-{
-    const int64_t quotient = value / divisor;
-    return value % divisor < 0 ? quotient - 1 : quotient;
-}
-
 // Whole microseconds as milliseconds with three decimals.
 QString milliseconds(int64_t microseconds, bool withSign)
 {

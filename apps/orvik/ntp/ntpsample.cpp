@@ -24,12 +24,6 @@ constexpr int kServerMode = 4;
 constexpr int kLeapUnsynchronised = 3;
 constexpr int kStratumUnsynchronised = 16;
 
-int64_t floorDivide(int64_t value, int64_t divisor)
-{
-    const int64_t quotient = value / divisor;
-    return value % divisor < 0 ? quotient - 1 : quotient;
-}
-
 uint64_t timestampAt(const NtpExchange &exchange, int offset)
 {
     return qFromBigEndian<quint64>(exchange.packet.data() + offset);
@@ -62,6 +56,12 @@ NtpVerdict reject(NtpVerdict::Kind kind, const QString &reason)
 }
 
 } // namespace
+
+int64_t floorDivide(int64_t value, int64_t divisor)
+{
+    const int64_t quotient = value / divisor;
+    return value % divisor < 0 ? quotient - 1 : quotient;
+}
 
 QString referenceLetters(uint32_t referenceId)
 {

@@ -47,5 +47,7 @@ int64_t ntpTimestampToNanoseconds(uint64_t timestamp, int64_t near);
 QString referenceLetters(uint32_t referenceId);
 // Nanoseconds since 1970 as ISO 8601 UTC, to the millisecond (rounded down).
 QString isoTime(int64_t nanoseconds);
+// value / divisor rounded towards minus infinity (divisor above 0).
+int64_t floorDivide(int64_t value, int64_t divisor);
 
 } // namespace ORVIK

@@ -92,14 +92,7 @@ QDBusMessage WifiJoin::call(const QString &path, const char *interface, const ch
 
 bool WifiJoin::networkManagerRuns() const
 {
-    if (!m_bus.isConnected())
-        return false;
-    QDBusMessage hasOwner =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
-    hasOwner << QString::fromLatin1(kService);
-    const QDBusMessage reply = m_bus.call(hasOwner, QDBus::Block, kCallTimeoutMs);
-    return isReply(reply) && reply.arguments().value(0).toBool();
+    return NetworkManagerNames::networkManagerRuns(m_bus, kCallTimeoutMs);
 }
 
 WifiJoin::Sighting WifiJoin::strongestSighting(const QByteArray &ssid) const
