@@ -18,10 +18,8 @@ class tst_TransferCommands : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void succeeds_data();
-    void succeeds();
-    void fails_data();
-    void fails();
+    void transfer_data();
+    void transfer();
     void demoRunsEveryStep();
     void describesProgress_data();
     void describesProgress();
@@ -100,34 +98,73 @@ QString tst_TransferCommands::expand(const QString &argument) const
     return argument == QLatin1String("port") ? QString::number(m_plain.port()) : argument;
 }
 
-void tst_TransferCommands::succeeds_data()
+void tst_TransferCommands::transfer_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QByteArray>("expected"); // what get delivers, or what the server received from put
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("existingFile"); // the output file is there before
+    // What get delivers, or what the server received from put; on failure the error line.
+    QTest::addColumn<QByteArray>("expected");
 
     const QByteArray small("small body\n");
     const QByteArray large = HttpTestServer::patternBytes(0, kLargeSize);
-    QTest::newRow("get-large-chunked-to-file") << QStringList{"get", "plain:/large", "-o", "dir:large.out"} << large;
-    QTest::newRow("get-large-to-standard-output") << QStringList{"get", "plain:/large"} << large;
-    QTest::newRow("get-https-insecure") << QStringList{"get", "tls:/small", "--insecure", "-o", "dir:tls.out"} << small;
-    QTest::newRow("put-data-text") << QStringList{"put", "plain:/upload", "--data", "k=v \u00e9"}
+    QTest::newRow("get-large-chunked-to-file")
+        << QStringList{"get", "plain:/large", "-o", "dir:large.out"} << 0 << false << large;
+    QTest::newRow("get-large-to-standard-output") << QStringList{"get", "plain:/large"} << 0 << false << large;
+    QTest::newRow("get-https-insecure") << QStringList{"get", "tls:/small", "--insecure", "-o", "dir:tls.out"} << 0
+                                        << false << small;
+    QTest::newRow("put-data-text") << QStringList{"put", "plain:/upload", "--data", "k=v \u00e9"} << 0 << false
                                    << QByteArray("k=v \xc3\xa9");
     QTest::newRow("put-with-credentials-and-port-option-replacing-url-port")
         << QStringList{"put", "elsewhere:/locked", "dir:mine.bin", "--user", "ann", "--password", "right", "--port",
                        "port"}
-        << QByteArray("mine");
+        << 0 << false << QByteArray("mine");
+    // Part of the body was written before the failure.
+    QTest::newRow("closed-mid-body-keeps-the-existing-file") << QStringList{"get", "plain:/cut", "-o", "dir:cut.out"}
+                                                             << 1 << true << QByteArray("orvik: Remote Host Closed");
+    QTest::newRow("timeout-leaves-no-file")
+        << QStringList{"get", "plain:/stall", "--timeout", "1", "-o", "dir:stall.out"} << 1 << false
+        << QByteArray("orvik: timed out after 1 s");
+    QTest::newRow("put-missing-file-sends-nothing") << QStringList{"put", "plain:/upload", "dir:absent.bin"} << 1
+                                                    << false << QByteArray("orvik: File does not exist: ");
+    QTest::newRow("usage-get-without-url") << QStringList{"get"} << 2 << false << QByteArray("orvik: ");
+    QTest::newRow("usage-port-out-of-range")
+        << QStringList{"get", "http://127.0.0.1/", "--port", "65536"} << 2 << false << QByteArray("orvik: ");
+    QTest::newRow("usage-timeout-zero") << QStringList{"get", "http://127.0.0.1/", "--timeout", "0"} << 2 << false
+                                        << QByteArray("orvik: ");
+    QTest::newRow("usage-put-file-and-data")
+        << QStringList{"put", "http://127.0.0.1/", "f", "--data", "x"} << 2 << false << QByteArray("orvik: ");
 }
 
-void tst_TransferCommands::succeeds()
+void tst_TransferCommands::transfer()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(bool, existingFile);
     QFETCH(QByteArray, expected);
 
     const bool put = arguments.first() == QLatin1String("put");
-    if (put && arguments.at(2).startsWith(QLatin1String("dir:")))
+    const int option = int(arguments.indexOf(QStringLiteral("-o")));
+    const QString output = option < 0 ? QString() : expand(arguments.at(option + 1));
+    if (existingFile)
+        QVERIFY(writeFile(output, "previous content"));
+    if (exitCode == 0 && put && arguments.at(2).startsWith(QLatin1String("dir:")))
         QVERIFY(writeFile(expand(arguments.at(2)), expected));
     const OrvikRun result = run(arguments);
-    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QVERIFY2(result.exitCode == exitCode, result.err.constData());
+    if (exitCode != 0) {
+        // The text starts a line; it is the whole line unless it names more after it.
+        const QByteArray line = '\n' + expected + (expected.endsWith(' ') ? "" : "\n");
+        QVERIFY2(('\n' + result.err).contains(line), result.err.constData());
+        QVERIFY2(result.out.isEmpty(), result.out.constData());
+        if (put)
+            QCOMPARE(m_plain.requestCount(), 0);
+        else if (!existingFile)
+            QVERIFY(!QFile::exists(output));
+        QFile file(output);
+        QVERIFY(!existingFile || (file.open(QIODevice::ReadOnly) && file.readAll() == "previous content"));
+        return;
+    }
     // Not a terminal: plain progress lines, no bar redrawn in place.
     QVERIFY2(!result.err.contains('\r'), result.err.constData());
     const QList<QByteArray> progress = result.err.trimmed().split('\n');
@@ -147,64 +184,14 @@ void tst_TransferCommands::succeeds()
         return;
     }
     QCOMPARE(last.method, QByteArray("GET"));
-    const int output = int(arguments.indexOf(QStringLiteral("-o")));
-    if (output < 0) {
+    if (output.isEmpty()) {
         QVERIFY(result.out == expected);
         return;
     }
-    QFile file(expand(arguments.at(output + 1)));
+    QFile file(output);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll() == expected);
     QVERIFY(result.out.contains("saved " + QByteArray::number(expected.size()) + " bytes"));
-}
-
-void tst_TransferCommands::fails_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<bool>("existingFile"); // the output file is there before
-    QTest::addColumn<QByteArray>("expectedError");
-
-    // Part of the body was written before the failure.
-    QTest::newRow("closed-mid-body-keeps-the-existing-file") << QStringList{"get", "plain:/cut", "-o", "dir:cut.out"}
-                                                             << 1 << true << QByteArray("orvik: Remote Host Closed");
-    QTest::newRow("timeout-leaves-no-file")
-        << QStringList{"get", "plain:/stall", "--timeout", "1", "-o", "dir:stall.out"} << 1 << false
-        << QByteArray("orvik: timed out after 1 s");
-    QTest::newRow("put-missing-file-sends-nothing") << QStringList{"put", "plain:/upload", "dir:absent.bin"} << 1
-                                                    << false << QByteArray("orvik: File does not exist: ");
-    QTest::newRow("usage-get-without-url") << QStringList{"get"} << 2 << false << QByteArray("orvik: ");
-    QTest::newRow("usage-port-out-of-range")
-        << QStringList{"get", "http://127.0.0.1/", "--port", "65536"} << 2 << false << QByteArray("orvik: ");
-    QTest::newRow("usage-timeout-zero") << QStringList{"get", "http://127.0.0.1/", "--timeout", "0"} << 2 << false
-                                        << QByteArray("orvik: ");
-    QTest::newRow("usage-put-file-and-data")
-        << QStringList{"put", "http://127.0.0.1/", "f", "--data", "x"} << 2 << false << QByteArray("orvik: ");
-}
-
-void tst_TransferCommands::fails()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(bool, existingFile);
-    QFETCH(QByteArray, expectedError);
-
-    const int option = int(arguments.indexOf(QStringLiteral("-o")));
-    const QString output = option < 0 ? QString() : expand(arguments.at(option + 1));
-    if (existingFile)
-        QVERIFY(writeFile(output, "previous content"));
-    const OrvikRun result = run(arguments);
-    QCOMPARE(result.exitCode, exitCode);
-    // The text starts a line; it is the whole line unless it names more after it.
-    const QByteArray line = '\n' + expectedError + (expectedError.endsWith(' ') ? "" : "\n");
-    QVERIFY2(('\n' + result.err).contains(line), result.err.constData());
-    QVERIFY2(result.out.isEmpty(), result.out.constData());
-    if (arguments.first() == QLatin1String("put"))
-        QCOMPARE(m_plain.requestCount(), 0);
-    else if (!existingFile)
-        QVERIFY(!QFile::exists(output));
-    QFile file(output);
-    QVERIFY(!existingFile || (file.open(QIODevice::ReadOnly) && file.readAll() == "previous content"));
 }
 
 void tst_TransferCommands::demoRunsEveryStep()

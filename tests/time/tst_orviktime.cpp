@@ -31,6 +31,17 @@ QByteArray aheadReply(const QByteArray &request, qint64 *sent = nullptr)
 
 enum class Server { None, PortsHeld, Silent, Good };
 
+// One exchange made up to the nanosecond: the request is stamped at `stamped` past a whole millisecond and
+// leaves `late` after; each way takes its own time. We read the clock `ahead` before the stamp and `after`
+// once it left (-1: not seen). The server's clock runs 2.001234567 s ahead and is read to its precision
+// (2^precision s); `mostBound` is what the scenario justifies, rounded up.
+struct Exchange
+{
+    qint64 stamped, late, out, hold, back, ahead, after;
+    int precision;
+    qint64 mostBound;
+};
+
 } // namespace
 
 class tst_OrvikTime : public QObject
@@ -39,8 +50,6 @@ class tst_OrvikTime : public QObject
 private Q_SLOTS:
     void timeCommand_data();
     void timeCommand();
-    void rejectedReply_data();
-    void rejectedReply();
     void boundHoldsTheTrueOffset_data();
     void boundHoldsTheTrueOffset();
 };
@@ -50,19 +59,48 @@ void tst_OrvikTime::timeCommand_data()
     QTest::addColumn<Server>("server");
     QTest::addColumn<QStringList>("arguments"); // %HOST% and %PORT% stand for the responder's
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("error"); // a text that the one line on standard error must contain
+    QTest::addColumn<QString>("error");      // a text that the one line on standard error must contain
+    QTest::addColumn<int>("requests");       // that the responder saw
+    QTest::addColumn<int>("at");             // the good reply's bytes from here on
+    QTest::addColumn<QByteArray>("bytes");   // are replaced by these,
+    QTest::addColumn<qint64>("originShift"); // and its echo of our stamp moves by this many NTP units
+    QTest::addColumn<QString>("reason");     // that the error line gives after the rejection's prefix
 
+    const auto row = [](const char *name, Server server, const QStringList &arguments, int exitCode,
+                        const QString &error, int requests, int at = 0, const QByteArray &bytes = {},
+                        qint64 originShift = 0, const QString &reason = {}) {
+        QTest::newRow(name) << server << arguments << exitCode << error << requests << at << bytes << originShift
+                            << reason;
+    };
     const QStringList query{"time", "%HOST%", "--port", "%PORT%"};
-    QTest::newRow("three-samples-from-a-server-2s-ahead")
-        << Server::Good << (query + QStringList{"--samples", "3"}) << 0 << QString();
-    QTest::newRow("silent-server-times-out") << Server::Silent << (query + QStringList{"--timeout", "0.5"}) << 1
-                                             << QStringLiteral("no reply from %HOST% port %PORT% within 0.5 s");
-    QTest::newRow("all-receive-ports-held")
-        << Server::PortsHeld << query << 1 << QStringLiteral("local UDP ports 42912 to 42914 are all in use");
-    QTest::newRow("unresolvable-host") << Server::None << QStringList{"time", "no such host"} << 1
-                                       << QStringLiteral("cannot resolve no such host");
-    QTest::newRow("no-samples") << Server::None << QStringList{"time", "::1", "--samples", "0"} << 2
-                                << QStringLiteral("--samples must be");
+    row("three-samples-from-a-server-2s-ahead", Server::Good, query + QStringList{"--samples", "3"}, 0, {}, 3);
+    row("silent-server-times-out", Server::Silent, query + QStringList{"--timeout", "0.5"}, 1,
+        QStringLiteral("no reply from %HOST% port %PORT% within 0.5 s"), 1);
+    row("all-receive-ports-held", Server::PortsHeld, query, 1,
+        QStringLiteral("local UDP ports 42912 to 42914 are all in use"), 0);
+    row("unresolvable-host", Server::None, {"time", "no such host"}, 1, QStringLiteral("cannot resolve no such host"),
+        0);
+    row("no-samples", Server::None, {"time", "::1", "--samples", "0"}, 2, QStringLiteral("--samples must be"), 0);
+
+    // Every rejection ends the query at its first request, though the default asks for several.
+    const auto rejected = [&](const char *name, int at, const QByteArray &bytes, qint64 originShift,
+                              const QString &reason) {
+        row(name, Server::Good, query, 1, QStringLiteral("orvik: rejected the reply from %HOST% port %PORT%: "), 1, at,
+            bytes, originShift, reason);
+    };
+    const QString unsynchronised = QStringLiteral("the server is not synchronised");
+    const QString notOurs = QStringLiteral("is not the stamp of our request");
+    rejected("kiss-o'-death-ends-the-series", 1, QByteArray(1, '\0'), 0,
+             QStringLiteral("kiss-o'-death LOCL, so no further request is sent"));
+    rejected("client-mode-reply", 0, "\x23", 0, QStringLiteral("it is not a server reply (mode 3)"));
+    rejected("leap-indicator-3", 0, "\xE4", 0, unsynchronised + QStringLiteral(" (leap indicator 3)"));
+    rejected("stratum-16", 1, "\x10", 0, unsynchronised + QStringLiteral(" (stratum 16)"));
+    rejected("zero-transmit-time", 40, QByteArray(8, '\0'), 0, QStringLiteral("its transmit time is zero"));
+    rejected("received-in-2036-after-sent", 32, QByteArray(8, '\xFF'), 0,
+             QStringLiteral("do not fit in our round trip"));
+    rejected("origin-before-the-request", 0, QByteArray(), qint64(-10 * kSecond), notOurs);
+    rejected("origin-after-the-receipt", 0, QByteArray(), qint64(60 * kSecond), notOurs);
+    rejected("origin-off-the-millisecond", 0, QByteArray(), 1, notOurs);
 }
 
 void tst_OrvikTime::timeCommand()
@@ -72,13 +110,20 @@ void tst_OrvikTime::timeCommand()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, error);
+    QFETCH(int, requests);
+    QFETCH(int, at);
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, originShift);
+    QFETCH(QString, reason);
 
     NtpResponder responder;
     QVERIFY(responder.listen());
     QStringList transmitted;
     responder.setScript([&](const QByteArray &request) {
         qint64 sent = 0;
-        const QByteArray reply = aheadReply(request, &sent);
+        QByteArray reply = aheadReply(request, &sent).replace(at, bytes.size(), bytes);
+        const quint64 origin = NtpResponder::timestampAt(reply, NtpResponder::kOriginOffset);
+        NtpResponder::setTimestamp(reply, NtpResponder::kOriginOffset, origin + quint64(originShift));
         transmitted << QDateTime::fromMSecsSinceEpoch(sent / kMs, Qt::UTC).toString(Qt::ISODateWithMs);
         return QList<QByteArray>{reply};
     });
@@ -96,10 +141,11 @@ void tst_OrvikTime::timeCommand()
     const QString out = QString::fromUtf8(run.out);
     const QString err = QString::fromUtf8(run.err);
     QVERIFY2(run.exitCode == exitCode, qPrintable(err));
-    QCOMPARE(responder.requests().size(), server == Server::Good ? 3 : server == Server::Silent ? 1 : 0);
+    QCOMPARE(responder.requests().size(), requests);
     if (exitCode != 0) {
         QVERIFY2(out.isEmpty(), qPrintable(out));
-        QVERIFY2(err.startsWith(QStringLiteral("orvik: ")) && err.contains(error) && err.count(QLatin1Char('\n')) == 1,
+        QVERIFY2(err.startsWith(QStringLiteral("orvik: ")) && err.contains(error) && err.contains(reason) &&
+                     err.count(QLatin1Char('\n')) == 1,
                  qPrintable(err));
         return;
     }
@@ -120,119 +166,46 @@ void tst_OrvikTime::timeCommand()
     QVERIFY2(qAbs(match.captured(2).toDouble() - trueOffsetMs) <= match.captured(3).toDouble(), qPrintable(out));
 }
 
-void tst_OrvikTime::rejectedReply_data()
-{
-    QTest::addColumn<int>("at");             // the reply's bytes from here on
-    QTest::addColumn<QByteArray>("bytes");   // are replaced by these,
-    QTest::addColumn<qint64>("originShift"); // and its echo of our stamp moves by this many NTP units
-    QTest::addColumn<QString>("reason");
-
-    const QString unsynchronised = QStringLiteral("the server is not synchronised");
-    const QString notOurs = QStringLiteral("is not the stamp of our request");
-    QTest::newRow("kiss-o'-death-ends-the-series")
-        << 1 << QByteArray(1, '\0') << 0LL << QStringLiteral("kiss-o'-death LOCL, so no further request is sent");
-    QTest::newRow("client-mode-reply") << 0 << QByteArray("\x23") << 0LL
-                                       << QStringLiteral("it is not a server reply (mode 3)");
-    QTest::newRow("leap-indicator-3") << 0 << QByteArray("\xE4") << 0LL
-                                      << unsynchronised + QStringLiteral(" (leap indicator 3)");
-    QTest::newRow("stratum-16") << 1 << QByteArray("\x10") << 0LL << unsynchronised + QStringLiteral(" (stratum 16)");
-    QTest::newRow("zero-transmit-time") << 40 << QByteArray(8, '\0') << 0LL
-                                        << QStringLiteral("its transmit time is zero");
-    QTest::newRow("received-in-2036-after-sent")
-        << 32 << QByteArray(8, '\xFF') << 0LL << QStringLiteral("do not fit in our round trip");
-    QTest::newRow("origin-before-the-request") << 0 << QByteArray() << qint64(-10 * kSecond) << notOurs;
-    QTest::newRow("origin-after-the-receipt") << 0 << QByteArray() << qint64(60 * kSecond) << notOurs;
-    QTest::newRow("origin-off-the-millisecond") << 0 << QByteArray() << 1LL << notOurs;
-}
-
-void tst_OrvikTime::rejectedReply()
-{
-    ORVIK_SKIP_WITHOUT_NTP_PORTS();
-    QFETCH(int, at);
-    QFETCH(QByteArray, bytes);
-    QFETCH(qint64, originShift);
-    QFETCH(QString, reason);
-
-    NtpResponder responder;
-    QVERIFY(responder.listen());
-    responder.setScript([&](const QByteArray &request) {
-        QByteArray reply = aheadReply(request).replace(at, bytes.size(), bytes);
-        const quint64 origin = NtpResponder::timestampAt(reply, NtpResponder::kOriginOffset);
-        NtpResponder::setTimestamp(reply, NtpResponder::kOriginOffset, origin + quint64(originShift));
-        return QList<QByteArray>{reply};
-    });
-    const QString port = QString::number(responder.port());
-    const OrvikRun run = runOrvik({"time", "127.0.0.1", "--port", port});
-    const QString err = QString::fromUtf8(run.err);
-    QVERIFY2(run.exitCode == 1 && run.out.isEmpty(), qPrintable(err));
-    // Every rejection ends the query at its first request, though the default asks for several.
-    QCOMPARE(responder.requests().size(), 1);
-    const QString prefix = QStringLiteral("orvik: rejected the reply from 127.0.0.1 port %1: ").arg(port);
-    QVERIFY2(err.startsWith(prefix) && err.contains(reason) && err.count(QLatin1Char('\n')) == 1, qPrintable(err));
-}
-
 void tst_OrvikTime::boundHoldsTheTrueOffset_data()
 {
-    // One exchange made up to the nanosecond: the request is stamped at `stamped` past a whole
-    // millisecond and leaves `late` after; each way takes its own time. We read the clock `ahead`
-    // before the stamp and `after` once it left (-1: not seen). The server's clock runs 2.001234567 s
-    // ahead and is read to its precision (2^precision s).
-    QTest::addColumn<qint64>("stamped");
-    QTest::addColumn<qint64>("late");
-    QTest::addColumn<qint64>("out");
-    QTest::addColumn<qint64>("hold");
-    QTest::addColumn<qint64>("back");
-    QTest::addColumn<qint64>("ahead");
-    QTest::addColumn<qint64>("after");
-    QTest::addColumn<int>("precision");
-    QTest::addColumn<qint64>("mostBound"); // what the scenario justifies, rounded up
-
+    QTest::addColumn<Exchange>("x");
     QTest::newRow("symmetric-paths-observed-closely")
-        << 50 * kUs << 5 * kUs << 100 * kUs << 10 * kUs << 100 * kUs << 20 * kUs << 10 * kUs << -29 << 122 * kUs;
+        << Exchange{50 * kUs, 5 * kUs, 100 * kUs, 10 * kUs, 100 * kUs, 20 * kUs, 10 * kUs, -29, 122 * kUs};
     QTest::newRow("all-the-delay-on-the-way-out")
-        << 999 * kUs << 5 * kUs << 5 * kMs << 10 * kUs << 0LL << 1200 * kUs << -1LL << -29 << 3253 * kUs;
+        << Exchange{999 * kUs, 5 * kUs, 5 * kMs, 10 * kUs, 0, 1200 * kUs, -1, -29, 3253 * kUs};
     QTest::newRow("all-the-delay-on-the-way-back")
-        << 0LL << 0LL << 0LL << 10 * kUs << 5 * kMs << 400 * kUs << -1LL << -29 << 2751 * kUs;
+        << Exchange{0, 0, 0, 10 * kUs, 5 * kMs, 400 * kUs, -1, -29, 2751 * kUs};
     QTest::newRow("server-reads-whole-milliseconds")
-        << 500 * kUs << 5 * kUs << 100 * kUs << 10 * kUs << 100 * kUs << 20 * kUs << 10 * kUs << -9 << 2080 * kUs;
+        << Exchange{500 * kUs, 5 * kUs, 100 * kUs, 10 * kUs, 100 * kUs, 20 * kUs, 10 * kUs, -9, 2080 * kUs};
 }
 
 void tst_OrvikTime::boundHoldsTheTrueOffset()
 {
-    QFETCH(qint64, stamped);
-    QFETCH(qint64, late);
-    QFETCH(qint64, out);
-    QFETCH(qint64, hold);
-    QFETCH(qint64, back);
-    QFETCH(qint64, ahead);
-    QFETCH(qint64, after);
-    QFETCH(int, precision);
-    QFETCH(qint64, mostBound);
-
+    QFETCH(Exchange, x);
     const qint64 millisecond = 1796000000123 * kMs; // in December 2026
-    const qint64 read = millisecond + stamped;
-    const qint64 left = read + late;
-    const qint64 serverTick = precision == -9 ? kMs : 1; // 2^-9 s covers a clock read in whole milliseconds
-    const qint64 t2 = (left + out + kServerAheadNs) / serverTick * serverTick;
-    const qint64 t3 = (left + out + hold + kServerAheadNs) / serverTick * serverTick;
+    const qint64 read = millisecond + x.stamped;
+    const qint64 left = read + x.late;
+    const qint64 serverTick = x.precision == -9 ? kMs : 1; // 2^-9 s covers a clock read in whole milliseconds
+    const qint64 t2 = (left + x.out + kServerAheadNs) / serverTick * serverTick;
+    const qint64 t3 = (left + x.out + x.hold + kServerAheadNs) / serverTick * serverTick;
     QByteArray packet = NtpResponder::answer(QByteArray(), NtpResponder::timestampFromNanoseconds(t2),
                                              NtpResponder::timestampFromNanoseconds(t3));
-    packet[3] = char(precision);
+    packet[3] = char(x.precision);
     NtpResponder::setTimestamp(packet, NtpResponder::kOriginOffset,
                                NtpResponder::timestampFromNanoseconds(millisecond));
     NtpExchange exchange;
     std::copy(packet.cbegin(), packet.cend(), exchange.packet.begin());
-    exchange.sentAfter = read - ahead;
-    if (after >= 0)
-        exchange.sentBefore = left + after;
-    exchange.received = left + out + hold + back;
+    exchange.sentAfter = read - x.ahead;
+    if (x.after >= 0)
+        exchange.sentBefore = left + x.after;
+    exchange.received = left + x.out + x.hold + x.back;
 
     const NtpVerdict verdict = judgeExchange(exchange);
     QCOMPARE(verdict.reason, QString());
     const NtpSample &sample = verdict.sample;
     const QString figures = QStringLiteral("offset %1 bound %2").arg(sample.offset).arg(sample.bound);
     QVERIFY2(qAbs(sample.offset - kServerAheadNs) <= sample.bound, qPrintable(figures));
-    QVERIFY2(sample.bound <= mostBound, qPrintable(figures));
+    QVERIFY2(sample.bound <= x.mostBound, qPrintable(figures));
 }
 
 QTEST_GUILESS_MAIN(tst_OrvikTime)
