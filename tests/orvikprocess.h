@@ -25,6 +25,8 @@ inline OrvikRun runOrvik(const QStringList &arguments, int timeoutMs = 60000)
     QProcess process;
     QSignalSpy finished(&process, &QProcess::finished);
     process.start(orvikBinPath(), arguments);
+    if (!process.waitForStarted(timeoutMs))
+        return {-1, {}, "orvik did not start: " + process.errorString().toUtf8()};
     if (!finished.wait(timeoutMs)) // the process is killed on return
         return {-1, {}, "orvik did not finish: " + arguments.join(QLatin1Char(' ')).toUtf8()};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2, process.readAllStandardOutput(),
