@@ -4,19 +4,23 @@
 #   ./build.sh test     install what is missing, build, run every test through CTest
 #   ./build.sh build    install what is missing and build only
 # Environment: BUILD_DIR (default build), BUILD_TYPE (default RelWithDebInfo), CMAKE_ARGS (extra -D options).
+# On a terminal the build shows its progress; otherwise it prints one summary line and keeps the full
+# log in BUILD_DIR/build.log, whose end it shows when the build fails.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# Qt 6 and the build tools; chrony is the NTP peer of the network-time tests;
-# mingw-w64 cross-compiles the Windows WLAN layer so that it cannot rot unseen;
-# dbus-daemon and python3-dbusmock give the WiFi tests a private bus with a NetworkManager stand-in.
+# Every Debian package the build and the tests use, in one list:
+# - Qt 6 and the build tools;
+# - chrony, the NTP peer of the network-time tests;
+# - mingw-w64, which cross-compiles the Windows WLAN layer so that it cannot rot unseen;
+# - dbus-daemon and python3-dbusmock: a private bus with a NetworkManager stand-in for the WiFi tests;
+# - clang-14 with libFuzzer and its runtime archives for the fuzz targets (the build leaves those out,
+#   and says so, when it cannot link one).
 PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl binutils chrony mingw-w64
-  dbus-daemon python3-dbusmock)
-# clang-14 and libFuzzer build the fuzz targets; without them the build skips those.
-OPTIONAL_PACKAGES=(clang-14 libfuzzer-14-dev)
+  dbus-daemon python3-dbusmock clang-14 libfuzzer-14-dev libclang-rt-14-dev)
 
 missing=()
-for p in "${PACKAGES[@]}" "${OPTIONAL_PACKAGES[@]}"; do
+for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -25,11 +29,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   else
     echo "Missing packages. Run as root, or first run:"
-    echo "  sudo apt-get install -y ${missing[*]}"
-    for p in "${missing[@]}"; do
-      [[ " ${OPTIONAL_PACKAGES[*]} " == *" $p "* ]] || exit 1
-    done
-    echo "Only optional packages are missing: building without the fuzz targets."
+    echo "  sudo apt-get install -y --no-install-recommends ${missing[*]}"
+    echo "Trying to build without them: the build says what it cannot find."
   fi
 fi
 # chrony's package starts a system daemon; the tests run their own instance on loopback.
@@ -39,9 +40,25 @@ fi
 
 BUILD_DIR=${BUILD_DIR:-build}
 BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo}
+mkdir -p "$BUILD_DIR"
+log="$BUILD_DIR/build.log"
+started=$SECONDS
 # shellcheck disable=SC2086
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" ${CMAKE_ARGS:-} >/dev/null
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+if [ -t 1 ]; then
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" ${CMAKE_ARGS:-} >"$log" 2>&1 ||
+    { cat "$log"; exit 1; }
+  grep -h 'left out' "$log" || true
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+else
+  if ! { cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" ${CMAKE_ARGS:-} &&
+    cmake --build "$BUILD_DIR" -j"$(nproc)"; } >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "build: FAILED after $((SECONDS - started)) s; the whole log is $log"
+    exit 1
+  fi
+  grep -h 'left out' "$log" || true
+  echo "build: $BUILD_DIR ($BUILD_TYPE) built in $((SECONDS - started)) s; log: $log"
+fi
 
 case "${1:-build}" in
   demo) exec "$BUILD_DIR/bin/orvik" demo ;;
