@@ -63,8 +63,9 @@ int main(int argc, char *argv[])
     argc = int(args.size());
     args.push_back(nullptr);
     argv = args.data();
+    static char versionCommand[] = "version";
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0)
-        argv[1] = const_cast<char *>("version");
+        argv[1] = versionCommand;
 
     const Command *command = nullptr;
     for (const Command &candidate : kCommands)
