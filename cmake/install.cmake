@@ -1,35 +1,61 @@
-# Installs the libraries, the host program and the headers, and exports a CMake package so that
-# another project can use find_package(ORVIKNetwork).
+# Installs the libraries, the host program and the headers, and exports a CMake package and a
+# pkg-config file so that another project can build against the module.
+#
+# Layout under the prefix, as Debian lays out a library with a plug-in module:
+#   bin/orvik                                   the program, and nothing else in bin/
+#   LIBDIR/libORVIKBase.so.1, libORVIKWidgets.so.1   the host libraries, versioned
+#   LIBDIR/orvik/ORVIKNetwork.so                the module: hosts find it by this base name, so it has
+#                                               no "lib" prefix and no version, hence its own folder
+#   LIBDIR/orvik/plugins/                       orvik's two plug-ins
+# The components become the three packages: runtime, development and program.
 include(CMakePackageConfigHelpers)
 
+set(ORVIK_INSTALL_MODULEDIR ${CMAKE_INSTALL_LIBDIR}/orvik)
+set(ORVIK_INSTALL_PLUGINDIR ${ORVIK_INSTALL_MODULEDIR}/plugins)
+
+# Relative to each file, so that every prefix works without ld.so.conf; lintian accepts $ORIGIN.
+file(RELATIVE_PATH orvik_bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+set_target_properties(orvik PROPERTIES INSTALL_RPATH "$ORIGIN/${orvik_bin_to_lib}")
+set_target_properties(ORVIKBase ORVIKWidgets PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(ORVIKNetwork PROPERTIES INSTALL_RPATH "$ORIGIN/..")
+set_target_properties(orvikwifi orvikupdate PROPERTIES INSTALL_RPATH "$ORIGIN/..;$ORIGIN/../..")
+
 install(TARGETS ORVIKBase ORVIKWidgets EXPORT ORVIKNetworkTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik)
-# The host loads the module from beside its program, and code linking the module must find that
-# same file, so there is exactly one installed copy, in the program folder.
 install(TARGETS ORVIKNetwork EXPORT ORVIKNetworkTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  LIBRARY DESTINATION ${ORVIK_INSTALL_MODULEDIR} COMPONENT runtime)
+install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+install(TARGETS orvikwifi orvikupdate LIBRARY DESTINATION ${ORVIK_INSTALL_PLUGINDIR} COMPONENT program)
 
 # Public headers: the host libraries' own, and of the module only what a host calls: the entry
 # function and hooks, and the two exported classes. The rest of the module is internal.
 foreach(dir host/base host/widgets)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
-    FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
+    COMPONENT development FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
 endforeach()
 foreach(header module/moduleentry.h update/orvikupdatechecker.h wifi/wificonnectdialog.h)
   get_filename_component(dir ${header} DIRECTORY)
-  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir})
+  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
+    COMPONENT development)
 endforeach()
-install(DIRECTORY ${CMAKE_BINARY_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik)
+install(DIRECTORY ${CMAKE_BINARY_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik COMPONENT development)
 
-install(EXPORT ORVIKNetworkTargets NAMESPACE ORVIK:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ORVIKNetwork)
+set(orvik_cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/ORVIKNetwork)
+install(EXPORT ORVIKNetworkTargets NAMESPACE ORVIK:: DESTINATION ${orvik_cmakedir} COMPONENT development)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/ORVIKNetworkConfigVersion.cmake COMPATIBILITY SameMajorVersion)
 file(WRITE ${CMAKE_BINARY_DIR}/ORVIKNetworkConfig.cmake
   "include(CMakeFindDependencyMacro)\n"
   "find_dependency(Qt6 COMPONENTS Core Network Gui Widgets)\n"
   "include(\"\${CMAKE_CURRENT_LIST_DIR}/ORVIKNetworkTargets.cmake\")\n")
 install(FILES ${CMAKE_BINARY_DIR}/ORVIKNetworkConfig.cmake ${CMAKE_BINARY_DIR}/ORVIKNetworkConfigVersion.cmake
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ORVIKNetwork)
+  DESTINATION ${orvik_cmakedir} COMPONENT development)
+
+# The .pc file names its folders relative to its own place, so it holds for any prefix and DESTDIR.
+file(RELATIVE_PATH orvik_pc_to_prefix /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" orvik_pc_to_prefix "${orvik_pc_to_prefix}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/orviknetwork.pc.in ${CMAKE_BINARY_DIR}/orviknetwork.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/orviknetwork.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+# orvik looks for the module and its plug-ins beside itself first (the build tree), then here.
+target_compile_definitions(orvik PRIVATE ORVIK_MODULEDIR_FROM_BINDIR="${orvik_bin_to_lib}/orvik")

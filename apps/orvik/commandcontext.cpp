@@ -1,8 +1,11 @@
 #include "apps/orvik/commandcontext.h"
 
+#include "apps/orvik/programfolders.h"
+
 #include <QCoreApplication>
-#include <QDir>
 #include <QLibrary>
+
+#include <cstdlib>
 
 namespace ORVIK {
 
@@ -27,9 +30,14 @@ bool CommandContext::parse(QCommandLineParser &parser)
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        out << parser.helpText();
+        // Qt names the program by the path it was started with; the user typed "orvik COMMAND".
+        QString help = parser.helpText();
+        const QString program = QCoreApplication::arguments().constFirst();
+        if (help.startsWith(QStringLiteral("Usage: ") + program))
+            help.replace(7, program.size(), arguments.constFirst());
+        out << help;
         out.flush();
-        return false;
+        std::exit(ExitOk); // as QCommandLineParser::showHelp does: nothing is loaded yet
     }
     return true;
 }
@@ -59,8 +67,7 @@ bool CommandContext::loadModuleWithServices(const QCommandLineParser &parser)
 
 QFunctionPointer CommandContext::resolvePluginEntry(const char *pluginName, const char *symbol)
 {
-    QLibrary plugin(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(pluginName) + QStringLiteral(".so")));
+    QLibrary plugin(ProgramFolders::pluginFile(pluginName));
     const QFunctionPointer entry = plugin.resolve(symbol);
     if (!entry)
         err << "orvik: cannot load the plug-in " << pluginName << ": " << plugin.errorString() << Qt::endl;

@@ -14,21 +14,21 @@ enum ExitCode { ExitOk = 0, ExitFailure = 1, ExitUsage = 2 };
 // What a command gets: its arguments, the output streams and the module loader.
 struct CommandContext
 {
-    QStringList arguments; // program name first, then the command's own arguments
+    QStringList arguments; // "orvik COMMAND" first, then the command's own arguments
     QTextStream &out;
     QTextStream &err;
     ModuleLoader &loader;
 
     // Adds the options that every command takes (--module, --help).
     void addCommonOptions(QCommandLineParser &parser) const;
-    // Parses; on a usage error prints one line and returns false.
+    // Parses; on a usage error prints one line and returns false. --help prints the options and exits 0.
     bool parse(QCommandLineParser &parser);
     // Loads and registers the module from --module or beside the program; prints one line on failure.
     bool loadModule(const QCommandLineParser &parser);
     // Loads the module and installs its access manager through the meta-types hook.
     bool loadModuleWithServices(const QCommandLineParser &parser);
-    // Loads one of orvik's plug-ins from beside the program (they stay loaded) and resolves its entry;
-    // prints one line and returns null on failure.
+    // Loads one of orvik's plug-ins from beside the program or where installed (they stay loaded) and
+    // resolves its entry; prints one line and returns null on failure.
     QFunctionPointer resolvePluginEntry(const char *pluginName, const char *symbol);
     // Runs a plug-in's entry, whose signature is int(const Request &, QTextStream &out, QTextStream &err).
     template <typename Request>

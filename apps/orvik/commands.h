@@ -11,6 +11,7 @@ int runPutCommand(CommandContext &context);
 int runTimeCommand(CommandContext &context);
 int runUpdateCheckCommand(CommandContext &context);
 int runWifiCommand(CommandContext &context);
+int runVersionCommand(CommandContext &context);
 
 // What `orvik module` prints of the loaded module: its record and its resources.
 int printRegistration(CommandContext &context);

@@ -1,3 +1,4 @@
+#include "apps/orvik/cli/messagefilter.h"
 #include "apps/orvik/commands.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 using namespace ORVIK;
 
@@ -27,15 +29,20 @@ const Command kCommands[] = {
     {"time", "ask an NTP server for the time: transmit time, offset, delay", false, &runTimeCommand},
     {"update-check", "ask the update server whether a newer version exists", false, &runUpdateCheckCommand},
     {"wifi", "scan for WiFi networks and choose one in the dialog", true, &runWifiCommand},
+    {"version", "print the versions of orvik, the module and Qt (also: --version)", false, &runVersionCommand},
 };
 
-int usage(QTextStream &stream)
+int usage(QTextStream &stream, int exitCode)
 {
-    stream << "usage: orvik COMMAND [options]   (orvik COMMAND --help for its options)\n\ncommands:\n";
+    stream << "usage: orvik [--verbose] COMMAND [options]   (orvik COMMAND --help for its options)\n\ncommands:\n";
     for (const Command &command : kCommands)
         stream << "  " << QString::fromLatin1(command.name).leftJustified(14) << command.summary << '\n';
+    stream << "\noptions:\n"
+              "  --help        this text\n"
+              "  --version     the same as the version command\n"
+              "  --verbose     also show Qt's own warnings (as does setting QT_LOGGING_RULES)\n";
     stream.flush();
-    return ExitUsage;
+    return exitCode;
 }
 
 } // namespace
@@ -44,12 +51,31 @@ int main(int argc, char *argv[])
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
+    // --verbose may stand anywhere; the commands never see it.
+    bool verbose = false;
+    std::vector<char *> args;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strcmp(argv[i], "--verbose") == 0)
+            verbose = true;
+        else
+            args.push_back(argv[i]);
+    }
+    argc = int(args.size());
+    args.push_back(nullptr);
+    argv = args.data();
+    static char versionCommand[] = "version";
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0)
+        argv[1] = versionCommand;
+
     const Command *command = nullptr;
     for (const Command &candidate : kCommands)
         if (argc > 1 && std::strcmp(argv[1], candidate.name) == 0)
             command = &candidate;
+    if (!command && argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
+        return usage(out, ExitOk);
     if (!command)
-        return usage(argc > 1 && std::strcmp(argv[1], "--help") == 0 ? out : err);
+        return usage(err, ExitUsage);
+    MessageFilter::install(verbose);
 
     std::unique_ptr<QCoreApplication> app;
     if (command->needsWidgets) {
@@ -64,7 +90,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("orvik"));
 
     QStringList arguments = QCoreApplication::arguments();
-    arguments.removeAt(1); // the command name
+    arguments.removeAt(1);
+    arguments.first() = QStringLiteral("orvik ") + QLatin1String(command->name);
     ModuleLoader loader;
     CommandContext context{arguments, out, err, loader};
     return command->run(context);

@@ -1,10 +1,9 @@
 #include "apps/orvik/moduleloader.h"
 
+#include "apps/orvik/programfolders.h"
 #include "host/base/modulemanager.h"
 #include "host/base/moduleresources.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 
 namespace ORVIK {
@@ -18,7 +17,7 @@ constexpr const char *kEntrySymbol = "_ZN5ORVIK39AddORVIKNetworkFunctionsToModul
 
 QString ModuleLoader::defaultPath()
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ORVIKNetwork.so"));
+    return ProgramFolders::moduleFile();
 }
 
 bool ModuleLoader::load(const QString &path)

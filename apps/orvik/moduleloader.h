@@ -15,7 +15,7 @@ class ModuleLoader
 public:
     static constexpr StringView kModuleName = "ORVIKNetwork";
 
-    // The module file beside this program.
+    // The module file beside this program, or where it is installed.
     static QString defaultPath();
 
     // Loads the file, calls its entry function and finds the registered record.

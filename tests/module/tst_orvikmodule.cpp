@@ -1,6 +1,9 @@
+#include "apps/orvik/cli/messagefilter.h"
 #include "tests/orvikprocess.h"
 
 #include <QTest>
+
+using namespace ORVIK;
 
 class tst_OrvikModule : public QObject
 {
@@ -9,6 +12,10 @@ private Q_SLOTS:
     void printsTheRegisteredRecord();
     void badModuleFile_data();
     void badModuleFile();
+    void commandLine_data();
+    void commandLine();
+    void hidesOnlyQtChatter_data();
+    void hidesOnlyQtChatter();
 };
 
 void tst_OrvikModule::printsTheRegisteredRecord()
@@ -59,6 +66,64 @@ void tst_OrvikModule::badModuleFile()
     QCOMPARE(result.err.count('\n'), 1);
     QVERIFY(result.err.startsWith("orvik: "));
     QVERIFY2(result.err.contains(reason), result.err.constData());
+}
+
+void tst_OrvikModule::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QList<QByteArray>>("lineStarts"); // each starts a line of standard output
+
+    // The module's version comes from the record it registers, loaded from the build's program folder.
+    const QList<QByteArray> versions = {"orvik 1.0.0\n",
+                                        "module ORVIKNetwork 1.0.0 (" +
+                                            orvikBinPath(QStringLiteral("ORVIKNetwork.so")).toUtf8() + ")\n",
+                                        "Qt " + QByteArray(qVersion()) + '\n'};
+    QTest::newRow("version-command") << QStringList{"version"} << 0 << versions;
+    QTest::newRow("version-option") << QStringList{"--version"} << 0 << versions;
+    QTest::newRow("verbose-anywhere") << QStringList{"version", "--verbose"} << 0 << versions;
+    QTest::newRow("help-lists-commands-and-options")
+        << QStringList{"--help"} << 0
+        << QList<QByteArray>{"usage: orvik ", "  get ", "  version ", "  --version ", "  --verbose "};
+    QTest::newRow("command-help-lists-its-options")
+        << QStringList{"get", "--help"} << 0
+        << QList<QByteArray>{"Usage: orvik get [options] url\n", "  --insecure ", "  --timeout <seconds> ",
+                             "  --port <n> ", "  --module <path> "};
+}
+
+void tst_OrvikModule::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QList<QByteArray>, lineStarts);
+    const OrvikRun result = runOrvik(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    for (const QByteArray &start : lineStarts)
+        QVERIFY2(('\n' + result.out).contains('\n' + start), result.out.constData());
+}
+
+void tst_OrvikModule::hidesOnlyQtChatter_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QByteArray>("category");
+    QTest::addColumn<bool>("fromOurCode"); // carries a source file
+    QTest::addColumn<bool>("hidden");
+    QTest::newRow("qt-warning") << int(QtWarningMsg) << QByteArray("default") << false << true;
+    QTest::newRow("qt-category-debug") << int(QtDebugMsg) << QByteArray("qt.qpa.fonts") << false << true;
+    QTest::newRow("our-warning") << int(QtWarningMsg) << QByteArray("default") << true << false;
+    QTest::newRow("our-category") << int(QtInfoMsg) << QByteArray("orvik.network") << false << false;
+    QTest::newRow("qt-critical") << int(QtCriticalMsg) << QByteArray("qt.network.ssl") << false << false;
+}
+
+void tst_OrvikModule::hidesOnlyQtChatter()
+{
+    QFETCH(int, type);
+    QFETCH(QByteArray, category);
+    QFETCH(bool, fromOurCode);
+    QFETCH(bool, hidden);
+    QCOMPARE(MessageFilter::isQtChatter(QtMsgType(type), category.constData(), fromOurCode ? __FILE__ : nullptr),
+             hidden);
 }
 
 QTEST_GUILESS_MAIN(tst_OrvikModule)

@@ -171,6 +171,7 @@ void tst_TransferCommands::transfer()
     for (const QByteArray &line : progress)
         QVERIFY2(line.startsWith("progress: "), result.err.constData());
     QVERIFY2(progress.last().contains("(100%)") && !progress.last().contains("ETA"), result.err.constData());
+    QVERIFY2(result.err.count("(100%)") == 1, result.err.constData()); // the final state once
 
     const HttpTestServer &server = arguments.at(1).startsWith(QLatin1String("tls:")) ? m_tls : m_plain;
     const HttpTestServer::Request &last = server.requests().last();

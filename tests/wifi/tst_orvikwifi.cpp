@@ -66,6 +66,9 @@ void tst_OrvikWifi::command_data()
     // Without NetworkManager the command's listing, in its order; the hidden network is not listed.
     QTest::newRow("list-from-netsh") << QStringList{"wifi", "--list"} << false << 0u << 0
                                      << QByteArray("35\tTram Stop\n88\tBakery\n") << QString();
+    // Qt's own warnings are back on request (standard error is otherwise empty on success).
+    QTest::newRow("list-verbose") << QStringList{"wifi", "--verbose", "--list"} << false << 0u << 0
+                                  << QByteArray("35\tTram Stop\n88\tBakery\n") << QString();
     const QStringList cafe = {"wifi", "--connect", "Cafe"};
     QTest::newRow("password-joins-on-the-strongest-device")
         << cafe + QStringList{"--password", "hunter 22"} << true << 0u << 0 << QByteArray("joined \"Cafe\" on wlan1\n")
@@ -104,11 +107,19 @@ void tst_OrvikWifi::command()
     // Only orvik runs offscreen: this process chose its platform at start.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QProcess orvik;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR")); // Qt warns about it
+    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
+    orvik.setProcessEnvironment(environment);
     orvik.start(kBinDir.filePath(QStringLiteral("orvik")), arguments);
     QVERIFY(orvik.waitForFinished(60000));
     QCOMPARE(orvik.exitCode(), exitCode);
     const QByteArray err = orvik.readAllStandardError();
     QVERIFY2((exitCode == 0 ? orvik.readAllStandardOutput() : err).contains(message), err.constData());
+    if (exitCode == 0 && arguments.contains(QStringLiteral("--verbose")))
+        QVERIFY2(err.contains("QStandardPaths: XDG_RUNTIME_DIR not set"), err.constData());
+    else if (exitCode == 0)
+        QVERIFY2(err.isEmpty(), err.constData());
     if (fake)
         QCOMPARE(fake->log().filter(QRegularExpression(QStringLiteral("^AddAndActivateConnection "))),
                  request.isEmpty() ? QStringList() : QStringList{request});

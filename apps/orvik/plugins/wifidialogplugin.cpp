@@ -6,9 +6,11 @@
 #include "host/widgets/qstringstream.h"
 #include "wifi/wificonnectdialog.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QPixmap>
 #include <QWindow>
 
@@ -24,6 +26,30 @@ void printEntries(const WifiConnectDialog &dialog, QTextStream &out)
     out.flush();
 }
 
+// The dialog as a person sees it while choosing: with its network list open. The list is a window
+// of its own, so both windows are grabbed and put together where they stand on the screen.
+QPixmap grabWithListOpen(WifiConnectDialog &dialog)
+{
+    auto *combo = dialog.findChild<QCustomComboBox *>();
+    if (!combo || combo->count() == 0)
+        return dialog.grab();
+    QWidget *list = combo->view()->window();
+    list->setAttribute(Qt::WA_DontShowOnScreen);
+    combo->showPopup();
+    QCoreApplication::processEvents();
+    const QRect dialogArea(dialog.mapToGlobal(QPoint(0, 0)), dialog.size());
+    const QRect listArea(list->mapToGlobal(QPoint(0, 0)), list->size());
+    const QRect area = dialogArea.united(listArea);
+    QPixmap picture(area.size());
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.drawPixmap(dialogArea.topLeft() - area.topLeft(), dialog.grab());
+    painter.drawPixmap(listArea.topLeft() - area.topLeft(), list->grab());
+    painter.end();
+    combo->hidePopup();
+    return picture;
+}
+
 int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)
 {
     WifiConnectDialog dialog;
@@ -37,7 +63,7 @@ int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &er
     dialog.resize(dialog.sizeHint());
     dialog.show();
     QCoreApplication::processEvents();
-    if (!dialog.grab().save(request.screenshotPath, "PNG")) {
+    if (!grabWithListOpen(dialog).save(request.screenshotPath, "PNG")) {
         err << "orvik: cannot write the screenshot " << request.screenshotPath << Qt::endl;
         return ExitFailure;
     }

@@ -66,7 +66,9 @@ void TransferProgress::update(qint64 done, qint64 total)
 
 void TransferProgress::finish(qint64 done, qint64 total)
 {
-    show(done, total);
+    // A line once written stays in a log: the final state, when already shown, is not repeated.
+    if (m_terminal || done != m_shownDone || total != m_shownTotal)
+        show(done, total);
     if (m_terminal)
         m_stream << '\n';
     m_stream.flush();
@@ -82,6 +84,8 @@ void TransferProgress::abandon()
 void TransferProgress::show(qint64 done, qint64 total)
 {
     const QString text = describe(done, total, m_clock.elapsed());
+    m_shownDone = done;
+    m_shownTotal = total;
     if (!m_terminal) {
         m_stream << "progress: " << text << '\n';
         m_stream.flush();

@@ -14,7 +14,7 @@ public:
     TransferProgress(QTextStream &stream, bool terminal);
 
     void update(qint64 done, qint64 total);
-    // The last state, always shown, and the end of the bar's line.
+    // The last state, shown unless a plain line already showed it, and the end of the bar's line.
     void finish(qint64 done, qint64 total);
     // Ends a bar that stops without a final state (a failure), so the next line starts clean.
     void abandon();
@@ -31,6 +31,8 @@ private:
     bool m_terminal;
     QElapsedTimer m_clock;
     qint64 m_lastShownMs = -1;
+    qint64 m_shownDone = -1;
+    qint64 m_shownTotal = -2; // -1 is an unknown total
     int m_lastWidth = 0;
 };
 
