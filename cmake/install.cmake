@@ -2,8 +2,10 @@
 # another project can use find_package(ORVIKNetwork).
 include(CMakePackageConfigHelpers)
 
-install(TARGETS ORVIKBase ORVIKWidgets EXPORT ORVIKNetworkTargets
+# The NTP wire library is static: orvik links it, and so must a host built against the installed tree.
+install(TARGETS ORVIKBase ORVIKWidgets ORVIKNtpWire EXPORT ORVIKNetworkTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik)
 # The host loads the module from beside its program, and code linking the module must find that
@@ -13,13 +15,14 @@ install(TARGETS ORVIKNetwork EXPORT ORVIKNetworkTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# Public headers: the host libraries' own, and of the module only what a host calls: the entry
-# function and hooks, and the two exported classes. The rest of the module is internal.
+# Public headers: the host libraries' own, of the module only what a host calls (the entry function
+# and hooks, and the two exported classes), and the NTP wire library's. The rest of the module is internal.
 foreach(dir host/base host/widgets)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
     FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
 endforeach()
-foreach(header module/moduleentry.h update/orvikupdatechecker.h wifi/wificonnectdialog.h)
+foreach(header module/moduleentry.h update/orvikupdatechecker.h wifi/wificonnectdialog.h
+               time/ntppacket.h time/ntpsample.h time/ntptimestamp.h)
   get_filename_component(dir ${header} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir})
 endforeach()
