@@ -20,21 +20,24 @@ set_target_properties(ORVIKBase ORVIKWidgets PROPERTIES INSTALL_RPATH "$ORIGIN")
 set_target_properties(ORVIKNetwork PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 set_target_properties(orvikwifi orvikupdate PROPERTIES INSTALL_RPATH "$ORIGIN/..;$ORIGIN/../..")
 
-install(TARGETS ORVIKBase ORVIKWidgets EXPORT ORVIKNetworkTargets
+# The NTP wire library is static: orvik links it, and so must a host built against the installed tree.
+install(TARGETS ORVIKBase ORVIKWidgets ORVIKNtpWire EXPORT ORVIKNetworkTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik)
 install(TARGETS ORVIKNetwork EXPORT ORVIKNetworkTargets
   LIBRARY DESTINATION ${ORVIK_INSTALL_MODULEDIR} COMPONENT runtime)
 install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(TARGETS orvikwifi orvikupdate LIBRARY DESTINATION ${ORVIK_INSTALL_PLUGINDIR} COMPONENT program)
 
-# Public headers: the host libraries' own, and of the module only what a host calls: the entry
-# function and hooks, and the two exported classes. The rest of the module is internal.
+# Public headers: the host libraries' own, of the module only what a host calls (the entry function
+# and hooks, and the two exported classes), and the NTP wire library's. The rest of the module is internal.
 foreach(dir host/base host/widgets)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
     COMPONENT development FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
 endforeach()
-foreach(header module/moduleentry.h update/orvikupdatechecker.h wifi/wificonnectdialog.h)
+foreach(header module/moduleentry.h update/orvikupdatechecker.h wifi/wificonnectdialog.h
+               time/ntppacket.h time/ntpsample.h time/ntptimestamp.h)
   get_filename_component(dir ${header} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
     COMPONENT development)

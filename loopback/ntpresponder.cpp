@@ -1,13 +1,11 @@
 #include "loopback/ntpresponder.h"
 
-#include <QtEndian>
+#include "time/ntppacket.h"
+#include "time/ntptimestamp.h"
 
 #include <chrono>
 
 namespace ORVIK {
-
-constexpr qint64 kNanosecondsPerSecond = 1000000000;
-constexpr quint64 kEpochOffsetSeconds = 2208988800u; // 1900 to 1970
 
 NtpResponder::NtpResponder(QObject *parent)
     : QObject(parent), m_script([](const QByteArray &request) {
@@ -32,12 +30,13 @@ void NtpResponder::readPending()
 
 QByteArray NtpResponder::answer(const QByteArray &request, quint64 receiveTimestamp, quint64 transmitTimestamp)
 {
-    QByteArray reply(48, '\0');
-    reply[0] = 0x24; // no leap second, version 4, server mode
-    reply[1] = 1;    // stratum 1: a primary server, whose reference is its local clock
+    using namespace NtpPacket;
+    QByteArray reply(kHeaderSize, '\0');
+    reply[0] = char(firstByte(0, kServerMode));
+    reply[kStratumOffset] = 1; // a primary server, whose reference is its local clock
     reply.replace(kReferenceIdOffset, 4, "LOCL");
-    reply[3] = char(kPrecision);
-    if (request.size() >= 48)
+    reply[kPrecisionOffset] = char(kPrecision);
+    if (request.size() >= kHeaderSize)
         setTimestamp(reply, kOriginOffset, timestampAt(request, kTransmitOffset));
     setTimestamp(reply, kReceiveOffset, receiveTimestamp);
     setTimestamp(reply, kTransmitOffset, transmitTimestamp);
@@ -52,18 +51,17 @@ quint64 NtpResponder::now()
 
 quint64 NtpResponder::timestampFromNanoseconds(qint64 nanoseconds)
 {
-    const quint64 seconds = quint64(nanoseconds / kNanosecondsPerSecond) + kEpochOffsetSeconds;
-    return seconds << 32 | (quint64(nanoseconds % kNanosecondsPerSecond) << 32) / kNanosecondsPerSecond;
+    return NtpTimestamp::fromNanoseconds(nanoseconds).bits();
 }
 
 quint64 NtpResponder::timestampAt(const QByteArray &packet, int offset)
 {
-    return qFromBigEndian<quint64>(packet.constData() + offset);
+    return NtpTimestamp::read(reinterpret_cast<const uint8_t *>(packet.constData()) + offset).bits();
 }
 
 void NtpResponder::setTimestamp(QByteArray &packet, int offset, quint64 timestamp)
 {
-    qToBigEndian<quint64>(timestamp, packet.data() + offset);
+    NtpTimestamp::fromBits(timestamp).write(reinterpret_cast<uint8_t *>(packet.data()) + offset);
 }
 
 } // namespace ORVIK

@@ -14,19 +14,13 @@ namespace ORVIK {
 // A scripted NTP server on a loopback UDP port, for tests and `orvik demo`. By default each request gets
 // one reply of a synchronised stratum-1 server ("LOCL") that echoes the request's transmit timestamp as
 // its origin and carries the responder's clock as receive and transmit time. Timestamps are 64-bit NTP
-// values (seconds since 1900 in the high half), computed independently of the module's own conversion
-// so that tests compare two implementations.
+// values (seconds since 1900 in the high half); layout and conversions are the shared wire library's.
 class NtpResponder : public QObject
 {
     Q_OBJECT
 public:
     // The datagrams sent back, as one burst, to the sender of one request; a null script answers nothing.
     using Script = std::function<QList<QByteArray>(const QByteArray &request)>;
-
-    static constexpr int kReferenceIdOffset = 12;
-    static constexpr int kOriginOffset = 24;
-    static constexpr int kReceiveOffset = 32;
-    static constexpr int kTransmitOffset = 40;
 
     explicit NtpResponder(QObject *parent = nullptr);
 

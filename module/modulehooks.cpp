@@ -3,17 +3,13 @@
 #include "host/base/moduleresources.h"
 #include "host/base/translator.h"
 #include "host/widgets/itemdownloader.h"
+#include "module/moduleports.h"
 #include "network/qtnetworkaccessmanager.h"
 #include "time/ntpclient.h"
 
 #include <QNetworkReply>
 
-#include <cstdint>
-
 namespace {
-
-// The UDP port on which network-time replies arrive, as declared to the host.
-constexpr uint16_t kNtpReceivePortResource = 42912;
 
 struct DependencyRow
 {
@@ -42,7 +38,7 @@ void ORVIKNetworkDefineModuleResourcesForORVIK(ORVIK::ModuleResources &resources
     ModulePort port;
     port.id = "ntp_recieive_comp";
     port.name = TranslatedString(Translator::DefaultID("NTP RX Port"), "NTP RX Port");
-    port.port = kNtpReceivePortResource;
+    port.port = kNtpReceivePort;
     port.protocol = "udp";
     resources.ports.append(port);
 }

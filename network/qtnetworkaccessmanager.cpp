@@ -1,6 +1,7 @@
 #include "network/qtnetworkaccessmanager.h"
 
 #include "host/widgets/qstringstream.h"
+#include "module/moduleports.h"
 #include "network/qtnetworkrequest.h"
 #include "time/ntpclient.h"
 
@@ -9,13 +10,6 @@
 #include <QUrl>
 
 namespace ORVIK {
-
-namespace {
-
-// The local UDP port on which a time query listens first.
-constexpr uint16_t kNtpReceivePort = 42912;
-
-} // namespace
 
 QNetworkRequest QtNetworkAccessManager::buildQNetworkRequest(const NetworkRequestSettings &settings)
 {

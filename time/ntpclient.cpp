@@ -1,5 +1,6 @@
 #include "time/ntpclient.h"
 
+#include "time/ntppacket.h"
 #include "time/ntptimestamp.h"
 
 #include <QHostInfo>
@@ -10,8 +11,6 @@ namespace ORVIK {
 
 namespace {
 
-// The request's first byte: leap indicator 0, version 4, mode 3 (client).
-constexpr uint8_t kClientModeVersion4 = 0x23;
 // Ports tried after the first one: receivePort + 1, receivePort + 2.
 constexpr int kExtraBindAttempts = 2;
 
@@ -55,18 +54,36 @@ Time NtpClient::rxTime() const
     return lastReply.receiveTime;
 }
 
+QByteArray NtpClient::replyDatagram() const
+{
+    if (!lastReply.receiveTime.isSet())
+        return {};
+    return QByteArray(reinterpret_cast<const char *>(lastReply.packet), sizeof lastReply.packet);
+}
+
+void NtpClient::fail(const QString &why)
+{
+    reason = why;
+    Q_EMIT errorOccurredSignal(0);
+}
+
 void NtpClient::lookupCompleted(const QHostInfo &info, uint16_t receivePort, uint16_t serverPort)
 {
-    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-        Q_EMIT errorOccurredSignal(0);
-        return;
-    }
+    if (info.error() != QHostInfo::NoError)
+        return fail(QStringLiteral("cannot resolve %1: %2").arg(info.hostName(), info.errorString()));
+    if (info.addresses().isEmpty())
+        return fail(QStringLiteral("%1 has no address").arg(info.hostName()));
     bool bound = bindSocket(QHostAddress::Any, receivePort);
     for (int attempt = 1; !bound && attempt <= kExtraBindAttempts; ++attempt)
         bound = bindSocket(QHostAddress::Any, static_cast<uint16_t>(receivePort + attempt));
     if (!bound) {
-        Q_EMIT errorOccurredSignal(0);
-        return;
+        const auto last = static_cast<uint16_t>(receivePort + kExtraBindAttempts);
+        if (socket->error() == QAbstractSocket::AddressInUseError)
+            return fail(QStringLiteral("local UDP ports %1 to %2 are all in use").arg(receivePort).arg(last));
+        return fail(QStringLiteral("cannot bind local UDP ports %1 to %2: %3")
+                        .arg(receivePort)
+                        .arg(last)
+                        .arg(socket->errorString()));
     }
     // Only the first address is tried. A refused send is reported by the socket's own error signal.
     sendRequest(info.addresses().constFirst(), serverPort);
@@ -86,15 +103,23 @@ bool NtpClient::bindSocket(const QHostAddress &address, uint16_t port)
 
 bool NtpClient::sendRequest(const QHostAddress &address, uint16_t port)
 {
-    uint8_t request[NtpReply::kHeaderSize] = {};
-    request[0] = kClientModeVersion4;
-    NtpTimestamp::fromTime(Time::SystemTime()).write(request + NtpReply::kTransmitTimestampOffset);
-    return socket->writeDatagram(reinterpret_cast<const char *>(request), sizeof request, address, port) >= 0;
+    uint8_t request[NtpPacket::kHeaderSize] = {};
+    request[0] = NtpPacket::firstByte(0, NtpPacket::kClientMode);
+    stampReading = Time::SystemTime();
+    NtpTimestamp::fromTime(stampReading).write(request + NtpPacket::kTransmitOffset);
+    // A refused send reports the socket's error at once, and its receiver may delete this client.
+    const QPointer<NtpClient> alive(this);
+    const bool sent =
+        socket->writeDatagram(reinterpret_cast<const char *>(request), sizeof request, address, port) >= 0;
+    const Time after = Time::SystemTime();
+    if (alive)
+        sentReading = after;
+    return sent;
 }
 
 void NtpClient::socketFailed(QAbstractSocket::SocketError)
 {
-    Q_EMIT errorOccurredSignal(0);
+    fail(QStringLiteral("the UDP socket reported an error"));
 }
 
 void NtpClient::readPendingDatagrams()
@@ -102,7 +127,7 @@ void NtpClient::readPendingDatagrams()
     // A receiver may delete this client from its slot; stop reading if it does.
     const QPointer<NtpClient> alive(this);
     while (socket->hasPendingDatagrams()) {
-        char datagram[NtpReply::kPacketSize];
+        char datagram[NtpPacket::kSize];
         QHostAddress sender;
         quint16 senderPort = 0;
         const qint64 size = socket->readDatagram(datagram, sizeof datagram, &sender, &senderPort);

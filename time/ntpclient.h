@@ -4,7 +4,9 @@
 #include "time/ntpreply.h"
 
 #include <QAbstractSocket>
+#include <QByteArray>
 #include <QHostAddress>
+#include <QString>
 
 #include <cstdint>
 
@@ -19,9 +21,17 @@ class QtNetworkAccessManager;
 // One NTP client-mode query over UDP. After its host lookup it binds a local port, sends one
 // request and then reports every datagram of at least 48 bytes on that port as a reply, until it
 // is destroyed. It never retransmits and has no time-out: the caller decides how long to wait.
+//
+// The TimeRequest interface gives whole milliseconds and no reason for a failure. A host that wants
+// more reads these properties by name: the last reply's datagram, the clock readings around the send
+// (nanoseconds since 1970, -1 before the send) and, after errorOccurredSignal, a clause that says why.
 class NtpClient : public TimeRequest
 {
     Q_OBJECT
+    Q_PROPERTY(QByteArray replyDatagram READ replyDatagram)
+    Q_PROPERTY(qint64 stampClockReading READ stampClockReading)
+    Q_PROPERTY(qint64 sentClockReading READ sentClockReading)
+    Q_PROPERTY(QString failureReason READ failureReason)
 public:
     NtpClient();
     ~NtpClient() override;
@@ -50,9 +60,18 @@ private:
     bool sendRequest(const QHostAddress &address, uint16_t port);
     // Any failure of the bound socket ends the query; its kind is not passed on.
     void socketFailed(QAbstractSocket::SocketError error);
+    void fail(const QString &reason);
+
+    QByteArray replyDatagram() const;
+    qint64 stampClockReading() const { return stampReading.nanoseconds(); }
+    qint64 sentClockReading() const { return sentReading.nanoseconds(); }
+    QString failureReason() const { return reason; }
 
     NtpReply lastReply;
     QUdpSocket *socket = nullptr;
+    Time stampReading; // the clock reading that the request's stamp was cut from
+    Time sentReading;  // read once the socket had taken the request
+    QString reason;
 };
 
 } // namespace ORVIK

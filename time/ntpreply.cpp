@@ -20,9 +20,9 @@ Time timestampAt(const NtpReply &reply, int offset) noexcept
 
 bool NtpReply::store(const char *data, int64_t size, Time readTime) noexcept
 {
-    if (size < kHeaderSize)
+    if (size < NtpPacket::kHeaderSize)
         return false;
-    const auto kept = static_cast<std::size_t>(std::min<int64_t>(size, kPacketSize));
+    const auto kept = static_cast<std::size_t>(std::min<int64_t>(size, NtpPacket::kSize));
     std::memcpy(packet, data, kept);
     std::memset(packet + kept, 0, sizeof packet - kept);
     receiveTime = readTime;
@@ -31,12 +31,12 @@ bool NtpReply::store(const char *data, int64_t size, Time readTime) noexcept
 
 Time NtpReply::originTime() const noexcept
 {
-    return timestampAt(*this, kOriginTimestampOffset);
+    return timestampAt(*this, NtpPacket::kOriginOffset);
 }
 
 Time NtpReply::transmitTime() const noexcept
 {
-    return timestampAt(*this, kTransmitTimestampOffset);
+    return timestampAt(*this, NtpPacket::kTransmitOffset);
 }
 
 } // namespace ORVIK

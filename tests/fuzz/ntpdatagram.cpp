@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Time readTime(static_cast<int64_t>(size) * 1000 + 7);
     const bool stored = last.store(reinterpret_cast<const char *>(data), static_cast<int64_t>(size), readTime);
 
-    FUZZ_CHECK(stored == (size >= NtpReply::kHeaderSize));
+    FUZZ_CHECK(stored == (size >= NtpPacket::kHeaderSize));
     if (!stored) {
         FUZZ_CHECK(last.receiveTime == before.receiveTime &&
                    (!before.receiveTime.isSet() || std::memcmp(last.packet, before.packet, sizeof last.packet) == 0));
@@ -39,9 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     FUZZ_CHECK(last.receiveTime == readTime);
-    for (size_t i = 0; i < NtpReply::kPacketSize; ++i)
+    for (size_t i = 0; i < NtpPacket::kSize; ++i)
         FUZZ_CHECK(last.packet[i] == (i < size ? data[i] : 0));
-    checkTimestampTime(last, NtpReply::kOriginTimestampOffset, last.originTime());
-    checkTimestampTime(last, NtpReply::kTransmitTimestampOffset, last.transmitTime());
+    checkTimestampTime(last, NtpPacket::kOriginOffset, last.originTime());
+    checkTimestampTime(last, NtpPacket::kTransmitOffset, last.transmitTime());
     return 0;
 }

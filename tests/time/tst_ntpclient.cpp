@@ -2,6 +2,7 @@
 #include "network/qtnetworkaccessmanager.h"
 #include "tests/ntpports.h"
 #include "time/ntpclient.h"
+#include "time/ntppacket.h"
 #include "time/ntptimestamp.h"
 
 #include <QHostInfo>
@@ -33,8 +34,7 @@ const QHostAddress kIPv6(QHostAddress::LocalHostIPv6);
 
 QByteArray packetOf(const QList<QVariant> &replyReceived)
 {
-    return QByteArray(reinterpret_cast<const char *>(replyReceived.at(2).value<NtpReply>().packet),
-                      NtpReply::kPacketSize);
+    return QByteArray(reinterpret_cast<const char *>(replyReceived.at(2).value<NtpReply>().packet), NtpPacket::kSize);
 }
 
 Time transmitTimeOf(const QByteArray &packet)
@@ -69,7 +69,7 @@ int countBeforeFence(NtpResponder &responder)
     return fenced ? int(responder.requests().size()) - 1 : -1;
 }
 
-enum class Way { Both, Read, Write };
+enum class Way { Both, Read, Write, Exact };
 
 } // namespace
 
@@ -111,6 +111,7 @@ void tst_NtpClient::conversion_data()
     QTest::addColumn<quint32>("fraction");
     QTest::addColumn<qint64>("nanoseconds");
     QTest::addColumn<Way>("way");     // reading the timestamp gives the time, writing the time gives the timestamp
+                                      // (Exact: at full resolution, in the era nearest to the time)
     const quint32 y1970 = 0x83AA7E80; // 1970-01-01 in NTP seconds
     QTest::newRow("half-a-second-after-1970") << y1970 << 0x80000000u << 500 * kMs << Way::Both;
     QTest::newRow("all-zero-is-the-ntp-epoch") << 0u << 0u << kNtpEpochNs << Way::Read;
@@ -121,6 +122,8 @@ void tst_NtpClient::conversion_data()
     // The NTP seconds field wraps in February 2036 (era 1 starts at 0 again).
     QTest::newRow("era-1-wraps-the-seconds")
         << 5u << 0u << (qint64(0x100000000) - y1970 + 5) * 1000 * kMs << Way::Write;
+    QTest::newRow("full-resolution-in-era-1")
+        << 5u << 0x80000000u << (qint64(0x100000000) - y1970 + 5) * 1000 * kMs + 500 * kMs << Way::Exact;
 }
 
 void tst_NtpClient::conversion()
@@ -129,6 +132,11 @@ void tst_NtpClient::conversion()
     QFETCH(quint32, fraction);
     QFETCH(qint64, nanoseconds);
     QFETCH(Way, way);
+    if (way == Way::Exact) {
+        QCOMPARE(NtpTimestamp(seconds, fraction).toNanoseconds(nanoseconds), nanoseconds);
+        QCOMPARE(NtpTimestamp::fromNanoseconds(nanoseconds), NtpTimestamp(seconds, fraction));
+        return;
+    }
     if (way != Way::Write)
         QCOMPARE(NtpTimestamp(seconds, fraction).toTime().nanoseconds(), nanoseconds);
     const NtpTimestamp stamp = NtpTimestamp::fromTime(Time(nanoseconds));
@@ -140,18 +148,25 @@ void tst_NtpClient::requestOnTheWire_data()
     QTest::addColumn<QHostInfo>("info"); // the lookup's result
     QTest::addColumn<int>("held");       // ports held by other sockets, from 42912 on
     QTest::addColumn<int>("port");       // that the request comes from; 0: none, an error instead
+    QTest::addColumn<QString>("reason"); // that the client gives for the error
     QHostInfo notFound;
+    notFound.setHostName(QStringLiteral("nowhere.invalid"));
     notFound.setError(QHostInfo::HostNotFound);
+    notFound.setErrorString(QStringLiteral("Host not found"));
     notFound.setAddresses({kIPv4}); // an error wins over any address
+    QHostInfo empty;
+    empty.setHostName(QStringLiteral("empty.invalid"));
     QHostInfo ipv4;
     ipv4.setAddresses({kIPv4});
     QHostInfo ipv6First;
     ipv6First.setAddresses({kIPv6, kIPv4});
-    QTest::newRow("host-not-found") << notFound << 0 << 0;
-    QTest::newRow("no-error-but-no-address") << QHostInfo() << 0 << 0;
-    QTest::newRow("ipv6-first-of-two-addresses-only-it-is-tried") << ipv6First << 0 << 42912;
-    QTest::newRow("42912-and-42913-held-binds-42914") << ipv4 << 2 << 42914;
-    QTest::newRow("all-three-held-fails-and-sends-nothing") << ipv4 << 3 << 0;
+    QTest::newRow("host-not-found") << notFound << 0 << 0
+                                    << QStringLiteral("cannot resolve nowhere.invalid: Host not found");
+    QTest::newRow("no-error-but-no-address") << empty << 0 << 0 << QStringLiteral("empty.invalid has no address");
+    QTest::newRow("ipv6-first-of-two-addresses-only-it-is-tried") << ipv6First << 0 << 42912 << QString();
+    QTest::newRow("42912-and-42913-held-binds-42914") << ipv4 << 2 << 42914 << QString();
+    QTest::newRow("all-three-held-fails-and-sends-nothing")
+        << ipv4 << 3 << 0 << QStringLiteral("local UDP ports 42912 to 42914 are all in use");
 }
 
 void tst_NtpClient::requestOnTheWire()
@@ -159,6 +174,7 @@ void tst_NtpClient::requestOnTheWire()
     QFETCH(QHostInfo, info);
     QFETCH(int, held);
     QFETCH(int, port);
+    QFETCH(QString, reason);
     QUdpSocket holders[3]; // as another program would hold them: without sharing
     for (int i = 0; i < held; ++i)
         QVERIFY2(holders[i].bind(QHostAddress::Any, kFirstPort + i, QUdpSocket::DontShareAddress), "port in use");
@@ -176,6 +192,7 @@ void tst_NtpClient::requestOnTheWire()
     QCOMPARE(errors.size(), port == 0 ? 1 : 0);
     if (port == 0)
         QCOMPARE(errors.constFirst().constFirst().toInt(), 0);
+    QCOMPARE(client.property("failureReason").toString(), reason);
     const int target = port == 0 ? -1 : info.addresses().constFirst() == kIPv6 ? 0 : 1;
     QCOMPARE(countBeforeFence(servers[0]), target == 0 ? 1 : 0);
     QCOMPARE(countBeforeFence(servers[1]), target == 1 ? 1 : 0);
@@ -186,13 +203,12 @@ void tst_NtpClient::requestOnTheWire()
     const QNetworkDatagram &request = servers[target].requests().constFirst();
     QCOMPARE(request.senderPort(), port);
     QCOMPARE(request.data(), QByteArray(1, 0x23) + QByteArray(39, '\0') + request.data().mid(40, 8));
-    // The send time cut to a whole millisecond: exactly one millisecond between the clock readings
-    // before and after encodes to the timestamp on the wire.
-    const quint64 sent = NtpResponder::timestampAt(request.data(), NtpResponder::kTransmitOffset);
-    int matches = 0;
-    for (qint64 ms = before / kMs; ms <= after / kMs; ++ms)
-        matches += NtpResponder::timestampFromNanoseconds(ms * kMs) == sent;
-    QCOMPARE(matches, 1);
+    // The stamp on the wire is cut from the reading the client offers, taken before the one after the send.
+    const qint64 stamped = client.property("stampClockReading").toLongLong();
+    const qint64 sent = client.property("sentClockReading").toLongLong();
+    QVERIFY(before <= stamped && stamped <= sent && sent <= after);
+    QCOMPARE(NtpResponder::timestampAt(request.data(), NtpPacket::kTransmitOffset),
+             NtpTimestamp::fromTime(Time(stamped)).bits());
 }
 
 void tst_NtpClient::repliesOfOneBurst_data()
@@ -316,7 +332,7 @@ void tst_NtpClient::realServer()
     const Time now = Time::SystemTime();
     QVERIFY2(query->finished.size() == 1, qPrintable(QString::fromLocal8Bit(server.readAll())));
     QCOMPARE(reply[0] & 0x07, 4); // server mode
-    QCOMPARE(reply.mid(NtpResponder::kOriginOffset, 8), relay.requests().constLast().data().mid(40, 8));
+    QCOMPARE(reply.mid(NtpPacket::kOriginOffset, 8), relay.requests().constLast().data().mid(40, 8));
     QCOMPARE(query->request->serverTime(), transmitTimeOf(relay.requests().constLast().data()));
     QVERIFY2(qAbs(query->request->txTime().nanoseconds() - now.nanoseconds()) < 50 * kMs,
              qPrintable(QString::number(query->request->txTime().nanoseconds() - now.nanoseconds())));

@@ -1,8 +1,8 @@
-#include "apps/orvik/ntp/ntpsample.h"
 #include "host/base/orviktime.h"
 #include "loopback/ntpresponder.h"
 #include "tests/ntpports.h"
 #include "tests/orvikprocess.h"
+#include "time/ntpsample.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -34,7 +34,8 @@ enum class Server { None, PortsHeld, Silent, Good };
 // One exchange made up to the nanosecond: the request is stamped at `stamped` past a whole millisecond and
 // leaves `late` after; each way takes its own time. We read the clock `ahead` before the stamp and `after`
 // once it left (-1: not seen). The server's clock runs 2.001234567 s ahead and is read to its precision
-// (2^precision s); `mostBound` is what the scenario justifies, rounded up.
+// (2^precision s); `mostBound` is what the scenario justifies, rounded up. Printed in microseconds, offset
+// ± bound must still hold the true offset.
 struct Exchange
 {
     qint64 stamped, late, out, hold, back, ahead, after;
@@ -122,8 +123,8 @@ void tst_OrvikTime::timeCommand()
     responder.setScript([&](const QByteArray &request) {
         qint64 sent = 0;
         QByteArray reply = aheadReply(request, &sent).replace(at, bytes.size(), bytes);
-        const quint64 origin = NtpResponder::timestampAt(reply, NtpResponder::kOriginOffset);
-        NtpResponder::setTimestamp(reply, NtpResponder::kOriginOffset, origin + quint64(originShift));
+        const quint64 origin = NtpResponder::timestampAt(reply, NtpPacket::kOriginOffset);
+        NtpResponder::setTimestamp(reply, NtpPacket::kOriginOffset, origin + quint64(originShift));
         transmitted << QDateTime::fromMSecsSinceEpoch(sent / kMs, Qt::UTC).toString(Qt::ISODateWithMs);
         return QList<QByteArray>{reply};
     });
@@ -177,6 +178,10 @@ void tst_OrvikTime::boundHoldsTheTrueOffset_data()
         << Exchange{0, 0, 0, 10 * kUs, 5 * kMs, 400 * kUs, -1, -29, 2751 * kUs};
     QTest::newRow("server-reads-whole-milliseconds")
         << Exchange{500 * kUs, 5 * kUs, 100 * kUs, 10 * kUs, 100 * kUs, 20 * kUs, 10 * kUs, -9, 2080 * kUs};
+    // The true offset sits 3 ns inside the bound of 953 ns, and the offset rounds away from it to the
+    // microsecond: only a bound rounded up with that rounding included still holds it.
+    QTest::newRow("true-offset-at-the-edge-printed-bound-covers-the-rounding")
+        << Exchange{50 * kUs, 0, 1900, 10 * kUs, 0, 0, 0, -29, 953};
 }
 
 void tst_OrvikTime::boundHoldsTheTrueOffset()
@@ -191,8 +196,7 @@ void tst_OrvikTime::boundHoldsTheTrueOffset()
     QByteArray packet = NtpResponder::answer(QByteArray(), NtpResponder::timestampFromNanoseconds(t2),
                                              NtpResponder::timestampFromNanoseconds(t3));
     packet[3] = char(x.precision);
-    NtpResponder::setTimestamp(packet, NtpResponder::kOriginOffset,
-                               NtpResponder::timestampFromNanoseconds(millisecond));
+    NtpResponder::setTimestamp(packet, NtpPacket::kOriginOffset, NtpResponder::timestampFromNanoseconds(millisecond));
     NtpExchange exchange;
     std::copy(packet.cbegin(), packet.cend(), exchange.packet.begin());
     exchange.sentAfter = read - x.ahead;
@@ -206,6 +210,9 @@ void tst_OrvikTime::boundHoldsTheTrueOffset()
     const QString figures = QStringLiteral("offset %1 bound %2").arg(sample.offset).arg(sample.bound);
     QVERIFY2(qAbs(sample.offset - kServerAheadNs) <= sample.bound, qPrintable(figures));
     QVERIFY2(sample.bound <= x.mostBound, qPrintable(figures));
+    const NtpSampleMicroseconds shown = inMicroseconds(sample);
+    QVERIFY2(qAbs(shown.offset * kUs - kServerAheadNs) <= shown.bound * kUs,
+             qPrintable(figures + QStringLiteral(", printed %1 us bound %2 us").arg(shown.offset).arg(shown.bound)));
 }
 
 QTEST_GUILESS_MAIN(tst_OrvikTime)

@@ -1,15 +1,12 @@
 #include "apps/orvik/commands/timequery.h"
 
 #include "apps/orvik/commands.h"
-#include "apps/orvik/ntp/ntpsample.h"
 #include "apps/orvik/ntp/timeexchange.h"
-#include "host/base/moduleresources.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
+#include "time/ntpsample.h"
 
 #include <QHostAddress>
-#include <QHostInfo>
-#include <QUdpSocket>
 
 #include <cmath>
 #include <optional>
@@ -19,10 +16,6 @@ namespace ORVIK {
 
 namespace {
 
-constexpr int64_t kNanosecondsPerMicrosecond = 1000;
-// A time request listens on the module's declared receive port or, when that is taken, on one of the
-// next two.
-constexpr int kReceivePortsTried = 3;
 // Longer than any sensible wait, short enough that the value fits a timer.
 constexpr double kMaximumTimeoutSeconds = 3600;
 // Enough to find a request that left early in its millisecond; more only loads the server.
@@ -63,55 +56,17 @@ QString leap(int indicator)
 
 void printSample(const NtpSample &sample, int answers, const TimeQuery &query, QTextStream &out)
 {
-    // Shown in whole microseconds. The bound is rounded up and also covers the offset's rounding, so the
-    // printed interval still contains the true offset.
-    const int64_t offset = floorDivide(sample.offset + kNanosecondsPerMicrosecond / 2, kNanosecondsPerMicrosecond);
-    const int64_t rounding = std::abs(sample.offset - offset * kNanosecondsPerMicrosecond);
-    const int64_t bound =
-        floorDivide(sample.bound + rounding + kNanosecondsPerMicrosecond - 1, kNanosecondsPerMicrosecond);
-    const int64_t delay = floorDivide(sample.delay + kNanosecondsPerMicrosecond / 2, kNanosecondsPerMicrosecond);
+    const NtpSampleMicroseconds shown = inMicroseconds(sample);
     out << "server: " << describe(query) << '\n';
     out << "stratum: " << sample.stratum << '\n';
     out << "reference id: " << referenceId(sample) << '\n';
     out << "leap: " << leap(sample.leap) << '\n';
     out << "transmit time: " << isoTime(sample.transmit) << '\n';
-    out << "offset: " << milliseconds(offset, true) << ' ' << QChar(0x00B1) << ' ' << milliseconds(bound, false)
-        << " ms\n";
-    out << "delay: " << milliseconds(delay, false) << " ms\n";
+    out << "offset: " << milliseconds(shown.offset, true) << ' ' << QChar(0x00B1) << ' '
+        << milliseconds(shown.bound, false) << " ms\n";
+    out << "delay: " << milliseconds(shown.delay, false) << " ms\n";
     out << "samples: " << answers << " of " << query.samples << '\n';
     out.flush();
-}
-
-// The UDP port that the module declares for its time replies, as its resources hook gives it; -1 if none.
-int declaredReceivePort(const ModuleLoader &loader)
-{
-    ModuleResources resources;
-    if (!loader.callDefineResources(resources))
-        return -1;
-    for (const ModulePort &port : resources.ports)
-        if (port.protocol == String("udp") && port.port > 0)
-            return port.port;
-    return -1;
-}
-
-// The module reports every failure alike; find out which step failed, to tell the user what to fix.
-QString failureReason(const TimeQuery &query, const ModuleLoader &loader)
-{
-    const QHostInfo lookup = QHostInfo::fromName(query.host);
-    if (lookup.error() != QHostInfo::NoError)
-        return QStringLiteral("cannot resolve %1: %2").arg(query.host, lookup.errorString());
-    if (lookup.addresses().isEmpty())
-        return QStringLiteral("%1 has no address").arg(query.host);
-    const int first = declaredReceivePort(loader);
-    if (first < 0)
-        return QStringLiteral("the module declares no UDP receive port");
-    const int last = std::min(first + kReceivePortsTried - 1, 65535);
-    for (int port = first; port <= last; ++port) {
-        QUdpSocket probe;
-        if (probe.bind(QHostAddress::Any, static_cast<quint16>(port)))
-            return QStringLiteral("the UDP socket reported an error");
-    }
-    return QStringLiteral("local UDP ports %1 to %2 are all in use").arg(first).arg(last);
 }
 
 } // namespace
@@ -138,10 +93,12 @@ int runTimeQuery(CommandContext &context, const TimeQuery &query)
                         << Qt::endl;
             return ExitFailure;
         case TimeExchange::Outcome::Failed:
-            context.err << "orvik: time request to " << describe(query)
-                        << " failed: " << failureReason(query, context.loader) << Qt::endl;
+            context.err << "orvik: time request to " << describe(query) << " failed: "
+                        << (exchange.failureReason().isEmpty() ? QStringLiteral("the module gives no reason")
+                                                               : exchange.failureReason())
+                        << Qt::endl;
             return ExitFailure;
-        case TimeExchange::Outcome::NoDatagramSignal:
+        case TimeExchange::Outcome::NoDatagram:
             context.err << "orvik: this module's time request does not report the reply's datagram" << Qt::endl;
             return ExitFailure;
         case TimeExchange::Outcome::Replied:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "time/ntppacket.h"
+
 #include <QString>
 
 #include <array>
@@ -8,10 +10,10 @@
 
 namespace ORVIK {
 
-// What the host saw of one request and its reply. Times are nanoseconds since 1970 by the local clock.
+// What a host saw of one request and its reply. Times are nanoseconds since 1970 by the local clock.
 struct NtpExchange
 {
-    std::array<uint8_t, 48> packet{};                         // the reply's header
+    std::array<uint8_t, NtpPacket::kHeaderSize> packet{};     // the reply's header
     int64_t sentAfter = 0;                                    // read before the request was stamped
     int64_t sentBefore = std::numeric_limits<int64_t>::max(); // read after it left, when that was seen
     int64_t received = 0;                                     // t4: read once the reply was in
@@ -29,6 +31,16 @@ struct NtpSample
     int64_t delay = 0;    // round trip less the server's own hold time
 };
 
+// A sample's figures in whole microseconds. The offset and delay are rounded to the nearest; the bound
+// is rounded up and also covers the offset's rounding, so offset ± bound still holds the true offset.
+struct NtpSampleMicroseconds
+{
+    int64_t offset = 0;
+    int64_t bound = 0;
+    int64_t delay = 0;
+};
+NtpSampleMicroseconds inMicroseconds(const NtpSample &sample);
+
 // Whether a reply may be used, and if not, why.
 struct NtpVerdict
 {
@@ -41,13 +53,9 @@ struct NtpVerdict
 // Checks the reply as a careful client does and, when it passes, derives offset, bound and delay.
 NtpVerdict judgeExchange(const NtpExchange &exchange);
 
-// An NTP timestamp as nanoseconds since 1970, rounded down, in the era nearest to `near`.
-int64_t ntpTimestampToNanoseconds(uint64_t timestamp, int64_t near);
 // The printable letters of a reference id: a primary server's source, or a kiss code.
 QString referenceLetters(uint32_t referenceId);
 // Nanoseconds since 1970 as ISO 8601 UTC, to the millisecond (rounded down).
 QString isoTime(int64_t nanoseconds);
-// value / divisor rounded towards minus infinity (divisor above 0).
-int64_t floorDivide(int64_t value, int64_t divisor);
 
 } // namespace ORVIK

@@ -1,4 +1,6 @@
-#include "apps/orvik/ntp/ntpsample.h"
+#include "time/ntpsample.h"
+
+#include "time/ntptimestamp.h"
 
 #include <QDateTime>
 #include <QtEndian>
@@ -11,34 +13,13 @@ namespace ORVIK {
 
 namespace {
 
+constexpr int64_t kNanosecondsPerMicrosecond = 1000;
 constexpr int64_t kNanosecondsPerMillisecond = 1000000;
 constexpr int64_t kNanosecondsPerSecond = 1000000000;
-constexpr int64_t kEpochOffsetSeconds = 2208988800; // 1900 to 1970
-constexpr int64_t kEraSeconds = int64_t(1) << 32;
-constexpr uint64_t kFractionMask = 0xFFFFFFFF;
 
-constexpr int kOriginOffset = 24;
-constexpr int kReceiveOffset = 32;
-constexpr int kTransmitOffset = 40;
-constexpr int kServerMode = 4;
-constexpr int kLeapUnsynchronised = 3;
-constexpr int kStratumUnsynchronised = 16;
-
-uint64_t timestampAt(const NtpExchange &exchange, int offset)
+NtpTimestamp timestampAt(const NtpExchange &exchange, int offset)
 {
-    return qFromBigEndian<quint64>(exchange.packet.data() + offset);
-}
-
-// The module stamps its request with its clock cut to the whole millisecond: the seconds, and as the
-// fraction floor(ms * 2^32 / 1000). Gives that millisecond, or nothing when the origin is not such a stamp.
-std::optional<int64_t> wholeMillisecondStamp(uint64_t origin, int64_t near)
-{
-    const uint64_t fraction = origin & kFractionMask;
-    const uint64_t milliseconds = (fraction * 1000 + kFractionMask) >> 32; // the only candidate: rounded up
-    if (milliseconds >= 1000 || (milliseconds << 32) / 1000 != fraction)
-        return std::nullopt;
-    return ntpTimestampToNanoseconds(origin & ~kFractionMask, near) +
-           static_cast<int64_t>(milliseconds) * kNanosecondsPerMillisecond;
+    return NtpTimestamp::read(exchange.packet.data() + offset);
 }
 
 // The server's clock resolution, 2^precision seconds, in whole nanoseconds rounded up.
@@ -55,12 +36,21 @@ NtpVerdict reject(NtpVerdict::Kind kind, const QString &reason)
     return verdict;
 }
 
+int64_t nearestMicrosecond(int64_t nanoseconds)
+{
+    return floorDivide(nanoseconds + kNanosecondsPerMicrosecond / 2, kNanosecondsPerMicrosecond);
+}
+
 } // namespace
 
-int64_t floorDivide(int64_t value, int64_t divisor)
+NtpSampleMicroseconds inMicroseconds(const NtpSample &sample)
 {
-    const int64_t quotient = value / divisor;
-    return value % divisor < 0 ? quotient - 1 : quotient;
+    NtpSampleMicroseconds shown;
+    shown.offset = nearestMicrosecond(sample.offset);
+    const int64_t rounding = std::abs(sample.offset - shown.offset * kNanosecondsPerMicrosecond);
+    shown.bound = floorDivide(sample.bound + rounding + kNanosecondsPerMicrosecond - 1, kNanosecondsPerMicrosecond);
+    shown.delay = nearestMicrosecond(sample.delay);
+    return shown;
 }
 
 QString referenceLetters(uint32_t referenceId)
@@ -80,56 +70,47 @@ QString isoTime(int64_t nanoseconds)
         .toString(Qt::ISODateWithMs);
 }
 
-int64_t ntpTimestampToNanoseconds(uint64_t timestamp, int64_t near)
-{
-    const int64_t seconds = static_cast<int64_t>(timestamp >> 32) - kEpochOffsetSeconds;
-    const int64_t eras = floorDivide(floorDivide(near, kNanosecondsPerSecond) - seconds + kEraSeconds / 2, kEraSeconds);
-    const auto fraction = static_cast<int64_t>(((timestamp & kFractionMask) * kNanosecondsPerSecond) >> 32);
-    return (seconds + eras * kEraSeconds) * kNanosecondsPerSecond + fraction;
-}
-
 NtpVerdict judgeExchange(const NtpExchange &exchange)
 {
     using Kind = NtpVerdict::Kind;
     const uint8_t first = exchange.packet[0];
-    const int leap = first >> 6;
-    const int mode = first & 0x07;
-    const int stratum = exchange.packet[1];
-    const uint32_t referenceId = qFromBigEndian<quint32>(exchange.packet.data() + 12);
+    const int leap = NtpPacket::leapOf(first);
+    const int mode = NtpPacket::modeOf(first);
+    const int stratum = exchange.packet[NtpPacket::kStratumOffset];
+    const uint32_t referenceId = qFromBigEndian<quint32>(exchange.packet.data() + NtpPacket::kReferenceIdOffset);
     const int64_t t4 = exchange.received;
 
-    if (mode != kServerMode)
+    if (mode != NtpPacket::kServerMode)
         return reject(Kind::Rejected, QStringLiteral("it is not a server reply (mode %1)").arg(mode));
     // Anyone can send to our port: only a reply that echoes our own request's stamp answers it. The
     // stamp is a clock reading taken after sentAfter and before the reply came back.
-    const uint64_t origin = timestampAt(exchange, kOriginOffset);
-    const std::optional<int64_t> stamp = wholeMillisecondStamp(origin, t4);
+    const NtpTimestamp origin = timestampAt(exchange, NtpPacket::kOriginOffset);
+    const std::optional<int64_t> stamp = origin.wholeMillisecond(t4);
     const int64_t earliest = floorDivide(exchange.sentAfter, kNanosecondsPerMillisecond) * kNanosecondsPerMillisecond;
     const int64_t latest = std::min(exchange.sentBefore, t4);
     if (!stamp || *stamp < earliest || *stamp > latest)
-        return reject(Kind::Rejected,
-                      QStringLiteral("its origin time %1 is not the stamp of our request, sent "
-                                     "between %2 and %3, so it does not answer it")
-                          .arg(isoTime(ntpTimestampToNanoseconds(origin, t4)), isoTime(earliest), isoTime(latest)));
+        return reject(Kind::Rejected, QStringLiteral("its origin time %1 is not the stamp of our request, sent "
+                                                     "between %2 and %3, so it does not answer it")
+                                          .arg(isoTime(origin.toNanoseconds(t4)), isoTime(earliest), isoTime(latest)));
     if (stratum == 0)
         return reject(Kind::KissOfDeath, QStringLiteral("kiss-o'-death %1").arg(referenceLetters(referenceId)));
-    if (leap == kLeapUnsynchronised)
+    if (leap == NtpPacket::kLeapUnsynchronised)
         return reject(Kind::Rejected, QStringLiteral("the server is not synchronised (leap indicator 3)"));
-    if (stratum >= kStratumUnsynchronised)
+    if (stratum >= NtpPacket::kStratumUnsynchronised)
         return reject(Kind::Rejected, QStringLiteral("the server is not synchronised (stratum %1)").arg(stratum));
-    const uint64_t transmit = timestampAt(exchange, kTransmitOffset);
-    if (transmit == 0)
+    const NtpTimestamp transmit = timestampAt(exchange, NtpPacket::kTransmitOffset);
+    if (transmit.bits() == 0)
         return reject(Kind::Rejected, QStringLiteral("its transmit time is zero"));
 
-    const int64_t t2 = ntpTimestampToNanoseconds(timestampAt(exchange, kReceiveOffset), t4);
-    const int64_t t3 = ntpTimestampToNanoseconds(transmit, t4);
+    const int64_t t2 = timestampAt(exchange, NtpPacket::kReceiveOffset).toNanoseconds(t4);
+    const int64_t t3 = transmit.toNanoseconds(t4);
     // The send time t1 lies after both the stamp and our reading before it; it is below the end of the
     // stamp's millisecond, below the moment we saw the request gone, and a reply cannot come back before
     // its request left plus the server's hold time.
     const int64_t lower = std::max(exchange.sentAfter, *stamp);
     const int64_t hold = t3 - t2;
     // The timestamps' resolution: the server's precision, and 1 ns for rounding t2 and t3 down.
-    const int64_t slack = resolution(static_cast<int8_t>(exchange.packet[3])) + 1;
+    const int64_t slack = resolution(static_cast<int8_t>(exchange.packet[NtpPacket::kPrecisionOffset])) + 1;
     if (hold < 0 || hold > t4 - lower + slack)
         return reject(Kind::Rejected, QStringLiteral("its receive and transmit times do not fit in our round trip"));
     const int64_t upper =
