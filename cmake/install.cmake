@@ -61,4 +61,4 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/orviknetwork.pc.in ${CMAKE_BINARY_DIR}/
 install(FILES ${CMAKE_BINARY_DIR}/orviknetwork.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
 # orvik looks for the module and its plug-ins beside itself first (the build tree), then here.
-target_compile_definitions(orvik PRIVATE ORVIK_MODULEDIR_FROM_BINDIR="${orvik_bin_to_lib}/orvik")
+target_compile_definitions(orvikapp PRIVATE ORVIK_MODULEDIR_FROM_BINDIR="${orvik_bin_to_lib}/orvik")
