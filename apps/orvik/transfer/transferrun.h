@@ -3,12 +3,11 @@
 #include "apps/orvik/transfer/transferprogress.h"
 #include "host/widgets/requestdriver.h"
 
+#include <QIODevice>
 #include <QObject>
 #include <QString>
 
 #include <memory>
-
-class QIODevice;
 
 namespace ORVIK {
 
