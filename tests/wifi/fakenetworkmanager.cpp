@@ -102,11 +102,21 @@ void FakeNetworkManager::addAccessPoint(const QString &device, const Network &ne
                   QVariant::fromValue(QDBusVariant(network.ssid))});
 }
 
-void FakeNetworkManager::answerScans(bool refuse, const Network &found)
+void FakeNetworkManager::answerScans(bool refuse, const Network &found, bool readableLate)
 {
     for (const QString &device : std::as_const(m_radios)) {
         QString code = QStringLiteral("from gi.repository import GLib\n");
-        if (!found.ssid.isEmpty())
+        if (readableLate)
+            code += QStringLiteral("path = '/org/freedesktop/NetworkManager/AccessPoint/%2'\n"
+                                   "objects['%1'].access_points.append(path)\n"
+                                   "objects['%1'].EmitSignal('org.freedesktop.NetworkManager.Device.Wireless', "
+                                   "'AccessPointAdded', 'o', [dbus.ObjectPath(path)])\n"
+                                   "GLib.timeout_add(300, lambda: objects['%1'].AddObject('/org/freedesktop/"
+                                   "NetworkManager/AccessPoint/%2', 'org.freedesktop.NetworkManager.AccessPoint', "
+                                   "{'Ssid': dbus.ByteArray(b'%3'), 'Strength': dbus.Byte(%4)}, []) and False)\n")
+                        .arg(device, QStringLiteral("ap%1").arg(++m_accessPoints), QString::fromUtf8(found.ssid))
+                        .arg(found.strength);
+        else if (!found.ssid.isEmpty())
             code += QStringLiteral("def later():\n"
                                    "    changed = False\n"
                                    "    for ap in objects['%2'].access_points:\n"

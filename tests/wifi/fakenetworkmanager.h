@@ -46,8 +46,9 @@ public:
     bool isValid() const { return m_valid; }
     // Every WiFi device answers a scan request so: 300 ms later it finds the network (if named),
     // or, if it already sees that SSID, announces the new strength of those access points; and it
-    // refuses the request if told to, as NetworkManager does while it scans.
-    void answerScans(bool refuse, const Network &found);
+    // refuses the request if told to, as NetworkManager does while it scans. A network readable
+    // late is announced at once but can be read only 300 ms later.
+    void answerScans(bool refuse, const Network &found, bool readableLate = false);
     // Every activation starts and then ends: activated for reason 0, else failed with that reason.
     void scriptActivations(uint reason);
     // What the stand-in logged since it started: calls, property reads and signals, without times.
