@@ -1,11 +1,16 @@
 // The table outside Windows: NetworkManager over the system bus, in the shapes of wlanapi. A
-// handle is one NetworkManagerWlan; lists are single blocks that WlanFreeMemory frees.
-#include "wifi/networkmanagerwlan_p.h"
+// handle is one NetworkManagerClient; lists are single blocks that WlanFreeMemory frees. Only the
+// interface listing waits for NetworkManager, handling events meanwhile; a network list is what
+// the client knows at that moment, so a poll never waits at all.
+#include "wifi/networkmanagerclient.h"
 #include "wifi/wlanplatform_p.h"
+
+#include <QUuid>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace ORVIK {
 
@@ -15,10 +20,19 @@ constexpr DWORD kErrorNotEnoughMemory = 8;
 constexpr DWORD kErrorGenFailure = 31;
 constexpr DWORD kErrorInvalidParameter = 87;
 constexpr DWORD kErrorServiceNotActive = 1062;
+// Device listing and reading each device: two answers in turn, each with its own time-out.
+constexpr int kDevicesWaitMs = 2500;
+// Any fixed namespace does: it makes an object path give the same interface GUID in every scan.
+constexpr QUuid kInterfaceNamespace(0x6f1c2a57, 0x3d0e, 0x4b8a, 0x9e, 0x21, 0x5c, 0x74, 0x0b, 0xd3, 0x8f, 0x16);
 
-NetworkManagerWlan *wlanOf(HANDLE handle)
+NetworkManagerClient *clientOf(HANDLE handle)
 {
-    return static_cast<NetworkManagerWlan *>(handle);
+    return static_cast<NetworkManagerClient *>(handle);
+}
+
+QUuid idOf(const QString &devicePath)
+{
+    return QUuid::createUuidV5(kInterfaceNamespace, devicePath);
 }
 
 GUID guidOf(const QUuid &id)
@@ -32,6 +46,16 @@ QUuid uuidOf(const GUID &guid)
 {
     const unsigned char *b = guid.Data4;
     return QUuid(guid.Data1, guid.Data2, guid.Data3, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]);
+}
+
+// The object path of the device with this GUID; empty when the client lists none.
+QString deviceOf(HANDLE handle, const GUID &guid)
+{
+    const QUuid id = uuidOf(guid);
+    for (const NetworkManagerClient::Device &wifi : clientOf(handle)->wifiDevices())
+        if (idOf(wifi.path) == id)
+            return wifi.path;
+    return QString();
 }
 
 // A list whose header declares one item already, with room for count items.
@@ -48,28 +72,32 @@ DWORD openHandle(DWORD clientVersion, PVOID, PDWORD negotiatedVersion, PHANDLE c
 {
     if (!clientHandle)
         return kErrorInvalidParameter;
-    std::unique_ptr<NetworkManagerWlan> wlan = NetworkManagerWlan::open();
-    if (!wlan)
+    auto client = std::make_unique<NetworkManagerClient>(QDBusConnection::systemBus());
+    if (!client->runs())
         return kErrorServiceNotActive;
+    client->start();
     if (negotiatedVersion)
         *negotiatedVersion = clientVersion;
     // Owned by the caller until WlanCloseHandle.
-    *clientHandle = wlan.release();
+    *clientHandle = client.release();
     return 0;
 }
 
 DWORD enumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST *interfaceList)
 {
-    QList<QUuid> ids;
     if (!handle || !interfaceList)
         return kErrorInvalidParameter;
-    if (!wlanOf(handle)->listWifiDevices(ids))
+    NetworkManagerClient *client = clientOf(handle);
+    // A NetworkManager that does not answer fails this, and the scan falls back.
+    client->waitUntil([client] { return !client->devicesPending(); }, kDevicesWaitMs);
+    if (!client->devicesRead())
         return kErrorGenFailure;
-    auto *list = allocateList<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(ids.size());
+    const QList<NetworkManagerClient::Device> &devices = client->wifiDevices();
+    auto *list = allocateList<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(devices.size());
     if (!list)
         return kErrorNotEnoughMemory;
-    for (qsizetype i = 0; i < ids.size(); ++i)
-        list->InterfaceInfo[i].InterfaceGuid = guidOf(ids[i]);
+    for (qsizetype i = 0; i < devices.size(); ++i)
+        list->InterfaceInfo[i].InterfaceGuid = guidOf(idOf(devices[i].path));
     *interfaceList = list;
     return 0;
 }
@@ -78,17 +106,23 @@ DWORD scan(HANDLE handle, const GUID *interfaceGuid, const PDOT11_SSID, const PW
 {
     if (!handle || !interfaceGuid)
         return kErrorInvalidParameter;
-    // Refused while a scan is running or too soon after one, or by polkit.
-    return wlanOf(handle)->requestScan(uuidOf(*interfaceGuid)) ? 0 : kErrorGenFailure;
+    const QString device = deviceOf(handle, *interfaceGuid);
+    if (device.isEmpty())
+        return kErrorInvalidParameter;
+    // Answered later, if at all: a refusal (a scan running, too soon after one, polkit) changes nothing.
+    clientOf(handle)->requestScan(device);
+    return 0;
 }
 
 DWORD networkList(HANDLE handle, const GUID *interfaceGuid, DWORD, PVOID, PWLAN_AVAILABLE_NETWORK_LIST *networkList)
 {
-    QList<NetworkManagerWlan::AccessPoint> seen;
     if (!handle || !interfaceGuid || !networkList)
         return kErrorInvalidParameter;
-    if (!wlanOf(handle)->accessPoints(uuidOf(*interfaceGuid), seen))
-        return kErrorGenFailure;
+    const QString device = deviceOf(handle, *interfaceGuid);
+    if (device.isEmpty())
+        return kErrorInvalidParameter;
+    // One entry per network, as Windows lists them, with its strongest access point's quality.
+    const QList<NetworkManagerClient::Network> seen = clientOf(handle)->networks(device);
     auto *list = allocateList<WLAN_AVAILABLE_NETWORK_LIST, WLAN_AVAILABLE_NETWORK>(seen.size());
     if (!list)
         return kErrorNotEnoughMemory;
@@ -111,7 +145,7 @@ DWORD closeHandle(HANDLE handle, PVOID)
 {
     if (!handle)
         return kErrorInvalidParameter;
-    delete wlanOf(handle);
+    delete clientOf(handle);
     return 0;
 }
 

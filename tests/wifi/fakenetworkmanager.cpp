@@ -102,16 +102,36 @@ void FakeNetworkManager::addAccessPoint(const QString &device, const Network &ne
                   QVariant::fromValue(QDBusVariant(network.ssid))});
 }
 
-void FakeNetworkManager::answerScans(bool refuse, const Network &found)
+void FakeNetworkManager::answerScans(bool refuse, const Network &found, bool readableLate)
 {
     for (const QString &device : std::as_const(m_radios)) {
         QString code = QStringLiteral("from gi.repository import GLib\n");
-        if (!found.ssid.isEmpty())
-            code += QStringLiteral("GLib.timeout_add(300, lambda: objects['%1'].AddAccessPoint('%2', '%3', '%4', "
-                                   "'00:11:22:33:44:66', 2, 2412, 54000, %5, 0) and False)\n")
+        if (readableLate)
+            code += QStringLiteral("path = '/org/freedesktop/NetworkManager/AccessPoint/%2'\n"
+                                   "objects['%1'].access_points.append(path)\n"
+                                   "objects['%1'].EmitSignal('org.freedesktop.NetworkManager.Device.Wireless', "
+                                   "'AccessPointAdded', 'o', [dbus.ObjectPath(path)])\n"
+                                   "GLib.timeout_add(300, lambda: objects['%1'].AddObject('/org/freedesktop/"
+                                   "NetworkManager/AccessPoint/%2', 'org.freedesktop.NetworkManager.AccessPoint', "
+                                   "{'Ssid': dbus.ByteArray(b'%3'), 'Strength': dbus.Byte(%4)}, []) and False)\n")
+                        .arg(device, QStringLiteral("ap%1").arg(++m_accessPoints), QString::fromUtf8(found.ssid))
+                        .arg(found.strength);
+        else if (!found.ssid.isEmpty())
+            code += QStringLiteral("def later():\n"
+                                   "    changed = False\n"
+                                   "    for ap in objects['%2'].access_points:\n"
+                                   "        if bytes(objects[ap].props['%6']['Ssid']) == b'%4':\n"
+                                   "            objects['%1'].SetProperty(ap, '%6', 'Strength', dbus.Byte(%5))\n"
+                                   "            changed = True\n"
+                                   "    if not changed:\n"
+                                   "        objects['%1'].AddAccessPoint('%2', '%3', '%4', '00:11:22:33:44:66', 2, "
+                                   "2412, 54000, %5, 0)\n"
+                                   "    return False\n"
+                                   "GLib.timeout_add(300, later)\n")
                         .arg(QString::fromLatin1(kTemplateObject), device, QStringLiteral("ap%1").arg(++m_accessPoints),
                              QString::fromUtf8(found.ssid))
-                        .arg(found.strength);
+                        .arg(found.strength)
+                        .arg(QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"));
         if (refuse)
             code += QStringLiteral("raise dbus.exceptions.DBusException('Scanning not allowed while already scanning', "
                                    "name='org.freedesktop.NetworkManager.Device.NotAllowed')\n");
@@ -121,17 +141,18 @@ void FakeNetworkManager::answerScans(bool refuse, const Network &found)
     }
 }
 
-void FakeNetworkManager::failActivations(uint reason)
+void FakeNetworkManager::scriptActivations(uint reason)
 {
-    const QString active = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/failing");
+    const QString active = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/scripted");
     const QString code =
         QStringLiteral("self.AddObject('%1', 'org.freedesktop.NetworkManager.Connection.Active', "
                        "{'State': dbus.UInt32(1)}, [])\n"
                        "from gi.repository import GLib\n"
                        "GLib.timeout_add(200, lambda: objects['%1'].EmitSignal('org.freedesktop.NetworkManager."
-                       "Connection.Active', 'StateChanged', 'uu', [dbus.UInt32(4), dbus.UInt32(%2)]) and False)\n"
+                       "Connection.Active', 'StateChanged', 'uu', [dbus.UInt32(%2), dbus.UInt32(%3)]) and False)\n"
                        "ret = (dbus.ObjectPath('/'), dbus.ObjectPath('%1'))")
             .arg(active)
+            .arg(reason == 0 ? 2 : 4)
             .arg(reason);
     callMock(QStringLiteral("/org/freedesktop/NetworkManager"), "AddMethod",
              {QString::fromLatin1(kService), QStringLiteral("AddAndActivateConnection"), QStringLiteral("a{sa{sv}}oo"),
@@ -147,6 +168,27 @@ QStringList FakeNetworkManager::log() const
             if (const qsizetype space = line.indexOf(' '); space > 0)
                 lines.append(QString::fromUtf8(line.mid(space + 1)));
     return lines;
+}
+
+SilentNetworkManager::SilentNetworkManager()
+{
+    // Takes the name and never runs a main loop: every call waits in the queue unanswered.
+    m_service.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral("-c"), QStringLiteral("import dbus, sys, time\n"
+                                                          "bus = dbus.SystemBus()\n"
+                                                          "bus.request_name('%1')\n"
+                                                          "print('ready', flush=True)\n"
+                                                          "time.sleep(3600)\n")
+                                               .arg(QString::fromLatin1(kService))});
+    m_valid = m_service.waitForStarted(kStartMs) && m_service.waitForReadyRead(kStartMs) && networkManagerOnBus();
+}
+
+SilentNetworkManager::~SilentNetworkManager()
+{
+    m_service.kill();
+    m_service.waitForFinished(kStartMs);
+    if (!QTest::qWaitFor([] { return !networkManagerOnBus(); }, kStartMs))
+        qWarning("the silent NetworkManager is still on the bus");
 }
 
 } // namespace ORVIK

@@ -44,11 +44,13 @@ public:
 
     // False when python3-dbusmock is not installed or did not start.
     bool isValid() const { return m_valid; }
-    // Every WiFi device answers a scan request so: it finds the network (if named) 300 ms later,
-    // and refuses the request if told to, as NetworkManager does while it scans.
-    void answerScans(bool refuse, const Network &found);
-    // Every activation starts and then fails with this NetworkManager reason.
-    void failActivations(uint reason);
+    // Every WiFi device answers a scan request so: 300 ms later it finds the network (if named),
+    // or, if it already sees that SSID, announces the new strength of those access points; and it
+    // refuses the request if told to, as NetworkManager does while it scans. A network readable
+    // late is announced at once but can be read only 300 ms later.
+    void answerScans(bool refuse, const Network &found, bool readableLate = false);
+    // Every activation starts and then ends: activated for reason 0, else failed with that reason.
+    void scriptActivations(uint reason);
     // What the stand-in logged since it started: calls, property reads and signals, without times.
     QStringList log() const;
 
@@ -62,6 +64,22 @@ private:
     bool m_valid = false;
     QStringList m_radios;
     int m_accessPoints = 0;
+};
+
+// A NetworkManager that owns its name and never answers: busy, hung, or waiting for polkit.
+class SilentNetworkManager
+{
+public:
+    SilentNetworkManager();
+    ~SilentNetworkManager();
+    SilentNetworkManager(const SilentNetworkManager &) = delete;
+    SilentNetworkManager &operator=(const SilentNetworkManager &) = delete;
+    // False when python3-dbus is not installed or the name was not taken.
+    bool isValid() const { return m_valid; }
+
+private:
+    QProcess m_service;
+    bool m_valid = false;
 };
 
 } // namespace ORVIK

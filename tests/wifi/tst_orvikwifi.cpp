@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLibrary>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -35,6 +36,16 @@ QString joinRequest(const QString &password)
                           "\"/org/freedesktop/NetworkManager/Devices/wlan1\" "
                           "\"/org/freedesktop/NetworkManager/AccessPoint/ap3\"")
         .arg(password.isEmpty() ? QString() : security.arg(password));
+}
+
+// What NetworkManager is asked when the hidden network Attic is joined: on wlan1, whose strongest
+// access point is the strongest of all, with no access point named.
+QString hiddenJoinRequest(const QString &password)
+{
+    return QStringLiteral("AddAndActivateConnection {\"802-11-wireless\": {\"hidden\": True, \"ssid\": [65, 116, "
+                          "116, 105, 99]}, \"802-11-wireless-security\": {\"key-mgmt\": \"wpa-psk\", \"psk\": "
+                          "\"%1\"}} \"/org/freedesktop/NetworkManager/Devices/wlan1\" \"/\"")
+        .arg(password);
 }
 
 } // namespace
@@ -79,6 +90,11 @@ void tst_OrvikWifi::command_data()
         << joinRequest(QString());
     QTest::newRow("unknown-ssid-asks-nothing") << QStringList{"wifi", "--connect", "Nowhere"} << true << 0u << 1
                                                << QByteArray("orvik: no WiFi device sees \"Nowhere\"") << QString();
+    QTest::newRow("hidden-joins-on-the-device-with-the-best-link")
+        << QStringList{"wifi", "--connect", "Attic", "--hidden", "--password", "pw 1"} << true << 0u << 0
+        << QByteArray("joined \"Attic\" on wlan1\n") << hiddenJoinRequest(QStringLiteral("pw 1"));
+    QTest::newRow("hidden-without-connect") << QStringList{"wifi", "--join", "--hidden"} << false << 0u << 2
+                                            << QByteArray("orvik: wifi takes --connect SSID [--hidden]") << QString();
     QTest::newRow("without-networkmanager")
         << cafe << false << 0u << 1 << QByteArray("orvik: joining a WiFi network needs NetworkManager") << QString();
     QTest::newRow("password-without-connect") << QStringList{"wifi", "--list", "--password", "x"} << false << 0u << 2
@@ -102,8 +118,9 @@ void tst_OrvikWifi::command()
     std::optional<FakeNetworkManager> fake;
     if (networkManager && !fake.emplace(kRadios).isValid())
         QSKIP("python3-dbusmock is not installed");
-    if (failReason != 0)
-        fake->failActivations(failReason);
+    // The stand-in's own activation needs an access point; a hidden network has none.
+    if (failReason != 0 || arguments.contains(QStringLiteral("--hidden")))
+        fake->scriptActivations(failReason);
     // Only orvik runs offscreen: this process chose its platform at start.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QProcess orvik;
@@ -129,17 +146,25 @@ void tst_OrvikWifi::answers_data()
 {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<bool>("showPassword");
-    QTest::addColumn<bool>("join"); // through NetworkManager, which lists Cafe and Home
+    QTest::addColumn<bool>("join");     // through NetworkManager, which lists Cafe and Home
+    QTest::addColumn<QString>("typed"); // typed over the chosen entry, if not empty
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("joinRequest"); // the one join request NetworkManager receives, if any
 
     const QString accept = QStringLiteral("Accept");
-    QTest::newRow("accept-prints-the-network") << accept << false << false << 0 << QStringLiteral("Bakery\n");
-    QTest::newRow("accept-with-password") << accept << true << false << 0 << QStringLiteral("Bakery\nhunter 2\n");
+    QTest::newRow("accept-prints-the-network")
+        << accept << false << false << QString() << 0 << QStringLiteral("Bakery\n") << QString();
+    QTest::newRow("accept-with-password")
+        << accept << true << false << QString() << 0 << QStringLiteral("Bakery\nhunter 2\n") << QString();
     QTest::newRow("accept-joins-the-network")
-        << accept << false << true << 0 << QStringLiteral("joined \"Home\" on wlan0\n");
-    QTest::newRow("cancel") << QStringLiteral("Cancel") << true << false << 1 << QString();
-    QTest::newRow("window-closed") << QStringLiteral("close") << true << false << 1 << QString();
+        << accept << false << true << QString() << 0 << QStringLiteral("joined \"Home\" on wlan0\n") << QString();
+    QTest::newRow("accept-joins-a-typed-unlisted-name-as-hidden")
+        << accept << false << true << QStringLiteral("Attic") << 0 << QStringLiteral("joined \"Attic\" on wlan1\n")
+        << hiddenJoinRequest(QStringLiteral("hunter 2"));
+    QTest::newRow("cancel") << QStringLiteral("Cancel") << true << false << QString() << 1 << QString() << QString();
+    QTest::newRow("window-closed") << QStringLiteral("close") << true << false << QString() << 1 << QString()
+                                   << QString();
 }
 
 void tst_OrvikWifi::answers()
@@ -147,12 +172,16 @@ void tst_OrvikWifi::answers()
     QFETCH(QString, answer);
     QFETCH(bool, showPassword);
     QFETCH(bool, join);
+    QFETCH(QString, typed);
     QFETCH(int, exitCode);
     QFETCH(QString, output);
+    QFETCH(QString, joinRequest);
 
     std::optional<FakeNetworkManager> fake;
     if (join && !fake.emplace(kRadios).isValid())
         QSKIP("python3-dbusmock is not installed");
+    if (!joinRequest.isEmpty())
+        fake->scriptActivations(0);
     QLibrary plugin(kBinDir.filePath(QString::fromLatin1(kWifiDialogPluginName) + QStringLiteral(".so")));
     const auto entry = reinterpret_cast<WifiDialogEntry>(plugin.resolve(kWifiDialogEntrySymbol));
     QVERIFY2(entry, qPrintable(plugin.errorString()));
@@ -168,6 +197,10 @@ void tst_OrvikWifi::answers()
                 continue;
             user.stop();
             combo->setCurrentIndex(1);
+            if (!typed.isEmpty()) {
+                combo->lineEdit()->selectAll();
+                QTest::keyClicks(combo->lineEdit(), typed);
+            }
             dialog->findChild<QCustomLineEdit *>()->setText(QStringLiteral("hunter 2"));
             if (answer == QLatin1String("close"))
                 dialog->close();
@@ -188,6 +221,9 @@ void tst_OrvikWifi::answers()
     QVERIFY(err.isEmpty());
     for (const QWidget *widget : QApplication::topLevelWidgets())
         QVERIFY(!widget->isVisible());
+    if (!joinRequest.isEmpty())
+        QCOMPARE(fake->log().filter(QRegularExpression(QStringLiteral("^AddAndActivateConnection "))),
+                 QStringList{joinRequest});
 }
 
 QTEST_MAIN(tst_OrvikWifi)

@@ -14,6 +14,8 @@
 #include <QPixmap>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace ORVIK {
 
 namespace {
@@ -98,9 +100,13 @@ int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStre
     const String ssid = dialog.currentSsid();
     const String password = dialog.currentPassword().decode();
     if (request.join) {
+        // A name that the scan did not list was typed: a hidden network.
+        const auto *combo = dialog.findChild<QCustomComboBox *>();
+        const bool listed =
+            combo && std::find(combo->values().begin(), combo->values().end(), ssid) != combo->values().end();
         dialog.hide();
-        return WifiJoin(out, err).join(QByteArray(ssid.data(), qsizetype(ssid.length())),
-                                       StringStream<QString>::fromString(password));
+        return joinWifiNetwork(QByteArray(ssid.data(), qsizetype(ssid.length())),
+                               StringStream<QString>::fromString(password), !listed, out, err);
     }
     out << StringStream<QString>::fromString(ssid) << '\n';
     if (request.showPassword)
@@ -117,6 +123,6 @@ extern "C" Q_DECL_EXPORT int orvikRunWifiDialog(const ORVIK::WifiDialogRequest &
                                                 QTextStream &err)
 {
     if (!request.connectSsid.isEmpty())
-        return ORVIK::WifiJoin(out, err).join(request.connectSsid, request.password);
+        return ORVIK::joinWifiNetwork(request.connectSsid, request.password, request.hidden, out, err);
     return request.interactive() ? ORVIK::runInteractive(request, out, err) : ORVIK::scanOnce(request, out, err);
 }

@@ -17,6 +17,7 @@ struct WifiDialogRequest
     bool join = false;         // join the accepted network instead of printing it
     QByteArray connectSsid;    // join this network without the dialog
     QString password;          // with --connect: WPA-PSK with this password; empty for an open network
+    bool hidden = false;       // with --connect: the network does not broadcast its name
     bool interactive() const { return !list && screenshotPath.isEmpty() && connectSsid.isEmpty(); }
 };
 
