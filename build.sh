@@ -9,8 +9,9 @@ cd "$(dirname "$0")"
 
 # Qt 6 and the build tools; chrony is the NTP peer of the network-time tests;
 # mingw-w64 cross-compiles the Windows WLAN layer so that it cannot rot unseen;
-# dbus-daemon and python3-dbusmock give the WiFi tests a private bus with a NetworkManager stand-in.
-PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl binutils chrony mingw-w64
+# dbus-daemon and python3-dbusmock give the WiFi tests a private bus with a NetworkManager stand-in;
+# libssl-dev gives libcrypto, which verifies signed updates and their packages.
+PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl libssl-dev binutils chrony mingw-w64
   dbus-daemon python3-dbusmock)
 # clang-14 and libFuzzer build the fuzz targets; without them the build skips those.
 OPTIONAL_PACKAGES=(clang-14 libfuzzer-14-dev)
