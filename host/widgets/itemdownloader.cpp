@@ -1,16 +1,15 @@
 #include "host/widgets/itemdownloader.h"
 
-#include "host/base/exception.h"
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/networkrequest.h"
+#include "host/widgets/requestdriver.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 
-#include <algorithm>
-#include <string>
-
+#include <cstdint>
 #include <map>
+#include <string>
 
 namespace ORVIK {
 
@@ -64,19 +63,19 @@ ItemDownloader *ItemDownloader::GetItemDownloader(const StringView &url)
 }
 
 ItemDownloader::ItemDownloader(const StringView &url, QObject *parent) : QObject(parent), m_url(url)
-{
-    m_timeout.setSingleShot(true);
-    connect(&m_timeout, &QTimer::timeout, this, [this] {
-        fail(String("Download timed out after ") + String(std::to_string(m_timeout.interval()) + " ms"));
-    });
-}
+{}
 
 ItemDownloader::~ItemDownloader() = default;
 
+QByteArray ItemDownloader::downloadedData() const
+{
+    return m_driver ? m_driver->body() : m_data;
+}
+
 void ItemDownloader::start(TimeSpan timeout)
 {
-    if (m_request)
-        fail("Download abandoned by a new start");
+    if (m_driver)
+        m_driver->abort("Download abandoned by a new start");
 
     NetworkAccessManager *manager = installedManager();
     if (!manager) {
@@ -85,75 +84,33 @@ void ItemDownloader::start(TimeSpan timeout)
     }
     NetworkRequestSettings settings;
     settings.url = m_url;
-    m_request.reset(manager->createDownloadRequest(settings));
     m_data.clear();
     m_error = String();
-    m_hasError = false;
+    m_driver.reset(new RequestDriver(manager->createDownloadRequest(settings)));
 
-    NetworkRequest *request = m_request.get();
-    connect(request, &NetworkRequest::downloadProgressSignal, this, [this](qint64 received, qint64 total) {
-        readArrived();
-        Q_EMIT downloadProgressSignal(received, total);
-    });
-    connect(request, &NetworkRequest::errorOccurredSignal, this, [this](StringView message) {
-        m_hasError = true;
-        m_error = String(message);
-    });
-    connect(request, &NetworkRequest::finishedSignal, this, &ItemDownloader::finish);
-
-    // A span of zero or less sets no time-out.
+    RequestDriver *driver = m_driver.get();
+    connect(driver, &RequestDriver::downloadProgressSignal, this, &ItemDownloader::downloadProgressSignal);
+    connect(driver, &RequestDriver::failedSignal, this, &ItemDownloader::fail);
+    connect(driver, &RequestDriver::finishedSignal, this, &ItemDownloader::finish);
     const int64_t ms = timeout.milliseconds();
-    if (ms > 0)
-        m_timeout.start(static_cast<int>(std::min<int64_t>(ms, INT32_MAX)));
-    try {
-        request->start();
-    } catch (const Exception &error) {
-        fail(error.message());
-    }
-}
-
-void ItemDownloader::readArrived()
-{
-    if (m_request)
-        m_data += m_request->readAll();
+    driver->setTimeout(timeout, String("Download timed out after ") + String(std::to_string(ms) + " ms"));
+    driver->start();
 }
 
 void ItemDownloader::finish()
 {
-    if (!m_request)
-        return;
-    readArrived();
-    if (m_hasError) {
-        fail(m_error.isEmpty() ? String("Download failed") : m_error);
-        return;
-    }
-    endTransfer();
+    m_data = m_driver->body();
+    m_driver.reset();
     Q_EMIT downloadedSignal();
 }
 
-void ItemDownloader::fail(const String &message)
+void ItemDownloader::fail(StringView message)
 {
-    // Detached before it is closed: closing makes the transfer report a cancellation and finish at
-    // once, which must not reach this downloader as a second outcome.
-    m_timeout.stop();
-    if (m_request) {
-        m_request->disconnect(this);
-        const std::unique_ptr<NetworkRequest, DeleteLater> abandoned = std::move(m_request);
-        abandoned->close();
-    }
+    // Copied before the driver goes: the view points into it.
+    m_error = String(message);
+    m_driver.reset();
     m_data.clear();
-    // The view must outlive the signal's receivers, so it points at a member.
-    m_error = message;
     Q_EMIT downloadFailedSignal(m_error);
-}
-
-void ItemDownloader::endTransfer()
-{
-    m_timeout.stop();
-    if (m_request) {
-        m_request->disconnect(this);
-        m_request.reset();
-    }
 }
 
 } // namespace ORVIK

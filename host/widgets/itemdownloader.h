@@ -6,14 +6,13 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 
 namespace ORVIK {
 
 class NetworkAccessManager;
-class NetworkRequest;
+class RequestDriver;
 
 // Downloads one address through the installed access manager, with a time-out.
 // There is one downloader per address; all belong to the application object.
@@ -31,13 +30,14 @@ public:
     ~ItemDownloader() override;
 
     const String &url() const noexcept { return m_url; }
-    bool isRunning() const noexcept { return m_request != nullptr; }
+    bool isRunning() const noexcept { return m_driver != nullptr; }
     // Each start ends in exactly one downloadedSignal or downloadFailedSignal; a span of zero or
     // less means no time-out. A start while a
-    // download runs abandons that download, which then fails.
+    // download runs abandons that download, which then fails. Which failure wins is the request
+    // driver's rule: the first.
     void start(TimeSpan timeout);
     // The body of the last successful download (and, while one runs, what has arrived so far).
-    QByteArray downloadedData() const { return m_data; }
+    QByteArray downloadedData() const;
 
 Q_SIGNALS:
     void downloadedSignal();
@@ -52,17 +52,14 @@ private:
         void operator()(QObject *object) const;
     };
 
-    void readArrived();
     void finish();
-    void fail(const String &message);
-    void endTransfer();
+    void fail(StringView message);
 
     String m_url;
-    std::unique_ptr<NetworkRequest, DeleteLater> m_request;
-    QTimer m_timeout;
+    // Dropped inside its own signals, so it goes later.
+    std::unique_ptr<RequestDriver, DeleteLater> m_driver;
     QByteArray m_data;
     String m_error;
-    bool m_hasError = false;
 };
 
 } // namespace ORVIK

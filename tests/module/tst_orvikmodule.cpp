@@ -39,21 +39,34 @@ void tst_OrvikModule::printsTheRegisteredRecord()
 
 void tst_OrvikModule::badModuleFile_data()
 {
+    QTest::addColumn<QStringList>("command");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QByteArray>("reason");
-    QTest::newRow("missing-file") << QStringLiteral("/nonexistent/ORVIKNetwork.so")
-                                  << QByteArray("module file not found");
+    const QString missing = QStringLiteral("/nonexistent/ORVIKNetwork.so");
+    QTest::newRow("missing-file") << QStringList{"module"} << missing << QByteArray("module file not found");
     // A program is a file but no loadable library: the loader's own error must come through.
-    QTest::newRow("not-a-library") << orvikBinPath() << QByteArray("cannot load module");
-    QTest::newRow("library-without-entry")
-        << orvikBinPath(QStringLiteral("libORVIKBase.so")) << QByteArray("is not an ORVIK module");
+    QTest::newRow("not-a-library") << QStringList{"module"} << orvikBinPath() << QByteArray("cannot load module");
+    QTest::newRow("library-without-entry") << QStringList{"module"} << orvikBinPath(QStringLiteral("libORVIKBase.so"))
+                                           << QByteArray("is not an ORVIK module");
+    // Every command that loads the module fails the same way, before it reaches the network.
+    const QList<QStringList> commands = {{"get", "http://127.0.0.1:1/"},
+                                         {"put", "http://127.0.0.1:1/", "--data", "x"},
+                                         {"time", "127.0.0.1"},
+                                         {"update-check"}};
+    for (const QStringList &command : commands) {
+        QTest::addRow("%s-missing-file", qPrintable(command.first()))
+            << command << missing << QByteArray("module file not found");
+        QTest::addRow("%s-not-a-library", qPrintable(command.first()))
+            << command << orvikBinPath() << QByteArray("cannot load module");
+    }
 }
 
 void tst_OrvikModule::badModuleFile()
 {
+    QFETCH(QStringList, command);
     QFETCH(QString, path);
     QFETCH(QByteArray, reason);
-    const OrvikRun result = runOrvik({QStringLiteral("module"), QStringLiteral("--module"), path});
+    const OrvikRun result = runOrvik(command + QStringList{QStringLiteral("--module"), path});
     QCOMPARE(result.exitCode, 2);
     QVERIFY(result.out.isEmpty());
     QCOMPARE(result.err.count('\n'), 1);

@@ -26,7 +26,7 @@ NetworkRequestSettings settingsFor(const QUrl &url)
     return settings;
 }
 
-// Runs one request to its end; the body, if any, lands in `body`.
+// Runs one request to its end and takes it; the body, if any, lands in `body`.
 bool runRequest(NetworkRequest *request, bool insecure, QByteArray *body, QTextStream &out)
 {
     QBuffer sink(body);
@@ -57,7 +57,7 @@ bool downloadBack(NetworkAccessManager *manager, const QUrl &url, bool insecure,
 {
     out << "-- download: GET " << url.toString() << Qt::endl;
     std::unique_ptr<NetworkRequest> get(manager->createDownloadRequest(settingsFor(url)));
-    return runRequest(get.get(), insecure, body, out);
+    return runRequest(get.release(), insecure, body, out);
 }
 
 bool plainTransfers(NetworkAccessManager *manager, QTextStream &out)
@@ -77,7 +77,7 @@ bool plainTransfers(NetworkAccessManager *manager, QTextStream &out)
     out << "-- upload: PUT " << text.size() << " bytes to " << url.toString() << Qt::endl;
     std::unique_ptr<NetworkRequest> put(manager->createDataUploadRequest(settingsFor(url), bytes));
     QByteArray answer;
-    if (!runRequest(put.get(), false, &answer, out) || !checkReceived(server, "PUT", "/demo/hello.txt", text, out))
+    if (!runRequest(put.release(), false, &answer, out) || !checkReceived(server, "PUT", "/demo/hello.txt", text, out))
         return false;
 
     QByteArray body;
@@ -110,7 +110,7 @@ bool secureTransfers(NetworkAccessManager *manager, QTextStream &out)
     std::unique_ptr<NetworkRequest> put(
         manager->createFileUploadRequest(settingsFor(url), File(StringStream<QString>::toString(path))));
     QByteArray answer;
-    if (!runRequest(put.get(), true, &answer, out) || !checkReceived(server, "PUT", "/demo/blob.bin", content, out))
+    if (!runRequest(put.release(), true, &answer, out) || !checkReceived(server, "PUT", "/demo/blob.bin", content, out))
         return false;
 
     QByteArray body;

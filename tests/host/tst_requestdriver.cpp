@@ -1,0 +1,181 @@
+#include "host/base/exception.h"
+#include "host/widgets/networkrequest.h"
+#include "host/widgets/requestdriver.h"
+
+#include <QIODevice>
+#include <QPointer>
+#include <QTest>
+
+#include <utility>
+
+using namespace ORVIK;
+
+namespace {
+
+// A request played from a script. Like the module's, closing reports a cancellation and a finish at
+// once, and everything it is asked to do lands in the shared log.
+class ScriptedRequest : public NetworkRequest
+{
+public:
+    explicit ScriptedRequest(QStringList *log) : m_log(log) {}
+
+    void close() override
+    {
+        m_log->append(QStringLiteral("close"));
+        Q_EMIT errorOccurredSignal("Operation canceled");
+        Q_EMIT finishedSignal();
+    }
+    void ignoreSslErrors() override { m_log->append(QStringLiteral("ignore-ssl")); }
+    bool isRunning() override { return true; }
+    bool start() override
+    {
+        m_log->append(QStringLiteral("start"));
+        if (throwOnStart)
+            throw Exception("file does not exist");
+        return true;
+    }
+    QByteArray readAll() override { return std::exchange(pending, QByteArray()); }
+
+    QByteArray pending;
+    bool throwOnStart = false;
+
+private:
+    QStringList *m_log;
+};
+
+// Refuses every write, as a full disk does.
+class FullDevice : public QIODevice
+{
+public:
+    FullDevice()
+    {
+        open(QIODevice::WriteOnly);
+        setErrorString(QStringLiteral("disk full"));
+    }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64) override { return -1; }
+};
+
+} // namespace
+
+class tst_RequestDriver : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void outcomes_data();
+    void outcomes();
+};
+
+void tst_RequestDriver::outcomes_data()
+{
+    QTest::addColumn<QStringList>("script"); // data:BYTES (then a progress of the total), pending:BYTES,
+                                             // up:SENT/TOTAL, error:TEXT, finish, abort:TEXT, throw
+    QTest::addColumn<int>("setting"); // the body limit; or, after "timeout"/"stall" in the script, its span in ms
+    QTest::addColumn<bool>("fullSink");
+    QTest::addColumn<QStringList>("expectedLog");
+    QTest::addColumn<QByteArray>("expectedBody");
+
+    const auto list = [](const char *text) { return QString::fromLatin1(text).split(QLatin1Char('|')); };
+    QTest::newRow("body-read-on-progress-and-finish") << list("data:ab|data:cd|pending:ef|finish") << -1 << false
+                                                      << list("start|down:2|down:4|finished") << QByteArray("abcdef");
+    QTest::newRow("first-error-wins-and-closing-adds-nothing")
+        << list("data:ab|error:Connection refused|error:second|finish") << -1 << false
+        << list("start|down:2|close|failed:Connection refused") << QByteArray("ab");
+    QTest::newRow("empty-error-text") << list("error:") << -1 << false
+                                      << list("start|close|failed:transfer failed (no error text)") << QByteArray();
+    QTest::newRow("body-of-exactly-the-limit")
+        << list("data:abcd|finish") << 4 << false << list("start|down:4|finished") << QByteArray("abcd");
+    QTest::newRow("one-byte-over-the-limit-stops-at-once")
+        << list("data:ab|data:cde|finish") << 4 << false
+        << list("start|down:2|close|failed:the body is larger than 4 bytes") << QByteArray("ab");
+    QTest::newRow("over-the-limit-at-the-finish")
+        << list("pending:abcde|finish") << 4 << false << list("start|close|failed:the body is larger than 4 bytes")
+        << QByteArray();
+    QTest::newRow("sink-refuses") << list("data:ab|finish") << -1 << true
+                                  << list("start|close|failed:cannot write the body: disk full") << QByteArray();
+    QTest::newRow("upload-ends-with-zero-of-zero") << list("up:5/10|up:10/10|up:0/0|finish") << -1 << false
+                                                   << list("start|up:5/10|up:10/10|finished") << QByteArray();
+    QTest::newRow("abort-by-the-owner") << list("data:ab|abort:no longer wanted|error:later") << -1 << false
+                                        << list("start|down:2|close|failed:no longer wanted") << QByteArray("ab");
+    QTest::newRow("cannot-start") << list("throw") << -1 << false << list("start|close|failed:file does not exist")
+                                  << QByteArray();
+    QTest::newRow("ignore-ssl-errors-after-start")
+        << list("insecure|finish") << -1 << false << list("start|ignore-ssl|finished") << QByteArray();
+    QTest::newRow("whole-transfer-time-out") << list("timeout|data:ab") << 50 << false
+                                             << list("start|down:2|close|failed:took too long") << QByteArray("ab");
+    QTest::newRow("stall-time-out") << list("stall") << 50 << false
+                                    << list("start|close|failed:stalled: no bytes for 50 ms") << QByteArray();
+}
+
+void tst_RequestDriver::outcomes()
+{
+    QFETCH(QStringList, script);
+    QFETCH(int, setting);
+    QFETCH(bool, fullSink);
+    QFETCH(QStringList, expectedLog);
+    QFETCH(QByteArray, expectedBody);
+
+    QStringList log;
+    QByteArray body;
+    QPointer<ScriptedRequest> request = new ScriptedRequest(&log);
+    QPointer<RequestDriver> driver = new RequestDriver(request);
+    FullDevice full;
+    if (fullSink)
+        driver->setSink(&full);
+    if (script.first() == QLatin1String("timeout"))
+        driver->setTimeout(TimeSpan::FromMilliseconds(setting), "took too long");
+    else if (script.first() == QLatin1String("stall"))
+        driver->setStallTimeout(TimeSpan::FromMilliseconds(setting));
+    else
+        driver->setBodyLimit(setting);
+    driver->setIgnoreSslErrors(script.first() == QLatin1String("insecure"));
+    request->throwOnStart = script.first() == QLatin1String("throw");
+    connect(driver, &RequestDriver::downloadProgressSignal, this,
+            [&log](qint64 done, qint64) { log.append(QStringLiteral("down:%1").arg(done)); });
+    connect(driver, &RequestDriver::uploadProgressSignal, this,
+            [&log](qint64 done, qint64 total) { log.append(QStringLiteral("up:%1/%2").arg(done).arg(total)); });
+    // Each outcome handler deletes the driver, as owners may.
+    connect(driver, &RequestDriver::finishedSignal, this, [&] {
+        log.append(QStringLiteral("finished"));
+        body = driver->body();
+        delete driver;
+    });
+    connect(driver, &RequestDriver::failedSignal, this, [&](StringView reason) {
+        log.append(QStringLiteral("failed:") + QString::fromUtf8(reason.data(), reason.length()));
+        body = driver->body();
+        delete driver;
+    });
+
+    driver->start();
+    qint64 received = 0;
+    for (const QString &step : script) {
+        const QString argument = step.section(QLatin1Char(':'), 1);
+        if (!request)
+            break;
+        if (step.startsWith(QLatin1String("data:"))) {
+            request->pending += argument.toLatin1();
+            received += argument.size();
+            Q_EMIT request->downloadProgressSignal(received, -1);
+        } else if (step.startsWith(QLatin1String("pending:"))) {
+            request->pending += argument.toLatin1();
+        } else if (step.startsWith(QLatin1String("up:"))) {
+            Q_EMIT request->uploadProgressSignal(argument.section('/', 0, 0).toLongLong(),
+                                                 argument.section('/', 1).toLongLong());
+        } else if (step.startsWith(QLatin1String("error:"))) {
+            Q_EMIT request->errorOccurredSignal(argument.toLatin1().constData());
+        } else if (step == QLatin1String("finish")) {
+            Q_EMIT request->finishedSignal();
+        } else if (step.startsWith(QLatin1String("abort:")) && driver) {
+            driver->abort(String(argument.toLatin1().constData()));
+        }
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!driver, 20000);
+    QCOMPARE(log, expectedLog);
+    QCOMPARE(body, expectedBody);
+    QTRY_VERIFY(!request); // went with the driver, later when it was inside one of its signals
+}
+
+QTEST_GUILESS_MAIN(tst_RequestDriver)
+#include "tst_requestdriver.moc"
