@@ -5,9 +5,12 @@
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/networkrequest.h"
 #include "host/widgets/qstringstream.h"
+#include "host/widgets/requestdriver.h"
+#include "host/widgets/sha256.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QIODevice>
 #include <QTemporaryFile>
 #include <QUrl>
 
@@ -31,19 +34,37 @@ QString bytesText(qint64 bytes)
 
 } // namespace
 
-void UpdateDownload::DeleteLater::operator()(QObject *object) const
+// Writes the body to the temporary file and hashes it on the way, so the digest is ready when the
+// last byte is and the file is never read back for it.
+class UpdateDownload::HashingSink : public QIODevice
 {
-    object->deleteLater();
-}
+public:
+    explicit HashingSink(QIODevice *file) : m_file(file) { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+
+    QByteArray digest() { return m_hash.result(); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        const qint64 written = m_file->write(data, size);
+        if (written != size) {
+            setErrorString(m_file->errorString());
+            return -1;
+        }
+        m_hash.addData(data, static_cast<qsizetype>(size));
+        return written;
+    }
+
+private:
+    QIODevice *m_file;
+    Sha256 m_hash;
+};
 
 UpdateDownload::UpdateDownload(const QString &url, const QString &folder, qint64 size, const QByteArray &sha256,
                                QObject *parent)
     : QObject(parent), m_url(url), m_folder(folder), m_expectedSize(size), m_expectedDigest(sha256)
-{
-    m_stall.setSingleShot(true);
-    connect(&m_stall, &QTimer::timeout, this,
-            [this] { endAttempt(QStringLiteral("no data arrived for %1 s").arg(m_stallMs / 1000.0), false); });
-}
+{}
 
 UpdateDownload::~UpdateDownload()
 {
@@ -85,95 +106,57 @@ void UpdateDownload::beginAttempt()
         return;
     ++m_attempts;
     m_received = 0;
-    m_requestError.clear();
-    m_hash.result();
     // A hidden name that the final, safe name can never take.
     m_file = std::make_unique<QTemporaryFile>(QDir(m_folder).filePath(QStringLiteral(".orvik-update-XXXXXX.part")));
     if (!m_file->open()) {
         finish(QStringLiteral("cannot create a temporary file in \"%1\": %2").arg(m_folder, m_file->errorString()));
         return;
     }
+    m_sink = std::make_unique<HashingSink>(m_file.get());
 
     NetworkRequestSettings settings;
     settings.url = StringStream<QString>::toString(m_url);
-    m_request.reset(ItemDownloader::AccessManager()->createDownloadRequest(settings));
-    NetworkRequest *request = m_request.get();
-    connect(request, &NetworkRequest::downloadProgressSignal, this, [this](qint64, qint64 total) {
-        m_stall.start(m_stallMs);
+    m_driver = std::make_unique<RequestDriver>(ItemDownloader::AccessManager()->createDownloadRequest(settings));
+    RequestDriver *driver = m_driver.get();
+    driver->setSink(m_sink.get());
+    driver->setBodyLimit(m_expectedSize);
+    driver->setStallTimeout(TimeSpan::FromMilliseconds(m_stallMs));
+    connect(driver, &RequestDriver::downloadProgressSignal, this, [this, driver](qint64, qint64 total) {
+        m_received = driver->bytesReceived();
+        // The announced length already says that the body is too large.
         if (m_expectedSize >= 0 && total > m_expectedSize)
-            return endAttempt(QStringLiteral("the server announced %1, more than the %2 that the description gives")
-                                  .arg(bytesText(total), bytesText(m_expectedSize)),
-                              false);
-        drain();
-        if (!m_request)
-            return;
+            return driver->abort(String("the server announced ") + String(bytesText(total).toStdString()) +
+                                 ", more than the description gives");
         Q_EMIT progressSignal(m_received, m_expectedSize >= 0 ? m_expectedSize : total);
     });
-    connect(request, &NetworkRequest::metaDataChangedSignal, this, [this] { m_stall.start(m_stallMs); });
-    connect(request, &NetworkRequest::errorOccurredSignal, this, [this](StringView text) {
-        // The first reason is the one that counts.
-        if (m_requestError.isEmpty())
-            m_requestError = StringStream<QString>::fromString(text);
-        if (m_requestError.isEmpty())
-            m_requestError = QStringLiteral("the transfer failed");
+    connect(driver, &RequestDriver::failedSignal, this, [this](StringView reason) {
+        const QString error = StringStream<QString>::fromString(reason);
+        endAttempt(error, isInterruption(error));
     });
-    connect(request, &NetworkRequest::finishedSignal, this, [this] {
-        drain();
-        if (!m_request)
-            return;
-        if (!m_requestError.isEmpty())
-            return endAttempt(m_requestError, isInterruption(m_requestError));
+    connect(driver, &RequestDriver::finishedSignal, this, [this, driver] {
+        m_received = driver->bytesReceived();
         if (m_expectedSize >= 0 && m_received < m_expectedSize)
             return endAttempt(QStringLiteral("the transfer ended after %1 of %2")
                                   .arg(bytesText(m_received), bytesText(m_expectedSize)),
                               true);
         endAttempt(QString(), false);
     });
-
-    m_stall.start(m_stallMs);
-    try {
-        request->start();
-    } catch (const Exception &exception) {
-        if (m_request.get() == request)
-            endAttempt(StringStream<QString>::fromString(exception.message()), false);
-    }
-}
-
-void UpdateDownload::drain()
-{
-    if (!m_request)
-        return;
-    const QByteArray bytes = m_request->readAll();
-    if (bytes.isEmpty())
-        return;
-    if (m_expectedSize >= 0 && m_received + bytes.size() > m_expectedSize)
-        return endAttempt(QStringLiteral("the server sent more than the %1 that the description gives")
-                              .arg(bytesText(m_expectedSize)),
-                          false);
-    if (m_file->write(bytes) != bytes.size())
-        return endAttempt(QStringLiteral("cannot write \"%1\": %2").arg(m_file->fileName(), m_file->errorString()),
-                          false);
-    m_hash.addData(bytes);
-    m_received += bytes.size();
+    driver->start();
 }
 
 void UpdateDownload::stopAttempt()
 {
-    m_stall.stop();
-    if (m_request) {
-        // Detached before it is closed: a closed request reports a cancellation of its own.
-        m_request->disconnect(this);
-        const std::unique_ptr<NetworkRequest, DeleteLater> abandoned = std::move(m_request);
-        abandoned->close();
-    }
+    m_driver.reset();
+    m_sink.reset();
     m_file.reset();
 }
 
 void UpdateDownload::endAttempt(const QString &error, bool retriable)
 {
-    if (!m_request)
+    if (!m_driver)
         return;
     const bool written = m_file->flush();
+    const QByteArray digest = m_sink->digest();
     // Detached from the request, the file stays until it is verified and moved, or dropped.
     std::unique_ptr<QTemporaryFile> file = std::move(m_file);
     stopAttempt();
@@ -189,7 +172,6 @@ void UpdateDownload::endAttempt(const QString &error, bool retriable)
     }
     if (!written)
         return finish(QStringLiteral("cannot write \"%1\": %2").arg(file->fileName(), file->errorString()));
-    const QByteArray digest = m_hash.result();
     if (m_expectedSize >= 0 && m_received != m_expectedSize)
         return finish(QStringLiteral("the package has %1, the description gives %2")
                           .arg(bytesText(m_received), bytesText(m_expectedSize)));
@@ -197,7 +179,7 @@ void UpdateDownload::endAttempt(const QString &error, bool retriable)
         return finish(QStringLiteral("the package's SHA-256 %1 differs from the description's %2")
                           .arg(QString::fromLatin1(digest.toHex()), QString::fromLatin1(m_expectedDigest.toHex())));
 
-    const QString target = QDir(m_folder).filePath(SafeFileName(m_url));
+    const QString target = QDir(m_folder).absoluteFilePath(SafeFileName(m_url));
     file->close();
     // rename() replaces an older file of that name in one step, so no half file ever carries it.
     if (std::rename(QFile::encodeName(file->fileName()).constData(), QFile::encodeName(target).constData()) != 0)

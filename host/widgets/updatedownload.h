@@ -1,12 +1,10 @@
 #pragma once
 
 #include "host/widgets/orvikwidgets_export.h"
-#include "host/widgets/sha256.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <memory>
 
@@ -14,7 +12,7 @@ class QTemporaryFile;
 
 namespace ORVIK {
 
-class NetworkRequest;
+class RequestDriver;
 
 // Fetches an update package through the installed access manager into a folder: the body is
 // streamed to a temporary file there and hashed as it arrives, checked against the expected size
@@ -61,13 +59,9 @@ Q_SIGNALS:
     void finishedSignal(bool success);
 
 private:
-    struct DeleteLater
-    {
-        void operator()(QObject *object) const;
-    };
+    class HashingSink;
 
     void beginAttempt();
-    void drain();
     void endAttempt(const QString &error, bool retriable);
     void stopAttempt();
     void finish(const QString &error);
@@ -81,12 +75,10 @@ private:
 
     bool m_running = false;
     int m_attempts = 0;
-    std::unique_ptr<NetworkRequest, DeleteLater> m_request;
     std::unique_ptr<QTemporaryFile> m_file;
-    Sha256 m_hash;
-    QTimer m_stall;
+    std::unique_ptr<HashingSink> m_sink;
+    std::unique_ptr<RequestDriver> m_driver;
     qint64 m_received = 0;
-    QString m_requestError;
     QString m_error;
     QString m_path;
     QByteArray m_digest;
