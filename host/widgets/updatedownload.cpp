@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <string>
 
 namespace ORVIK {
 
@@ -125,8 +126,8 @@ void UpdateDownload::beginAttempt()
         m_received = driver->bytesReceived();
         // The announced length already says that the body is too large.
         if (m_expectedSize >= 0 && total > m_expectedSize)
-            return driver->abort(String("the server announced ") + String(bytesText(total).toStdString()) +
-                                 ", more than the description gives");
+            return driver->abort(String("the body is larger than ") + String(bytesText(m_expectedSize).toStdString()) +
+                                 ": the server announced " + String(std::to_string(total)));
         Q_EMIT progressSignal(m_received, m_expectedSize >= 0 ? m_expectedSize : total);
     });
     connect(driver, &RequestDriver::failedSignal, this, [this](StringView reason) {
