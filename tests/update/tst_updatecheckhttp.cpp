@@ -86,8 +86,7 @@ private:
     std::unique_ptr<UpdateChecker> offering(const QByteArray &path, const QByteArray &package, bool entries,
                                             bool pinned, const QString &folder)
     {
-        QByteArray description =
-            "name=Orvik\nversion=2.0\nurl=" + server.url().toEncoded().chopped(1) + path + "\n";
+        QByteArray description = "name=Orvik\nversion=2.0\nurl=" + server.url().toEncoded().chopped(1) + path + "\n";
         if (entries)
             description += "size=" + QByteArray::number(package.size()) + "\nsha256=" + sha256Hex(package) + "\n";
         auto checker = std::make_unique<UpdateChecker>("Orvik");
