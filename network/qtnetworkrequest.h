@@ -27,7 +27,6 @@ public:
     bool start() override;
     QByteArray readAll() override;
 
-    const QNetworkRequest &networkRequest() const noexcept { return request; }
     QNetworkAccessManager *qtManager() const noexcept { return manager; }
 
 protected Q_SLOTS:

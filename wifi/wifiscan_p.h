@@ -16,6 +16,7 @@ namespace ORVIK {
 // events between reads. True when a named network was seen: then names and qualities hold one
 // entry per name, strongest first. False leaves both buffers untouched; so does a requester
 // destroyed meanwhile, which ends the scan at its next poll.
+// Named after the Windows WLAN API; on Linux it runs the scan through NetworkManager.
 bool scanWithWlanApi(Buffer<String> &names, Buffer<int> &qualities, const QPointer<QObject> &requester);
 
 // Runs the network listing command and returns its standard output, decoded as local 8-bit

@@ -23,6 +23,7 @@ public:
     // Makes every later download use this manager. It is never destroyed.
     static void SetAccessManager(NetworkAccessManager *manager);
     static NetworkAccessManager *AccessManager();
+    // Whether an access manager is installed; nothing to do with the NetworkManager daemon.
     static bool HasNetworkManager();
     // The downloader for this address, or null without a manager, an address or an application object.
     static ItemDownloader *GetItemDownloader(const StringView &url);

@@ -90,12 +90,12 @@ void RequestDriver::start()
         const Busy busy(this);
         const QPointer<RequestDriver> alive(this);
         drain();
-        if (alive && isRunning())
+        if (alive && isRunning() && !m_requestFailed)
             Q_EMIT downloadProgressSignal(received, total);
     });
     connect(request, &NetworkRequest::uploadProgressSignal, this, [this](qint64 sent, qint64 total) {
         const Busy busy(this);
-        if (sent == 0 && total == 0)
+        if ((sent == 0 && total == 0) || m_requestFailed)
             return;
         if (sent > m_sent) {
             m_sent = sent;
@@ -103,9 +103,13 @@ void RequestDriver::start()
         }
         Q_EMIT uploadProgressSignal(sent, total);
     });
+    // The request ends itself after its error: closing it inside the error's report would make
+    // Qt report a second error. The failure is kept and given with the finish that follows.
     connect(request, &NetworkRequest::errorOccurredSignal, this, [this](StringView text) {
-        const Busy busy(this);
-        fail(text.isEmpty() ? String("transfer failed (no error text)") : String(text));
+        if (m_requestFailed)
+            return;
+        m_requestFailed = true;
+        m_requestError = text.isEmpty() ? String("transfer failed (no error text)") : String(text);
     });
     connect(request, &NetworkRequest::finishedSignal, this, [this] {
         const Busy busy(this);
@@ -139,7 +143,7 @@ void RequestDriver::drain()
     if (!isRunning())
         return;
     const QByteArray bytes = m_request->readAll();
-    if (bytes.isEmpty())
+    if (bytes.isEmpty() || m_requestFailed)
         return;
     m_received += bytes.size();
     madeProgress();
@@ -166,6 +170,10 @@ void RequestDriver::finish()
     drain();
     if (!isRunning())
         return;
+    if (m_requestFailed) {
+        fail(m_requestError);
+        return;
+    }
     m_state = State::Finished;
     detach();
     Q_EMIT finishedSignal();
@@ -177,7 +185,7 @@ void RequestDriver::fail(const String &reason)
         return;
     m_state = State::Failed;
     // Kept in a member: the view handed to the handlers must outlive them.
-    m_failure = reason;
+    m_failure = m_requestFailed ? m_requestError : reason;
     detach();
     m_request->close();
     Q_EMIT failedSignal(m_failure);

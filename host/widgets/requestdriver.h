@@ -19,9 +19,10 @@ class NetworkRequest;
 // Drives one request to exactly one outcome: finishedSignal, or failedSignal with one reason.
 //
 // Which reason wins: the first. The first thing that goes wrong (an error of the request, the body
-// limit, a write to the sink, a time-out, abort) ends the transfer at once; it is detached and then
-// closed, so nothing it reports afterwards (closing itself reports a cancellation and a finish)
-// reaches the owner.
+// limit, a write to the sink, a time-out, abort) is the reason given. The request's own error ends
+// the transfer with the finish that follows it (body that comes in between is dropped); anything
+// else ends it at once. The request is detached and then closed, so nothing it reports afterwards
+// (closing itself reports a cancellation and a finish) reaches the owner.
 //
 // The body is read on every download progress and on the finish: into memory (body()) or, with a
 // sink, into that device, so nothing piles up. A handler of any signal may delete the driver.
@@ -91,6 +92,8 @@ private:
     State m_state = State::Idle;
     int m_busy = 0;
     String m_failure;
+    bool m_requestFailed = false;
+    String m_requestError;
     QByteArray m_body;
     qint64 m_received = 0;
     qint64 m_sent = 0;

@@ -15,7 +15,8 @@ public:
     explicit TimeRequest(QObject *parent = nullptr);
     ~TimeRequest() override;
 
-    // The request's own send time as the server echoed it back.
+    // Not a reading of the server's clock, whatever the name says: the request's own send time as
+    // the server echoed it back.
     virtual Time serverTime() const = 0;
     // When the server sent its reply, by the server's clock.
     virtual Time txTime() const = 0;

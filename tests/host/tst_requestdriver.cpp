@@ -81,9 +81,9 @@ void tst_RequestDriver::outcomes_data()
     QTest::newRow("body-read-on-progress-and-finish") << list("data:ab|data:cd|pending:ef|finish") << -1 << false
                                                       << list("start|down:2|down:4|finished") << QByteArray("abcdef");
     QTest::newRow("first-error-wins-and-closing-adds-nothing")
-        << list("data:ab|error:Connection refused|error:second|finish") << -1 << false
+        << list("data:ab|error:Connection refused|data:cd|error:second|abort:later|finish") << -1 << false
         << list("start|down:2|close|failed:Connection refused") << QByteArray("ab");
-    QTest::newRow("empty-error-text") << list("error:") << -1 << false
+    QTest::newRow("empty-error-text") << list("error:|finish") << -1 << false
                                       << list("start|close|failed:transfer failed (no error text)") << QByteArray();
     QTest::newRow("body-of-exactly-the-limit")
         << list("data:abcd|finish") << 4 << false << list("start|down:4|finished") << QByteArray("abcd");

@@ -65,7 +65,7 @@ int runGetCommand(CommandContext &context)
         ItemDownloader::AccessManager()->createDownloadRequest(options.settings(url)));
 
     TransferProgress progress(context.err, isatty(fileno(stderr)) == 1);
-    TransferRun transfer(request.release(), TransferRun::Shown::Download, &progress);
+    TransferRun transfer(request.release(), TransferRun::Direction::Download, &progress);
     transfer.setSink(sink);
     transfer.setInsecure(options.insecure);
     transfer.setTimeoutSeconds(options.timeoutSeconds);

@@ -72,7 +72,7 @@ int runPutCommand(CommandContext &context)
     }
 
     TransferProgress progress(context.err, isatty(fileno(stderr)) == 1);
-    TransferRun transfer(request.release(), TransferRun::Shown::Upload, &progress);
+    TransferRun transfer(request.release(), TransferRun::Direction::Upload, &progress);
     transfer.setInsecure(options.insecure);
     transfer.setTimeoutSeconds(options.timeoutSeconds);
     if (!transfer.run()) {

@@ -31,7 +31,7 @@ bool runRequest(NetworkRequest *request, bool insecure, QByteArray *body, QTextS
 {
     QBuffer sink(body);
     sink.open(QIODevice::WriteOnly);
-    TransferRun transfer(request, TransferRun::Shown::Download, nullptr);
+    TransferRun transfer(request, TransferRun::Direction::Download, nullptr);
     transfer.setSink(&sink);
     transfer.setInsecure(insecure);
     transfer.setTimeoutSeconds(60);

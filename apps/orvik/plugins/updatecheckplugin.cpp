@@ -16,12 +16,12 @@ namespace {
 // Longer than the checker's own 10-second download time-out, which normally ends a check first.
 constexpr int kGuardMilliseconds = 30000;
 
-QString q(const String &text)
+QString qtText(const String &text)
 {
     return StringStream<QString>::fromString(text);
 }
 
-String s(const QString &text)
+String hostText(const QString &text)
 {
     return StringStream<QString>::toString(text);
 }
@@ -52,14 +52,14 @@ int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QT
     if (request.progressEnd && received > 0)
         request.progressEnd(success, received, total);
     if (checker.downloadedFile().isEmpty()) {
-        err << "orvik: " << q(checker.actionError()) << Qt::endl;
+        err << "orvik: " << qtText(checker.actionError()) << Qt::endl;
         return 1;
     }
     out << "downloaded: " << checker.downloadedFile() << Qt::endl;
     if (!request.install)
         return 0;
     if (!checker.requestInstallUpdate(false)) {
-        err << "orvik: " << q(checker.actionError()) << Qt::endl;
+        err << "orvik: " << qtText(checker.actionError()) << Qt::endl;
         return 1;
     }
     out << "installer started: " << checker.downloadedFile() << Qt::endl;
@@ -69,14 +69,14 @@ int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QT
 int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStream &err)
 {
     auto checker = request.name.isEmpty() ? std::make_unique<ORVIKUpdateChecker>()
-                                          : std::make_unique<ORVIKUpdateChecker>(s(request.name));
+                                          : std::make_unique<ORVIKUpdateChecker>(hostText(request.name));
     const String name = checker->defaultURLPathName();
     if (!request.baseURL.isEmpty()) {
-        const String base = s(request.baseURL);
+        const String base = hostText(request.baseURL);
         checker->updateBaseURL = base + ORVIKUpdateChecker::kDescriptionFolder;
         checker->updatePageURL = base + name + "/";
     }
-    checker->setCurrentVersion(s(request.currentVersion));
+    checker->setCurrentVersion(hostText(request.currentVersion));
     checker->setPublicKey(request.publicKey);
     const String address = checker->updateBaseURL.value() + name + ".txt";
 
@@ -84,11 +84,11 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
     QString downloadError;
     ItemDownloader *downloader = ItemDownloader::GetItemDownloader(address);
     if (!downloader) {
-        err << "orvik: update check failed: no downloader for " << q(address) << Qt::endl;
+        err << "orvik: update check failed: no downloader for " << qtText(address) << Qt::endl;
         return 1;
     }
     QObject::connect(downloader, &ItemDownloader::downloadFailedSignal, checker.get(),
-                     [&downloadError](StringView text) { downloadError = q(String(text)); });
+                     [&downloadError](StringView text) { downloadError = qtText(String(text)); });
 
     QEventLoop loop;
     bool ended = false;
@@ -103,28 +103,28 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
 
     switch (checker->updateStatus()) {
     case UpdateChecker::UpdateStatusAvailable: {
-        out << "update available: " << q(checker->updateName()) << ' ' << q(checker->updateVersion()) << " (installed "
-            << request.currentVersion << ")\n";
+        out << "update available: " << qtText(checker->updateName()) << ' ' << qtText(checker->updateVersion())
+            << " (installed " << request.currentVersion << ")\n";
         const String download = checker->updateURLDownload();
-        out << "page: " << q(checker->updateURLPage());
+        out << "page: " << qtText(checker->updateURLPage());
         if (!download.isEmpty())
-            out << "  download: " << q(download);
+            out << "  download: " << qtText(download);
         out << Qt::endl;
         return request.downloadFolder.isEmpty() ? 0 : downloadUpdate(*checker, request, out, err);
     }
     case UpdateChecker::UpdateStatusUpToDate:
-        out << "up to date: " << q(checker->updateName()) << ' ' << request.currentVersion << " (latest "
-            << q(checker->updateVersion()) << ")" << Qt::endl;
+        out << "up to date: " << qtText(checker->updateName()) << ' ' << request.currentVersion << " (latest "
+            << qtText(checker->updateVersion()) << ")" << Qt::endl;
         return 0;
     default:
         break;
     }
-    QString reason = q(checker->failureReason());
+    QString reason = qtText(checker->failureReason());
     if (reason.isEmpty())
         reason = downloadError;
     if (reason.isEmpty())
         reason = ended ? QStringLiteral("the check failed") : QStringLiteral("no answer within 30 s");
-    err << "orvik: update check of " << q(address) << " failed: " << reason << Qt::endl;
+    err << "orvik: update check of " << qtText(address) << " failed: " << reason << Qt::endl;
     return 1;
 }
 

@@ -20,8 +20,8 @@ protected:
 
 } // namespace
 
-TransferRun::TransferRun(NetworkRequest *request, Shown shown, TransferProgress *progress)
-    : m_discard(std::make_unique<Discard>()), m_driver(request), m_shown(shown), m_progress(progress)
+TransferRun::TransferRun(NetworkRequest *request, Direction direction, TransferProgress *progress)
+    : m_discard(std::make_unique<Discard>()), m_driver(request), m_direction(direction), m_progress(progress)
 {
     m_discard->open(QIODevice::WriteOnly);
     m_driver.setSink(m_discard.get());
@@ -47,14 +47,14 @@ bool TransferRun::run()
         loop.quit();
     };
     connect(&m_driver, &RequestDriver::downloadProgressSignal, this, [this](qint64 received, qint64 total) {
-        if (m_shown != Shown::Download)
+        if (m_direction != Direction::Download)
             return;
         m_total = total;
         if (m_progress)
             m_progress->update(received, total);
     });
     connect(&m_driver, &RequestDriver::uploadProgressSignal, this, [this](qint64 sent, qint64 total) {
-        if (m_shown != Shown::Upload)
+        if (m_direction != Direction::Upload)
             return;
         m_sent = sent;
         m_total = total;
@@ -75,8 +75,8 @@ bool TransferRun::run()
     if (m_progress && failed)
         m_progress->abandon();
     else if (m_progress)
-        m_progress->finish(m_shown == Shown::Download ? m_driver.bytesReceived() : m_sent,
-                           m_shown == Shown::Download && m_total < 0 ? m_driver.bytesReceived() : m_total);
+        m_progress->finish(m_direction == Direction::Download ? m_driver.bytesReceived() : m_sent,
+                           m_direction == Direction::Download && m_total < 0 ? m_driver.bytesReceived() : m_total);
     return !failed;
 }
 

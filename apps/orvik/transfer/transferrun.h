@@ -19,10 +19,11 @@ class TransferRun : public QObject
 {
     Q_OBJECT
 public:
-    enum class Shown { Download, Upload };
+    // Which side of the exchange the progress follows: the body received or the body sent.
+    enum class Direction { Download, Upload };
 
     // Takes the request.
-    TransferRun(NetworkRequest *request, Shown shown, TransferProgress *progress);
+    TransferRun(NetworkRequest *request, Direction direction, TransferProgress *progress);
 
     // Where the body goes; null: the body is read and dropped.
     void setSink(QIODevice *sink);
@@ -33,12 +34,11 @@ public:
     bool run();
     const QString &error() const { return m_error; }
     qint64 bytesReceived() const { return m_driver.bytesReceived(); }
-    qint64 bytesSent() const { return m_sent; }
 
 private:
     std::unique_ptr<QIODevice> m_discard;
     RequestDriver m_driver;
-    Shown m_shown;
+    Direction m_direction;
     TransferProgress *m_progress;
     QString m_error;
     qint64 m_sent = 0;
