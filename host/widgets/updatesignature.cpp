@@ -81,6 +81,19 @@ QByteArray UpdateSignature::ParsePublicKey(const QByteArray &text, QString *erro
     return decoded.decoded;
 }
 
+QByteArray UpdateSignature::GeneratePrivateKey()
+{
+    const Key key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
+    const std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    if (!key || !bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+        ERR_clear_error();
+        return QByteArray();
+    }
+    char *data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return QByteArray(data, static_cast<qsizetype>(size));
+}
+
 QByteArray UpdateSignature::PublicKeyOf(const QByteArray &privateKeyPem, QString *error)
 {
     const Key key = readPem(privateKeyPem, true);

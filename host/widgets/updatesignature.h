@@ -18,6 +18,8 @@ public:
     // The raw 32-byte key of a PEM public key (as `openssl pkey -pubout` writes it) or of the
     // base64 of the raw key; empty, with error set, for anything else.
     static QByteArray ParsePublicKey(const QByteArray &text, QString *error = nullptr);
+    // A fresh private key in PEM form; empty when none could be made.
+    static QByteArray GeneratePrivateKey();
     // The raw public key of a PEM private key (as `openssl genpkey -algorithm ed25519` writes it).
     static QByteArray PublicKeyOf(const QByteArray &privateKeyPem, QString *error = nullptr);
     // The 64-byte signature of message by a PEM private key; empty, with error set, on failure.
