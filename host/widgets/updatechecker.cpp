@@ -91,7 +91,14 @@ UpdateChecker::UpdateChecker() = default;
 UpdateChecker::UpdateChecker(StringView name) : m_name(name)
 {}
 
-UpdateChecker::~UpdateChecker() = default;
+UpdateChecker::~UpdateChecker()
+{
+    // A download that outlived its checker could still move a package into place.
+    if (m_download) {
+        m_download->disconnect(this);
+        m_download->cancel();
+    }
+}
 
 void UpdateChecker::DeleteLater::operator()(QObject *object) const
 {

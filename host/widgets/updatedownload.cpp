@@ -145,6 +145,12 @@ void UpdateDownload::beginAttempt()
     driver->start();
 }
 
+void UpdateDownload::cancel()
+{
+    stopAttempt();
+    m_running = false;
+}
+
 void UpdateDownload::stopAttempt()
 {
     m_driver.reset();

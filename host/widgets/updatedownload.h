@@ -40,6 +40,8 @@ public:
     // follows, never before start returns.
     bool start();
     bool isRunning() const noexcept { return m_running; }
+    // Stops a running download without a signal; its temporary file goes with it.
+    void cancel();
 
     const QString &error() const noexcept { return m_error; }
     // After success: the file in place, its size and its SHA-256.

@@ -293,6 +293,8 @@ void tst_UpdateCheckHttp::download_data()
                                  << true << 1 << QStringLiteral("profile") << none;
     QTest::newRow("not-found") << QByteArray("/dl/missing.run") << none << length << qint64(-1) << -1 << true << true
                                << 1 << QString() << QByteArray("Content Not Found");
+    QTest::newRow("checker-gone-mid-transfer")
+        << QByteArray("/dl/slow.run") << none << length << qint64(-1) << -1 << true << true << 1 << QString() << none;
     QTest::newRow("stalled") << QByteArray("/dl/stall.run") << none << length << qint64(-1) << -1 << true << true << 1
                              << QString() << QByteArray("stalled");
 }
@@ -316,17 +318,27 @@ void tst_UpdateCheckHttp::download()
     route.dropAfter = dropAfter;
     route.dropTimes = dropTimes;
     route.stall = path.contains("stall");
+    route.pieceSize = path.contains("slow") ? 10000 : 0;
+    route.pieceIntervalMs = 50;
     if (!path.contains("missing"))
         server.setRoute(QUrl::fromEncoded(path).path(QUrl::FullyEncoded).toLatin1(), route);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const std::unique_ptr<UpdateChecker> checker = offering(path, package, entries, pinned, folder.path());
+    std::unique_ptr<UpdateChecker> checker = offering(path, package, entries, pinned, folder.path());
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
 
     QSignalSpy finished(checker.get(), &UpdateChecker::updateDownloadFinishedSignal);
     QSignalSpy progress(checker.get(), &UpdateChecker::updateDownloadProgressSignal);
     const bool started = checker->requstDownloadUpdate();
     QCOMPARE(started, requests > 0);
+    if (path.contains("slow")) {
+        // The checker goes away mid-transfer: the transfer ends and its temporary file goes with it.
+        QVERIFY(progress.wait(kWaitMs));
+        checker.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(server.openConnectionCount(), 0, kWaitMs);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
+        return;
+    }
     if (started) {
         QVERIFY(finished.wait(kWaitMs));
         QVERIFY2(finished.constFirst().constFirst().toBool() == !fileName.isEmpty(),
