@@ -83,7 +83,7 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 
-# measure NAME COMMAND...: runs the command under /usr/bin/time; prints "seconds rss_kib".
+# measure NAME COMMAND...: runs the command under /usr/bin/time; prints "seconds cpu_seconds rss_kib".
 measure() {
     local log="$work/time.log"
     if ! /usr/bin/time -v -o "$log" "${@:2}" >"$work/stdout.log" 2>"$work/stderr.log"; then
@@ -92,12 +92,13 @@ measure() {
         exit 1
     fi
     awk -F': ' '/Elapsed \(wall clock\)/ {w = $2} /Maximum resident set size/ {r = $2}
-        END { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s, r }' "$log"
+        /User time \(seconds\)/ {c += $2} /System time \(seconds\)/ {c += $2}
+        END { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s, c, r }' "$log"
 }
 
-declare -A times rss
+declare -A times cpu rss
 run_once() {
-    local kind="$1" out seconds kib
+    local kind="$1" out seconds cpu_seconds kib
     rm -rf "$work/out/"*
     case "$kind" in
         get) out=$(measure get "$orvik" get "$base/dl/bench-2.0.run" -o "$work/out/bench-2.0.run") ;;
@@ -105,8 +106,9 @@ run_once() {
                           --public-key "$work/key.pub" --download "$work/out") ;;
     esac
     [[ $(stat -c %s "$work/out/bench-2.0.run") == "$size_bytes" ]] || { echo "update_bench: $kind: wrong size" >&2; exit 1; }
-    read -r seconds kib <<<"$out"
+    read -r seconds cpu_seconds kib <<<"$out"
     times[$kind]+="$seconds "
+    cpu[$kind]+="$cpu_seconds "
     if ((kib > ${rss[$kind]:-0})); then rss[$kind]=$kib; fi
 }
 median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
@@ -117,8 +119,13 @@ for ((round = 0; round < repeat; round++)); do
 done
 get_s=$(median <<<"${times[get]}")
 update_s=$(median <<<"${times[update]}")
+get_cpu=$(median <<<"${cpu[get]}")
+update_cpu=$(median <<<"${cpu[update]}")
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-printf '\n%-34s %10s %16s   %s\n' run "median s" "peak RSS (MiB)" "seconds of each round"
-printf '%-34s %10s %16s   %s\n' "orvik get" "$get_s" "$(mib "${rss[get]}")" "${times[get]}"
-printf '%-34s %10s %16s   %s\n' "orvik update-check --download" "$update_s" "$(mib "${rss[update]}")" "${times[update]}"
-awk -v g="$get_s" -v u="$update_s" 'BEGIN { printf "verification adds %.1f %% to the download time\n", (u / g - 1) * 100 }'
+printf '\n%-30s %8s %10s %15s   %s\n' run "median s" "median CPU" "peak RSS (MiB)" "seconds of each round"
+printf '%-30s %8s %10s %15s   %s\n' "orvik get" "$get_s" "$get_cpu" "$(mib "${rss[get]}")" "${times[get]}"
+printf '%-30s %8s %10s %15s   %s\n' "orvik update-check --download" "$update_s" "$update_cpu" "$(mib "${rss[update]}")" \
+    "${times[update]}"
+awk -v g="$get_s" -v u="$update_s" -v gc="$get_cpu" -v uc="$update_cpu" 'BEGIN {
+    printf "verification adds %.1f %% to the wall time, %.1f %% to the CPU time (user + system)\n",
+           (u / g - 1) * 100, (uc / gc - 1) * 100 }'

@@ -212,7 +212,8 @@ QString UpdateDownload::SafeFileName(const QString &url)
     QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     name.remove(QLatin1Char('\\'));
     name.removeIf(
-        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control; });
+        // Format characters included: a right-to-left override can make "exe.txt" read as "txt.exe".
+        [](QChar c) { return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format; });
     while (!name.isEmpty() && (name.front() == QLatin1Char('.') || name.front().isSpace()))
         name.remove(0, 1);
     while (!name.isEmpty() && (name.back() == QLatin1Char('.') || name.back().isSpace()))

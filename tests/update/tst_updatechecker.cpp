@@ -148,7 +148,7 @@ void tst_UpdateChecker::safeFileName_data()
                                         << QStringLiteral("bashrc");
     QTest::newRow("backslashes") << QStringLiteral("https://u.example/a%5C..%5Cevil.exe")
                                  << QStringLiteral("a..evil.exe");
-    QTest::newRow("control-characters") << QStringLiteral("https://u.example/se%0Atup%00.exe%1B")
+    QTest::newRow("control-characters") << QStringLiteral("https://u.example/se%0Atup%00%E2%80%AE.exe%1B%C2%85")
                                         << QStringLiteral("setup.exe");
     QTest::newRow("dot-dot") << QStringLiteral("https://u.example/dl/..") << QStringLiteral("update-package");
     QTest::newRow("leading-dot-and-space")
