@@ -167,8 +167,10 @@ void RequestDriver::madeProgress()
 
 void RequestDriver::finish()
 {
+    // A failure while draining may have ended the driver, and a handler of it deleted it.
+    const QPointer<RequestDriver> alive(this);
     drain();
-    if (!isRunning())
+    if (!alive || !isRunning())
         return;
     if (m_requestFailed) {
         fail(m_requestError);
