@@ -26,15 +26,16 @@ public:
     static QByteArray Sign(const QByteArray &privateKeyPem, const QByteArray &message, QString *error = nullptr);
     static bool Verify(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature);
 
-    // Where the description's last line starts when that line is a signature line; -1 otherwise.
-    // One line end may follow it.
-    static qsizetype SignatureLineStart(const QByteArray &description);
-    // Whether some line of the description is a signature line.
-    static bool HasSignatureLine(const QByteArray &description);
     // The trimmed value of a "signature=" line, or a null array when the line is not one.
     static QByteArray SignatureValue(const QByteArray &line);
     // Why a description does not verify with the key, or an empty text when it does.
     static QString CheckDescription(const QByteArray &publicKey, const QByteArray &description);
+
+private:
+    // Where the description's last line starts when that line is a signature line; -1 otherwise.
+    // One line end may follow it.
+    static qsizetype SignatureLineStart(const QByteArray &description);
+    static bool HasSignatureLine(const QByteArray &description);
 };
 
 } // namespace ORVIK

@@ -32,9 +32,9 @@ QByteArray prepareDescription(const QByteArray &text, const QList<QPair<QByteArr
         missing.append(entry.first);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QByteArray &line = lines.at(i);
-        const QByteArray key = keyOf(line);
-        if (key == "signature")
+        if (!UpdateSignature::SignatureValue(line).isNull())
             continue;
+        const QByteArray key = keyOf(line);
         QByteArray kept = line;
         for (const auto &entry : entries)
             if (key == entry.first) {
