@@ -14,10 +14,11 @@ cd "$(dirname "$0")"
 # - chrony, the NTP peer of the network-time tests;
 # - mingw-w64, which cross-compiles the Windows WLAN layer so that it cannot rot unseen;
 # - dbus-daemon and python3-dbusmock: a private bus with a NetworkManager stand-in for the WiFi tests;
+# - libssl-dev: libcrypto, which verifies signed updates and their packages;
 # - clang-14 with libFuzzer and its runtime archives for the fuzz targets (the build leaves those out,
 #   and says so, when it cannot link one);
 # - dpkg-dev and file, with which the package target works out the packages' dependencies.
-PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl binutils chrony mingw-w64
+PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl libssl-dev binutils chrony mingw-w64
   dbus-daemon python3-dbusmock clang-14 libfuzzer-14-dev libclang-rt-14-dev dpkg-dev file)
 
 missing=()

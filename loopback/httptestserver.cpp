@@ -160,10 +160,16 @@ std::optional<HttpTestServer::Route> HttpTestServer::completeRequest(int index, 
     request.complete = true;
     const QByteArray path = request.path();
     Route route;
-    if (const auto found = m_routes.constFind(path); found != m_routes.constEnd()) {
+    if (const auto found = m_routes.find(path); found != m_routes.end()) {
         if (found->basicAuth.isEmpty() ||
-            request.header("Authorization") == QByteArray("Basic " + found->basicAuth.toBase64()))
-            return *found;
+            request.header("Authorization") == QByteArray("Basic " + found->basicAuth.toBase64())) {
+            Route answer = *found;
+            if (found->dropAfter >= 0 && found->dropTimes == 0)
+                answer.dropAfter = -1;
+            else if (found->dropAfter >= 0 && found->dropTimes > 0)
+                --found->dropTimes;
+            return answer;
+        }
         route.status = 401; // with a challenge, as the route's basicAuth says
         route.body = "Unauthorized\n";
         route.basicAuth = found->basicAuth;

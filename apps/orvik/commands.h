@@ -10,6 +10,7 @@ int runGetCommand(CommandContext &context);
 int runPutCommand(CommandContext &context);
 int runTimeCommand(CommandContext &context);
 int runUpdateCheckCommand(CommandContext &context);
+int runUpdateSignCommand(CommandContext &context);
 int runWifiCommand(CommandContext &context);
 int runVersionCommand(CommandContext &context);
 

@@ -28,6 +28,7 @@ const Command kCommands[] = {
     {"put", "upload a FILE or --data TEXT to a URL through the module", false, &runPutCommand},
     {"time", "ask an NTP server for the time: transmit time, offset, delay", false, &runTimeCommand},
     {"update-check", "ask the update server whether a newer version exists", false, &runUpdateCheckCommand},
+    {"update-sign", "sign an update description with an Ed25519 key", false, &runUpdateSignCommand},
     {"wifi", "scan for WiFi networks and choose one in the dialog", true, &runWifiCommand},
     {"version", "print the versions of orvik, the module and Qt (also: --version)", false, &runVersionCommand},
 };

@@ -1,12 +1,21 @@
 #include "host/widgets/updatechecker.h"
 
 #include "host/base/exception.h"
+#include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"
+#include "host/widgets/sha256.h"
+#include "host/widgets/updatedownload.h"
+#include "host/widgets/updatesignature.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProcess>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,6 +54,36 @@ String quoted(const StringView &text)
     return String("\"") + text + "\"";
 }
 
+String fromQt(const QString &text)
+{
+    return StringStream<QString>::toString(text);
+}
+
+QByteArray bytesOf(const String &text)
+{
+    return QByteArray(text.data(), static_cast<qsizetype>(text.length()));
+}
+
+bool allOf(const String &text, const char *characters)
+{
+    for (uint32_t i = 0; i < text.length(); ++i)
+        if (!std::strchr(characters, text[i]) || text[i] == '\0')
+            return false;
+    return true;
+}
+
+// Why the package entries are unusable, or an empty text.
+String packageEntriesError(const INIFactory &description)
+{
+    const String size = description.value("size");
+    if (description.contains("size") && (size.isEmpty() || size.length() > 18 || !allOf(size, "0123456789")))
+        return String("the size ") + quoted(size) + " is not a number of bytes";
+    const String sha256 = description.value("sha256");
+    if (description.contains("sha256") && (sha256.length() != 64 || !allOf(sha256, "0123456789abcdefABCDEF")))
+        return String("the sha256 ") + quoted(sha256) + " is not 64 hexadecimal digits";
+    return String();
+}
+
 } // namespace
 
 UpdateChecker::UpdateChecker() = default;
@@ -52,7 +91,19 @@ UpdateChecker::UpdateChecker() = default;
 UpdateChecker::UpdateChecker(StringView name) : m_name(name)
 {}
 
-UpdateChecker::~UpdateChecker() = default;
+UpdateChecker::~UpdateChecker()
+{
+    // A download that outlived its checker could still move a package into place.
+    if (m_download) {
+        m_download->disconnect(this);
+        m_download->cancel();
+    }
+}
+
+void UpdateChecker::DeleteLater::operator()(QObject *object) const
+{
+    object->deleteLater();
+}
 
 void UpdateChecker::requestCheckForUpdate(const StringView &)
 {
@@ -61,17 +112,89 @@ void UpdateChecker::requestCheckForUpdate(const StringView &)
 
 bool UpdateChecker::requstDownloadUpdate()
 {
-    return refuse("download");
+    if (m_status != UpdateStatusAvailable)
+        return refuse("download");
+    if (m_download)
+        return refuseWith("A download of this update is already running");
+    const String url = updateURLDownload();
+    if (url.isEmpty())
+        return refuseWith("The update description gives no download address");
+    const String sha256 = m_description.value("sha256");
+    if (!m_publicKey.isEmpty() && sha256.isEmpty())
+        return refuseWith("The update description gives no sha256 of the package, so the package cannot be verified");
+
+    const String size = m_description.value("size");
+    m_actionError = String();
+    m_downloadedFile.clear();
+    m_downloadedDigest.clear();
+    m_downloadedSize = -1;
+    m_download.reset(new UpdateDownload(StringStream<QString>::fromString(url), downloadFolder(),
+                                        size.isEmpty() ? -1 : std::stoll(std::string(size.data(), size.length())),
+                                        QByteArray::fromHex(bytesOf(sha256))));
+    if (m_stallMs > 0)
+        m_download->setStallTimeout(m_stallMs);
+    connect(m_download.get(), &UpdateDownload::progressSignal, this, &UpdateChecker::updateDownloadProgressSignal);
+    connect(m_download.get(), &UpdateDownload::finishedSignal, this, &UpdateChecker::downloadFinished);
+    if (!m_download->start()) {
+        const String why = fromQt(m_download->error());
+        m_download.reset();
+        return refuseWith(String("Cannot download the update: ") + why);
+    }
+    return true;
 }
 
-bool UpdateChecker::requestInstallUpdate(bool)
+void UpdateChecker::downloadFinished(bool success)
 {
-    return refuse("install");
+    const std::unique_ptr<UpdateDownload, DeleteLater> download = std::move(m_download);
+    if (success) {
+        m_downloadedFile = download->filePath();
+        m_downloadedSize = download->size();
+        m_downloadedDigest = download->sha256();
+    } else {
+        m_actionError = String("The update download failed: ") + fromQt(download->error());
+    }
+    Q_EMIT updateDownloadFinishedSignal(success);
+}
+
+bool UpdateChecker::requestInstallUpdate(bool restartApplication)
+{
+    if (m_downloadedFile.isEmpty()) {
+        if (m_status != UpdateStatusAvailable)
+            return refuse("install");
+        return refuseWith("There is no downloaded update to install: download it first");
+    }
+    // Checked again just before use: the file may have been changed since it was verified.
+    QString readError;
+    qint64 size = -1;
+    const QByteArray digest = Sha256::HashFile(m_downloadedFile, &size, &readError);
+    const QString path = m_downloadedFile;
+    if (digest.isEmpty() || size != m_downloadedSize || digest != m_downloadedDigest) {
+        m_downloadedFile.clear();
+        const String why = digest.isEmpty() ? String("cannot be read: ") + fromQt(readError)
+                                            : String("was changed after it was verified");
+        QFile::remove(path);
+        return refuseWith(String("The downloaded update ") + quoted(fromQt(path)) + " " + why +
+                          "; it was removed, not started");
+    }
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcess installer;
+    installer.setProgram(path);
+    installer.setWorkingDirectory(QFileInfo(path).absolutePath());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("ORVIK_UPDATE_RESTART"));
+    if (restartApplication)
+        environment.insert(QStringLiteral("ORVIK_UPDATE_RESTART"), QCoreApplication::applicationFilePath());
+    installer.setProcessEnvironment(environment);
+    if (!installer.startDetached())
+        return refuseWith(String("Cannot start the update installer ") + quoted(fromQt(path)) + ": " +
+                          fromQt(installer.errorString()));
+    m_actionError = String();
+    return true;
 }
 
 bool UpdateChecker::updateSupported() const
 {
-    return false;
+    return ItemDownloader::HasNetworkManager();
 }
 
 String UpdateChecker::updateName()
@@ -126,6 +249,11 @@ void UpdateChecker::createUpdateFile(const String &version, File file)
 
 void UpdateChecker::processUpdateString(const String &text)
 {
+    if (!m_publicKey.isEmpty()) {
+        const QString unverified = UpdateSignature::CheckDescription(m_publicKey, bytesOf(text));
+        if (!unverified.isEmpty())
+            return failCheck(String("Unverified update description: ") + fromQt(unverified));
+    }
     String error;
     const INIFactory description = INIFactory::Parse(text, &error);
     if (!error.isEmpty())
@@ -137,6 +265,9 @@ void UpdateChecker::processUpdateString(const String &text)
         return failCheck(kMalformed + "it gives no version");
     if (!IsVersion(version))
         return failCheck(kMalformed + "the version " + quoted(version) + " is not a version number");
+    const String packageError = packageEntriesError(description);
+    if (!packageError.isEmpty())
+        return failCheck(kMalformed + packageError);
     const String current = currentVersion();
     if (!IsVersion(current))
         return failCheck(String("Cannot compare versions: the application's version ") + quoted(current) +
@@ -157,6 +288,11 @@ void UpdateChecker::onCheckForUpdateComplete()
 void UpdateChecker::setUpdateStatus(UpdateStatus status)
 {
     setStatus(status, String());
+}
+
+QString UpdateChecker::downloadFolder() const
+{
+    return m_downloadFolder.isEmpty() ? QDir::tempPath() : m_downloadFolder;
 }
 
 String UpdateChecker::currentVersion() const
@@ -216,18 +352,15 @@ void UpdateChecker::setStatus(UpdateStatus status, const String &reason)
     Q_EMIT updateStatusSetSignal(status);
 }
 
+bool UpdateChecker::refuseWith(const String &reason)
+{
+    m_actionError = reason;
+    return false;
+}
+
 bool UpdateChecker::refuse(const char *action)
 {
-    if (m_status != UpdateStatusAvailable) {
-        m_actionError = String("There is no update to ") + action + ": no check has found a newer version";
-        return false;
-    }
-    const String download = updateURLDownload();
-    const String where = download.isEmpty() ? updateURLPage() : download;
-    m_actionError = String("This application cannot ") + action + " updates itself";
-    if (!where.isEmpty())
-        m_actionError += String("; get the update from ") + where;
-    return false;
+    return refuseWith(String("There is no update to ") + action + ": no check has found a newer version");
 }
 
 } // namespace ORVIK

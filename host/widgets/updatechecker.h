@@ -6,13 +6,21 @@
 #include "host/widgets/orvikwidgets_export.h"
 #include "host/widgets/softwareservice.h"
 
+#include <QByteArray>
 #include <QObject>
+#include <QString>
+
+#include <memory>
 
 namespace ORVIK {
 
+class UpdateDownload;
+
 // The host's update logic. A subclass fetches an update description (key=value lines: name,
-// version, url, page) and hands it to processUpdateString, which compares the offered version
-// with the application's and sets the status.
+// version, url, page, size, sha256, close and a final signature) and hands it to
+// processUpdateString, which verifies it against a pinned key, compares the offered version with
+// the application's and sets the status. The package at url can then be downloaded, verified and
+// started as the installer.
 class ORVIKWIDGETS_EXPORT UpdateChecker : public QObject, public SoftwareService
 {
     Q_OBJECT
@@ -35,9 +43,14 @@ public:
     // The order of these virtual operations is part of the host's binary interface.
     // This base has no update source: a check fails at once.
     virtual void requestCheckForUpdate(const StringView &reason);
-    // This host can neither download nor install updates: both refuse and say why.
+    // Starts the download of the offered package into the download folder: true when it began, and
+    // then exactly one updateDownloadFinishedSignal follows; false with actionError() when refused.
     virtual bool requstDownloadUpdate();
+    // Checks the downloaded package again and starts it as a detached process. restartApplication
+    // true sets ORVIK_UPDATE_RESTART to this program's path in the installer's environment, so that
+    // it can start the application again when it is done. False with actionError() when refused.
     virtual bool requestInstallUpdate(bool restartApplication);
+    // True once an access manager is installed: only then can a package be fetched.
     virtual bool updateSupported() const;
     virtual String updateName();
     virtual String updateVersion();
@@ -64,6 +77,18 @@ public:
     // Why the latest download or install request was refused.
     const String &actionError() const noexcept { return m_actionError; }
 
+    // The raw 32-byte Ed25519 key that every description must be signed with; empty: none pinned.
+    void setPublicKey(const QByteArray &key) { m_publicKey = key; }
+    const QByteArray &publicKey() const noexcept { return m_publicKey; }
+    // Where downloaded packages go; by default the system's temporary folder.
+    void setDownloadFolder(const QString &folder) { m_downloadFolder = folder; }
+    QString downloadFolder() const;
+    // How long a download may go without a byte before it fails.
+    void setDownloadStallTimeout(int milliseconds) { m_stallMs = milliseconds; }
+    bool isDownloading() const noexcept { return m_download != nullptr; }
+    // The verified package of the latest successful download; empty before one.
+    const QString &downloadedFile() const noexcept { return m_downloadedFile; }
+
     // The version that a description is compared with; by default the application's version.
     String currentVersion() const;
     void setCurrentVersion(const StringView &version);
@@ -76,6 +101,10 @@ public:
 
 Q_SIGNALS:
     void updateStatusSetSignal(ORVIK::UpdateChecker::UpdateStatus status);
+    // total: the package's size when the description gives it, otherwise the server's figure or -1.
+    void updateDownloadProgressSignal(qint64 received, qint64 total);
+    // The end of a download that requstDownloadUpdate began; on failure actionError() says why.
+    void updateDownloadFinishedSignal(bool success);
 
 protected Q_SLOTS:
     void checkForUpdateCompleteSlot();
@@ -87,6 +116,13 @@ protected:
 private:
     void setStatus(UpdateStatus status, const String &reason);
     bool refuse(const char *action);
+    bool refuseWith(const String &reason);
+    void downloadFinished(bool success);
+
+    struct DeleteLater
+    {
+        void operator()(QObject *object) const;
+    };
 
     String m_name;
     String m_currentVersion;
@@ -95,6 +131,13 @@ private:
     String m_failureReason;
     String m_actionError;
     INIFactory m_description;
+    QByteArray m_publicKey;
+    QString m_downloadFolder;
+    int m_stallMs = 0; // 0: the download's own default
+    std::unique_ptr<UpdateDownload, DeleteLater> m_download;
+    QString m_downloadedFile;
+    qint64 m_downloadedSize = -1;
+    QByteArray m_downloadedDigest;
 };
 
 } // namespace ORVIK

@@ -209,7 +209,9 @@ void tst_TransferCommands::demoRunsEveryStep()
          "   received 2097152 bytes (identical)\n"},
         {"== network time ==\n", "\nserver: 127.0.0.1 port ", "\ntransmit time: ", "\noffset: "},
         {"== update check ==\n", "\nupdate available: ORVIK Demo 1.1.0 (installed 1.0.0)\n",
-         "/orvik-demo/  download: http://127.0.0.1:", "\nrequested: GET /Update/Windows/orvik-demo.txt\n"},
+         "/orvik-demo/  download: http://127.0.0.1:", "\nrequested: GET /Update/Windows/orvik-demo.txt\n",
+         "\ninstalled: the package left its marker\n",
+         "\nchanged package refused: The update download failed: the package's SHA-256 "},
         {"== wifi dialog screenshot ==\n", "\n92\tCafe Nord\n", "\nscreenshot: "},
         {"\ndemo: 5 of 5 steps passed\n"}};
     qsizetype at = 0;

@@ -1,6 +1,8 @@
 #include "host/base/exception.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qterrordialog.h"
+#include "host/widgets/updatedownload.h"
+#include "tests/update/testkeys.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QCoreApplication>
@@ -26,6 +28,10 @@ class tst_UpdateChecker : public QObject
 private Q_SLOTS:
     void processDescription_data();
     void processDescription();
+    void signedDescription_data();
+    void signedDescription();
+    void safeFileName_data();
+    void safeFileName();
     void compareVersions_data();
     void compareVersions();
     void installedVersion_data();
@@ -66,6 +72,96 @@ void tst_UpdateChecker::processDescription_data()
                                           << QByteArray("\"v1.5-beta\" is not a version number");
     QTest::newRow("version-with-trailing-dot")
         << QByteArray("name=Orvik\nversion=1.5.\n") << failed << QByteArray("\"1.5.\" is not a version number");
+    QTest::newRow("size-not-a-number") << QByteArray("name=Orvik\nversion=2\nsize=12k\n") << failed
+                                       << QByteArray("the size \"12k\" is not a number of bytes");
+    QTest::newRow("sha256-too-short") << QByteArray("name=Orvik\nversion=2\nsha256=abcd\n") << failed
+                                      << QByteArray("the sha256 \"abcd\" is not 64 hexadecimal digits");
+}
+
+void tst_UpdateChecker::signedDescription_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("failure"); // a part of the reason; empty: accepted
+    QTest::addColumn<bool>("malformed");     // also without a pinned key
+
+    const QByteArray body = "\xEF\xBB\xBF# Orvik update\r\nname=Orvik\r\nversion=2.0\r\nsize=5\r\n"
+                            "sha256=" +
+                            QByteArray(64, 'a') + "\r\n";
+    const QByteArray good = TestKeys::signedBy(TestKeys::kPublisher, body);
+    const QByteArray signatureLine = good.mid(body.size());
+    const auto changedAt = [&good](qsizetype at) {
+        QByteArray changed = good;
+        changed[at] = char(changed[at] ^ 0x01);
+        return changed;
+    };
+    const QByteArray mismatch = "the description was changed or signed by another key";
+
+    QTest::newRow("signed-with-bom-crlf-and-comment") << good << QByteArray() << false;
+    QTest::newRow("no-line-end-after-signature") << good.chopped(1) << QByteArray() << false;
+    QTest::newRow("unsigned") << body << QByteArray("the description is not signed") << false;
+    QTest::newRow("changed-byte-in-bom") << changedAt(0) << mismatch << true;
+    QTest::newRow("changed-byte-in-comment") << changedAt(5) << mismatch << false;
+    QTest::newRow("changed-version") << QByteArray(good).replace("version=2.0", "version=3.0") << mismatch << false;
+    QTest::newRow("crlf-made-lf") << QByteArray(good).replace("name=Orvik\r\n", "name=Orvik\n") << mismatch << false;
+    QTest::newRow("changed-byte-in-signature") << changedAt(body.size() + 12) << mismatch << false;
+    QTest::newRow("signed-by-another-key") << TestKeys::signedBy(TestKeys::kOther, body) << mismatch << false;
+    QTest::newRow("signature-not-base64") << body + "signature=%%%\n"
+                                          << QByteArray("the signature is malformed") << false;
+    QTest::newRow("signature-too-short") << body + "signature=" + QByteArray(32, 'x').toBase64() + "\n"
+                                         << QByteArray("the signature is malformed") << false;
+    QTest::newRow("line-after-signature")
+        << good + "page=https://evil.example/\n"
+        << QByteArray("the signature line is not the description's last line") << false;
+    QTest::newRow("second-signature-line") << good + signatureLine << mismatch << true;
+}
+
+void tst_UpdateChecker::signedDescription()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, failure);
+    QFETCH(bool, malformed);
+
+    UpdateChecker pinned("Orvik");
+    pinned.setCurrentVersion("1.0");
+    pinned.setPublicKey(TestKeys::publisherKey());
+    pinned.processUpdateString(bytes(text));
+    const QByteArray why = qbytes(pinned.failureReason());
+    QCOMPARE(pinned.updateStatus(),
+             failure.isEmpty() ? UpdateChecker::UpdateStatusAvailable : UpdateChecker::UpdateStatusFailed);
+    QVERIFY2(failure.isEmpty() ? why.isEmpty() : why.contains(failure), why.constData());
+
+    // Without a pinned key the signature is not examined: only a malformed text fails.
+    UpdateChecker open("Orvik");
+    open.setCurrentVersion("1.0");
+    open.processUpdateString(bytes(text));
+    QCOMPARE(open.updateStatus(), malformed ? UpdateChecker::UpdateStatusFailed : UpdateChecker::UpdateStatusAvailable);
+}
+
+void tst_UpdateChecker::safeFileName_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("plain") << QStringLiteral("https://u.example/dl/Orvik-2.0.exe?x=1")
+                           << QStringLiteral("Orvik-2.0.exe");
+    QTest::newRow("encoded-separators") << QStringLiteral("https://u.example/dl/..%2F..%2F.bashrc")
+                                        << QStringLiteral("bashrc");
+    QTest::newRow("backslashes") << QStringLiteral("https://u.example/a%5C..%5Cevil.exe")
+                                 << QStringLiteral("a..evil.exe");
+    QTest::newRow("control-characters") << QStringLiteral("https://u.example/se%0Atup%00%E2%80%AE.exe%1B%C2%85")
+                                        << QStringLiteral("setup.exe");
+    QTest::newRow("dot-dot") << QStringLiteral("https://u.example/dl/..") << QStringLiteral("update-package");
+    QTest::newRow("leading-dot-and-space")
+        << QStringLiteral("https://u.example/%20.profile") << QStringLiteral("profile");
+    QTest::newRow("no-path") << QStringLiteral("https://u.example") << QStringLiteral("update-package");
+    QTest::newRow("folder-address") << QStringLiteral("https://u.example/dl/") << QStringLiteral("update-package");
+}
+
+void tst_UpdateChecker::safeFileName()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, name);
+    QCOMPARE(UpdateDownload::SafeFileName(url), name);
 }
 
 void tst_UpdateChecker::processDescription()

@@ -1,13 +1,17 @@
 #include "host/base/exception.h"
 #include "host/widgets/itemdownloader.h"
+#include "host/widgets/sha256.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
+#include "tests/update/testkeys.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ORVIK;
@@ -71,8 +75,37 @@ private Q_SLOTS:
     void servedDescriptionReachesTheLogic();
     void stalledDownloadFailsAtTheCheckersTimeOut();
     void requestsOnOneDownloader();
+    void download_data();
+    void download();
+    void install_data();
+    void install();
 
 private:
+    // A checker that accepted a description offering `package` at `path` of the test server, with
+    // its size and SHA-256 when `entries`, signed and checked against the pinned key when `pinned`.
+    std::unique_ptr<UpdateChecker> offering(const QByteArray &path, const QByteArray &package, bool entries,
+                                            bool pinned, const QString &folder)
+    {
+        QByteArray description = "name=Orvik\nversion=2.0\nurl=" + server.url().toEncoded().chopped(1) + path + "\n";
+        if (entries)
+            description += "size=" + QByteArray::number(package.size()) + "\nsha256=" + sha256Hex(package) + "\n";
+        auto checker = std::make_unique<UpdateChecker>("Orvik");
+        checker->setCurrentVersion("1.0");
+        checker->setDownloadFolder(folder);
+        checker->setDownloadStallTimeout(1000);
+        if (pinned)
+            checker->setPublicKey(TestKeys::publisherKey());
+        checker->processUpdateString(
+            bytes(pinned ? TestKeys::signedBy(TestKeys::kPublisher, description) : description));
+        return checker;
+    }
+    static QByteArray sha256Hex(const QByteArray &data)
+    {
+        Sha256 hash;
+        hash.addData(data);
+        return hash.result().toHex();
+    }
+
     // A named checker whose description folder is on the test server, which answers its request by `route`.
     std::unique_ptr<ProbeChecker> checkerFor(const QByteArray &name, const HttpTestServer::Route &route)
     {
@@ -214,6 +247,175 @@ void tst_UpdateCheckHttp::requestsOnOneDownloader()
     QVERIFY(failed.wait(kWaitMs));
     QCOMPARE(failed.count(), 2);
     QCOMPARE(statusSet.count(), 5);
+}
+
+void tst_UpdateCheckHttp::download_data()
+{
+    QTest::addColumn<QByteArray>("path");    // of the package's address
+    QTest::addColumn<QByteArray>("served");  // what the server sends instead of the package; empty: the package
+    QTest::addColumn<int>("framing");        // HttpTestServer::Framing
+    QTest::addColumn<qint64>("dropAfter");   // the server cuts answers after this many bytes
+    QTest::addColumn<int>("dropTimes");      // that many answers (-1: all)
+    QTest::addColumn<bool>("entries");       // the description gives size and SHA-256
+    QTest::addColumn<bool>("pinned");        // a key is pinned
+    QTest::addColumn<int>("requests");       // that reach the server
+    QTest::addColumn<QString>("fileName");   // of the package in place; empty: the download fails
+    QTest::addColumn<QByteArray>("failure"); // a part of the reason
+
+    const int length = int(HttpTestServer::Framing::ContentLength);
+    const int chunked = int(HttpTestServer::Framing::Chunked);
+    const int closing = int(HttpTestServer::Framing::CloseDelimited);
+    const QByteArray none;
+    const QByteArray package = HttpTestServer::patternBytes(0, 300000);
+    QByteArray changed = package;
+    changed[150000] = char(changed[150000] ^ 0x20);
+    const QString name = QStringLiteral("Orvik-2.0.run");
+    const QByteArray path = "/dl/Orvik-2.0.run";
+
+    QTest::newRow("verified") << path << none << length << qint64(-1) << -1 << true << true << 1 << name << none;
+    QTest::newRow("unpinned-without-entries")
+        << path << none << chunked << qint64(-1) << -1 << false << false << 1 << name << none;
+    QTest::newRow("pinned-without-sha256-refused") << path << none << length << qint64(-1) << -1 << false << true << 0
+                                                   << QString() << QByteArray("gives no sha256 of the package");
+    QTest::newRow("changed-byte-in-package") << path << changed << length << qint64(-1) << -1 << true << true << 1
+                                             << QString() << QByteArray("differs from the description's");
+    QTest::newRow("more-than-size-announced") << path << package + 'x' << length << qint64(-1) << -1 << true << true
+                                              << 1 << QString() << QByteArray("the body is larger than 300000 bytes");
+    QTest::newRow("more-than-size-chunked") << path << package + package << chunked << qint64(-1) << -1 << true << true
+                                            << 1 << QString() << QByteArray("the body is larger than 300000 bytes");
+    QTest::newRow("reset-then-retried") << path << none << length << qint64(100000) << 2 << true << true << 3 << name
+                                        << none;
+    QTest::newRow("closed-early-then-retried")
+        << path << none << closing << qint64(100000) << 1 << true << true << 2 << name << none;
+    QTest::newRow("interrupted-beyond-the-retries") << path << none << length << qint64(100000) << -1 << true << true
+                                                    << 4 << QString() << QByteArray("(after 4 attempts)");
+    QTest::newRow("unsafe-name") << QByteArray("/dl/..%2F..%2F.profile") << none << length << qint64(-1) << -1 << true
+                                 << true << 1 << QStringLiteral("profile") << none;
+    QTest::newRow("not-found") << QByteArray("/dl/missing.run") << none << length << qint64(-1) << -1 << true << true
+                               << 1 << QString() << QByteArray("Content Not Found");
+    QTest::newRow("checker-gone-mid-transfer")
+        << QByteArray("/dl/slow.run") << none << length << qint64(-1) << -1 << true << true << 1 << QString() << none;
+    QTest::newRow("stalled") << QByteArray("/dl/stall.run") << none << length << qint64(-1) << -1 << true << true << 1
+                             << QString() << QByteArray("stalled");
+}
+
+void tst_UpdateCheckHttp::download()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, served);
+    QFETCH(int, framing);
+    QFETCH(qint64, dropAfter);
+    QFETCH(int, dropTimes);
+    QFETCH(bool, entries);
+    QFETCH(bool, pinned);
+    QFETCH(int, requests);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, failure);
+
+    const QByteArray package = HttpTestServer::patternBytes(0, 300000);
+    HttpTestServer::Route route = serving(served.isEmpty() ? package : served);
+    route.framing = HttpTestServer::Framing(framing);
+    route.dropAfter = dropAfter;
+    route.dropTimes = dropTimes;
+    route.stall = path.contains("stall");
+    route.pieceSize = path.contains("slow") ? 10000 : 0;
+    route.pieceIntervalMs = 50;
+    if (!path.contains("missing"))
+        server.setRoute(QUrl::fromEncoded(path).path(QUrl::FullyEncoded).toLatin1(), route);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    std::unique_ptr<UpdateChecker> checker = offering(path, package, entries, pinned, folder.path());
+    QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
+
+    QSignalSpy finished(checker.get(), &UpdateChecker::updateDownloadFinishedSignal);
+    QSignalSpy progress(checker.get(), &UpdateChecker::updateDownloadProgressSignal);
+    const bool started = checker->requstDownloadUpdate();
+    QCOMPARE(started, requests > 0);
+    if (path.contains("slow")) {
+        // The checker goes away mid-transfer: the transfer ends and its temporary file goes with it.
+        QVERIFY(progress.wait(kWaitMs));
+        checker.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(server.openConnectionCount(), 0, kWaitMs);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
+        return;
+    }
+    if (started) {
+        QVERIFY(finished.wait(kWaitMs));
+        QVERIFY2(finished.constFirst().constFirst().toBool() == !fileName.isEmpty(),
+                 qbytes(checker->actionError()).constData());
+    }
+    QVERIFY2(qbytes(checker->actionError()).contains(failure), qbytes(checker->actionError()).constData());
+    // Qt itself may send a request again on a fresh connection when one closed early.
+    if (dropAfter >= 0)
+        QVERIFY(server.requestCount() >= requests);
+    else
+        QCOMPARE(server.requestCount(), requests);
+
+    // A package in place under its safe name, or nothing at all: no partial or temporary file.
+    const QStringList left = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QCOMPARE(left, fileName.isEmpty() ? QStringList() : QStringList{fileName});
+    QCOMPARE(checker->downloadedFile(), fileName.isEmpty() ? QString() : QDir(folder.path()).filePath(fileName));
+    if (!fileName.isEmpty()) {
+        QFile file(checker->downloadedFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == package);
+        QVERIFY(!progress.isEmpty());
+        QCOMPARE(progress.constLast().at(0).toLongLong(), qint64(package.size()));
+        if (entries)
+            QCOMPARE(progress.constLast().at(1).toLongLong(), qint64(package.size()));
+    }
+    QTest::qWait(0);
+    QCOMPARE(finished.count(), started ? 1 : 0);
+}
+
+void tst_UpdateCheckHttp::install_data()
+{
+    QTest::addColumn<bool>("restart");
+    QTest::addColumn<bool>("changed"); // a byte of the package changes between download and install
+
+    QTest::newRow("started-asking-for-a-restart") << true << false;
+    QTest::newRow("started-without-restart") << false << false;
+    QTest::newRow("changed-after-download-not-started") << true << true;
+}
+
+void tst_UpdateCheckHttp::install()
+{
+    QFETCH(bool, restart);
+    QFETCH(bool, changed);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString marker = folder.filePath(QStringLiteral("installed"));
+    const QByteArray package = "#!/bin/sh\nprintf '%s' \"$ORVIK_UPDATE_RESTART\" > '" + marker.toUtf8() +
+                               ".part' && mv '" + marker.toUtf8() + ".part' '" + marker.toUtf8() + "'\n";
+    server.setRoute("/dl/setup.sh", serving(package));
+    const std::unique_ptr<UpdateChecker> checker = offering("/dl/setup.sh", package, true, true, folder.path());
+    QVERIFY(!checker->requestInstallUpdate(restart)); // nothing downloaded yet
+    QSignalSpy finished(checker.get(), &UpdateChecker::updateDownloadFinishedSignal);
+    QVERIFY(checker->requstDownloadUpdate());
+    QVERIFY(finished.wait(kWaitMs));
+    const QString path = checker->downloadedFile();
+    QVERIFY(!path.isEmpty());
+
+    if (changed) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        // Still a working script: only the check can stop it.
+        QVERIFY(file.seek(package.indexOf("RESTART")));
+        QVERIFY(file.write("X") == 1);
+    }
+    QCOMPARE(checker->requestInstallUpdate(restart), !changed);
+    if (changed) {
+        QVERIFY2(qbytes(checker->actionError()).contains("was changed after it was verified"),
+                 qbytes(checker->actionError()).constData());
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(checker->downloadedFile().isEmpty());
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), kWaitMs);
+    QFile written(marker);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(written.readAll()), restart ? QCoreApplication::applicationFilePath() : QString());
 }
 
 QTEST_MAIN(tst_UpdateCheckHttp)

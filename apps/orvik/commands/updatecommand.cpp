@@ -1,11 +1,20 @@
 #include "apps/orvik/commands.h"
 
 #include "apps/orvik/plugins/updatecheckplugin.h"
+#include "apps/orvik/transfer/transferprogress.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/updatechecker.h"
+#include "host/widgets/updatesignature.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <memory>
+
+#include <unistd.h>
 
 namespace ORVIK {
 
@@ -14,8 +23,9 @@ int runUpdateCheckCommand(CommandContext &context)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Fetch URL + \"Update/Windows/\" + NAME + \".txt\" from the update server and compare the version it\n"
-        "offers with the installed one. Exit code 0: an update is available or the application is up to date;\n"
-        "1: the check failed."));
+        "offers with the installed one. --download fetches an offered update into DIR and verifies it; --install\n"
+        "then starts it. Exit code 0: an update is available, the application is up to date, or the update\n"
+        "was downloaded; 1: the check, the download or a verification failed."));
     context.addCommonOptions(parser);
     const QCommandLineOption base(QStringLiteral("base"),
                                   QStringLiteral("Base address of the update server, ending in \"/\" (default: %1).")
@@ -30,7 +40,20 @@ int runUpdateCheckCommand(CommandContext &context)
         QStringLiteral("current"),
         QStringLiteral("Installed version to compare with (default: %1).").arg(QStringLiteral(ORVIK_VERSION)),
         QStringLiteral("VERSION"));
-    parser.addOptions({base, name, current});
+    const QCommandLineOption publicKey(
+        QStringLiteral("public-key"),
+        QStringLiteral("Accept only descriptions signed by this Ed25519 key: a PEM public key file, or the base64 "
+                       "of the raw 32-byte key."),
+        QStringLiteral("KEY"));
+    const QCommandLineOption download(QStringLiteral("download"),
+                                      QStringLiteral("Download an offered update into DIR and verify it."),
+                                      QStringLiteral("DIR"));
+    const QCommandLineOption install(QStringLiteral("install"),
+                                     QStringLiteral("Start the downloaded update (needs --download)."));
+    const QCommandLineOption stall(QStringLiteral("stall-timeout"),
+                                   QStringLiteral("Fail a download that gets no byte for SECONDS (default: 30)."),
+                                   QStringLiteral("SECONDS"));
+    parser.addOptions({base, name, current, publicKey, download, install, stall});
     if (!context.parse(parser))
         return ExitUsage;
     if (parser.isSet(base) && !parser.value(base).endsWith(QLatin1Char('/'))) {
@@ -45,10 +68,51 @@ int runUpdateCheckCommand(CommandContext &context)
         context.err << "orvik: --current must be a version number such as 1.2.0" << Qt::endl;
         return ExitUsage;
     }
+    if (parser.isSet(install) && !parser.isSet(download)) {
+        context.err << "orvik: --install needs --download DIR" << Qt::endl;
+        return ExitUsage;
+    }
+    if (parser.isSet(download) && !QFileInfo(parser.value(download)).isDir()) {
+        context.err << "orvik: --download: " << parser.value(download) << " is not a folder" << Qt::endl;
+        return ExitUsage;
+    }
+    bool stallValid = true;
+    const int stallSeconds = parser.isSet(stall) ? parser.value(stall).toInt(&stallValid) : 0;
+    if (!stallValid || stallSeconds < 0) {
+        context.err << "orvik: --stall-timeout must be a whole number of seconds" << Qt::endl;
+        return ExitUsage;
+    }
+    QByteArray key;
+    if (parser.isSet(publicKey)) {
+        QFile file(parser.value(publicKey));
+        const bool isFile = file.open(QIODevice::ReadOnly);
+        QString why;
+        key = UpdateSignature::ParsePublicKey(isFile ? file.readAll() : parser.value(publicKey).toLatin1(), &why);
+        if (key.isEmpty()) {
+            context.err << "orvik: --public-key: " << why << Qt::endl;
+            return ExitUsage;
+        }
+    }
     if (!context.loadModuleWithServices(parser))
         return ExitUsage;
 
     UpdateCheckRequest request;
+    request.publicKey = key;
+    request.downloadFolder = parser.value(download);
+    request.install = parser.isSet(install);
+    request.stallSeconds = stallSeconds;
+    // A bar on a terminal only: standard error otherwise carries one line per failure.
+    std::shared_ptr<TransferProgress> progress;
+    if (isatty(fileno(stderr)) == 1) {
+        progress = std::make_shared<TransferProgress>(context.err, true);
+        request.progress = [progress](qint64 done, qint64 total) { progress->update(done, total); };
+        request.progressEnd = [progress](bool success, qint64 done, qint64 total) {
+            if (success)
+                progress->finish(done, total);
+            else
+                progress->abandon();
+        };
+    }
     request.baseURL = parser.value(base);
     request.name = parser.value(name);
     request.currentVersion = parser.isSet(current) ? parser.value(current) : QStringLiteral(ORVIK_VERSION);

@@ -1,31 +1,115 @@
 #include "apps/orvik/demo/demosteps.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
+#include "host/widgets/sha256.h"
+#include "host/widgets/updatesignature.h"
 #include "loopback/httptestserver.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QTemporaryDir>
+#include <QTimer>
 
 namespace ORVIK {
 
+namespace {
+
+constexpr int kMarkerWaitMs = 20000;
+
+// Runs the update plug-in with its own error stream, so that an expected refusal can be shown as such.
+int runUpdate(CommandContext &context, const UpdateCheckRequest &request, QString *errors)
+{
+    const auto entry =
+        reinterpret_cast<UpdateCheckEntry>(context.resolvePluginEntry(kUpdateCheckPluginName, kUpdateCheckEntrySymbol));
+    if (!entry)
+        return ExitUsage;
+    QTextStream err(errors);
+    return entry(request, context.out, err);
+}
+
+// Waits until the installer, a detached process, has left its marker in the folder.
+bool waitForFile(const QString &path)
+{
+    QFileSystemWatcher watcher({QFileInfo(path).absolutePath()});
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
+        if (QFile::exists(path))
+            loop.quit();
+    });
+    QTimer::singleShot(kMarkerWaitMs, &loop, &QEventLoop::quit);
+    if (!QFile::exists(path))
+        loop.exec();
+    return QFile::exists(path);
+}
+
+} // namespace
+
 int demoUpdateCheck(CommandContext &context)
 {
-    // A loopback update server that offers version 1.1.0 of "orvik-demo".
+    // A loopback update server that offers version 1.1.0 of "orvik-demo", signed by a key made now;
+    // the package is a script that leaves a marker file.
     HttpTestServer server;
-    if (!server.listen()) {
-        context.err << "orvik: cannot start the loopback update server: " << server.errorString() << Qt::endl;
+    QTemporaryDir folder;
+    const QByteArray privateKey = UpdateSignature::GeneratePrivateKey();
+    if (!server.listen() || !folder.isValid() || privateKey.isEmpty() || !QDir(folder.path()).mkdir("downloads")) {
+        context.err << "orvik: cannot set up the loopback update server: " << server.errorString() << Qt::endl;
         return ExitFailure;
     }
-    HttpTestServer::Route description;
-    description.body = "# orvik demo update\r\nname=ORVIK Demo\r\nversion=1.1.0\r\nurl=" +
-                       server.url(QStringLiteral("/downloads/orvik-demo-1.1.0.exe")).toEncoded() + "\r\n";
-    server.setRoute("/Update/Windows/orvik-demo.txt", description);
+    const QString marker = folder.filePath(QStringLiteral("installed"));
+    const QByteArray quotedMarker = "'" + marker.toUtf8() + "'";
+    const QByteArray package = "#!/bin/sh\necho 'orvik demo 1.1.0 installed' > " + quotedMarker + ".part && mv " +
+                               quotedMarker + ".part " + quotedMarker + "\n";
+    Sha256 hash;
+    hash.addData(package);
+    const QByteArray description = "# orvik demo update\r\nname=ORVIK Demo\r\nversion=1.1.0\r\nurl=" +
+                                   server.url(QStringLiteral("/downloads/orvik-demo-1.1.0.run")).toEncoded() +
+                                   "\r\nsize=" + QByteArray::number(package.size()) +
+                                   "\r\nsha256=" + hash.result().toHex() + "\r\n";
+    HttpTestServer::Route route;
+    route.body = description + "signature=" + UpdateSignature::Sign(privateKey, description).toBase64() + "\r\n";
+    server.setRoute("/Update/Windows/orvik-demo.txt", route);
+    route.body = package;
+    server.setRoute("/downloads/orvik-demo-1.1.0.run", route);
 
     UpdateCheckRequest request;
     request.baseURL = server.url().toString();
     request.name = QStringLiteral("orvik-demo");
     request.currentVersion = QStringLiteral("1.0.0");
-    context.out << "update server: " << request.baseURL << ", installed version " << request.currentVersion << Qt::endl;
-    const int code = context.runPlugin(kUpdateCheckPluginName, kUpdateCheckEntrySymbol, request);
-    if (code == ExitOk && server.requestCount() == 1)
+    request.publicKey = UpdateSignature::PublicKeyOf(privateKey);
+    request.downloadFolder = folder.filePath(QStringLiteral("downloads"));
+    request.install = true;
+    context.out << "update server: " << request.baseURL << ", installed version " << request.currentVersion
+                << ", descriptions signed by key " << request.publicKey.toBase64() << Qt::endl;
+    QString errors;
+    int code = runUpdate(context, request, &errors);
+    context.err << errors;
+    if (code != ExitOk)
+        return code;
+    if (server.requestCount() >= 1)
         context.out << "requested: " << server.request(0).method << ' ' << server.request(0).target << Qt::endl;
-    return code;
+    if (!waitForFile(marker)) {
+        context.err << "orvik: the installer left no marker within " << kMarkerWaitMs / 1000 << " s" << Qt::endl;
+        return ExitFailure;
+    }
+    context.out << "installed: the package left its marker" << Qt::endl;
+
+    // The same description, but the server now changes one byte of the package.
+    QByteArray changed = package;
+    changed[package.indexOf("1.1.0")] = '9';
+    route.body = changed;
+    server.setRoute("/downloads/orvik-demo-1.1.0.run", route);
+    QFile::remove(marker);
+    errors.clear();
+    code = runUpdate(context, request, &errors);
+    const QStringList left = QDir(request.downloadFolder).entryList(QDir::Files | QDir::Hidden);
+    if (code != ExitFailure || !errors.contains(QLatin1String("SHA-256")) || QFile::exists(marker) ||
+        left != QStringList{QStringLiteral("orvik-demo-1.1.0.run")}) {
+        context.err << "orvik: a changed package was not refused" << errors << Qt::endl;
+        return ExitFailure;
+    }
+    context.out << "changed package refused: " << errors.trimmed().remove(QStringLiteral("orvik: ")) << Qt::endl;
+    return ExitOk;
 }
 
 } // namespace ORVIK

@@ -26,6 +26,46 @@ String hostText(const QString &text)
     return StringStream<QString>::toString(text);
 }
 
+int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QTextStream &out, QTextStream &err)
+{
+    if (request.publicKey.isEmpty())
+        err << "orvik: warning: no --public-key: the update is not verified" << Qt::endl;
+    checker.setDownloadFolder(request.downloadFolder);
+    if (request.stallSeconds > 0)
+        checker.setDownloadStallTimeout(request.stallSeconds * 1000);
+    qint64 received = 0;
+    qint64 total = -1;
+    QObject::connect(&checker, &UpdateChecker::updateDownloadProgressSignal, &checker, [&](qint64 done, qint64 of) {
+        received = done;
+        total = of;
+        if (request.progress)
+            request.progress(done, of);
+    });
+    QEventLoop loop;
+    bool success = false;
+    QObject::connect(&checker, &UpdateChecker::updateDownloadFinishedSignal, &loop, [&](bool ok) {
+        success = ok;
+        loop.quit();
+    });
+    if (checker.requstDownloadUpdate() && checker.isDownloading())
+        loop.exec();
+    if (request.progressEnd && received > 0)
+        request.progressEnd(success, received, total);
+    if (checker.downloadedFile().isEmpty()) {
+        err << "orvik: " << qtText(checker.actionError()) << Qt::endl;
+        return 1;
+    }
+    out << "downloaded: " << checker.downloadedFile() << Qt::endl;
+    if (!request.install)
+        return 0;
+    if (!checker.requestInstallUpdate(false)) {
+        err << "orvik: " << qtText(checker.actionError()) << Qt::endl;
+        return 1;
+    }
+    out << "installer started: " << checker.downloadedFile() << Qt::endl;
+    return 0;
+}
+
 int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStream &err)
 {
     auto checker = request.name.isEmpty() ? std::make_unique<ORVIKUpdateChecker>()
@@ -37,6 +77,7 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
         checker->updatePageURL = base + name + "/";
     }
     checker->setCurrentVersion(hostText(request.currentVersion));
+    checker->setPublicKey(request.publicKey);
     const String address = checker->updateBaseURL.value() + name + ".txt";
 
     // The checker keeps no failure text; its downloader (one per address) says why it failed.
@@ -69,7 +110,7 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
         if (!download.isEmpty())
             out << "  download: " << qtText(download);
         out << Qt::endl;
-        return 0;
+        return request.downloadFolder.isEmpty() ? 0 : downloadUpdate(*checker, request, out, err);
     }
     case UpdateChecker::UpdateStatusUpToDate:
         out << "up to date: " << qtText(checker->updateName()) << ' ' << request.currentVersion << " (latest "

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTextStream>
+
+#include <functional>
 
 namespace ORVIK {
 
@@ -13,11 +16,19 @@ struct UpdateCheckRequest
     QString baseURL;        // the update server's base address; empty: the checker's own
     QString name;           // the description's name part; empty: the application's name
     QString currentVersion; // the installed version to compare with
+    QByteArray publicKey;   // the raw Ed25519 key descriptions must be signed with; empty: none
+    QString downloadFolder; // not empty: download and verify an offered update into this folder
+    bool install = false;   // and then start it
+    int stallSeconds = 0;   // > 0: a download that gets no byte for this long fails
+    // Called as the download advances, and once more at its end with success or failure.
+    std::function<void(qint64 received, qint64 total)> progress;
+    std::function<void(bool success, qint64 received, qint64 total)> progressEnd;
 };
 
 // Runs one check to its end through the installed access manager and prints the outcome:
 // update available (two lines) or up to date (one line) on `out` with exit code 0, or the failure
-// and its reason on `err` with exit code 1.
+// and its reason on `err` with exit code 1. An offered update is then downloaded ("downloaded:
+// PATH") and started ("installer started: PATH") when the request says so.
 using UpdateCheckEntry = int (*)(const UpdateCheckRequest &request, QTextStream &out, QTextStream &err);
 
 constexpr const char *kUpdateCheckPluginName = "orvikupdate";

@@ -1,0 +1,189 @@
+#include "host/widgets/updatesignature.h"
+
+#include <QList>
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <memory>
+
+namespace ORVIK {
+
+namespace {
+
+struct KeyFree
+{
+    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
+};
+struct BioFree
+{
+    void operator()(BIO *bio) const { BIO_free(bio); }
+};
+struct ContextFree
+{
+    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
+};
+using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+    ERR_clear_error();
+}
+
+Key readPem(const QByteArray &pem, bool privateKey)
+{
+    const std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
+    if (!bio)
+        return Key();
+    return Key(privateKey ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                          : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+}
+
+QByteArray rawPublicKey(EVP_PKEY *key)
+{
+    QByteArray raw(UpdateSignature::kKeySize, '\0');
+    size_t length = static_cast<size_t>(raw.size());
+    if (EVP_PKEY_get_raw_public_key(key, reinterpret_cast<unsigned char *>(raw.data()), &length) != 1 ||
+        length != static_cast<size_t>(UpdateSignature::kKeySize))
+        return QByteArray();
+    return raw;
+}
+
+bool isEd25519(EVP_PKEY *key)
+{
+    return key && EVP_PKEY_get_id(key) == EVP_PKEY_ED25519;
+}
+
+} // namespace
+
+QByteArray UpdateSignature::ParsePublicKey(const QByteArray &text, QString *error)
+{
+    const QByteArray trimmed = text.trimmed();
+    if (trimmed.startsWith("-----BEGIN")) {
+        const Key key = readPem(trimmed, false);
+        if (!isEd25519(key.get())) {
+            setError(error, key ? QStringLiteral("the PEM key is not an Ed25519 key")
+                                : QStringLiteral("the PEM text is not a public key"));
+            return QByteArray();
+        }
+        ERR_clear_error();
+        return rawPublicKey(key.get());
+    }
+    const auto decoded = QByteArray::fromBase64Encoding(trimmed, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.size() != kKeySize) {
+        setError(error, QStringLiteral("a key is a PEM public key or the base64 of 32 bytes"));
+        return QByteArray();
+    }
+    return decoded.decoded;
+}
+
+QByteArray UpdateSignature::GeneratePrivateKey()
+{
+    const Key key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"));
+    const std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    if (!key || !bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+        ERR_clear_error();
+        return QByteArray();
+    }
+    char *data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return QByteArray(data, static_cast<qsizetype>(size));
+}
+
+QByteArray UpdateSignature::PublicKeyOf(const QByteArray &privateKeyPem, QString *error)
+{
+    const Key key = readPem(privateKeyPem, true);
+    if (!isEd25519(key.get())) {
+        setError(error, QStringLiteral("not an Ed25519 private key in PEM form"));
+        return QByteArray();
+    }
+    return rawPublicKey(key.get());
+}
+
+QByteArray UpdateSignature::Sign(const QByteArray &privateKeyPem, const QByteArray &message, QString *error)
+{
+    const Key key = readPem(privateKeyPem, true);
+    if (!isEd25519(key.get())) {
+        setError(error, QStringLiteral("not an Ed25519 private key in PEM form"));
+        return QByteArray();
+    }
+    const std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
+    QByteArray signature(kSignatureSize, '\0');
+    size_t length = static_cast<size_t>(signature.size());
+    if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
+        EVP_DigestSign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length,
+                       reinterpret_cast<const unsigned char *>(message.constData()),
+                       static_cast<size_t>(message.size())) != 1 ||
+        length != static_cast<size_t>(kSignatureSize)) {
+        setError(error, QStringLiteral("signing failed"));
+        return QByteArray();
+    }
+    return signature;
+}
+
+bool UpdateSignature::Verify(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature)
+{
+    if (publicKey.size() != kKeySize || signature.size() != kSignatureSize)
+        return false;
+    const Key key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
+                                              reinterpret_cast<const unsigned char *>(publicKey.constData()),
+                                              static_cast<size_t>(publicKey.size())));
+    const std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
+    const bool valid = key && context &&
+                       EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
+                       EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char *>(signature.constData()),
+                                        static_cast<size_t>(signature.size()),
+                                        reinterpret_cast<const unsigned char *>(message.constData()),
+                                        static_cast<size_t>(message.size())) == 1;
+    ERR_clear_error();
+    return valid;
+}
+
+QByteArray UpdateSignature::SignatureValue(const QByteArray &line)
+{
+    const qsizetype equals = line.indexOf('=');
+    if (equals < 0 || line.left(equals).trimmed().toLower() != "signature")
+        return QByteArray();
+    QByteArray value = line.mid(equals + 1).trimmed();
+    if (value.isNull())
+        value = QByteArray("");
+    return value;
+}
+
+qsizetype UpdateSignature::SignatureLineStart(const QByteArray &description)
+{
+    qsizetype end = description.size();
+    if (end > 0 && description[end - 1] == '\n')
+        --end;
+    const qsizetype start = description.lastIndexOf('\n', end - 1) + 1;
+    return SignatureValue(description.mid(start, end - start)).isNull() ? -1 : start;
+}
+
+bool UpdateSignature::HasSignatureLine(const QByteArray &description)
+{
+    for (const QByteArray &line : description.split('\n'))
+        if (!SignatureValue(line).isNull())
+            return true;
+    return false;
+}
+
+QString UpdateSignature::CheckDescription(const QByteArray &publicKey, const QByteArray &description)
+{
+    const qsizetype start = SignatureLineStart(description);
+    if (start < 0)
+        return HasSignatureLine(description) ? QStringLiteral("the signature line is not the description's last line")
+                                             : QStringLiteral("the description is not signed");
+    const QByteArray value = SignatureValue(description.mid(start));
+    const auto signature = QByteArray::fromBase64Encoding(value, QByteArray::AbortOnBase64DecodingErrors);
+    if (!signature || signature.decoded.size() != kSignatureSize)
+        return QStringLiteral("the signature is malformed (not the base64 of 64 bytes)");
+    if (!Verify(publicKey, description.left(start), signature.decoded))
+        return QStringLiteral("the signature does not match: the description was changed or signed by another key");
+    return QString();
+}
+
+} // namespace ORVIK

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "host/widgets/orvikwidgets_export.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace ORVIK {
+
+// Ed25519 keys and signatures of update descriptions. A signed description ends in a line
+// "signature=BASE64" whose signature covers every byte before that line.
+class ORVIKWIDGETS_EXPORT UpdateSignature
+{
+public:
+    static constexpr int kKeySize = 32;
+    static constexpr int kSignatureSize = 64;
+
+    // The raw 32-byte key of a PEM public key (as `openssl pkey -pubout` writes it) or of the
+    // base64 of the raw key; empty, with error set, for anything else.
+    static QByteArray ParsePublicKey(const QByteArray &text, QString *error = nullptr);
+    // A fresh private key in PEM form; empty when none could be made.
+    static QByteArray GeneratePrivateKey();
+    // The raw public key of a PEM private key (as `openssl genpkey -algorithm ed25519` writes it).
+    static QByteArray PublicKeyOf(const QByteArray &privateKeyPem, QString *error = nullptr);
+    // The 64-byte signature of message by a PEM private key; empty, with error set, on failure.
+    static QByteArray Sign(const QByteArray &privateKeyPem, const QByteArray &message, QString *error = nullptr);
+    static bool Verify(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature);
+
+    // The trimmed value of a "signature=" line, or a null array when the line is not one.
+    static QByteArray SignatureValue(const QByteArray &line);
+    // Why a description does not verify with the key, or an empty text when it does.
+    static QString CheckDescription(const QByteArray &publicKey, const QByteArray &description);
+
+private:
+    // Where the description's last line starts when that line is a signature line; -1 otherwise.
+    // One line end may follow it.
+    static qsizetype SignatureLineStart(const QByteArray &description);
+    static bool HasSignatureLine(const QByteArray &description);
+};
+
+} // namespace ORVIK
