@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QPointer>
+#include <QVariant>
 
+#include <algorithm>
 #include <memory>
 
 namespace ORVIK {
@@ -80,7 +82,17 @@ bool QtNetworkRequest::start()
 
 QByteArray QtNetworkRequest::readAll()
 {
-    return reply ? reply->readAll() : QByteArray();
+    if (!reply)
+        return QByteArray();
+    const QByteArray bytes = reply->readAll();
+    reading.taken += bytes.size();
+    if (!reading.early && reply->isRunning()) {
+        // A host that reads as the body arrives needs no more than a bounded buffer. One that reads
+        // only at the finish never gets here: a bounded buffer would hold its body back for ever.
+        reading.early = true;
+        reply->setReadBufferSize(readBufferLimit);
+    }
+    return bytes;
 }
 
 void QtNetworkRequest::processErrorSlot(QNetworkReply::NetworkError error)
@@ -91,6 +103,7 @@ void QtNetworkRequest::processErrorSlot(QNetworkReply::NetworkError error)
 void QtNetworkRequest::connectReply(QNetworkReply *newReply)
 {
     reply = newReply;
+    reading = Reading();
     connect(newReply, &QNetworkReply::socketStartedConnecting, this, &NetworkRequest::socketStartedConnectingSignal);
     connect(newReply, &QNetworkReply::requestSent, this, &NetworkRequest::requestSentSignal);
     connect(newReply, &QNetworkReply::errorOccurred, this, &QtNetworkRequest::processErrorSlot);
@@ -98,7 +111,9 @@ void QtNetworkRequest::connectReply(QNetworkReply *newReply)
     connect(newReply, &QNetworkReply::finished, this, [this, newReply] { relayFinished(newReply); });
     connect(newReply, &QNetworkReply::redirectAllowed, this, &NetworkRequest::redirectAllowedSignal);
     connect(newReply, &QNetworkReply::uploadProgress, this, &NetworkRequest::uploadProgressSignal);
-    connect(newReply, &QNetworkReply::downloadProgress, this, &NetworkRequest::downloadProgressSignal);
+    connect(newReply, &QNetworkReply::downloadProgress, this,
+            [this, newReply](qint64 received, qint64 total) { relayDownloadProgress(newReply, received, total); });
+    connect(newReply, &QNetworkReply::readyRead, this, [this, newReply] { noteArrival(newReply); });
 
     // What happened before these connections existed is reported now. Qt delivers its own signals
     // for it later as well; those are not relayed again.
@@ -120,6 +135,58 @@ void QtNetworkRequest::relayFinished(QNetworkReply *finishedReply)
     // requestSent of an exchange cancelled meanwhile, the finish of a reply reported at once).
     disconnect(finishedReply, nullptr, this, nullptr);
     Q_EMIT finishedSignal();
+}
+
+void QtNetworkRequest::relayDownloadProgress(QNetworkReply *from, qint64 received, qint64 total)
+{
+    if (from == reply) {
+        reading.lastReceived = std::max(reading.lastReceived, received);
+        reading.lastTotal = total;
+    }
+    Q_EMIT downloadProgressSignal(received, total);
+}
+
+void QtNetworkRequest::noteArrival(QNetworkReply *from)
+{
+    // Qt tells of new bytes at most every 100 ms, and not at all while none come. A host that reads
+    // only on progress would leave the rest waiting, and a full bounded buffer would then stop the
+    // transfer for good. One offer is queued per arrival: by the time it runs, Qt's own progress
+    // may have let the host read, and then there is nothing to say.
+    if (from != reply || reading.offerQueued || (reading.probed && !reading.early))
+        return;
+    reading.offerQueued = true;
+    QMetaObject::invokeMethod(
+        this, [this, guarded = QPointer<QNetworkReply>(from)] { offerWaitingBytes(guarded); }, Qt::QueuedConnection);
+}
+
+void QtNetworkRequest::offerWaitingBytes(const QPointer<QNetworkReply> &from)
+{
+    reading.offerQueued = false;
+    if (!from || from != reply || from->isFinished() || from->bytesAvailable() == 0)
+        return;
+    // The count is the bytes Qt has handed over, which is Qt's own count of a body sent as it is. A
+    // body that Qt decodes (Content-Encoding) may be counted otherwise, so there the last count Qt
+    // gave is repeated instead.
+    const QByteArray coding = from->rawHeader("Content-Encoding").trimmed().toLower();
+    const bool counted = coding.isEmpty() || coding == "identity";
+    const qint64 handedOver = counted ? reading.taken + from->bytesAvailable() : 0;
+    const qint64 received = std::max(reading.lastReceived, handedOver);
+    qint64 total = reading.lastTotal;
+    if (total == -2) {
+        const QVariant length = from->header(QNetworkRequest::ContentLengthHeader);
+        total = counted && length.isValid() ? length.toLongLong() : -1;
+    }
+    reading.lastReceived = received;
+    reading.probed = true;
+    const qint64 takenBefore = reading.taken;
+    const QPointer<QtNetworkRequest> alive(this);
+    Q_EMIT downloadProgressSignal(received, total);
+    if (!alive || from != reply || !reading.early || reading.taken != takenBefore)
+        return;
+    // The host has read before, but not on this signal: it reads at moments of its own, the finish
+    // perhaps, so the bounded buffer must not hold the body back from it.
+    reading.early = false;
+    from->setReadBufferSize(0);
 }
 
 } // namespace ORVIK

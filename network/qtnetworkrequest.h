@@ -6,6 +6,7 @@
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 
 #include <cstdint>
 
@@ -30,6 +31,11 @@ public:
     const QNetworkRequest &networkRequest() const noexcept { return request; }
     QNetworkAccessManager *qtManager() const noexcept { return manager; }
 
+    // The reply's buffer once the host reads before the finish. Qt then stops reading the socket
+    // while this much waits unread, so TCP slows the sender to the host's pace. Each refill costs a
+    // round through the event loop, so it is large enough for that to stay small beside the copying.
+    static constexpr qint64 readBufferLimit = 4 * 1024 * 1024;
+
 protected Q_SLOTS:
     void processErrorSlot(QNetworkReply::NetworkError error);
 
@@ -37,10 +43,25 @@ private:
     void connectReply(QNetworkReply *newReply);
     // Emits finishedSignal for this reply, the last thing the host hears of it.
     void relayFinished(QNetworkReply *finishedReply);
+    void relayDownloadProgress(QNetworkReply *from, qint64 received, qint64 total);
+    // Body bytes reached the reply: a host that reads before the finish is told, soon, if they wait.
+    void noteArrival(QNetworkReply *from);
+    void offerWaitingBytes(const QPointer<QNetworkReply> &from);
 
     QNetworkRequest request;
     QNetworkReply *reply = nullptr; // the last start's reply, a child of the shared Qt access manager
     QNetworkAccessManager *manager;
+
+    // How the host reads the last start's body; each start begins afresh.
+    struct Reading
+    {
+        qint64 taken = 0;        // bytes readAll has handed to the host
+        qint64 lastReceived = 0; // the highest received count the host has been told
+        qint64 lastTotal = -2;   // the total of Qt's last progress; -2 before the first
+        bool early = false;      // the host reads before the finish: the reply's buffer is bounded
+        bool probed = false;     // the host has been offered waiting bytes once
+        bool offerQueued = false;
+    } reading;
 
 public:
     // What start sends: these bytes when there are any, else this file when it has a path, else a GET.
