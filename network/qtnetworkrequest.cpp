@@ -86,10 +86,9 @@ QByteArray QtNetworkRequest::readAll()
         return QByteArray();
     const QByteArray bytes = reply->readAll();
     reading.taken += bytes.size();
-    if (!reading.early && reply->isRunning()) {
-        // A host that reads as the body arrives needs no more than a bounded buffer. One that reads
-        // only at the finish never gets here: a bounded buffer would hold its body back for ever.
-        reading.early = true;
+    if (!reading.bounded && reply->isRunning()) {
+        // The host reads before the finish after all: it is offered what arrives from now on.
+        reading.bounded = true;
         reply->setReadBufferSize(readBufferLimit);
     }
     return bytes;
@@ -104,6 +103,10 @@ void QtNetworkRequest::connectReply(QNetworkReply *newReply)
 {
     reply = newReply;
     reading = Reading();
+    // Bounded from the first byte: Qt's network thread reads far ahead of a busy event loop, and
+    // with nothing to stop it a fast download piles up in queued events before the host has had a
+    // chance to read anything. A host that turns out not to read as the body arrives lifts it.
+    newReply->setReadBufferSize(readBufferLimit);
     connect(newReply, &QNetworkReply::socketStartedConnecting, this, &NetworkRequest::socketStartedConnectingSignal);
     connect(newReply, &QNetworkReply::requestSent, this, &NetworkRequest::requestSentSignal);
     connect(newReply, &QNetworkReply::errorOccurred, this, &QtNetworkRequest::processErrorSlot);
@@ -152,7 +155,7 @@ void QtNetworkRequest::noteArrival(QNetworkReply *from)
     // only on progress would leave the rest waiting, and a full bounded buffer would then stop the
     // transfer for good. One offer is queued per arrival: by the time it runs, Qt's own progress
     // may have let the host read, and then there is nothing to say.
-    if (from != reply || reading.offerQueued || (reading.probed && !reading.early))
+    if (from != reply || reading.offerQueued || !reading.bounded)
         return;
     reading.offerQueued = true;
     QMetaObject::invokeMethod(
@@ -177,15 +180,14 @@ void QtNetworkRequest::offerWaitingBytes(const QPointer<QNetworkReply> &from)
         total = counted && length.isValid() ? length.toLongLong() : -1;
     }
     reading.lastReceived = received;
-    reading.probed = true;
     const qint64 takenBefore = reading.taken;
     const QPointer<QtNetworkRequest> alive(this);
     Q_EMIT downloadProgressSignal(received, total);
-    if (!alive || from != reply || !reading.early || reading.taken != takenBefore)
+    if (!alive || from != reply || !reading.bounded || reading.taken != takenBefore)
         return;
-    // The host has read before, but not on this signal: it reads at moments of its own, the finish
-    // perhaps, so the bounded buffer must not hold the body back from it.
-    reading.early = false;
+    // The host did not read on this signal: it reads at moments of its own, the finish perhaps, and a
+    // full bounded buffer would hold the body back from it for ever.
+    reading.bounded = false;
     from->setReadBufferSize(0);
 }
 

@@ -31,9 +31,9 @@ public:
     const QNetworkRequest &networkRequest() const noexcept { return request; }
     QNetworkAccessManager *qtManager() const noexcept { return manager; }
 
-    // The reply's buffer once the host reads before the finish. Qt then stops reading the socket
-    // while this much waits unread, so TCP slows the sender to the host's pace. Each refill costs a
-    // round through the event loop, so it is large enough for that to stay small beside the copying.
+    // The reply's buffer while the host reads as the body arrives. Qt stops reading the socket while
+    // this much waits unread, so TCP slows the sender to the host's pace. Each refill costs a round
+    // through the event loop, so it is large enough for that to stay small beside the copying.
     static constexpr qint64 readBufferLimit = 4 * 1024 * 1024;
 
 protected Q_SLOTS:
@@ -58,8 +58,7 @@ private:
         qint64 taken = 0;        // bytes readAll has handed to the host
         qint64 lastReceived = 0; // the highest received count the host has been told
         qint64 lastTotal = -2;   // the total of Qt's last progress; -2 before the first
-        bool early = false;      // the host reads before the finish: the reply's buffer is bounded
-        bool probed = false;     // the host has been offered waiting bytes once
+        bool bounded = true;     // the reply's buffer is limited: the host reads as the body arrives
         bool offerQueued = false;
     } reading;
 
