@@ -116,7 +116,7 @@ void QtNetworkRequest::connectReply(QNetworkReply *newReply)
     connect(newReply, &QNetworkReply::uploadProgress, this, &NetworkRequest::uploadProgressSignal);
     connect(newReply, &QNetworkReply::downloadProgress, this,
             [this, newReply](qint64 received, qint64 total) { relayDownloadProgress(newReply, received, total); });
-    connect(newReply, &QNetworkReply::readyRead, this, [this, newReply] { noteArrival(newReply); });
+    connect(newReply, &QNetworkReply::readyRead, this, [this, newReply] { offerArrivedBytes(newReply); });
 
     // What happened before these connections existed is reported now. Qt delivers its own signals
     // for it later as well; those are not relayed again.
@@ -149,31 +149,18 @@ void QtNetworkRequest::relayDownloadProgress(QNetworkReply *from, qint64 receive
     Q_EMIT downloadProgressSignal(received, total);
 }
 
-void QtNetworkRequest::noteArrival(QNetworkReply *from)
+void QtNetworkRequest::offerArrivedBytes(QNetworkReply *from)
 {
-    // Qt tells of new bytes at most every 100 ms, and not at all while none come. A host that reads
-    // only on progress would leave the rest waiting, and a full bounded buffer would then stop the
-    // transfer for good. One offer is queued per arrival: by the time it runs, Qt's own progress
-    // may have let the host read, and then there is nothing to say.
-    if (from != reply || reading.offerQueued || !reading.bounded)
+    // Qt tells of new bytes at most every 100 ms, and not at all while none come: a host that reads
+    // on progress would leave the rest waiting, and with a full bounded buffer nothing more would
+    // come. So every arrival is told at once, with the bytes Qt has handed over, which is Qt's own
+    // count of a body sent as it is. A body that Qt decodes (Content-Encoding) may be counted
+    // otherwise, so there the last count Qt gave is repeated instead.
+    if (from != reply || !reading.bounded || from->bytesAvailable() == 0)
         return;
-    reading.offerQueued = true;
-    QMetaObject::invokeMethod(
-        this, [this, guarded = QPointer<QNetworkReply>(from)] { offerWaitingBytes(guarded); }, Qt::QueuedConnection);
-}
-
-void QtNetworkRequest::offerWaitingBytes(const QPointer<QNetworkReply> &from)
-{
-    reading.offerQueued = false;
-    if (!from || from != reply || from->isFinished() || from->bytesAvailable() == 0)
-        return;
-    // The count is the bytes Qt has handed over, which is Qt's own count of a body sent as it is. A
-    // body that Qt decodes (Content-Encoding) may be counted otherwise, so there the last count Qt
-    // gave is repeated instead.
     const QByteArray coding = from->rawHeader("Content-Encoding").trimmed().toLower();
     const bool counted = coding.isEmpty() || coding == "identity";
-    const qint64 handedOver = counted ? reading.taken + from->bytesAvailable() : 0;
-    const qint64 received = std::max(reading.lastReceived, handedOver);
+    const qint64 received = std::max(reading.lastReceived, counted ? reading.taken + from->bytesAvailable() : 0);
     qint64 total = reading.lastTotal;
     if (total == -2) {
         const QVariant length = from->header(QNetworkRequest::ContentLengthHeader);
@@ -182,8 +169,9 @@ void QtNetworkRequest::offerWaitingBytes(const QPointer<QNetworkReply> &from)
     reading.lastReceived = received;
     const qint64 takenBefore = reading.taken;
     const QPointer<QtNetworkRequest> alive(this);
+    const QPointer<QNetworkReply> guarded(from);
     Q_EMIT downloadProgressSignal(received, total);
-    if (!alive || from != reply || !reading.bounded || reading.taken != takenBefore)
+    if (!alive || !guarded || from != reply || !reading.bounded || reading.taken != takenBefore)
         return;
     // The host did not read on this signal: it reads at moments of its own, the finish perhaps, and a
     // full bounded buffer would hold the body back from it for ever.

@@ -6,7 +6,6 @@
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
 
 #include <cstdint>
 
@@ -44,9 +43,8 @@ private:
     // Emits finishedSignal for this reply, the last thing the host hears of it.
     void relayFinished(QNetworkReply *finishedReply);
     void relayDownloadProgress(QNetworkReply *from, qint64 received, qint64 total);
-    // Body bytes reached the reply: a host that reads before the finish is told, soon, if they wait.
-    void noteArrival(QNetworkReply *from);
-    void offerWaitingBytes(const QPointer<QNetworkReply> &from);
+    // Body bytes reached the reply: a host that reads as the body arrives is told at once.
+    void offerArrivedBytes(QNetworkReply *from);
 
     QNetworkRequest request;
     QNetworkReply *reply = nullptr; // the last start's reply, a child of the shared Qt access manager
@@ -59,7 +57,6 @@ private:
         qint64 lastReceived = 0; // the highest received count the host has been told
         qint64 lastTotal = -2;   // the total of Qt's last progress; -2 before the first
         bool bounded = true;     // the reply's buffer is limited: the host reads as the body arrives
-        bool offerQueued = false;
     } reading;
 
 public:
