@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
-# Compares web transfers over loopback: `orvik get/put` (through the module), the same transfer
-# on a bare QNetworkAccessManager (bench/rawqt) and curl, against nginx serving a file (GET) and
+# Compares web transfers over loopback: `orvik get/put` (through the module), bench/progressreader
+# (a host that reads the body on every progress signal, through the module), the same transfer on a
+# bare QNetworkAccessManager (bench/rawqt) and curl, against nginx serving a file (GET) and
 # accepting uploads (PUT, WebDAV module). Prints throughput (MB/s, 10^6 bytes) and peak memory
-# (maximum resident set size) of each, and the ratios module / raw Qt.
+# (maximum resident set size) of each, and the ratios to curl and to raw Qt. PIPE is `orvik get`
+# writing to standard output, read by a consumer slower than the network (--pipe-rate).
 #
 #   bench/transfer_bench.sh [--size-mib N] [--repeat N] [--build-dir DIR] [--port N] [--slow-rate MB]
+#                           [--pipe-rate MIB]
 #
 # Defaults: 1024 MiB, 3 rounds (the median throughput and the largest peak memory are reported),
-# a Release build in build-bench (configured and built when missing), port 18080. --slow-rate adds
-# a GET that nginx sends at that many MB/s: a network slower than the program's own pace.
-# Needs root or sudo for apt-get when nginx, /usr/bin/time or curl are missing.
+# a Release build in build-bench (configured and built when missing), port 18080, a pipe read at
+# 50 MiB/s (0: no PIPE). --slow-rate adds a GET that nginx sends at that many MB/s: a network slower
+# than the program's own pace. Needs root or sudo for apt-get when nginx, /usr/bin/time, curl or
+# python3 (the paced pipe reader) are missing.
 set -euo pipefail
 
 size_mib=1024
 repeat=3
 port=18080
 slow_rate=0
+pipe_rate=50
 source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="$source_dir/build-bench"
 
@@ -26,7 +31,8 @@ while [[ $# -gt 0 ]]; do
         --build-dir) build_dir="$(realpath -m "$2")"; shift 2 ;;
         --port) port="$2"; shift 2 ;;
         --slow-rate) slow_rate="$2"; shift 2 ;;
-        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+        --pipe-rate) pipe_rate="$2"; shift 2 ;;
+        -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
         *) echo "transfer_bench: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -37,6 +43,7 @@ missing=()
 command -v nginx >/dev/null || [[ -x /usr/sbin/nginx ]] || missing+=(nginx-light)
 [[ -x /usr/bin/time ]] || missing+=(time)
 command -v curl >/dev/null || missing+=(curl)
+[[ "$pipe_rate" == 0 ]] || command -v python3 >/dev/null || missing+=(python3)
 if [[ ${#missing[@]} -gt 0 ]]; then
     echo "installing ${missing[*]}"
     as_root apt-get update -qq
@@ -48,13 +55,15 @@ if ! "$nginx_bin" -V 2>&1 | grep -q -- --with-http_dav_module; then
     exit 1
 fi
 
-if [[ ! -x "$build_dir/bin/orvik" || ! -x "$build_dir/bin/rawqt" ]]; then
+if [[ ! -x "$build_dir/bin/orvik" || ! -x "$build_dir/bin/rawqt" || ! -x "$build_dir/bin/progressreader" ]]; then
     echo "building a Release tree in $build_dir"
-    cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVIK_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build_dir" -j2 --target orvik ORVIKNetwork rawqt >/dev/null
+    [[ -f "$build_dir/CMakeCache.txt" ]] ||
+        cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVIK_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build_dir" -j2 --target orvik ORVIKNetwork rawqt progressreader >/dev/null
 fi
 orvik="$build_dir/bin/orvik"
 rawqt="$build_dir/bin/rawqt"
+progressreader="$build_dir/bin/progressreader"
 
 work="$(mktemp -d /tmp/transfer_bench.XXXXXX)"
 nginx_pid=""
@@ -126,6 +135,32 @@ measure() {
     awk -v w="$wall" -v r="$rss" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s, r }'
 }
 
+# measure_pipe NAME OP COMMAND...: the command writes the body to a reader that takes pipe_rate MiB/s
+# and counts what it got into out/count; only the command itself is measured.
+measure_pipe() {
+    local log="$work/time.log"
+    if ! { /usr/bin/time -v -o "$log" "${@:3}" 2>"$work/stderr.log" | python3 -c '
+import sys, time
+rate, got, start = float(sys.argv[1]) * 1048576, 0, time.monotonic()
+while True:
+    chunk = sys.stdin.buffer.read1(1 << 20)
+    if not chunk:
+        break
+    got += len(chunk)
+    ahead = got / rate - (time.monotonic() - start)
+    if ahead > 0:
+        time.sleep(ahead)
+open(sys.argv[2], "w").write(str(got))' "$pipe_rate" "$work/out/count"; }; then
+        echo "transfer_bench: $1 $2 failed:" >&2
+        cat "$work/stderr.log" >&2
+        exit 1
+    fi
+    local wall rss
+    wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log")
+    rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
+    awk -v w="$wall" -v r="$rss" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s, r }'
+}
+
 check_size() {
     local actual
     actual=$(stat -c %s "$1")
@@ -143,13 +178,19 @@ run_once() {
     rm -f "$work/out/"* "$work/www/upload/"*
     case "$tool/$op" in
         orvik/GET | orvik/SLOW) out=$(measure "$tool" "$op" "$orvik" get "$url" -o "$work/out/file") ;;
+        module/GET | module/SLOW) out=$(measure "$tool" "$op" "$progressreader" "$url" "$work/out/file") ;;
+        orvik/PIPE) out=$(measure_pipe "$tool" "$op" "$orvik" get "$url") ;;
         rawqt/GET | rawqt/SLOW) out=$(measure "$tool" "$op" "$rawqt" get "$url" "$work/out/file") ;;
         curl/GET | curl/SLOW) out=$(measure "$tool" "$op" curl -sS -f -o "$work/out/file" "$url") ;;
         orvik/PUT) out=$(measure "$tool" "$op" "$orvik" put "$base/upload/file" "$work/www/payload.bin") ;;
         rawqt/PUT) out=$(measure "$tool" "$op" "$rawqt" put "$base/upload/file" "$work/www/payload.bin") ;;
         curl/PUT) out=$(measure "$tool" "$op" curl -sS -f -T "$work/www/payload.bin" "$base/upload/file") ;;
     esac
-    if [[ "$op" == PUT ]]; then check_size "$work/www/upload/file"; else check_size "$work/out/file"; fi
+    case "$op" in
+        PUT) check_size "$work/www/upload/file" ;;
+        PIPE) [[ "$(cat "$work/out/count")" == "$size_bytes" ]] || { echo "transfer_bench: PIPE lost bytes" >&2; exit 1; } ;;
+        *) check_size "$work/out/file" ;;
+    esac
     read -r seconds kib <<<"$out"
     speeds[$tool/$op]+="$(awk -v b="$size_bytes" -v s="$seconds" 'BEGIN { printf "%.1f", (s > 0 ? b / s / 1e6 : 0) }') "
     if ((kib > ${rss[$tool/$op]:-0})); then rss[$tool/$op]=$kib; fi
@@ -162,17 +203,27 @@ declare -A baseline
 baseline[orvik]=$(measure orvik baseline "$orvik" get "$base/tiny.bin" -o "$work/out/tiny" | cut -d' ' -f2)
 baseline[rawqt]=$(measure rawqt baseline "$rawqt" get "$base/tiny.bin" "$work/out/tiny" | cut -d' ' -f2)
 baseline[curl]=$(measure curl baseline curl -sS -f -o "$work/out/tiny" "$base/tiny.bin" | cut -d' ' -f2)
+baseline[module]=$(measure module baseline "$progressreader" "$base/tiny.bin" "$work/out/tiny" | cut -d' ' -f2)
 
 ops=(GET PUT)
 [[ "$slow_rate" != 0 ]] && ops+=(SLOW)
+[[ "$pipe_rate" != 0 ]] && ops+=(PIPE)
+# Which programs run each operation: the module's own host only downloads to a file; the pipe is orvik's.
+tools_of() {
+    case "$1" in
+        PUT) echo orvik rawqt curl ;;
+        PIPE) echo orvik ;;
+        *) echo orvik module rawqt curl ;;
+    esac
+}
 echo "running each transfer $repeat times ($size_mib MiB over loopback, nginx $("$nginx_bin" -v 2>&1 | sed 's/.*\///'))"
 # Rounds interleave the programs, and each round starts with another one, so changes in machine
 # load and disk write-back hit all of them alike.
-tools=(orvik rawqt curl)
 for ((round = 0; round < repeat; round++)); do
     for op in "${ops[@]}"; do
-        for ((t = 0; t < 3; t++)); do
-            run_once "${tools[(round + t) % 3]}" "$op"
+        read -r -a tools <<<"$(tools_of "$op")"
+        for ((t = 0; t < ${#tools[@]}; t++)); do
+            run_once "${tools[(round + t) % ${#tools[@]}]}" "$op"
         done
     done
 done
@@ -182,17 +233,20 @@ for key in "${!speeds[@]}"; do mbps[$key]=$(median <<<"${speeds[$key]}"); done
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 printf '\n%-7s %-4s %10s %16s %18s   %s\n' tool op "MB/s" "peak RSS (MiB)" "above idle (MiB)" "MB/s of each round"
 for op in "${ops[@]}"; do
-    for tool in orvik rawqt curl; do
+    for tool in $(tools_of "$op"); do
         printf '%-7s %-4s %10s %16s %18s   %s\n' "$tool" "$op" "${mbps[$tool/$op]}" "$(mib "${rss[$tool/$op]}")" \
             "$(mib $((rss[$tool/$op] - baseline[$tool])))" "${speeds[$tool/$op]}"
     done
 done
-printf 'idle RSS (GET of one byte): orvik %s MiB, rawqt %s MiB, curl %s MiB\n\n' \
-    "$(mib "${baseline[orvik]}")" "$(mib "${baseline[rawqt]}")" "$(mib "${baseline[curl]}")"
+printf 'idle RSS (GET of one byte): orvik %s MiB, module %s MiB, rawqt %s MiB, curl %s MiB\n\n' \
+    "$(mib "${baseline[orvik]}")" "$(mib "${baseline[module]}")" "$(mib "${baseline[rawqt]}")" "$(mib "${baseline[curl]}")"
 for op in "${ops[@]}"; do
-    awk -v op="$op" -v mo="${mbps[orvik/$op]}" -v mr="${mbps[rawqt/$op]}" -v ro="${rss[orvik/$op]}" \
-        -v rr="${rss[rawqt/$op]}" -v bo="${baseline[orvik]}" -v br="${baseline[rawqt]}" 'BEGIN {
-            extra = (rr - br >= 1024) ? sprintf("%.3f", (ro - bo) / (rr - br)) : "n/a (both stay at idle)"
-            printf "%s module/raw-Qt: throughput %.3f, peak memory %.3f, memory above idle %s\n",
-                   op, mo / mr, ro / rr, extra }'
+    [[ "$op" == PIPE ]] && continue
+    for tool in $(tools_of "$op"); do
+        [[ "$tool" == curl ]] && continue
+        awk -v op="$op" -v tool="$tool" -v m="${mbps[$tool/$op]}" -v c="${mbps[curl/$op]}" -v q="${mbps[rawqt/$op]}" \
+            -v r="${rss[$tool/$op]}" 'BEGIN {
+                printf "%s %s/curl: throughput %.3f (%s/raw Qt %.3f), peak RSS %.1f MiB\n",
+                       op, tool, m / c, tool, m / q, r / 1024 }'
+    done
 done

@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QPointer>
+#include <QVariant>
 
+#include <algorithm>
 #include <memory>
 
 namespace ORVIK {
@@ -80,7 +82,16 @@ bool QtNetworkRequest::start()
 
 QByteArray QtNetworkRequest::readAll()
 {
-    return reply ? reply->readAll() : QByteArray();
+    if (!reply)
+        return QByteArray();
+    const QByteArray bytes = reply->readAll();
+    reading.taken += bytes.size();
+    if (!reading.bounded && reply->isRunning()) {
+        // The host reads before the finish after all: it is offered what arrives from now on.
+        reading.bounded = true;
+        reply->setReadBufferSize(readBufferLimit);
+    }
+    return bytes;
 }
 
 void QtNetworkRequest::processErrorSlot(QNetworkReply::NetworkError error)
@@ -91,6 +102,11 @@ void QtNetworkRequest::processErrorSlot(QNetworkReply::NetworkError error)
 void QtNetworkRequest::connectReply(QNetworkReply *newReply)
 {
     reply = newReply;
+    reading = Reading();
+    // Bounded from the first byte: Qt's network thread reads far ahead of a busy event loop, and
+    // with nothing to stop it a fast download piles up in queued events before the host has had a
+    // chance to read anything. A host that turns out not to read as the body arrives lifts it.
+    newReply->setReadBufferSize(readBufferLimit);
     connect(newReply, &QNetworkReply::socketStartedConnecting, this, &NetworkRequest::socketStartedConnectingSignal);
     connect(newReply, &QNetworkReply::requestSent, this, &NetworkRequest::requestSentSignal);
     connect(newReply, &QNetworkReply::errorOccurred, this, &QtNetworkRequest::processErrorSlot);
@@ -98,7 +114,9 @@ void QtNetworkRequest::connectReply(QNetworkReply *newReply)
     connect(newReply, &QNetworkReply::finished, this, [this, newReply] { relayFinished(newReply); });
     connect(newReply, &QNetworkReply::redirectAllowed, this, &NetworkRequest::redirectAllowedSignal);
     connect(newReply, &QNetworkReply::uploadProgress, this, &NetworkRequest::uploadProgressSignal);
-    connect(newReply, &QNetworkReply::downloadProgress, this, &NetworkRequest::downloadProgressSignal);
+    connect(newReply, &QNetworkReply::downloadProgress, this,
+            [this, newReply](qint64 received, qint64 total) { relayDownloadProgress(newReply, received, total); });
+    connect(newReply, &QNetworkReply::readyRead, this, [this, newReply] { offerArrivedBytes(newReply); });
 
     // What happened before these connections existed is reported now. Qt delivers its own signals
     // for it later as well; those are not relayed again.
@@ -120,6 +138,45 @@ void QtNetworkRequest::relayFinished(QNetworkReply *finishedReply)
     // requestSent of an exchange cancelled meanwhile, the finish of a reply reported at once).
     disconnect(finishedReply, nullptr, this, nullptr);
     Q_EMIT finishedSignal();
+}
+
+void QtNetworkRequest::relayDownloadProgress(QNetworkReply *from, qint64 received, qint64 total)
+{
+    if (from == reply) {
+        reading.lastReceived = std::max(reading.lastReceived, received);
+        reading.lastTotal = total;
+    }
+    Q_EMIT downloadProgressSignal(received, total);
+}
+
+void QtNetworkRequest::offerArrivedBytes(QNetworkReply *from)
+{
+    // Qt tells of new bytes at most every 100 ms, and not at all while none come: a host that reads
+    // on progress would leave the rest waiting, and with a full bounded buffer nothing more would
+    // come. So every arrival is told at once, with the bytes Qt has handed over, which is Qt's own
+    // count of a body sent as it is. A body that Qt decodes (Content-Encoding) may be counted
+    // otherwise, so there the last count Qt gave is repeated instead.
+    if (from != reply || !reading.bounded || from->bytesAvailable() == 0)
+        return;
+    const QByteArray coding = from->rawHeader("Content-Encoding").trimmed().toLower();
+    const bool counted = coding.isEmpty() || coding == "identity";
+    const qint64 received = std::max(reading.lastReceived, counted ? reading.taken + from->bytesAvailable() : 0);
+    qint64 total = reading.lastTotal;
+    if (total == -2) {
+        const QVariant length = from->header(QNetworkRequest::ContentLengthHeader);
+        total = counted && length.isValid() ? length.toLongLong() : -1;
+    }
+    reading.lastReceived = received;
+    const qint64 takenBefore = reading.taken;
+    const QPointer<QtNetworkRequest> alive(this);
+    const QPointer<QNetworkReply> guarded(from);
+    Q_EMIT downloadProgressSignal(received, total);
+    if (!alive || !guarded || from != reply || !reading.bounded || reading.taken != takenBefore)
+        return;
+    // The host did not read on this signal: it reads at moments of its own, the finish perhaps, and a
+    // full bounded buffer would hold the body back from it for ever.
+    reading.bounded = false;
+    from->setReadBufferSize(0);
 }
 
 } // namespace ORVIK

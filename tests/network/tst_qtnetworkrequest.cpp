@@ -141,6 +141,10 @@ QByteArray sha256(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
+constexpr qint64 kShortBurst = 300 * 1000;                                   // well within the reply's buffer
+constexpr qint64 kLongBurst = 3 * QtNetworkRequest::readBufferLimit + 12345; // refills it several times
+constexpr qint64 kLargeBody = 6 * QtNetworkRequest::readBufferLimit + 777;
+
 // The routes every server of this test answers; a path without a route answers a GET with 404 and keeps a PUT.
 void serve(HttpTestServer &server)
 {
@@ -153,6 +157,20 @@ void serve(HttpTestServer &server)
     server.setRoute("/length", route);
     route.generatedSize = 100 * 1000 * 1000; // hours to the end
     server.setRoute("/paced", route);
+
+    // One burst, then a pause far longer than any test: what the host has not read by then waits.
+    HttpTestServer::Route burst;
+    burst.generatedSize = 3 * kLongBurst;
+    burst.pieceIntervalMs = 10 * 60 * 1000;
+    burst.pieceSize = kShortBurst;
+    burst.framing = HttpTestServer::Framing::Chunked;
+    server.setRoute("/short-burst", burst);
+    burst.pieceSize = kLongBurst;
+    burst.framing = HttpTestServer::Framing::ContentLength;
+    server.setRoute("/long-burst", burst);
+    HttpTestServer::Route large;
+    large.generatedSize = kLargeBody;
+    server.setRoute("/large", large);
 }
 
 } // namespace
@@ -174,6 +192,8 @@ private Q_SLOTS:
     void scriptedReply();
     void outcomesReachTheHostOnce_data();
     void outcomesReachTheHostOnce();
+    void bodyReachesEveryReader_data();
+    void bodyReachesEveryReader();
 
 private:
     static NetworkRequestSettings settingsFor(const QUrl &url) { return settingsFor(url.toString()); }
@@ -521,6 +541,90 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
     QCOMPARE(server.completedRequestCount(), file.isEmpty() ? 1 : 0);
     if (!file.isEmpty())
         QTRY_VERIFY_WITH_TIMEOUT(!processHasOpen(file), 5000);
+}
+
+void tst_QtNetworkRequest::bodyReachesEveryReader_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("reads");   // "progress": on every progress and at the finish; "finish": only
+                                          // there; "once": on the first progress, then only at the finish
+    QTest::addColumn<qint64>("burst");    // > 0: the server sends this much and pauses; the host must
+                                          // have read all of it while the server waits
+    QTest::addColumn<qint64>("bodySize"); // the whole body, read byte-exact at the finish
+    QTest::addColumn<qint64>("total");    // the total every progress signal carries
+
+    const QString progress("progress");
+    QTest::newRow("short-burst-read-on-progress-during-the-pause")
+        << QByteArray("/short-burst") << progress << kShortBurst << qint64(-1) << qint64(-1);
+    QTest::newRow("long-burst-refills-the-buffer-on-progress-alone")
+        << QByteArray("/long-burst") << progress << kLongBurst << qint64(-1) << 3 * kLongBurst;
+    QTest::newRow("large-body-read-on-progress-with-a-bounded-buffer")
+        << QByteArray("/large") << progress << qint64(0) << kLargeBody << kLargeBody;
+    QTest::newRow("large-body-read-at-the-finish-only")
+        << QByteArray("/large") << QString("finish") << qint64(0) << kLargeBody << kLargeBody;
+    QTest::newRow("large-body-read-once-early-then-at-the-finish")
+        << QByteArray("/large") << QString("once") << qint64(0) << kLargeBody << kLargeBody;
+}
+
+void tst_QtNetworkRequest::bodyReachesEveryReader()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, reads);
+    QFETCH(qint64, burst);
+    QFETCH(qint64, bodySize);
+    QFETCH(qint64, total);
+
+    HttpTestServer server; // its own port: a paused answer holds only its own connection
+    QVERIFY2(server.listen(), qPrintable(server.errorString()));
+    serve(server);
+    RequestPtr request(m_access.createDownloadRequest(settingsFor(server.url(QString::fromLatin1(path)))));
+    QByteArray body;
+    bool readEarly = false;
+    QList<QByteArray> faults;
+    qint64 lastReceived = 0;
+    bool finished = false;
+    const auto take = [&] {
+        const QByteArray bytes = request->readAll();
+        body += bytes;
+        readEarly |= !finished;
+    };
+    connect(request.get(), &NetworkRequest::downloadProgressSignal, this, [&](qint64 received, qint64 announced) {
+        if (received < lastReceived || announced != total)
+            faults.append(RequestLog::progress("download", received, announced) + " after " +
+                          QByteArray::number(lastReceived));
+        lastReceived = received;
+        if (reads == QLatin1String("progress") || (reads == QLatin1String("once") && !readEarly)) {
+            take();
+            // Every count is what has arrived: exactly what the host has now read.
+            if (received != qint64(body.size()))
+                faults.append("told " + QByteArray::number(received) + ", read " + QByteArray::number(body.size()));
+        }
+    });
+    connect(request.get(), &NetworkRequest::finishedSignal, this, [&] {
+        finished = true;
+        take();
+    });
+    QVERIFY(request->start());
+    if (burst > 0) {
+        QTRY_COMPARE_WITH_TIMEOUT(qint64(body.size()), burst, 20000);
+        QVERIFY(!finished);
+        QVERIFY(body == HttpTestServer::patternBytes(0, burst));
+        request->disconnect(this);
+        request->close();
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(finished, 60000);
+        QCOMPARE(qint64(body.size()), bodySize);
+        QVERIFY(body == HttpTestServer::patternBytes(0, bodySize)); // not QCOMPARE: no megabytes in the log
+        QCOMPARE(lastReceived, bodySize);
+    }
+    QVERIFY2(faults.isEmpty(), faults.join("; ").constData());
+    // The reply's buffer is bounded while the host reads as the body arrives, and only then.
+    QNetworkReply *reply = nullptr;
+    for (QNetworkReply *candidate : m_access.qtManager()->findChildren<QNetworkReply *>())
+        if (candidate->url().port() == server.port())
+            reply = candidate;
+    QVERIFY(reply);
+    QCOMPARE(reply->readBufferSize(), reads == QLatin1String("progress") ? QtNetworkRequest::readBufferLimit : 0);
 }
 
 QTEST_GUILESS_MAIN(tst_QtNetworkRequest)
