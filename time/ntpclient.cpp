@@ -24,8 +24,19 @@ NtpClient::NtpClient()
 
 NtpClient::~NtpClient()
 {
-    // Explicitly, not only through the parent, so the port is released before the base is gone.
-    delete socket;
+    if (!socket)
+        return;
+    socket->disconnect(this);
+    if (socketSignalDepth == 0) {
+        // Explicitly, not only through the parent, so the port is released before the base is gone.
+        delete socket;
+        return;
+    }
+    // Deleted from a handler of the socket's own signal: the socket still runs the code that
+    // emitted it, so it is closed now (the port is free at once) and deleted once that code is done.
+    socket->setParent(nullptr);
+    socket->close();
+    socket->deleteLater();
 }
 
 void NtpClient::registerMetaTypes()
@@ -119,13 +130,25 @@ bool NtpClient::sendRequest(const QHostAddress &address, uint16_t port)
 
 void NtpClient::socketFailed(QAbstractSocket::SocketError)
 {
+    const QPointer<NtpClient> alive(this);
+    ++socketSignalDepth;
     fail(QStringLiteral("the UDP socket reported an error"));
+    if (alive)
+        --socketSignalDepth;
 }
 
 void NtpClient::readPendingDatagrams()
 {
     // A receiver may delete this client from its slot; stop reading if it does.
     const QPointer<NtpClient> alive(this);
+    ++socketSignalDepth;
+    readDatagrams(alive);
+    if (alive)
+        --socketSignalDepth;
+}
+
+void NtpClient::readDatagrams(const QPointer<NtpClient> &alive)
+{
     while (socket->hasPendingDatagrams()) {
         char datagram[NtpPacket::kSize];
         QHostAddress sender;

@@ -6,6 +6,7 @@
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QHostAddress>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -60,6 +61,7 @@ private:
     bool sendRequest(const QHostAddress &address, uint16_t port);
     // Any failure of the bound socket ends the query; its kind is not passed on.
     void socketFailed(QAbstractSocket::SocketError error);
+    void readDatagrams(const QPointer<NtpClient> &alive);
     void fail(const QString &reason);
 
     QByteArray replyDatagram() const;
@@ -72,6 +74,8 @@ private:
     Time stampReading; // the clock reading that the request's stamp was cut from
     Time sentReading;  // read once the socket had taken the request
     QString reason;
+    // Handlers of the socket's signals on the stack: the socket cannot be deleted at once then.
+    int socketSignalDepth = 0;
 };
 
 } // namespace ORVIK
