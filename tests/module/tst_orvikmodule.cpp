@@ -55,17 +55,15 @@ void tst_OrvikModule::badModuleFile_data()
     QTest::newRow("not-a-library") << QStringList{"module"} << orvikBinPath() << QByteArray("cannot load module");
     QTest::newRow("library-without-entry") << QStringList{"module"} << orvikBinPath(QStringLiteral("libORVIKBase.so"))
                                            << QByteArray("is not an ORVIK module");
-    // Every command that loads the module fails the same way, before it reaches the network.
+    // Every command that loads the module stops at its failure, before it reaches the network; the
+    // loader's reasons are the module command's rows.
     const QList<QStringList> commands = {{"get", "http://127.0.0.1:1/"},
                                          {"put", "http://127.0.0.1:1/", "--data", "x"},
                                          {"time", "127.0.0.1"},
                                          {"update-check"}};
-    for (const QStringList &command : commands) {
+    for (const QStringList &command : commands)
         QTest::addRow("%s-missing-file", qPrintable(command.first()))
             << command << missing << QByteArray("module file not found");
-        QTest::addRow("%s-not-a-library", qPrintable(command.first()))
-            << command << orvikBinPath() << QByteArray("cannot load module");
-    }
 }
 
 void tst_OrvikModule::badModuleFile()

@@ -91,17 +91,20 @@ void tst_ItemDownloader::downloadersNeedTheHookAndAnAddress()
     QCOMPARE(downloaderFor(QStringLiteral("/small")), nullptr);
     ORVIKNetworkSetupMetatypesForORVIK();
     QVERIFY(ItemDownloader::HasNetworkManager());
+    NetworkAccessManager *first = ItemDownloader::AccessManager();
+    ORVIKNetworkSetupMetatypesForORVIK();
+    QVERIFY(ItemDownloader::AccessManager() != first); // each call installs a new one
     auto *installed = dynamic_cast<QtNetworkAccessManager *>(ItemDownloader::AccessManager());
     QVERIFY(installed);
     QCOMPARE(installed->qtManager(), nullptr); // created on the first web request, not before
     QCOMPARE(ItemDownloader::GetItemDownloader(StringView("")), nullptr);
 
-    ItemDownloader *first = downloaderFor(QStringLiteral("/same"));
-    QVERIFY(first);
-    QCOMPARE(downloaderFor(QStringLiteral("/same")), first);
-    QVERIFY(downloaderFor(QStringLiteral("/other")) != first);
-    QCOMPARE(first->parent(), QCoreApplication::instance());
-    QCOMPARE(first->url(), hostText(m_server.url("/same")));
+    ItemDownloader *same = downloaderFor(QStringLiteral("/same"));
+    QVERIFY(same);
+    QCOMPARE(downloaderFor(QStringLiteral("/same")), same);
+    QVERIFY(downloaderFor(QStringLiteral("/other")) != same);
+    QCOMPARE(same->parent(), QCoreApplication::instance());
+    QCOMPARE(same->url(), hostText(m_server.url("/same")));
 }
 
 void tst_ItemDownloader::transfers_data()

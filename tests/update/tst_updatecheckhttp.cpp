@@ -72,9 +72,7 @@ class tst_UpdateCheckHttp : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void servedDescriptionReachesTheLogic();
-    void stalledDownloadFailsAtTheCheckersTimeOut();
-    void requestsOnOneDownloader();
+    void checksOnOneDownloader();
     void download_data();
     void download();
     void install_data();
@@ -106,14 +104,6 @@ private:
         return hash.result().toHex();
     }
 
-    // A named checker whose description folder is on the test server, which answers its request by `route`.
-    std::unique_ptr<ProbeChecker> checkerFor(const QByteArray &name, const HttpTestServer::Route &route)
-    {
-        server.setRoute("/Update/Windows/" + name + ".txt", route);
-        std::unique_ptr<ProbeChecker> checker = checkerNamed(name);
-        checker->updateBaseURL = bytes(server.url(QStringLiteral("/Update/Windows/")).toEncoded());
-        return checker;
-    }
     ItemDownloader *downloaderOf(ProbeChecker &checker)
     {
         return ItemDownloader::GetItemDownloader(checker.updateBaseURL.value() + checker.defaultURLPathName() + ".txt");
@@ -134,8 +124,9 @@ void tst_UpdateCheckHttp::init()
     server.clearRecords();
 }
 
-// The default name (the application's) and a page that is set are orvik update-check's cases.
-void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic()
+// One checker through all its checks, which share one downloader. The default name (the application's) and a
+// page that is set are orvik update-check's cases.
+void tst_UpdateCheckHttp::checksOnOneDownloader()
 {
     std::unique_ptr<ProbeChecker> checker = checkerNamed("OrvikSuite");
     QCOMPARE(qbytes(checker->updateBaseURL.value()), kServer + "Update/Windows/");
@@ -147,80 +138,61 @@ void tst_UpdateCheckHttp::servedDescriptionReachesTheLogic()
     QVERIFY(checker->received.isEmpty());
     QCOMPARE(statusSet.count(), 0);
 
-    // CRLF, a comment with bytes that are not UTF-8, no final line end: nothing may be changed on the way.
-    const QByteArray description =
-        "# caf\xe9 \xff\xfe\r\nname=ORVIK Suite\r\nversion=2.1.0\r\nurl=https://orvik.example/s.exe\r\nchannel=stable";
-    const QByteArray path = "/Update/Windows/OrvikSuite.txt";
-    server.setRoute(path, serving(description));
-    checker->updateBaseURL = bytes(server.url(QStringLiteral("/Update/Windows/")).toEncoded());
-    // The argument is not where the description comes from.
-    checker->requestCheckForUpdate("http://127.0.0.1:9/Elsewhere.txt");
-    QVERIFY(statusSet.wait(kWaitMs));
-
-    QCOMPARE(server.requestCount(), 1);
-    QCOMPARE(server.request(0).target, path);
-    // What the logic makes of the text is tst_updatechecker's; here it must arrive unchanged, once.
-    QCOMPARE(checker->received, QList<QByteArray>{description});
-    QCOMPARE(statusSet.count(), 1);
-    QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
-    // The page is on the update server, wherever the descriptions are fetched from.
-    const UpdateChecker &host = *checker;
-    QCOMPARE(qbytes(host.updateURLPage()), kServer + "OrvikSuite/");
-}
-
-void tst_UpdateCheckHttp::stalledDownloadFailsAtTheCheckersTimeOut()
-{
     HttpTestServer::Route stall;
     stall.stall = true;
-    std::unique_ptr<ProbeChecker> checker = checkerFor("Stalled", stall);
+    const QByteArray path = "/Update/Windows/OrvikSuite.txt";
+    server.setRoute(path, stall);
+    checker->updateBaseURL = bytes(server.url(QStringLiteral("/Update/Windows/")).toEncoded());
     ItemDownloader *downloader = downloaderOf(*checker);
     QVERIFY(downloader);
     QList<QByteArray> failures; // the view is only valid while the signal is delivered
     QObject context;            // ends the connection before the list goes
     connect(downloader, &ItemDownloader::downloadFailedSignal, &context,
             [&failures](StringView text) { failures.append(QByteArray(text.data(), text.length())); });
-    QSignalSpy statusSet(checker.get(), &UpdateChecker::updateStatusSetSignal);
-
     checker->requestCheckForUpdate("");
     QVERIFY(statusSet.wait(kWaitMs));
     QCOMPARE(statusSet.count(), 1);
     QCOMPARE(statusAt(statusSet, 0), UpdateChecker::UpdateStatusFailed);
     QVERIFY(checker->received.isEmpty());
     QCOMPARE(failures, QList<QByteArray>{"Download timed out after 10000 ms"});
-    QCOMPARE(server.requestCount(), 1);
-}
 
-void tst_UpdateCheckHttp::requestsOnOneDownloader()
-{
-    std::unique_ptr<ProbeChecker> checker = checkerFor("Twice", serving("name=ORVIK\nversion=2.0.1\n"));
-    QSignalSpy statusSet(checker.get(), &UpdateChecker::updateStatusSetSignal);
+    // CRLF, a comment with bytes that are not UTF-8, no final line end: nothing may be changed on the way.
+    const QByteArray description =
+        "# caf\xe9 \xff\xfe\r\nname=ORVIK Suite\r\nversion=2.1.0\r\nurl=https://orvik.example/s.exe\r\nchannel=stable";
+    server.setRoute(path, serving(description));
     for (int request = 1; request <= 2; ++request) {
-        checker->requestCheckForUpdate("");
-        QTRY_COMPARE_WITH_TIMEOUT(statusSet.count(), request, kWaitMs);
-        // One completion connection, however many requests were made.
-        QCOMPARE(checker->received.size(), request);
+        // The argument is not where the description comes from.
+        checker->requestCheckForUpdate(request == 1 ? "http://127.0.0.1:9/Elsewhere.txt" : "");
+        QTRY_COMPARE_WITH_TIMEOUT(statusSet.count(), 1 + request, kWaitMs);
+        // One completion connection, however many requests were made. What the logic makes of the text is
+        // tst_updatechecker's; here it must arrive unchanged.
+        QCOMPARE(checker->received, QList<QByteArray>(request, description));
         QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
     }
-    ItemDownloader *downloader = downloaderOf(*checker);
-    QVERIFY(downloader);
+    QCOMPARE(server.requestCount(), 3);
+    for (const HttpTestServer::Request &received : server.requests())
+        QCOMPARE(received.target, path);
+    // The page is on the update server, wherever the descriptions are fetched from.
+    const UpdateChecker &host = *checker;
+    QCOMPARE(qbytes(host.updateURLPage()), kServer + "OrvikSuite/");
     QSignalSpy failed(downloader, &ItemDownloader::downloadFailedSignal);
     QSignalSpy downloaded(downloader, &ItemDownloader::downloadedSignal);
 
-    // Each request added a failure connection: the downloader's next failure sets status 4 twice.
-    server.setRoute("/Update/Windows/Twice.txt", serving("gone", 404));
+    // Each request added a failure connection: the downloader's next failure sets status 4 three times.
+    server.setRoute(path, serving("gone", 404));
     downloader->start(TimeSpan::FromSeconds(10));
     QVERIFY(failed.wait(kWaitMs));
-    QCOMPARE(statusSet.count(), 4);
-    QCOMPARE(statusAt(statusSet, 2), UpdateChecker::UpdateStatusFailed);
-    QCOMPARE(statusAt(statusSet, 3), UpdateChecker::UpdateStatusFailed);
+    QCOMPARE(statusSet.count(), 6);
+    for (int i = 3; i < 6; ++i)
+        QCOMPARE(statusAt(statusSet, i), UpdateChecker::UpdateStatusFailed);
 
     // An exception while preparing is reported at once, before any transfer, in a message box
     // that blocks nothing.
     checker->throwing = true;
     checker->requestCheckForUpdate("");
-    QCOMPARE(statusSet.count(), 5);
-    QCOMPARE(statusAt(statusSet, 4), UpdateChecker::UpdateStatusFailed);
-    QCOMPARE(server.requestCount(), 3);
+    QCOMPARE(statusSet.count(), 7);
+    QCOMPARE(statusAt(statusSet, 6), UpdateChecker::UpdateStatusFailed);
+    QCOMPARE(server.requestCount(), 4);
     QPointer<QMessageBox> box;
     for (QWidget *widget : QApplication::topLevelWidgets())
         if (auto *candidate = qobject_cast<QMessageBox *>(widget); candidate && candidate->isVisible())
@@ -233,20 +205,20 @@ void tst_UpdateCheckHttp::requestsOnOneDownloader()
     QTRY_VERIFY_WITH_TIMEOUT(box.isNull(), kWaitMs);
 
     // The check forgot its downloader: when that downloader completes again, nothing reaches the logic.
-    server.setRoute("/Update/Windows/Twice.txt", serving("name=ORVIK\nversion=2.0.2\n"));
+    server.setRoute(path, serving("name=ORVIK\nversion=2.0.2\n"));
     downloader->start(TimeSpan::FromSeconds(10));
     QVERIFY(downloaded.wait(kWaitMs));
-    QCOMPARE(server.requestCount(), 4);
+    QCOMPARE(server.requestCount(), 5);
     QCOMPARE(checker->received.size(), 2);
-    QCOMPARE(statusSet.count(), 5);
+    QCOMPARE(statusSet.count(), 7);
 
     // A checker that is gone hears nothing of its downloader.
     checker.reset();
-    server.setRoute("/Update/Windows/Twice.txt", serving("gone", 404));
+    server.setRoute(path, serving("gone", 404));
     downloader->start(TimeSpan::FromSeconds(10));
     QVERIFY(failed.wait(kWaitMs));
     QCOMPARE(failed.count(), 2);
-    QCOMPARE(statusSet.count(), 5);
+    QCOMPARE(statusSet.count(), 7);
 }
 
 void tst_UpdateCheckHttp::download_data()

@@ -1,15 +1,15 @@
 #include "apps/orvik/plugins/wifidialogplugin.h"
 #include "host/widgets/qcustomcombobox.h"
 #include "host/widgets/qcustomlineedit.h"
+#include "tests/orvikprocess.h"
 #include "tests/wifi/fakenetsh.h"
 #include "tests/wifi/fakenetworkmanager.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLibrary>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -21,8 +21,6 @@ namespace {
 
 const char *const kListing = "SSID 1 : Tram Stop\r\n    BSSID 1 : 00:11:22:33:44:55\r\n    Signal : 35%\r\n"
                              "SSID 2 : Bakery\r\n    Signal : 88%\r\nSSID 3 : \r\n    Signal : 50%\r\n";
-
-const QDir kBinDir(qEnvironmentVariable("ORVIK_BIN_DIR"));
 
 // Cafe seen by two devices, more strongly by wlan1 (access point 3), and Home by wlan0.
 const QList<FakeNetworkManager::Networks> kRadios = {{{"Cafe", 40}, {"Home", 60}}, {{"Cafe", 80}}};
@@ -121,18 +119,14 @@ void tst_OrvikWifi::command()
     // The stand-in's own activation needs an access point; a hidden network has none.
     if (failReason != 0 || arguments.contains(QStringLiteral("--hidden")))
         fake->scriptActivations(failReason);
-    // Only orvik runs offscreen: this process chose its platform at start.
+    // Only orvik runs offscreen: this process chose its platform at start. Qt warns of XDG_RUNTIME_DIR missing.
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QProcess orvik;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("XDG_RUNTIME_DIR")); // Qt warns about it
-    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
-    orvik.setProcessEnvironment(environment);
-    orvik.start(kBinDir.filePath(QStringLiteral("orvik")), arguments);
-    QVERIFY(orvik.waitForFinished(60000));
-    QCOMPARE(orvik.exitCode(), exitCode);
-    const QByteArray err = orvik.readAllStandardError();
-    QVERIFY2((exitCode == 0 ? orvik.readAllStandardOutput() : err).contains(message), err.constData());
+    qunsetenv("XDG_RUNTIME_DIR");
+    qunsetenv("QT_LOGGING_RULES");
+    const OrvikRun orvik = runOrvik(arguments);
+    const QByteArray &err = orvik.err;
+    QVERIFY2(orvik.exitCode == exitCode, err.constData());
+    QVERIFY2((exitCode == 0 ? orvik.out : err).contains(message), err.constData());
     if (exitCode == 0 && arguments.contains(QStringLiteral("--verbose")))
         QVERIFY2(err.contains("QStandardPaths: XDG_RUNTIME_DIR not set"), err.constData());
     else if (exitCode == 0)
@@ -182,7 +176,7 @@ void tst_OrvikWifi::answers()
         QSKIP("python3-dbusmock is not installed");
     if (!joinRequest.isEmpty())
         fake->scriptActivations(0);
-    QLibrary plugin(kBinDir.filePath(QString::fromLatin1(kWifiDialogPluginName) + QStringLiteral(".so")));
+    QLibrary plugin(orvikBinPath(QString::fromLatin1(kWifiDialogPluginName) + QStringLiteral(".so")));
     const auto entry = reinterpret_cast<WifiDialogEntry>(plugin.resolve(kWifiDialogEntrySymbol));
     QVERIFY2(entry, qPrintable(plugin.errorString()));
     FakeNetsh netsh(kListing);
