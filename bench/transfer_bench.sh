@@ -15,6 +15,8 @@
 # than the program's own pace. Needs root or sudo for apt-get when nginx, /usr/bin/time, curl or
 # python3 (the paced pipe reader) are missing.
 set -euo pipefail
+# shellcheck source=bench/benchlib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/benchlib.sh"
 
 size_mib=1024
 repeat=3
@@ -68,38 +70,18 @@ progressreader="$build_dir/bin/progressreader"
 work="$(mktemp -d /tmp/transfer_bench.XXXXXX)"
 nginx_pid=""
 cleanup() {
-    if [[ -n "$nginx_pid" ]]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+    bench_nginx_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
-mkdir -p "$work/www/upload" "$work/body" "$work/out"
-chmod -R 0777 "$work/www" "$work/body"
+mkdir -p "$work/www/upload" "$work/out"
+chmod -R 0777 "$work/www"
 
 echo "creating a $size_mib MiB file of random bytes"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$work/www/payload.bin"
 size_bytes=$(stat -c %s "$work/www/payload.bin")
 
-user_line=""
-[[ $EUID -eq 0 ]] && user_line="user root;"
-cat > "$work/nginx.conf" <<EOF
-$user_line
-worker_processes 1;
-daemon off;
-pid $work/nginx.pid;
-error_log $work/error.log warn;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    client_body_temp_path $work/body;
-    proxy_temp_path $work/body;
-    fastcgi_temp_path $work/body;
-    uwsgi_temp_path $work/body;
-    scgi_temp_path $work/body;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
+bench_nginx_start "$work" "$port" "$work/www" "
         location /slow/ {
             alias $work/www/;
             limit_rate ${slow_rate}m;
@@ -108,16 +90,7 @@ http {
             dav_methods PUT;
             client_max_body_size 0;
             client_body_buffer_size 1m;
-        }
-    }
-}
-EOF
-"$nginx_bin" -c "$work/nginx.conf" -p "$work" &
-nginx_pid=$!
-for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-    sleep 0.1
-done
+        }"
 base="http://127.0.0.1:$port"
 
 # measure NAME OP COMMAND...: runs the command under /usr/bin/time; prints "seconds rss_kib".
@@ -128,11 +101,7 @@ measure() {
         cat "$work/stderr.log" >&2
         exit 1
     fi
-    local wall rss
-    wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log")
-    rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
-    # h:mm:ss or m:ss.ss into seconds
-    awk -v w="$wall" -v r="$rss" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s, r }'
+    bench_time_figures "$log" | awk '{print $1, $3}'
 }
 
 # measure_pipe NAME OP COMMAND...: the command writes the body to a reader that takes pipe_rate MiB/s
@@ -155,10 +124,7 @@ open(sys.argv[2], "w").write(str(got))' "$pipe_rate" "$work/out/count"; }; then
         cat "$work/stderr.log" >&2
         exit 1
     fi
-    local wall rss
-    wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log")
-    rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
-    awk -v w="$wall" -v r="$rss" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s, r }'
+    bench_time_figures "$log" | awk '{print $1, $3}'
 }
 
 check_size() {
@@ -195,7 +161,6 @@ run_once() {
     speeds[$tool/$op]+="$(awk -v b="$size_bytes" -v s="$seconds" 'BEGIN { printf "%.1f", (s > 0 ? b / s / 1e6 : 0) }') "
     if ((kib > ${rss[$tool/$op]:-0})); then rss[$tool/$op]=$kib; fi
 }
-median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
 # What each program needs before it moves any bulk data: the same GET of a one-byte file.
 printf 'x' > "$work/www/tiny.bin"
@@ -228,7 +193,7 @@ for ((round = 0; round < repeat; round++)); do
     done
 done
 declare -A mbps
-for key in "${!speeds[@]}"; do mbps[$key]=$(median <<<"${speeds[$key]}"); done
+for key in "${!speeds[@]}"; do mbps[$key]=$(bench_median <<<"${speeds[$key]}"); done
 
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 printf '\n%-7s %-4s %10s %16s %18s   %s\n' tool op "MB/s" "peak RSS (MiB)" "above idle (MiB)" "MB/s of each round"

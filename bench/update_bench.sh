@@ -10,6 +10,8 @@
 # Defaults: 512 MiB, 3 rounds (interleaved, alternating which goes first), the build in build-bench
 # (configured and built when missing), port 18081. Needs nginx, /usr/bin/time and openssl.
 set -euo pipefail
+# shellcheck source=bench/benchlib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/benchlib.sh"
 
 size_mib=512
 repeat=3
@@ -42,7 +44,7 @@ orvik="$build_dir/bin/orvik"
 work="$(mktemp -d /tmp/update_bench.XXXXXX)"
 nginx_pid=""
 cleanup() {
-    if [[ -n "$nginx_pid" ]]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+    bench_nginx_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -57,31 +59,7 @@ openssl pkey -in "$work/key.pem" -pubout -out "$work/key.pub"
 printf 'name=Bench\nversion=2.0\nurl=%s/dl/bench-2.0.run\n' "$base" > "$work/www/Update/Windows/bench.txt"
 "$orvik" update-sign --key "$work/key.pem" "$work/www/Update/Windows/bench.txt" "$work/www/dl/bench-2.0.run" >/dev/null
 
-user_line=""
-[[ $EUID -eq 0 ]] && user_line="user root;"
-cat > "$work/nginx.conf" <<EOF
-$user_line
-worker_processes 1;
-daemon off;
-pid $work/nginx.pid;
-error_log $work/error.log warn;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    client_body_temp_path $work/out;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
-    }
-}
-EOF
-"$nginx_bin" -c "$work/nginx.conf" -p "$work" &
-nginx_pid=$!
-for _ in $(seq 50); do
-    curl -s -o /dev/null "$base/Update/Windows/bench.txt" && break
-    sleep 0.1
-done
+bench_nginx_start "$work" "$port" "$work/www"
 
 # measure NAME COMMAND...: runs the command under /usr/bin/time; prints "seconds cpu_seconds rss_kib".
 measure() {
@@ -91,9 +69,7 @@ measure() {
         cat "$work/stderr.log" >&2
         exit 1
     fi
-    awk -F': ' '/Elapsed \(wall clock\)/ {w = $2} /Maximum resident set size/ {r = $2}
-        /User time \(seconds\)/ {c += $2} /System time \(seconds\)/ {c += $2}
-        END { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s, c, r }' "$log"
+    bench_time_figures "$log"
 }
 
 declare -A times cpu rss
@@ -111,16 +87,15 @@ run_once() {
     cpu[$kind]+="$cpu_seconds "
     if ((kib > ${rss[$kind]:-0})); then rss[$kind]=$kib; fi
 }
-median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
 echo "running each $repeat times ($size_mib MiB over loopback)"
 for ((round = 0; round < repeat; round++)); do
     if ((round % 2 == 0)); then run_once get; run_once update; else run_once update; run_once get; fi
 done
-get_s=$(median <<<"${times[get]}")
-update_s=$(median <<<"${times[update]}")
-get_cpu=$(median <<<"${cpu[get]}")
-update_cpu=$(median <<<"${cpu[update]}")
+get_s=$(bench_median <<<"${times[get]}")
+update_s=$(bench_median <<<"${times[update]}")
+get_cpu=$(bench_median <<<"${cpu[get]}")
+update_cpu=$(bench_median <<<"${cpu[update]}")
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 printf '\n%-30s %8s %10s %15s   %s\n' run "median s" "median CPU" "peak RSS (MiB)" "seconds of each round"
 printf '%-30s %8s %10s %15s   %s\n' "orvik get" "$get_s" "$get_cpu" "$(mib "${rss[get]}")" "${times[get]}"
