@@ -19,6 +19,10 @@
 #include <memory>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 using namespace ORVIK;
 
 namespace {
@@ -111,15 +115,24 @@ protected:
     }
 };
 
-// Whether this process has a descriptor open on the file (Linux).
+// Whether this process has a descriptor open on the file: on Windows, whether a handle denies an
+// exclusive open (only this process opens the test's files).
 bool processHasOpen(const QString &path)
 {
+#ifdef Q_OS_WIN
+    const HANDLE handle = CreateFileW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ,
+                                      0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    return handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+#else
     const QString target = QFileInfo(path).canonicalFilePath();
     const QDir fds(QStringLiteral("/proc/self/fd"));
     for (const QString &fd : fds.entryList(QDir::Files | QDir::System))
         if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target)
             return true;
     return false;
+#endif
 }
 
 String hostText(const QString &text)

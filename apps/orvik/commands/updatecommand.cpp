@@ -29,7 +29,7 @@ int runUpdateCheckCommand(CommandContext &context)
     context.addCommonOptions(parser);
     const QCommandLineOption base(QStringLiteral("base"),
                                   QStringLiteral("Base address of the update server, ending in \"/\" (default: %1).")
-                                      .arg(QString::fromLatin1(ORVIKUpdateChecker::kUpdateServerURL.data())),
+                                      .arg(QString::fromLatin1(kUpdateServerURL.data())),
                                   QStringLiteral("URL"));
     const QCommandLineOption name(QStringLiteral("name"),
                                   QStringLiteral("Name part of the description file (default: the application's "

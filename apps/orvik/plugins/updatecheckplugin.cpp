@@ -73,7 +73,7 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
     const String name = checker->defaultURLPathName();
     if (!request.baseURL.isEmpty()) {
         const String base = hostText(request.baseURL);
-        checker->updateBaseURL = base + ORVIKUpdateChecker::kDescriptionFolder;
+        checker->updateBaseURL = base + kDescriptionFolder;
         checker->updatePageURL = base + name + "/";
     }
     checker->setCurrentVersion(hostText(request.currentVersion));
