@@ -1,6 +1,7 @@
 #include "loopback/ntpresponder.h"
 #include "network/qtnetworkaccessmanager.h"
 #include "tests/ntpports.h"
+#include "tests/wine.h"
 #include "time/ntpclient.h"
 #include "time/ntppacket.h"
 #include "time/ntptimestamp.h"
@@ -231,6 +232,9 @@ void tst_NtpClient::repliesOfOneBurst()
     QFETCH(QHostAddress, server);
     QFETCH(int, size);
     QFETCH(bool, deleteOnFinish);
+    if (size > NtpPacket::kSize && runningUnderWine())
+        QSKIP("Wine's WSARecvFrom leaves the byte count of a truncated datagram unset (Windows gives the buffer's "
+              "length), so Qt reads nothing of it");
     QByteArray datagram(size, '\0');
     for (int i = 0; i < size; ++i)
         datagram[i] = char(i % 250 + 1); // no zero byte, so that zero filling shows
