@@ -221,12 +221,14 @@ private:
         settings.port = port;
         return settings;
     }
-    // "/path" on the server; "refused": a loopback port where nothing listens; "file:missing": a local file
-    // that does not exist; anything else is the URL itself.
+    // "/path" on the server; "tls:/path" on it when it speaks TLS; "refused": a loopback port where nothing
+    // listens; "file:missing": a local file that does not exist; anything else is the URL itself.
     QUrl urlFor(const QString &target, const HttpTestServer &server) const
     {
         if (target.startsWith(QLatin1Char('/')))
             return server.url(target);
+        if (target.startsWith(QLatin1String("tls:/")))
+            return server.url(target.mid(4));
         if (target == QLatin1String("refused"))
             return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(HttpTestServer::unusedPort()));
         if (target == QLatin1String("file:missing"))
@@ -500,6 +502,7 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
     QTest::newRow("deleted-in-finished") << "/answer" << get << 1 << never << onFinish << none << finished;
     QTest::newRow("closed-mid-body-deleted-on-finish")
         << "/paced" << get << 1 << onProgress << onFinish << none << cancelled;
+    QTest::newRow("closed-mid-body-over-tls") << "tls:/paced" << get << 1 << onProgress << never << none << cancelled;
     QTest::newRow("closed-file-upload") << "/sink" << QString("file") << 1 << QByteArray("upload ") << never << none
                                         << cancelled;
 }
@@ -514,8 +517,10 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
     QFETCH(QList<QByteArray>, atOnce);
     QFETCH(QList<QByteArray>, outcomes);
 
+    const bool tls = target.startsWith(QLatin1String("tls:"));
     HttpTestServer server; // a port of its own, so its connections are this transfer's only
-    QVERIFY2(server.listen(), qPrintable(server.errorString()));
+    QVERIFY2(server.listen(tls ? HttpTestServer::Transport::Tls : HttpTestServer::Transport::Plain),
+             qPrintable(server.errorString()));
     serve(server);
     const NetworkRequestSettings settings = settingsFor(urlFor(target, server));
     QString file;
@@ -535,6 +540,8 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
         log.when(deleteOn, [&request] { request.reset(); });
     for (int i = 0; i < starts && request; ++i)
         QVERIFY(request->start());
+    if (tls && request)
+        request->ignoreSslErrors(); // the server's certificate is self-signed
     QCOMPARE(log.outcomes(), atOnce);
     QTRY_VERIFY_WITH_TIMEOUT(!request || log.lines.count("finished") == starts, 20000);
     QVERIFY(settle());
@@ -558,7 +565,7 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
 
 void tst_QtNetworkRequest::bodyReachesEveryReader_data()
 {
-    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("path"); // "tls:/path": on a server that speaks TLS
     QTest::addColumn<QString>("reads");   // "progress": on every progress and at the finish; "finish": only
                                           // there; "once": on the first progress, then only at the finish
     QTest::addColumn<qint64>("burst");    // > 0: the server sends this much and pauses; the host must
@@ -577,6 +584,8 @@ void tst_QtNetworkRequest::bodyReachesEveryReader_data()
         << QByteArray("/large") << QString("finish") << qint64(0) << kLargeBody << kLargeBody;
     QTest::newRow("large-body-read-once-early-then-at-the-finish")
         << QByteArray("/large") << QString("once") << qint64(0) << kLargeBody << kLargeBody;
+    QTest::newRow("large-body-over-tls-read-on-progress-with-a-bounded-buffer")
+        << QByteArray("tls:/large") << progress << qint64(0) << kLargeBody << kLargeBody;
 }
 
 void tst_QtNetworkRequest::bodyReachesEveryReader()
@@ -587,10 +596,12 @@ void tst_QtNetworkRequest::bodyReachesEveryReader()
     QFETCH(qint64, bodySize);
     QFETCH(qint64, total);
 
+    const bool tls = path.startsWith("tls:");
     HttpTestServer server; // its own port: a paused answer holds only its own connection
-    QVERIFY2(server.listen(), qPrintable(server.errorString()));
+    QVERIFY2(server.listen(tls ? HttpTestServer::Transport::Tls : HttpTestServer::Transport::Plain),
+             qPrintable(server.errorString()));
     serve(server);
-    RequestPtr request(m_access.createDownloadRequest(settingsFor(server.url(QString::fromLatin1(path)))));
+    RequestPtr request(m_access.createDownloadRequest(settingsFor(urlFor(QString::fromLatin1(path), server))));
     QByteArray body;
     bool readEarly = false;
     QList<QByteArray> faults;
@@ -618,6 +629,8 @@ void tst_QtNetworkRequest::bodyReachesEveryReader()
         take();
     });
     QVERIFY(request->start());
+    if (tls)
+        request->ignoreSslErrors(); // the server's certificate is self-signed
     if (burst > 0) {
         QTRY_COMPARE_WITH_TIMEOUT(qint64(body.size()), burst, 20000);
         QVERIFY(!finished);
