@@ -17,6 +17,12 @@ fi
 case "${ORVIK_BIN_DIR:-}" in
   /*) export ORVIK_BIN_DIR="Z:$ORVIK_BIN_DIR" ;;
 esac
+# Wine keeps the Unix QT_* variables from Windows programs and passes WINEQT_* ones on as QT_*.
+while IFS='=' read -r name _; do
+  case "$name" in
+    QT_*) export "WINE$name=${!name}" ;;
+  esac
+done < <(env)
 # Qt Test under Wine writes its log only to a console, not to a pipe or file given as standard
 # output: a test's log goes to a file that is shown when the test ends.
 case "$(basename "$1")" in
