@@ -55,27 +55,28 @@ QString UpdateVersionStore::DefaultPath()
     return QDir(folder).filePath(QStringLiteral("orvik/") + QLatin1String(kFileName));
 }
 
+UpdateVersionStore::UpdateVersionStore(const QString &path) : m_path(path), m_versions(readVersions(path))
+{}
+
 String UpdateVersionStore::highest(const String &product) const
 {
-    const QJsonValue version = readVersions(m_path).value(StringStream<QString>::fromString(product));
+    const QJsonValue version = m_versions.value(StringStream<QString>::fromString(product));
     return version.isString() ? StringStream<QString>::toString(version.toString()) : String();
 }
 
-bool UpdateVersionStore::record(const String &product, const String &version, QString *error) const
+bool UpdateVersionStore::record(const String &product, const String &version, QString *error)
 {
-    QJsonObject versions = readVersions(m_path);
-    const QString key = StringStream<QString>::fromString(product);
-    const String kept = StringStream<QString>::toString(versions.value(key).toString());
+    const String kept = highest(product);
     if (!kept.isEmpty() && UpdateChecker::CompareVersions(kept, version) >= 0)
         return true;
-    versions.insert(key, StringStream<QString>::fromString(version));
+    m_versions.insert(StringStream<QString>::fromString(product), StringStream<QString>::fromString(version));
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder)) {
         *error = QStringLiteral("cannot make the folder %1").arg(folder);
         return false;
     }
     QSaveFile file(m_path);
-    const QByteArray text = QJsonDocument(versions).toJson();
+    const QByteArray text = QJsonDocument(m_versions).toJson();
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         *error = QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString());
         return false;

@@ -3,6 +3,7 @@
 #include "host/base/orvikstring.h"
 #include "host/widgets/orvikwidgets_export.h"
 
+#include <QJsonObject>
 #include <QString>
 
 namespace ORVIK {
@@ -18,17 +19,19 @@ public:
     // %LOCALAPPDATA%\orvik\verified-versions.json on Windows.
     static QString DefaultPath();
 
-    explicit UpdateVersionStore(const QString &path = DefaultPath()) : m_path(path) {}
+    // Reads the file once.
+    explicit UpdateVersionStore(const QString &path = DefaultPath());
     const QString &path() const noexcept { return m_path; }
 
     // The highest verified version of the product; empty when there is none.
     String highest(const String &product) const;
     // Remembers version when it is higher than what is kept. False, with *error, when the file
     // cannot be written.
-    bool record(const String &product, const String &version, QString *error) const;
+    bool record(const String &product, const String &version, QString *error);
 
 private:
     QString m_path;
+    QJsonObject m_versions;
 };
 
 } // namespace ORVIK
