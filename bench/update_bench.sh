@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures a signed update end to end over loopback: `orvik update-check --public-key --download`
 # (fetch and verify the signed description, stream the package to a temporary file while hashing
-# it, check size and SHA-256, move it into place) against `orvik get` of the same package alone.
+# it, check size and SHA-256, name it in its private folder) against `orvik get` of the same package alone.
 # Prints the median wall time of each, the cost of verification as a share of the plain download,
 # and the peak memory (maximum resident set size) of each.
 #
