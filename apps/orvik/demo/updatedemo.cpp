@@ -1,9 +1,12 @@
 #include "apps/orvik/demo/demosteps.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
 #include "host/widgets/sha256.h"
+#include "host/widgets/updatedescription.h"
+#include "host/widgets/updatefolder.h"
 #include "host/widgets/updatesignature.h"
 #include "loopback/httptestserver.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -62,7 +65,9 @@ int demoUpdateCheck(CommandContext &context)
                                quotedMarker + ".part " + quotedMarker + "\n";
     Sha256 hash;
     hash.addData(package);
-    const QByteArray description = "# orvik demo update\r\nname=ORVIK Demo\r\nversion=1.1.0\r\nurl=" +
+    const QByteArray expires = UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1();
+    const QByteArray description = "# orvik demo update\r\nname=ORVIK Demo\r\nproduct=orvik-demo\r\nversion=1.1.0\r\n"
+                                   "expires=" + expires + "\r\nurl=" +
                                    server.url(QStringLiteral("/downloads/orvik-demo-1.1.0.run")).toEncoded() +
                                    "\r\nsize=" + QByteArray::number(package.size()) +
                                    "\r\nsha256=" + hash.result().toHex() + "\r\n";
@@ -79,6 +84,8 @@ int demoUpdateCheck(CommandContext &context)
     request.publicKey = UpdateSignature::PublicKeyOf(privateKey);
     request.downloadFolder = folder.filePath(QStringLiteral("downloads"));
     request.install = true;
+    // The demo's verified versions are its own, not the user's.
+    request.versionStorePath = folder.filePath(QStringLiteral("state/verified-versions.json"));
     context.out << "update server: " << request.baseURL << ", installed version " << request.currentVersion
                 << ", descriptions signed by key " << request.publicKey.toBase64() << Qt::endl;
     QString errors;
@@ -102,9 +109,12 @@ int demoUpdateCheck(CommandContext &context)
     QFile::remove(marker);
     errors.clear();
     code = runUpdate(context, request, &errors);
-    const QStringList left = QDir(request.downloadFolder).entryList(QDir::Files | QDir::Hidden);
+    const QStringList left =
+        QDir(request.downloadFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot) +
+        QDir(request.downloadFolder + QLatin1Char('/') + QLatin1String(UpdateFolder::kName))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     if (code != ExitFailure || !errors.contains(QLatin1String("SHA-256")) || QFile::exists(marker) ||
-        left != QStringList{QStringLiteral("orvik-demo-1.1.0.run")}) {
+        left != QStringList{QLatin1String(UpdateFolder::kName), QStringLiteral("orvik-demo-1.1.0.run")}) {
         context.err << "orvik: a changed package was not refused" << errors << Qt::endl;
         return ExitFailure;
     }
