@@ -3,6 +3,7 @@
 #include "host/widgets/sha256.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <vector>
@@ -288,8 +289,21 @@ bool UpdateFolder::startHeld(const QStringList &environment, QString *error)
     }
     // The held handle shares reading only, which the loader's opening for execution needs and is
     // given; so the file started is the one hashed.
-    const QString program = QDir::toNativeSeparators(heldPath());
+    QString program = QDir::toNativeSeparators(heldPath());
     QString commandLine = QLatin1Char('"') + program + QLatin1Char('"');
+    // A batch script is not a program: the command interpreter runs it (/s strips the outer quotes,
+    // /d skips its AutoRun commands), and reads it by name while the held handle bars any change.
+    const QString suffix = QFileInfo(program).suffix().toLower();
+    if (suffix == QLatin1String("cmd") || suffix == QLatin1String("bat")) {
+        wchar_t system[MAX_PATH] = {};
+        const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) {
+            *error = systemError();
+            return false;
+        }
+        commandLine = QStringLiteral("cmd.exe /d /s /c \"") + commandLine + QLatin1Char('"');
+        program = QString::fromWCharArray(system, int(length)) + QStringLiteral("\\cmd.exe");
+    }
     QString block;
     for (const QString &entry : environment)
         block += entry + QChar(u'\0');
