@@ -9,6 +9,12 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+case "${1:-build}" in
+  demo | test | build) ;;
+  -h | --help | help) echo "usage: $0 demo|test|build"; exit 0 ;;
+  *) echo "usage: $0 demo|test|build" >&2; exit 2 ;;
+esac
+
 # Every Debian package the build and the tests use, in one list:
 # - Qt 6 and the build tools;
 # - chrony, the NTP peer of the network-time tests;
@@ -68,5 +74,4 @@ case "${1:-build}" in
   demo) exec "$BUILD_DIR/bin/orvik" demo ;;
   test) exec ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" ;;
   build) ;;
-  *) echo "usage: $0 demo|test|build" >&2; exit 2 ;;
 esac

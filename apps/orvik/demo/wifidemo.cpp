@@ -44,9 +44,18 @@ int demoWifiScreenshot(CommandContext &context)
     // Without a WLAN service the scan runs netsh by name; ours comes first on PATH.
     const QByteArray savedPath = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(fakeBin.path()) + ':' + savedPath);
+    // A folder of this run's own (mode 0700), kept so that the picture can be looked at: another user's
+    // demo, or an earlier one, never meets it.
+    QTemporaryDir pictureDir(QDir::temp().filePath(QStringLiteral("orvik-demo-XXXXXX")));
+    if (!pictureDir.isValid()) {
+        context.err << "orvik: cannot make a folder for the screenshot in " << QDir::tempPath() << ": "
+                    << pictureDir.errorString() << Qt::endl;
+        return ExitFailure;
+    }
+    pictureDir.setAutoRemove(false);
     WifiDialogRequest request;
     request.list = true;
-    request.screenshotPath = QDir::temp().filePath(QStringLiteral("orvik-demo-wifi.png"));
+    request.screenshotPath = pictureDir.filePath(QStringLiteral("wifi-dialog.png"));
     context.out << "networks the dialog lists (quality, name):" << Qt::endl;
     const int code = context.runPlugin(kWifiDialogPluginName, kWifiDialogEntrySymbol, request);
     qputenv("PATH", savedPath);

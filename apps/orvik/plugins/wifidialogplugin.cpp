@@ -7,6 +7,9 @@
 #include "wifi/wificonnectdialog.h"
 
 #include <QAbstractItemView>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -52,14 +55,37 @@ QPixmap grabWithListOpen(WifiConnectDialog &dialog)
     return picture;
 }
 
+// Why NetworkManager cannot have listed anything; empty when it runs.
+QString networkManagerProblem()
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected())
+        return QStringLiteral("the system bus cannot be reached (%1)").arg(bus.lastError().message());
+    const QDBusReply<bool> registered =
+        bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.NetworkManager"));
+    if (!registered.isValid())
+        return QStringLiteral("the system bus did not answer (%1)").arg(registered.error().message());
+    return registered.value() ? QString() : QStringLiteral("NetworkManager is not running");
+}
+
 int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)
 {
     WifiConnectDialog dialog;
     // Rendered off screen even where a display exists: nothing appears.
     dialog.setAttribute(Qt::WA_DontShowOnScreen);
     dialog.scanAndPopulate();
-    if (request.list)
+    if (request.list) {
         printEntries(dialog, out);
+        const auto *combo = dialog.findChild<QCustomComboBox *>();
+        // An empty list says nothing by itself: no network in reach, or nothing that could look.
+        if (!combo || combo->count() == 0) {
+            const QString problem = networkManagerProblem();
+            if (!problem.isEmpty()) {
+                err << "orvik: no WiFi networks listed: " << problem << Qt::endl;
+                return ExitFailure;
+            }
+        }
+    }
     if (request.screenshotPath.isEmpty())
         return ExitOk;
     dialog.resize(dialog.sizeHint());
@@ -75,8 +101,9 @@ int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &er
 int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)
 {
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        err << "orvik: wifi needs a display to be answered; use --list or --screenshot FILE" << Qt::endl;
-        return ExitUsage;
+        err << "orvik: wifi needs a display to show its window; --list, --screenshot FILE and --connect need none"
+            << Qt::endl;
+        return ExitFailure;
     }
     WifiConnectDialog dialog;
     bool accepted = false;
