@@ -83,6 +83,7 @@ int runPutCommand(CommandContext &context)
         progress.emplace(context.err, TransferSetup::standardErrorIsTerminal());
     TransferRun transfer(request.release(), TransferRun::Direction::Upload, progress ? &*progress : nullptr);
     TransferSetup::configure(transfer, options);
+    transfer.setUploadSize(size);
     if (!transfer.run()) {
         context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("PUT"), options)
                     << Qt::endl;

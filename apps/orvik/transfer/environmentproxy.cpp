@@ -64,6 +64,11 @@ QString EnvironmentProxy::selected(const QUrl &url, QString &name) const
     }
     if (setting.isEmpty() || excluded(url.host(), variable("no_proxy", "NO_PROXY")))
         return QString();
+    // Qt itself never sends loopback addresses and localhost through a proxy.
+    const QString host = url.host().toLower();
+    if (host == QLatin1String("localhost") || host.startsWith(QLatin1String("localhost.")) ||
+        QHostAddress(host).isLoopback())
+        return QString();
     return setting.contains(QLatin1String("://")) ? setting : QLatin1String("http://") + setting;
 }
 

@@ -15,6 +15,7 @@ namespace ORVIK {
 // and no_proxy or NO_PROXY: "*", or a list separated by commas of host names (which also cover
 // their subdomains; a leading dot changes nothing), addresses and address ranges (10.0.0.0/8).
 // A proxy address without a scheme is an HTTP proxy; socks5:// and socks5h:// name a SOCKS 5 proxy.
+// Loopback addresses and localhost always go direct: Qt sends them through no proxy.
 class EnvironmentProxy : public QNetworkProxyFactory
 {
 public:

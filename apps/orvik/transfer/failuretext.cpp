@@ -1,6 +1,7 @@
 #include "apps/orvik/transfer/failuretext.h"
 
 #include "apps/orvik/cli/safetext.h"
+#include "apps/orvik/transfer/environmentproxy.h"
 #include "apps/orvik/transfer/transferoptions.h"
 
 #include <QSslError>
@@ -55,14 +56,18 @@ int httpStatus(const QString &moduleText)
 QString describe(const QString &reason, const QString &method, const TransferOptions &options)
 {
     const QString address = options.printableAddress();
-    const QString endpoint = options.printableEndpoint();
+    // With a proxy, the connection that fails is the one to the proxy.
+    const QNetworkProxy proxy = EnvironmentProxy().proxyFor(options.url);
+    const QString endpoint = proxy.type() == QNetworkProxy::NoProxy
+                                 ? options.printableEndpoint()
+                                 : QStringLiteral("the proxy %1 port %2").arg(proxy.hostName()).arg(proxy.port());
     if (const int status = httpStatus(reason)) {
         const QString shown = status % 100 == 99 ? QStringLiteral("%1xx").arg(status / 100) : QString::number(status);
         return QStringLiteral("%1 %2: the server answered HTTP %3 (%4)").arg(method, address, shown, reason);
     }
     if (reason == QLatin1String("Connection Refused"))
         return QStringLiteral("cannot connect to %1: the connection was refused (%2)").arg(endpoint, reason);
-    if (reason == QLatin1String("Host Not Found"))
+    if (reason == QLatin1String("Host Not Found") && proxy.type() == QNetworkProxy::NoProxy)
         return QStringLiteral("cannot resolve the host %1 (%2)").arg(SafeText::printable(options.url.host()), reason);
     if (reason == QLatin1String("Remote Host Closed") || reason == QLatin1String("Timeout"))
         return QStringLiteral("%1 %2: %3 (%4)").arg(method, address, reason, endpoint);

@@ -29,6 +29,8 @@ public:
     void setSink(QIODevice *sink);
     void setInsecure(bool insecure) { m_driver.setIgnoreSslErrors(insecure); }
     void setTimeoutMs(qint64 ms);
+    // The upload's size, shown as its total when Qt reports none (an empty upload reports nothing).
+    void setUploadSize(qint64 bytes) { m_total = bytes; }
     // Fails with `reason` unless the request has been sent (connection and TLS handshake made) within ms.
     void setConnectTimeoutMs(qint64 ms, const QString &reason);
 
