@@ -33,6 +33,9 @@ private Q_SLOTS:
     void demoRunsEveryStep();
     void describesProgress_data();
     void describesProgress();
+    void fitsTheTerminal_data();
+    void fitsTheTerminal();
+    void showsAStall();
 
 private:
     // Runs orvik with the arguments expanded; "env:NAME=VALUE" (PROXY: the plain server as a proxy),
@@ -460,6 +463,38 @@ void tst_TransferCommands::describesProgress()
     QFETCH(qint64, elapsedMs);
     QFETCH(QString, expected);
     QCOMPARE(TransferProgress::describe(done, total, elapsedMs), expected);
+}
+
+void tst_TransferCommands::fitsTheTerminal_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("expected");
+    // The last column stays free, or the cursor wraps and every redraw scrolls a new line.
+    QTest::newRow("room-for-both") << 17 << "[##..] 1.0 MiB/s";
+    QTest::newRow("the-bar-goes-first") << 16 << "1.0 MiB/s";
+    QTest::newRow("then-the-text-is-cut") << 5 << "1.0 ";
+}
+
+void tst_TransferCommands::fitsTheTerminal()
+{
+    QFETCH(int, width);
+    QFETCH(QString, expected);
+    QCOMPARE(TransferProgress::fitLine(QStringLiteral("[##..] "), QStringLiteral("1.0 MiB/s"), width), expected);
+}
+
+void tst_TransferCommands::showsAStall()
+{
+    QString text;
+    QTextStream stream(&text);
+    TransferProgress progress(stream, false);
+    progress.update(1 << 20, 10 << 20);
+    // Nothing more arrives: the redraws show the rate falling to nothing and then the stall.
+    QTRY_VERIFY_WITH_TIMEOUT((progress.tick(), text.contains(QLatin1String("stalled"))), 20000);
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.last(), QStringLiteral("progress: 1.0 MiB / 10.0 MiB (10%), stalled"));
+    QVERIFY2(lines.size() >= 3, qPrintable(text));
+    QVERIFY2(!lines.at(lines.size() - 2).contains(lines.constFirst().section(QLatin1String(", "), 1)),
+             qPrintable(text)); // the rate did not stay at its first value
 }
 
 QTEST_GUILESS_MAIN(tst_TransferCommands)

@@ -27,10 +27,12 @@ bool BodySink::openTarget()
         std::fflush(stdout);
 #ifdef Q_OS_WIN
         // Bytes as they are, without the text mode's CRLF translation.
-        _setmode(_fileno(stdout), _O_BINARY);
+        const int descriptor = _fileno(stdout);
+        _setmode(descriptor, _O_BINARY);
+#else
+        const int descriptor = fileno(stdout);
 #endif
-        opened = m_stdout.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered,
-                               QFileDevice::AutoCloseHandle);
+        opened = m_stdout.open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
     } else {
         // Unbuffered: each piece of the body is one write to the system, whose error is the one reported.
         opened = m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);

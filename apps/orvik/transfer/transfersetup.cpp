@@ -11,8 +11,6 @@
 
 #ifdef Q_OS_WIN
 #include <io.h>
-#define isatty _isatty
-#define fileno _fileno
 #else
 #include <unistd.h>
 #endif
@@ -57,14 +55,27 @@ void configure(TransferRun &run, const TransferOptions &options)
                                     .arg(double(options.connectTimeoutMs) / 1000));
 }
 
+namespace {
+
+bool isTerminal(FILE *stream)
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+} // namespace
+
 bool standardErrorIsTerminal()
 {
-    return isatty(fileno(stderr)) != 0;
+    return isTerminal(stderr);
 }
 
 bool showsProgress(const TransferOptions &options, bool bodyToStandardOutput)
 {
-    return !options.silent && !(bodyToStandardOutput && isatty(fileno(stdout)) != 0 && standardErrorIsTerminal());
+    return !options.silent && !(bodyToStandardOutput && isTerminal(stdout) && standardErrorIsTerminal());
 }
 
 } // namespace ORVIK::TransferSetup

@@ -64,9 +64,12 @@ bool UploadSource::copyStream(const QString &argument)
     bool opened = false;
     if (standardInput) {
 #ifdef Q_OS_WIN
-        _setmode(_fileno(stdin), _O_BINARY);
+        const int descriptor = _fileno(stdin);
+        _setmode(descriptor, _O_BINARY);
+#else
+        const int descriptor = fileno(stdin);
 #endif
-        opened = input.open(fileno(stdin), QIODevice::ReadOnly | QIODevice::Unbuffered);
+        opened = input.open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered);
     } else {
         input.setFileName(argument);
         opened = input.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
