@@ -84,7 +84,7 @@ void tst_OrvikModule::commandLine_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QList<QByteArray>>("lineStarts"); // each starts a line of standard output
-    QTest::addColumn<QByteArray>("errorLine");          // starts standard error; empty: nothing there
+    QTest::addColumn<QByteArray>("errorLine");         // starts standard error; empty: nothing there
 
     // The module's version comes from the record it registers, loaded from the build's program folder.
     const QList<QByteArray> versions = {"orvik 1.0.0\n",
@@ -96,8 +96,7 @@ void tst_OrvikModule::commandLine_data()
     QTest::newRow("verbose-anywhere") << QStringList{"version", "--verbose"} << 0 << versions << QByteArray();
     QTest::newRow("help-lists-commands-and-options")
         << QStringList{"--help"} << 0
-        << QList<QByteArray>{"usage: orvik ", "  get ", "  version ", "  --version ", "  --verbose "}
-        << QByteArray();
+        << QList<QByteArray>{"usage: orvik ", "  get ", "  version ", "  --version ", "  --verbose "} << QByteArray();
     QTest::newRow("command-help-lists-its-options")
         << QStringList{"get", "--help"} << 0
         << QList<QByteArray>{"Usage: orvik get [options] url\n", "  --insecure ", "  --timeout <seconds> ",

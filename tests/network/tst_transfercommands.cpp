@@ -107,8 +107,8 @@ OrvikRun tst_TransferCommands::run(const QStringList &arguments) const
 {
     QStringList expanded;
     OrvikSetup setup;
-    for (const char *name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                             "no_proxy", "NO_PROXY"})
+    for (const char *name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
         setup.environment.remove(QString::fromLatin1(name));
     for (const QString &argument : arguments) {
         const QString value = argument.mid(argument.indexOf(QLatin1Char(':')) + 1);
@@ -117,7 +117,8 @@ OrvikRun tst_TransferCommands::run(const QStringList &arguments) const
             setup.environment.insert(value.section(QLatin1Char('='), 0, 0),
                                      value.section(QLatin1Char('='), 1).replace(QLatin1String("PROXY"), proxy));
         } else if (argument.startsWith(QLatin1String("stdin:"))) {
-            setup.input = value == QLatin1String("LARGE") ? HttpTestServer::patternBytes(0, kLargeSize) : value.toUtf8();
+            setup.input =
+                value == QLatin1String("LARGE") ? HttpTestServer::patternBytes(0, kLargeSize) : value.toUtf8();
 #ifndef Q_OS_WIN
         } else if (argument == QLatin1String("stdout:full")) {
             setup.modifier = [] {
@@ -200,8 +201,8 @@ void tst_TransferCommands::transfer_data()
     QTest::newRow("get-large-chunked-to-file")
         << QStringList{"get", "plain:/large", "-o", "dir:large.out"} << 0 << false << large;
     QTest::newRow("get-large-to-standard-output") << QStringList{"get", "plain:/large"} << 0 << false << large;
-    QTest::newRow("get-dash-is-standard-output") << QStringList{"get", "plain:/small", "-o", "-"} << 0 << false
-                                                 << small;
+    QTest::newRow("get-dash-is-standard-output")
+        << QStringList{"get", "plain:/small", "-o", "-"} << 0 << false << small;
     QTest::newRow("get-silent-prints-nothing")
         << QStringList{"get", "plain:/small", "-s", "-o", "dir:silent.out"} << 0 << false << small;
     QTest::newRow("get-https-insecure") << QStringList{"get", "tls:/small", "--insecure", "-o", "dir:tls.out"} << 0
@@ -228,8 +229,7 @@ void tst_TransferCommands::transfer_data()
     QTest::newRow("put-dev-stdin-pipe") << QStringList{"put", "plain:/upload", "/dev/stdin", "stdin:piped\n"} << 0
                                         << false << QByteArray("piped\n");
 #endif
-    QTest::newRow("put-empty-standard-input") << QStringList{"put", "plain:/upload", "-"} << 0 << false
-                                              << QByteArray();
+    QTest::newRow("put-empty-standard-input") << QStringList{"put", "plain:/upload", "-"} << 0 << false << QByteArray();
 
     // Part of the body was written before the failure.
     QTest::newRow("closed-mid-body-keeps-the-existing-file")
@@ -273,8 +273,8 @@ void tst_TransferCommands::transfer_data()
         << direct + QStringList{"env:no_proxy=example.org, far.example"} << 1 << false << QByteArray("orvik: .+");
     QTest::newRow("upper-case-no-proxy-covers-subdomains")
         << direct + QStringList{"env:NO_PROXY=.example"} << 1 << false << QByteArray("orvik: .+");
-    QTest::newRow("no-proxy-star-covers-all") << direct + QStringList{"env:no_proxy=*"} << 1 << false
-                                              << QByteArray("orvik: .+");
+    QTest::newRow("no-proxy-star-covers-all")
+        << direct + QStringList{"env:no_proxy=*"} << 1 << false << QByteArray("orvik: .+");
     // curl reads http_proxy in lower case only: a CGI server sets HTTP_PROXY from a request's header.
     QTest::newRow("upper-case-http-proxy-is-not-read")
         << QStringList{"get", "http://far.example/small", "--timeout", "10", "env:HTTP_PROXY=PROXY"} << 1 << false
@@ -284,11 +284,10 @@ void tst_TransferCommands::transfer_data()
         << QStringList{"get", "https://secure.example/small", "env:HTTPS_PROXY=PROXY"} << 1 << false
         << QByteArray("orvik: .*");
 #ifndef Q_OS_WIN
-    QTest::newRow("full-standard-output")
-        << QStringList{"get", "plain:/large", "stdout:full"} << 1 << false
-        << QByteArray("orvik: cannot write standard output: No space left on device");
-    QTest::newRow("reader-gone-is-quiet") << QStringList{"get", "plain:/large", "stdout:unread"} << 1 << false
-                                          << QByteArray();
+    QTest::newRow("full-standard-output") << QStringList{"get", "plain:/large", "stdout:full"} << 1 << false
+                                          << QByteArray("orvik: cannot write standard output: No space left on device");
+    QTest::newRow("reader-gone-is-quiet")
+        << QStringList{"get", "plain:/large", "stdout:unread"} << 1 << false << QByteArray();
     QTest::newRow("full-file-system-keeps-the-existing-file")
         << QStringList{"get", "plain:/large", "-o", "dir:big.out", "fsize:100000"} << 1 << true
         << QByteArray("orvik: cannot write DIR/big\\.out: File too large");
@@ -296,14 +295,14 @@ void tst_TransferCommands::transfer_data()
     QTest::newRow("unwritable-output-is-a-failure")
         << QStringList{"get", "plain:/small", "-o", "dir:no-folder/x.out"} << 1 << false
         << QByteArray("orvik: cannot write DIR/no-folder/x\\.out: .+");
-    QTest::newRow("put-missing-file-sends-nothing") << QStringList{"put", "plain:/upload", "dir:absent.bin"} << 1
-                                                    << false
-                                                    << QByteArray("orvik: cannot upload DIR/absent\\.bin: no such file");
+    QTest::newRow("put-missing-file-sends-nothing")
+        << QStringList{"put", "plain:/upload", "dir:absent.bin"} << 1 << false
+        << QByteArray("orvik: cannot upload DIR/absent\\.bin: no such file");
     QTest::newRow("put-folder-sends-nothing") << QStringList{"put", "plain:/upload", "dir:."} << 1 << false
                                               << QByteArray("orvik: cannot upload DIR/\\.: it is a folder");
     QTest::newRow("usage-get-without-url") << QStringList{"get"} << 2 << false << QByteArray("orvik: .+");
-    QTest::newRow("usage-port-out-of-range") << QStringList{"get", "http://127.0.0.1/", "--port", "65536"} << 2
-                                             << false << QByteArray("orvik: --port must be a number from 1 to 65535");
+    QTest::newRow("usage-port-out-of-range") << QStringList{"get", "http://127.0.0.1/", "--port", "65536"} << 2 << false
+                                             << QByteArray("orvik: --port must be a number from 1 to 65535");
     QTest::newRow("usage-port-zero") << QStringList{"get", "http://127.0.0.1/", "--port", "0"} << 2 << false
                                      << QByteArray("orvik: --port must be a number from 1 to 65535");
     QTest::newRow("usage-timeout-zero") << QStringList{"get", "http://127.0.0.1/", "--timeout", "0"} << 2 << false
@@ -311,8 +310,8 @@ void tst_TransferCommands::transfer_data()
     const QByteArray notUrl("orvik: \".+\" is not a URL that orvik can fetch: .+");
     QTest::newRow("usage-not-a-url") << QStringList{"get", "not a url"} << 2 << false << notUrl;
     QTest::newRow("usage-url-without-scheme") << QStringList{"get", "127.0.0.1/file"} << 2 << false << notUrl;
-    QTest::newRow("usage-url-port-beyond-65535") << QStringList{"put", "http://127.0.0.1:99999/", "--data", "x"} << 2
-                                                 << false << notUrl;
+    QTest::newRow("usage-url-port-beyond-65535")
+        << QStringList{"put", "http://127.0.0.1:99999/", "--data", "x"} << 2 << false << notUrl;
     QTest::newRow("usage-unusable-proxy")
         << QStringList{"get", "http://far.example/small", "env:http_proxy=ftp://127.0.0.1:1"} << 2 << false
         << QByteArray("orvik: http_proxy is not a proxy orvik can use: .+");
@@ -329,9 +328,8 @@ void tst_TransferCommands::transfer()
 
     const bool put = arguments.first() == QLatin1String("put");
     const int option = int(arguments.indexOf(QStringLiteral("-o")));
-    const QString output = option < 0 || arguments.at(option + 1) == QLatin1String("-")
-                               ? QString()
-                               : expand(arguments.at(option + 1));
+    const QString output =
+        option < 0 || arguments.at(option + 1) == QLatin1String("-") ? QString() : expand(arguments.at(option + 1));
     if (existingFile)
         QVERIFY(writeFile(output, "previous content"));
     if (exitCode == 0 && put && arguments.at(2).startsWith(QLatin1String("dir:")))
@@ -440,7 +438,7 @@ void tst_TransferCommands::demoRunsEveryStep()
     QVERIFY2(picture.isFile(), qPrintable(picture.filePath()));
     QDir folder = picture.dir();
     QCOMPARE(QFileInfo(folder.path()).permissions() & (QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                                         QFile::ExeOther | QFile::WriteGroup | QFile::WriteOther),
+                                                       QFile::ExeOther | QFile::WriteGroup | QFile::WriteOther),
              QFile::Permissions());
     QVERIFY(folder.removeRecursively());
 }

@@ -101,8 +101,8 @@ void tst_OrvikWifi::command_data()
     QTest::newRow("no-display-to-answer")
         << QStringList{"wifi"} << false << 0u << 1 << QByteArray("orvik: wifi needs a display") << QString();
     // "DISPLAY=" first: orvik runs with that display and no platform chosen for it, as after a stale login.
-    QTest::newRow("list-needs-no-reachable-display") << QStringList{"DISPLAY=:99", "wifi", "--list"} << false << 0u
-                                                     << 0 << QByteArray("35\tTram Stop\n88\tBakery\n") << QString();
+    QTest::newRow("list-needs-no-reachable-display") << QStringList{"DISPLAY=:99", "wifi", "--list"} << false << 0u << 0
+                                                     << QByteArray("35\tTram Stop\n88\tBakery\n") << QString();
     QTest::newRow("window-without-a-reachable-display")
         << QStringList{"DISPLAY=:99", "wifi"} << false << 0u << 1
         << QByteArray("\norvik: wifi cannot reach the display \":99\" to show its window\n") << QString();

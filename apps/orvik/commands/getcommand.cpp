@@ -50,8 +50,7 @@ int runGetCommand(CommandContext &context)
     }
     if (!context.loadModuleWithServices(parser))
         return ExitUsage;
-    std::unique_ptr<NetworkRequest> request(
-        ItemDownloader::AccessManager()->createDownloadRequest(options.settings()));
+    std::unique_ptr<NetworkRequest> request(ItemDownloader::AccessManager()->createDownloadRequest(options.settings()));
 
     std::optional<TransferProgress> progress;
     if (TransferSetup::showsProgress(options, sink.toStandardOutput()))
@@ -67,8 +66,7 @@ int runGetCommand(CommandContext &context)
         return ExitFailure;
     }
     if (!transferred) {
-        context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("GET"), options)
-                    << Qt::endl;
+        context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("GET"), options) << Qt::endl;
         return ExitFailure;
     }
     if (!sink.toStandardOutput() && !options.silent)

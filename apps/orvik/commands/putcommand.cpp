@@ -74,8 +74,7 @@ int runPutCommand(CommandContext &context)
         request.reset(manager->createDataUploadRequest(settings, bytes));
     } else {
         size = source.size();
-        request.reset(
-            manager->createFileUploadRequest(settings, File(StringStream<QString>::toString(source.path()))));
+        request.reset(manager->createFileUploadRequest(settings, File(StringStream<QString>::toString(source.path()))));
     }
 
     std::optional<TransferProgress> progress;
@@ -85,8 +84,7 @@ int runPutCommand(CommandContext &context)
     TransferSetup::configure(transfer, options);
     transfer.setUploadSize(size);
     if (!transfer.run()) {
-        context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("PUT"), options)
-                    << Qt::endl;
+        context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("PUT"), options) << Qt::endl;
         return ExitFailure;
     }
     if (!options.silent)

@@ -147,7 +147,8 @@ bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQ
         return false;
     }
     query.port = *port;
-    const std::optional<qint64> timeoutMs = OptionValues::secondsAsMs(parser.value(kTimeoutOption), kMaximumTimeoutSeconds);
+    const std::optional<qint64> timeoutMs =
+        OptionValues::secondsAsMs(parser.value(kTimeoutOption), kMaximumTimeoutSeconds);
     if (!timeoutMs) {
         context.err << "orvik: --timeout must be a number of seconds above 0 and at most " << kMaximumTimeoutSeconds
                     << Qt::endl;

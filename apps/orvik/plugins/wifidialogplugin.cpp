@@ -7,9 +7,11 @@
 #include "wifi/wificonnectdialog.h"
 
 #include <QAbstractItemView>
+#ifndef Q_OS_WIN
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
+#endif
 #include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -55,9 +57,13 @@ QPixmap grabWithListOpen(WifiConnectDialog &dialog)
     return picture;
 }
 
-// Why NetworkManager cannot have listed anything; empty when it runs.
+// Why the system's WiFi service cannot have listed anything; empty when it runs (or cannot be asked:
+// on Windows the scan itself talks to the WLAN service and falls back to netsh).
 QString networkManagerProblem()
 {
+#ifdef Q_OS_WIN
+    return QString();
+#else
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected())
         return QStringLiteral("the system bus cannot be reached (%1)").arg(bus.lastError().message());
@@ -66,6 +72,7 @@ QString networkManagerProblem()
     if (!registered.isValid())
         return QStringLiteral("the system bus did not answer (%1)").arg(registered.error().message());
     return registered.value() ? QString() : QStringLiteral("NetworkManager is not running");
+#endif
 }
 
 int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)

@@ -5,8 +5,7 @@
 
 namespace ORVIK {
 
-EnvironmentProxy::EnvironmentProxy()
-    : m_lookup([](const char *name) { return qEnvironmentVariable(name); })
+EnvironmentProxy::EnvironmentProxy() : m_lookup([](const char *name) { return qEnvironmentVariable(name); })
 {}
 
 QString EnvironmentProxy::variable(const char *lower, const char *upper) const
@@ -85,8 +84,7 @@ QNetworkProxy EnvironmentProxy::proxyFor(const QUrl &url) const
     else if (scheme != QLatin1String("http"))
         return QNetworkProxy::NoProxy;
     // 1080 is curl's default proxy port.
-    return QNetworkProxy(type, proxyUrl.host(), quint16(proxyUrl.port(1080)), proxyUrl.userName(),
-                         proxyUrl.password());
+    return QNetworkProxy(type, proxyUrl.host(), quint16(proxyUrl.port(1080)), proxyUrl.userName(), proxyUrl.password());
 }
 
 QString EnvironmentProxy::problemFor(const QUrl &url) const

@@ -21,10 +21,10 @@ struct StatusText
 // The statuses that Qt reports as one of its errors, and that error's text in the module. 401 and 407
 // share "Authentication Required"; a proxy is rarely in play, so it reads as 401.
 constexpr StatusText kStatusTexts[] = {
-    {401, "Authentication Required"}, {403, "Content Denied"},        {404, "Content Not Found"},
-    {405, "Operation Not permitted"}, {409, "Content Conflict"},      {410, "Content Gone"},
-    {418, "Protocol Invalid"},        {499, "Unkown Content"},        {500, "Internal Server Error"},
-    {501, "Operation Not Permitted"}, {503, "Service Unavailable"},   {599, "Unkown Server"},
+    {401, "Authentication Required"}, {403, "Content Denied"},      {404, "Content Not Found"},
+    {405, "Operation Not permitted"}, {409, "Content Conflict"},    {410, "Content Gone"},
+    {418, "Protocol Invalid"},        {499, "Unkown Content"},      {500, "Internal Server Error"},
+    {501, "Operation Not Permitted"}, {503, "Service Unavailable"}, {599, "Unkown Server"},
 };
 
 constexpr int kProbeTimeoutMs = 10000;

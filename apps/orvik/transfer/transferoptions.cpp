@@ -15,9 +15,10 @@ const QCommandLineOption kInsecure(QStringLiteral("insecure"),
                                    QStringLiteral("Accept any TLS certificate (calls ignoreSslErrors)."));
 const QCommandLineOption kSilent({QStringLiteral("s"), QStringLiteral("silent")},
                                  QStringLiteral("Print nothing but errors: no progress, no summary."));
-const QCommandLineOption kTimeout(QStringLiteral("timeout"),
-                                  QStringLiteral("Give up when the whole transfer has taken this long (default: never)."),
-                                  QStringLiteral("seconds"));
+const QCommandLineOption
+    kTimeout(QStringLiteral("timeout"),
+             QStringLiteral("Give up when the whole transfer has taken this long (default: never)."),
+             QStringLiteral("seconds"));
 const QCommandLineOption kConnectTimeout(QStringLiteral("connect-timeout"),
                                          QStringLiteral("Give up when the connection (with its TLS handshake) has "
                                                         "not been made within this time (default: no own limit)."),

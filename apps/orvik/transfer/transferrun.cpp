@@ -21,8 +21,7 @@ protected:
 } // namespace
 
 TransferRun::TransferRun(NetworkRequest *request, Direction direction, TransferProgress *progress)
-    : m_discard(std::make_unique<Discard>()), m_driver(request), m_direction(direction),
-      m_progress(progress)
+    : m_discard(std::make_unique<Discard>()), m_driver(request), m_direction(direction), m_progress(progress)
 {
     m_discard->open(QIODevice::WriteOnly);
     m_driver.setSink(m_discard.get());

@@ -49,10 +49,9 @@ void configure(TransferRun &run, const TransferOptions &options)
     run.setInsecure(options.insecure);
     run.setTimeoutMs(options.timeoutMs);
     if (options.connectTimeoutMs > 0)
-        run.setConnectTimeoutMs(options.connectTimeoutMs,
-                                QStringLiteral("cannot connect to %1 within %2 s")
-                                    .arg(options.printableEndpoint())
-                                    .arg(double(options.connectTimeoutMs) / 1000));
+        run.setConnectTimeoutMs(options.connectTimeoutMs, QStringLiteral("cannot connect to %1 within %2 s")
+                                                              .arg(options.printableEndpoint())
+                                                              .arg(double(options.connectTimeoutMs) / 1000));
 }
 
 namespace {

@@ -29,8 +29,8 @@ QString UploadSource::path() const
 
 bool UploadSource::prepare(const QString &argument)
 {
-    const QString shown = argument == QLatin1String("-") ? QStringLiteral("standard input")
-                                                         : SafeText::printable(argument);
+    const QString shown =
+        argument == QLatin1String("-") ? QStringLiteral("standard input") : SafeText::printable(argument);
     if (argument == QLatin1String("-"))
         return copyStream(argument);
     const QFileInfo info(argument);
