@@ -1,3 +1,4 @@
+#include "apps/orvik/transfer/environmentproxy.h"
 #include "apps/orvik/transfer/transferprogress.h"
 #include "loopback/httptestserver.h"
 #include "tests/ntpports.h"
@@ -33,6 +34,8 @@ private Q_SLOTS:
     void demoRunsEveryStep();
     void describesProgress_data();
     void describesProgress();
+    void noProxyNames_data();
+    void noProxyNames();
     void fitsTheTerminal_data();
     void fitsTheTerminal();
     void showsAStall();
@@ -43,9 +46,9 @@ private:
     // nobody reads) and "fsize:BYTES" (the largest file orvik may write) set up its process instead.
     OrvikRun run(const QStringList &arguments) const;
     // "plain:/p" and "tls:/p" name a path on a server, "elsewhere:/p" the plain server's path on a port
-    // where nothing listens, "auth:/p" the plain server's path with a user and password in the URL,
-    // "mute:/p" an https path on a server that accepts connections and never answers, "port" the plain
-    // server's port, "dir:name" a file in the temporary folder.
+    // where nothing listens, "any:/p" the plain server's path on 0.0.0.0, "auth:/p" the plain server's path with a user
+    // and password in the URL, "mute:/p" an https path on a server that accepts connections and never answers, "port"
+    // the plain server's port, "dir:name" a file in the temporary folder.
     QString expand(const QString &argument) const;
     // PLAIN/, TLS/ and DIR/ in a pattern stand for the servers' addresses and the temporary folder.
     QString expandPattern(const QString &pattern) const;
@@ -171,6 +174,8 @@ QString tst_TransferCommands::expand(const QString &argument) const
         url.setUserInfo(QStringLiteral("ann:s3cr3t"));
         return url.toString();
     }
+    if (argument.startsWith(QLatin1String("any:")))
+        return QStringLiteral("http://0.0.0.0:%1%2").arg(m_plain.port()).arg(rest);
     if (argument.startsWith(QLatin1String("mute:")))
         return QStringLiteral("https://127.0.0.1:%1%2").arg(m_mute.serverPort()).arg(rest);
     if (argument.startsWith(QLatin1String("dir:")))
@@ -215,6 +220,23 @@ void tst_TransferCommands::transfer_data()
     QTest::newRow("no-proxy-not-naming-the-host")
         << QStringList{"get", "http://far.example/small", "env:http_proxy=PROXY", "env:no_proxy=example.org,ar.example"}
         << 0 << false << small;
+#ifndef Q_OS_WIN
+    // 0.0.0.0 reaches this machine as loopback does, but Qt, which never proxies loopback, does not
+    // know it as such: whether it goes direct is the variables' doing. The proxy on port 1 refuses.
+    const QStringList direct{"get", "any:/small", "env:http_proxy=http://127.0.0.1:1"};
+    QTest::newRow("no-proxy-names-the-address")
+        << direct + QStringList{"env:no_proxy=example.org, 0.0.0.0"} << 0 << false << small;
+    QTest::newRow("upper-case-no-proxy-with-a-range")
+        << direct + QStringList{"env:NO_PROXY=0.0.0.0/8"} << 0 << false << small;
+    QTest::newRow("no-proxy-star-covers-all") << direct + QStringList{"env:no_proxy=*"} << 0 << false << small;
+    // curl reads http_proxy in lower case only: a CGI server sets HTTP_PROXY from a request's header.
+    QTest::newRow("upper-case-http-proxy-is-not-read")
+        << QStringList{"get", "any:/small", "env:HTTP_PROXY=http://127.0.0.1:1"} << 0 << false << small;
+    QTest::newRow("no-proxy-not-matching-uses-the-proxy")
+        << direct + QStringList{"env:no_proxy=0.0.0.1"} << 1 << false
+        << QByteArray("orvik: cannot connect to the proxy 127\\.0\\.0\\.1 port 1: the connection was refused "
+                      "\\(Connection Refused\\)");
+#endif
     QTest::newRow("put-data-text") << QStringList{"put", "plain:/upload", "--data", "k=v \u00e9"} << 0 << false
                                    << QByteArray("k=v \xc3\xa9");
     QTest::newRow("put-with-credentials-and-port-option-replacing-url-port")
@@ -267,18 +289,6 @@ void tst_TransferCommands::transfer_data()
         << QStringList{"get", "http://far.example/small", "env:http_proxy=http://127.0.0.1:1"} << 1 << false
         << QByteArray("orvik: cannot connect to the proxy 127\\.0\\.0\\.1 port 1: the connection was refused "
                       "\\(Connection Refused\\)");
-    // Direct, so the proxy hears nothing; far.example then does not resolve, or not in time.
-    const QStringList direct{"get", "http://far.example/small", "--timeout", "10", "env:http_proxy=PROXY"};
-    QTest::newRow("no-proxy-names-the-host")
-        << direct + QStringList{"env:no_proxy=example.org, far.example"} << 1 << false << QByteArray("orvik: .+");
-    QTest::newRow("upper-case-no-proxy-covers-subdomains")
-        << direct + QStringList{"env:NO_PROXY=.example"} << 1 << false << QByteArray("orvik: .+");
-    QTest::newRow("no-proxy-star-covers-all")
-        << direct + QStringList{"env:no_proxy=*"} << 1 << false << QByteArray("orvik: .+");
-    // curl reads http_proxy in lower case only: a CGI server sets HTTP_PROXY from a request's header.
-    QTest::newRow("upper-case-http-proxy-is-not-read")
-        << QStringList{"get", "http://far.example/small", "--timeout", "10", "env:HTTP_PROXY=PROXY"} << 1 << false
-        << QByteArray("orvik: .+");
     // The loopback server is no tunnel: it records the CONNECT and answers 404.
     QTest::newRow("https-proxy-is-asked-to-connect")
         << QStringList{"get", "https://secure.example/small", "env:HTTPS_PROXY=PROXY"} << 1 << false
@@ -351,8 +361,6 @@ void tst_TransferCommands::transfer()
             QCOMPARE(m_plain.requestCount(), 0);
         else if (!existingFile && !output.isEmpty())
             QVERIFY(!QFile::exists(output));
-        if (arguments.contains(QStringLiteral("http://far.example/small")))
-            QCOMPARE(m_plain.requestCount(), 0);
         if (arguments.contains(QStringLiteral("env:HTTPS_PROXY=PROXY"))) {
             QCOMPARE(m_plain.requestCount(), 1);
             QCOMPARE(m_plain.request(0).method, QByteArray("CONNECT"));
@@ -461,6 +469,36 @@ void tst_TransferCommands::describesProgress()
     QFETCH(qint64, elapsedMs);
     QFETCH(QString, expected);
     QCOMPARE(TransferProgress::describe(done, total, elapsedMs), expected);
+}
+
+// The entries of no_proxy that the process rows above cannot reach without a name server.
+void tst_TransferCommands::noProxyNames_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("noProxy");
+    QTest::addColumn<bool>("excluded");
+    QTest::newRow("leading-dot-covers-subdomains") << "far.example"
+                                                   << ".example" << true;
+    QTest::newRow("name-covers-subdomains") << "a.far.example"
+                                            << "example" << true;
+    QTest::newRow("only-whole-labels") << "far.example"
+                                       << "ar.example" << false;
+    QTest::newRow("case-and-final-dot-ignored") << "FAR.Example."
+                                                << " x.org ,far.example" << true;
+    QTest::newRow("ipv6-in-brackets") << "::1"
+                                      << "[::1]" << true;
+    QTest::newRow("outside-the-range") << "11.0.0.1"
+                                       << "10.0.0.0/8" << false;
+    QTest::newRow("empty-covers-nothing") << "far.example"
+                                          << ", ," << false;
+}
+
+void tst_TransferCommands::noProxyNames()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, noProxy);
+    QFETCH(bool, excluded);
+    QCOMPARE(EnvironmentProxy::excluded(host, noProxy), excluded);
 }
 
 void tst_TransferCommands::fitsTheTerminal_data()
