@@ -1,5 +1,6 @@
 #include "apps/orvik/cli/displaycheck.h"
 #include "apps/orvik/cli/messagefilter.h"
+#include "apps/orvik/cli/safetext.h"
 #include "apps/orvik/commands.h"
 
 #include <QApplication>
@@ -101,7 +102,7 @@ int main(int argc, char *argv[])
         return usage(out, ExitOk);
     if (!command) {
         if (argc > 1)
-            err << "orvik: unknown command \"" << QString::fromLocal8Bit(argv[1]) << "\"\n";
+            err << "orvik: unknown command \"" << SafeText::printable(QString::fromLocal8Bit(argv[1])) << "\"\n";
         else
             err << "orvik: no command given\n";
         return usage(err, ExitUsage);
