@@ -4,6 +4,8 @@
 #include "apps/orvik/cli/safetext.h"
 #include "host/widgets/qstringstream.h"
 
+#include <QRegularExpression>
+
 namespace ORVIK {
 
 namespace {
@@ -61,7 +63,10 @@ bool TransferOptions::read(const QString &address, const QCommandLineParser &par
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
         url.host().isEmpty()) {
-        err << "orvik: \"" << SafeText::printable(address)
+        // Even a malformed address may carry a password: what stands between ':' and '@' goes.
+        QString shown = address;
+        shown.replace(QRegularExpression(QStringLiteral("(://[^/@:]*):[^/@]*@")), QStringLiteral("\\1@"));
+        err << "orvik: \"" << SafeText::printable(shown)
             << "\" is not a URL that orvik can fetch: it needs http:// or https://, a host and a port from 1 to 65535"
             << Qt::endl;
         return false;
