@@ -33,6 +33,8 @@ constexpr int kProbeTimeoutMs = 10000;
 QString certificateProblems(const TransferOptions &options)
 {
     QSslSocket socket;
+    // The way the request went: through the same proxy, if one applies.
+    socket.setProxy(EnvironmentProxy().proxyFor(options.url));
     socket.connectToHostEncrypted(options.url.host(), quint16(options.port ? *options.port : options.url.port(443)));
     socket.waitForEncrypted(kProbeTimeoutMs);
     QStringList problems;
