@@ -32,9 +32,11 @@ OpenSslPtr<X509> selfSigned(EVP_PKEY *key)
     X509V3_CTX v3;
     X509V3_set_ctx_nodb(&v3);
     X509V3_set_ctx(&v3, x509, x509, nullptr, nullptr, 0);
+    // Its own root, as `openssl req -x509` makes one: a client told to trust it (--cacert) then has a
+    // complete chain. Qt's Schannel backend accepts a trusted self-signed certificate only as a CA.
     const std::pair<int, const char *> extensions[] = {
-        {NID_basic_constraints, "critical,CA:FALSE"},
-        {NID_key_usage, "critical,digitalSignature"},
+        {NID_basic_constraints, "critical,CA:TRUE"},
+        {NID_key_usage, "critical,digitalSignature,keyCertSign"},
         {NID_ext_key_usage, "serverAuth"},
         {NID_subject_alt_name, "IP:127.0.0.1,IP:::1,DNS:localhost"},
     };

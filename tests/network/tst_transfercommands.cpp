@@ -65,6 +65,14 @@ private:
 };
 
 namespace {
+
+// What Qt's TLS backend says of the loopback server's self-signed root: OpenSSL names it as such,
+// Schannel reports a root that nothing trusts.
+#ifdef Q_OS_WIN
+const QByteArray kSelfSignedReason = "The root CA certificate is not trusted for this purpose";
+#else
+const QByteArray kSelfSignedReason = "The certificate is self-signed, and untrusted";
+#endif
 const qint64 kLargeSize = 6 * 1024 * 1024 + 3;
 }
 
@@ -282,9 +290,8 @@ void tst_TransferCommands::transfer_data()
                       "\\(Connection Refused\\)");
     QTest::newRow("self-signed-names-the-reason-and-the-way-out")
         << QStringList{"get", "tls:/small"} << 1 << false
-        << QByteArray("orvik: TLS handshake with 127\\.0\\.0\\.1 port \\d+ failed: The certificate is self-signed, "
-                      "and untrusted \\(SSL Handshake\\); --insecure accepts any certificate, --cacert FILE trusts "
-                      "one more");
+        << QByteArray("orvik: TLS handshake with 127\\.0\\.0\\.1 port \\d+ failed: " + kSelfSignedReason +
+                      " \\(SSL Handshake\\); --insecure accepts any certificate, --cacert FILE trusts one more");
     QTest::newRow("refused-by-the-proxy")
         << QStringList{"get", "http://far.example/small", "env:http_proxy=http://127.0.0.1:1"} << 1 << false
         << QByteArray("orvik: cannot connect to the proxy 127\\.0\\.0\\.1 port 1: the connection was refused "
@@ -426,7 +433,12 @@ void tst_TransferCommands::demoRunsEveryStep()
          "/orvik-demo/  download: http://127.0.0.1:", "\nrequested: GET /Update/Windows/orvik-demo.txt\n",
          "\ninstalled: the package left its marker\n",
          "\nchanged package refused: The update download failed: the package's SHA-256 "},
+#ifdef Q_OS_WIN
+        // Windows lists what its WLAN service sees (Wine's: nothing).
+        {"== wifi dialog screenshot ==\n", "\nscreenshot: "},
+#else
         {"== wifi dialog screenshot ==\n", "\n92\tCafe Nord\n", "\nscreenshot: "},
+#endif
         {"\ndemo: 5 of 5 steps passed\n"}};
     qsizetype at = 0;
     for (const QList<QByteArray> &step : steps) {
@@ -445,9 +457,11 @@ void tst_TransferCommands::demoRunsEveryStep()
     const QFileInfo picture(QString::fromUtf8(result.out.mid(start, result.out.indexOf('\n', start) - start)));
     QVERIFY2(picture.isFile(), qPrintable(picture.filePath()));
     QDir folder = picture.dir();
+#ifndef Q_OS_WIN // there the folder lies in the user's own %TEMP%, and Qt reads no ACLs as modes
     QCOMPARE(QFileInfo(folder.path()).permissions() & (QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
                                                        QFile::ExeOther | QFile::WriteGroup | QFile::WriteOther),
              QFile::Permissions());
+#endif
     QVERIFY(folder.removeRecursively());
 }
 
