@@ -32,8 +32,9 @@ inline QString orvikLibraryPath(const QString &baseName)
 struct OrvikRun
 {
     int exitCode = -1; // -1: did not finish in time (or did not start), -2: crashed
-    QByteArray out;
+    QByteArray out; // with LF line ends on every platform
     QByteArray err;
+    QByteArray rawOut; // the bytes as written: a body must arrive unchanged
 };
 
 // How orvik's process is set up beyond its arguments.
@@ -57,13 +58,14 @@ inline OrvikRun runOrvik(const QStringList &arguments, int timeoutMs = 60000, co
 #endif
     process.start(orvikBinPath(), arguments);
     if (!process.waitForStarted(timeoutMs))
-        return {-1, {}, "orvik did not start: " + process.errorString().toUtf8()};
+        return {-1, {}, "orvik did not start: " + process.errorString().toUtf8(), {}};
     process.write(setup.input);
     process.closeWriteChannel();
     if (!finished.wait(timeoutMs)) // the process is killed on return
-        return {-1, {}, "orvik did not finish: " + arguments.join(QLatin1Char(' ')).toUtf8()};
+        return {-1, {}, "orvik did not finish: " + arguments.join(QLatin1Char(' ')).toUtf8(), {}};
     OrvikRun run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-                 process.readAllStandardOutput(), process.readAllStandardError()};
+                 process.readAllStandardOutput(), process.readAllStandardError(), {}};
+    run.rawOut = run.out;
 #ifdef Q_OS_WIN
     // A Windows program writes text with CRLF line ends.
     run.out.replace("\r\n", "\n");

@@ -405,7 +405,7 @@ void tst_TransferCommands::transfer()
     }
     QCOMPARE(last.method, QByteArray("GET"));
     if (output.isEmpty()) {
-        QVERIFY(result.out == expected);
+        QVERIFY(result.rawOut == expected);
         return;
     }
     QFile file(output);
