@@ -196,8 +196,11 @@ void QtNetworkRequest::retire(QNetworkReply *earlier)
 
 void QtNetworkRequest::discardBody(QNetworkReply *earlier)
 {
-    // Reading frees the bounded buffer, so Qt goes on reading the socket.
-    earlier->skip(earlier->bytesAvailable());
+    // Reading frees the bounded buffer, so Qt goes on reading the socket. A closed reply holds nothing
+    // and warns when read.
+    const qint64 held = earlier->bytesAvailable();
+    if (held > 0)
+        earlier->skip(held);
 }
 
 } // namespace ORVIK
