@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace ORVIK {
 
@@ -59,8 +61,12 @@ bool Http2TestServer::start(const QString &name, const QByteArray &content)
         return fail(QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAll()));
 
     m_port = HttpTestServer::unusedPort();
+    QString user;
+#ifndef Q_OS_WIN
     // As root nginx would hand the requests to a user that cannot read this private folder.
-    const QString user = geteuid() == 0 ? QStringLiteral("user root;\n") : QString();
+    if (geteuid() == 0)
+        user = QStringLiteral("user root;\n");
+#endif
     const QString temp = dir.path();
     QFile config(dir.filePath(QStringLiteral("nginx.conf")));
     if (!config.open(QIODevice::WriteOnly) ||
