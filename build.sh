@@ -3,6 +3,8 @@
 #   ./build.sh demo     install what is missing, build, run `orvik demo`
 #   ./build.sh test     install what is missing, build, run every test through CTest
 #   ./build.sh build    install what is missing and build only
+#   ./build.sh windows       cross-build for Windows x86-64 (MinGW-w64) into build-windows/
+#   ./build.sh windows-test  that, then every Windows test and `orvik.exe demo` under Wine
 # Environment: BUILD_DIR (default build), BUILD_TYPE (default RelWithDebInfo), CMAKE_ARGS (extra -D options).
 # On a terminal the build shows its progress; otherwise it prints one summary line and keeps the full
 # log in BUILD_DIR/build.log, whose end it shows when the build fails.
@@ -20,9 +22,20 @@ cd "$(dirname "$0")"
 # - dpkg-dev and file, with which the package target works out the packages' dependencies;
 # - valgrind, which sees memory errors inside Qt's own code, where the sanitizers do not look;
 # - nginx-light, a loopback HTTPS server that speaks HTTP/2 to the web-request tests (and serves the benchmarks).
+command=${1:-build}
+case "$command" in
+  demo | test | build | windows | windows-test) ;;
+  *) echo "usage: $0 demo|test|build|windows|windows-test" >&2; exit 2 ;;
+esac
+
 PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl libssl-dev binutils chrony mingw-w64
   dbus-daemon python3-dbusmock clang-14 libfuzzer-14-dev libclang-rt-14-dev dpkg-dev file
   valgrind nginx-light)
+# The Windows build: the MinGW-w64 compiler with POSIX threads (the one Qt for Windows was built
+# with), Wine to run what it makes, xz for the Qt archive and dpkg-dev to fetch OpenSSL's source.
+case "$command" in
+  windows*) PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 xz-utils dpkg-dev) ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -43,20 +56,34 @@ if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet chrony 2>
   systemctl stop chrony || true
 fi
 
+extra_args=()
+case "$command" in
+  windows*)
+    # Qt for Windows and a static libcrypto for MinGW, made once into a cache outside the checkout.
+    cache=$(cmake/windows/prepare.sh)
+    BUILD_DIR=${BUILD_DIR:-build-windows}
+    BUILD_TYPE=${BUILD_TYPE:-Release}
+    extra_args=(-DCMAKE_TOOLCHAIN_FILE="$cache/qt6-mingw/lib/cmake/Qt6/qt.toolchain.cmake"
+      -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+      -DOPENSSL_USE_STATIC_LIBS=ON -DOPENSSL_INCLUDE_DIR="$cache/openssl-mingw/include"
+      -DLIB_EAY="$cache/openssl-mingw/lib/libcrypto.a" -DSSL_EAY="$cache/openssl-mingw/lib/libssl.a"
+      -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/cmake/windows/wine-run.sh")
+    ;;
+esac
 BUILD_DIR=${BUILD_DIR:-build}
 BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo}
 mkdir -p "$BUILD_DIR"
 log="$BUILD_DIR/build.log"
 started=$SECONDS
-# shellcheck disable=SC2086
+configure=(cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" "${extra_args[@]}")
+# shellcheck disable=SC2206
+configure+=(${CMAKE_ARGS:-})
 if [ -t 1 ]; then
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" ${CMAKE_ARGS:-} >"$log" 2>&1 ||
-    { cat "$log"; exit 1; }
+  "${configure[@]}" >"$log" 2>&1 || { cat "$log"; exit 1; }
   grep -h 'left out' "$log" || true
   cmake --build "$BUILD_DIR" -j"$(nproc)"
 else
-  if ! { cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" ${CMAKE_ARGS:-} &&
-    cmake --build "$BUILD_DIR" -j"$(nproc)"; } >"$log" 2>&1; then
+  if ! { "${configure[@]}" && cmake --build "$BUILD_DIR" -j"$(nproc)"; } >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "build: FAILED after $((SECONDS - started)) s; the whole log is $log"
     exit 1
@@ -65,9 +92,14 @@ else
   echo "build: $BUILD_DIR ($BUILD_TYPE) built in $((SECONDS - started)) s; log: $log"
 fi
 
-case "${1:-build}" in
+case "$command" in
   demo) exec "$BUILD_DIR/bin/orvik" demo ;;
   test) exec ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" ;;
-  build) ;;
-  *) echo "usage: $0 demo|test|build" >&2; exit 2 ;;
+  windows-test)
+    # The tests first, then the demo as a Windows user runs it, from the deployable folder.
+    status=0
+    ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" || status=$?
+    cmake/windows/wine-run.sh "$BUILD_DIR/bin/orvik.exe" demo || status=$?
+    exit "$status"
+    ;;
 esac

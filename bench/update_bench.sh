@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures a signed update end to end over loopback: `orvik update-check --public-key --download`
 # (fetch and verify the signed description, stream the package to a temporary file while hashing
-# it, check size and SHA-256, move it into place) against `orvik get` of the same package alone.
+# it, check size and SHA-256, name it in its private folder) against `orvik get` of the same package alone.
 # Prints the median wall time of each, the cost of verification as a share of the plain download,
 # and the peak memory (maximum resident set size) of each.
 #
@@ -60,6 +60,8 @@ printf 'name=Bench\nversion=2.0\nurl=%s/dl/bench-2.0.run\n' "$base" > "$work/www
 "$orvik" update-sign --key "$work/key.pem" "$work/www/Update/Windows/bench.txt" "$work/www/dl/bench-2.0.run" >/dev/null
 
 bench_nginx_start "$work" "$port" "$work/www"
+# The versions that the update check verifies are the bench's own, not the user's.
+export XDG_STATE_HOME="$work/state"
 
 # measure NAME COMMAND...: runs the command under /usr/bin/time; prints "seconds cpu_seconds rss_kib".
 measure() {
@@ -81,7 +83,9 @@ run_once() {
         update) out=$(measure update "$orvik" update-check --base "$base/" --name bench --current 1.0 \
                           --public-key "$work/key.pub" --download "$work/out") ;;
     esac
-    [[ $(stat -c %s "$work/out/bench-2.0.run") == "$size_bytes" ]] || { echo "update_bench: $kind: wrong size" >&2; exit 1; }
+    local file="$work/out/bench-2.0.run"
+    [[ $kind == update ]] && file="$work/out/orvik-updates/bench-2.0.run" # the updater's private folder
+    [[ $(stat -c %s "$file") == "$size_bytes" ]] || { echo "update_bench: $kind: wrong size" >&2; exit 1; }
     read -r seconds cpu_seconds kib <<<"$out"
     times[$kind]+="$seconds "
     cpu[$kind]+="$cpu_seconds "

@@ -1,6 +1,8 @@
 #include "loopback/httptestconnection_p.h"
 
-#include <QSslSocket>
+#include "loopback/tlsserversocket_p.h"
+
+#include <QTcpSocket>
 
 #include <algorithm>
 
@@ -14,20 +16,21 @@ constexpr qint64 kHighWater = 1024 * 1024; // stop writing while this much waits
 
 } // namespace
 
-HttpTestConnection::HttpTestConnection(QTcpSocket *socket, HttpTestServer *server)
-    : QObject(server), m_socket(socket), m_server(server)
+HttpTestConnection::HttpTestConnection(QTcpSocket *socket, OpenSslPtr<SSL> session, HttpTestServer *server)
+    : QObject(server), m_socket(socket), m_stream(socket), m_server(server)
 {
-    m_socket->setParent(this);
+    if (session) {
+        m_tls = new TlsServerSocket(socket, std::move(session), this);
+        m_stream = m_tls;
+        connect(m_tls, &TlsServerSocket::disconnected, this, &HttpTestConnection::disconnected);
+    } else {
+        m_socket->setParent(this);
+        connect(m_socket, &QTcpSocket::disconnected, this, &HttpTestConnection::disconnected);
+    }
     m_pace.setSingleShot(true);
     connect(&m_pace, &QTimer::timeout, this, &HttpTestConnection::pump);
-    connect(m_socket, &QTcpSocket::readyRead, this, &HttpTestConnection::readIncoming);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpTestConnection::pump);
-    if (auto *ssl = qobject_cast<QSslSocket *>(m_socket))
-        connect(ssl, &QSslSocket::encryptedBytesWritten, this, &HttpTestConnection::pump);
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
-        close();
-        deleteLater();
-    });
+    connect(m_stream, &QIODevice::readyRead, this, &HttpTestConnection::readIncoming);
+    connect(m_stream, &QIODevice::bytesWritten, this, &HttpTestConnection::pump);
     readIncoming();
 }
 
@@ -39,9 +42,9 @@ void HttpTestConnection::readIncoming()
             parseHead();
         if (m_state == State::Body)
             takeBody();
-        if ((m_state != State::Head && m_state != State::Body) || m_socket->bytesAvailable() == 0)
+        if ((m_state != State::Head && m_state != State::Body) || m_stream->bytesAvailable() == 0)
             return;
-        m_input += m_socket->read(kReadBlock);
+        m_input += m_stream->read(kReadBlock);
     }
 }
 
@@ -107,7 +110,7 @@ void HttpTestConnection::writeHead()
     m_closeWhenDone |= m_route.framing == HttpTestServer::Framing::CloseDelimited;
     if (m_closeWhenDone)
         head += "\r\nConnection: close";
-    m_socket->write(head + "\r\n\r\n");
+    m_stream->write(head + "\r\n\r\n");
     m_bodySent = 0;
     pump();
 }
@@ -120,14 +123,13 @@ void HttpTestConnection::pump()
     const qint64 total = generated ? m_route.generatedSize : m_route.body.size();
     const qint64 limit = m_route.dropAfter >= 0 ? std::min(m_route.dropAfter, total) : total;
     const bool chunked = m_route.framing == HttpTestServer::Framing::Chunked;
-    const auto *ssl = qobject_cast<QSslSocket *>(m_socket);
     while (m_bodySent < limit) {
-        if (m_socket->bytesToWrite() + (ssl ? ssl->encryptedBytesToWrite() : 0) >= kHighWater)
+        if (m_stream->bytesToWrite() >= kHighWater)
             return; // bytesWritten resumes
         const qint64 size = std::min(m_route.pieceSize > 0 ? m_route.pieceSize : kWriteBlock, limit - m_bodySent);
         const QByteArray bytes =
             generated ? HttpTestServer::patternBytes(m_bodySent, size) : m_route.body.mid(m_bodySent, size);
-        m_socket->write(chunked ? QByteArray::number(size, 16) + "\r\n" + bytes + "\r\n" : bytes);
+        m_stream->write(chunked ? QByteArray::number(size, 16) + "\r\n" + bytes + "\r\n" : bytes);
         m_bodySent += size;
         if (m_route.pieceSize > 0 && m_bodySent < limit)
             return m_pace.start(m_route.pieceIntervalMs);
@@ -135,7 +137,7 @@ void HttpTestConnection::pump()
     if (m_bodySent < total)
         return close(); // dropped mid-body
     if (chunked)
-        m_socket->write("0\r\n\r\n");
+        m_stream->write("0\r\n\r\n");
     if (m_closeWhenDone)
         return close();
     m_state = State::Head;
@@ -146,7 +148,18 @@ void HttpTestConnection::close()
 {
     m_state = State::Closing;
     m_pace.stop();
-    m_socket->disconnectFromHost(); // after what is queued; `disconnected` deletes this connection
+    // After what is queued; `disconnected` deletes this connection.
+    if (m_tls)
+        m_tls->disconnectFromHost();
+    else
+        m_socket->disconnectFromHost();
+}
+
+void HttpTestConnection::disconnected()
+{
+    m_server->connectionClosed();
+    close();
+    deleteLater();
 }
 
 } // namespace ORVIK

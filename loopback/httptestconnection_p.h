@@ -1,20 +1,25 @@
 #pragma once
 
 #include "loopback/httptestserver.h"
+#include "loopback/tlsservercontext_p.h"
 
 #include <QCryptographicHash>
 #include <QTimer>
 
+class QIODevice;
 class QTcpSocket;
 
 namespace ORVIK {
+
+class TlsServerSocket;
 
 // One accepted connection of HttpTestServer: passes request bodies on as they arrive, then writes
 // the route's answer at the pace the socket drains, so large bodies flow in bounded memory.
 class HttpTestConnection : public QObject
 {
 public:
-    HttpTestConnection(QTcpSocket *socket, HttpTestServer *server);
+    // Takes `socket`; with a session, the connection speaks TLS on it.
+    HttpTestConnection(QTcpSocket *socket, OpenSslPtr<SSL> session, HttpTestServer *server);
 
 private:
     enum class State { Head, Body, Waiting, Answering, Closing }; // Waiting: for the answer to begin
@@ -25,8 +30,11 @@ private:
     void writeHead();
     void pump();
     void close();
+    void disconnected();
 
     QTcpSocket *m_socket;
+    TlsServerSocket *m_tls = nullptr; // on m_socket, when the connection speaks TLS
+    QIODevice *m_stream;              // the plaintext: m_tls or m_socket
     HttpTestServer *m_server;
     QByteArray m_input;
     State m_state = State::Head;

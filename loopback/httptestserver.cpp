@@ -1,14 +1,10 @@
 #include "loopback/httptestserver.h"
 
 #include "loopback/httptestconnection_p.h"
+#include "loopback/tlsservercontext_p.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QSslConfiguration>
-#include <QSslKey>
-#include <QSslServer>
+#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -17,38 +13,6 @@ namespace ORVIK {
 namespace {
 
 constexpr qint64 kCaptureLimit = 16 * 1024 * 1024;
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Puts a self-signed certificate for 127.0.0.1, ::1 and localhost into `configuration`; returns
-// why that failed, or an empty text. An EC key is made in milliseconds, unlike RSA.
-QString addCertificate(QSslConfiguration &configuration)
-{
-    QTemporaryDir dir;
-    if (!dir.isValid())
-        return QStringLiteral("cannot create a temporary folder: %1").arg(dir.errorString());
-    const QString key = dir.filePath(QStringLiteral("key.pem"));
-    const QString certificate = dir.filePath(QStringLiteral("cert.pem"));
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"),
-                  QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                 "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,IP:::1,DNS:localhost")
-                          .split(QLatin1Char(' '))
-                      << QStringLiteral("-keyout") << key << QStringLiteral("-out") << certificate);
-    if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
-        return QStringLiteral("openssl failed: %1 %2")
-            .arg(openssl.errorString(), QString::fromLocal8Bit(openssl.readAll()).trimmed());
-    configuration.setLocalCertificate(QSslCertificate(readAll(certificate), QSsl::Pem));
-    configuration.setPrivateKey(QSslKey(readAll(key), QSsl::Ec, QSsl::Pem));
-    if (configuration.localCertificate().isNull() || configuration.privateKey().isNull())
-        return QStringLiteral("openssl wrote a certificate or key that Qt cannot read");
-    return {};
-}
 
 } // namespace
 
@@ -67,36 +31,35 @@ HttpTestServer::~HttpTestServer() = default;
 
 bool HttpTestServer::listen(Transport transport)
 {
-    m_tls = transport == Transport::Tls;
-    if (m_tls) {
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        m_error = addCertificate(configuration);
-        if (!m_error.isEmpty())
+    m_tls.reset();
+    if (transport == Transport::Tls) {
+        m_tls = TlsServerContext::create(&m_error);
+        if (!m_tls)
             return false;
-        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
-        auto server = std::make_unique<QSslServer>();
-        server->setSslConfiguration(configuration);
-        m_server = std::move(server);
-    } else {
-        m_server = std::make_unique<QTcpServer>();
     }
-    // A TLS connection becomes pending only after its handshake, which newConnection does not announce.
-    const auto accept = [this] {
-        while (m_server->hasPendingConnections()) {
-            QTcpSocket *socket = m_server->nextPendingConnection();
-            ++m_openConnections;
-            connect(socket, &QTcpSocket::disconnected, this, [this] { --m_openConnections; });
-            new HttpTestConnection(socket, this); // deletes itself on disconnect
-        }
-    };
-    connect(m_server.get(), &QTcpServer::newConnection, this, accept);
-    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, accept);
+    m_server = std::make_unique<QTcpServer>();
+    connect(m_server.get(), &QTcpServer::newConnection, this, &HttpTestServer::acceptConnections);
     if (!m_server->listen(QHostAddress::LocalHost, 0)) {
         m_error = m_server->errorString();
         m_server.reset();
         return false;
     }
     return true;
+}
+
+void HttpTestServer::acceptConnections()
+{
+    while (m_server->hasPendingConnections()) {
+        QTcpSocket *socket = m_server->nextPendingConnection();
+        OpenSslPtr<SSL> session = m_tls ? m_tls->newSession() : nullptr;
+        if (m_tls && !session) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_openConnections;
+        new HttpTestConnection(socket, std::move(session), this); // deletes itself on disconnect
+    }
 }
 
 quint16 HttpTestServer::port() const

@@ -14,8 +14,10 @@ class QTcpServer;
 
 namespace ORVIK {
 
-// An HTTP/1.1 server on 127.0.0.1, for tests and the demo. Plain or TLS (with a self-signed
-// certificate made by openssl at listen time). It records every request it receives, so callers
+class TlsServerContext;
+
+// An HTTP/1.1 server on 127.0.0.1, for tests and the demo. Plain or TLS (on libssl, with a self-signed
+// certificate made at listen time). It records every request it receives, so callers
 // can assert on method, target, headers and body, and answers each path as its Route says.
 //
 // Paths without a route behave like a small file store: a PUT (or POST) keeps its body (when it
@@ -99,9 +101,11 @@ private:
     void appendBody(int index, const QByteArray &bytes);
     // Marks the request complete and says how to answer it; nothing when its record was cleared.
     std::optional<Route> completeRequest(int index, const QByteArray &sha256);
+    void acceptConnections();
+    void connectionClosed() { --m_openConnections; }
 
     std::unique_ptr<QTcpServer> m_server;
-    bool m_tls = false;
+    std::unique_ptr<TlsServerContext> m_tls;
     QString m_error;
     QHash<QByteArray, Route> m_routes;
     QHash<QByteArray, QByteArray> m_stored;

@@ -17,11 +17,8 @@ set(ORVIK_MODULE_EMPTY_HOOKS
   ORVIKNetworkSetupUIForORVIK)
 # Exported classes: their members, type information and virtual table.
 set(ORVIK_MODULE_CLASSES ORVIK::WifiConnectDialog ORVIK::ORVIKUpdateChecker)
-# A version script cannot tell member functions from static data by a pattern, so the classes'
-# own constants are named here and kept local: an exact name outranks the class's pattern.
-set(ORVIK_MODULE_CLASS_CONSTANTS
-  ORVIK::ORVIKUpdateChecker::kUpdateServerURL
-  ORVIK::ORVIKUpdateChecker::kDescriptionFolder)
+# A DLL exports every member of an exported class, so these classes keep no static data of their
+# own beyond Qt's meta-object: their constants live at namespace scope.
 
 # orvik_write_module_exports(DEF_FILE MAP_FILE)
 function(orvik_write_module_exports def_file map_file)
@@ -43,10 +40,6 @@ function(orvik_write_module_exports def_file map_file)
       string(APPEND map "      \"${prefix} ${class}\";\n")
     endforeach()
   endforeach()
-  string(APPEND map "    };\n  local:\n    extern \"C++\" {\n")
-  foreach(constant IN LISTS ORVIK_MODULE_CLASS_CONSTANTS)
-    string(APPEND map "      \"${constant}\";\n")
-  endforeach()
-  string(APPEND map "    };\n    *;\n};\n")
+  string(APPEND map "    };\n  local:\n    *;\n};\n")
   file(GENERATE OUTPUT ${map_file} CONTENT "${map}")
 endfunction()

@@ -5,10 +5,25 @@
 #include <QSignalSpy>
 #include <QStringList>
 
-// A file of the build's program folder (ORVIK_BIN_DIR, set by CTest).
-inline QString orvikBinPath(const QString &name = QStringLiteral("orvik"))
+// A file of the build's program folder (ORVIK_BIN_DIR, set by CTest); by default the orvik program.
+inline QString orvikBinPath(const QString &name = {})
 {
-    return QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(name);
+#ifdef Q_OS_WIN
+    const QString program = QStringLiteral("orvik.exe");
+#else
+    const QString program = QStringLiteral("orvik");
+#endif
+    return QDir(qEnvironmentVariable("ORVIK_BIN_DIR")).filePath(name.isEmpty() ? program : name);
+}
+
+// A shared library or plug-in of the build by its base name ("ORVIKNetwork", "libORVIKBase").
+inline QString orvikLibraryPath(const QString &baseName)
+{
+#ifdef Q_OS_WIN
+    return orvikBinPath(baseName + QStringLiteral(".dll"));
+#else
+    return orvikBinPath(baseName + QStringLiteral(".so"));
+#endif
 }
 
 struct OrvikRun
@@ -29,6 +44,12 @@ inline OrvikRun runOrvik(const QStringList &arguments, int timeoutMs = 60000)
         return {-1, {}, "orvik did not start: " + process.errorString().toUtf8()};
     if (!finished.wait(timeoutMs)) // the process is killed on return
         return {-1, {}, "orvik did not finish: " + arguments.join(QLatin1Char(' ')).toUtf8()};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2, process.readAllStandardOutput(),
-            process.readAllStandardError()};
+    OrvikRun run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
+                 process.readAllStandardOutput(), process.readAllStandardError()};
+#ifdef Q_OS_WIN
+    // A Windows program writes text with CRLF line ends.
+    run.out.replace("\r\n", "\n");
+    run.err.replace("\r\n", "\n");
+#endif
+    return run;
 }

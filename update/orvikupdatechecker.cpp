@@ -12,7 +12,7 @@ namespace {
 
 String initialBaseURL()
 {
-    return String(ORVIKUpdateChecker::kUpdateServerURL) + ORVIKUpdateChecker::kDescriptionFolder;
+    return String(kUpdateServerURL) + kDescriptionFolder;
 }
 
 } // namespace

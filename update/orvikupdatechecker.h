@@ -10,15 +10,17 @@ namespace ORVIK {
 
 class ItemDownloader;
 
+// The update server; descriptions live under "Update/Windows/", pages under the name part. Namespace
+// constants rather than members: every member of an exported class is exported from the DLL.
+inline constexpr StringView kUpdateServerURL = "https://updates.orvik.example/";
+inline constexpr StringView kDescriptionFolder = "Update/Windows/";
+
 // Fetches this application's update description from the update server through the host's
 // downloader and hands the text to the host's update logic. Every failure sets status 4.
 class ORVIKNETWORK_EXPORT ORVIKUpdateChecker : public UpdateChecker
 {
     Q_OBJECT
 public:
-    // The update server; descriptions live under "Update/Windows/", pages under the name part.
-    static constexpr StringView kUpdateServerURL = "https://updates.orvik.example/";
-    static constexpr StringView kDescriptionFolder = "Update/Windows/";
     // How long a fetch of the description may take.
     static constexpr int64_t kDownloadTimeoutNanoseconds = 10'000'000'000;
 

@@ -10,8 +10,14 @@ namespace ORVIK {
 
 namespace {
 
-// The entry function's decorated name: ORVIK::AddORVIKNetworkFunctionsToModuleManager().
+// The entry function's decorated name, ORVIK::AddORVIKNetworkFunctionsToModuleManager(), as this
+// program's compiler decorates it: a module is built with the same compiler as its host, since the
+// host also uses its exported C++ classes.
+#ifdef _MSC_VER
+constexpr const char *kEntrySymbol = "?AddORVIKNetworkFunctionsToModuleManager@ORVIK@@YAXXZ";
+#else
 constexpr const char *kEntrySymbol = "_ZN5ORVIK39AddORVIKNetworkFunctionsToModuleManagerEv";
+#endif
 
 } // namespace
 

@@ -8,6 +8,13 @@ namespace ORVIK {
 
 namespace {
 
+// Shared libraries and plug-ins carry the platform's own suffix.
+#ifdef Q_OS_WIN
+constexpr QLatin1StringView kLibrarySuffix(".dll");
+#else
+constexpr QLatin1StringView kLibrarySuffix(".so");
+#endif
+
 QString besideOrInstalled(const QString &fileName, const QString &installedFolder)
 {
     const QDir programFolder(QCoreApplication::applicationDirPath());
@@ -21,12 +28,12 @@ QString besideOrInstalled(const QString &fileName, const QString &installedFolde
 
 QString ProgramFolders::moduleFile()
 {
-    return besideOrInstalled(QStringLiteral("ORVIKNetwork.so"), QStringLiteral(ORVIK_MODULEDIR_FROM_BINDIR));
+    return besideOrInstalled(QStringLiteral("ORVIKNetwork") + kLibrarySuffix, QStringLiteral(ORVIK_MODULEDIR_FROM_BINDIR));
 }
 
 QString ProgramFolders::pluginFile(const char *pluginName)
 {
-    return besideOrInstalled(QString::fromLatin1(pluginName) + QStringLiteral(".so"),
+    return besideOrInstalled(QString::fromLatin1(pluginName) + kLibrarySuffix,
                              QStringLiteral(ORVIK_MODULEDIR_FROM_BINDIR "/plugins"));
 }
 

@@ -94,6 +94,7 @@ void ItemDownloader::start(TimeSpan timeout)
     connect(driver, &RequestDriver::finishedSignal, this, &ItemDownloader::finish);
     const int64_t ms = timeout.milliseconds();
     driver->setTimeout(timeout, String("Download timed out after ") + String(std::to_string(ms) + " ms"));
+    driver->setBodyLimit(m_bodyLimit);
     driver->start();
 }
 

@@ -39,6 +39,8 @@ public:
     void start(TimeSpan timeout);
     // The body of the last successful download (and, while one runs, what has arrived so far).
     QByteArray downloadedData() const;
+    // Later starts fail as soon as more body bytes than this arrive, holding no more; negative: no limit.
+    void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
 
 Q_SIGNALS:
     void downloadedSignal();
@@ -61,6 +63,7 @@ private:
     std::unique_ptr<RequestDriver, DeleteLater> m_driver;
     QByteArray m_data;
     String m_error;
+    qint64 m_bodyLimit = -1;
 };
 
 } // namespace ORVIK

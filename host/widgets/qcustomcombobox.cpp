@@ -66,7 +66,9 @@ void QCustomComboBox::setEditable(bool editable)
 void QCustomComboBox::refreshWidget()
 {
     const QString title = StringStream<QString>::fromString(m_title.translation());
+#if QT_CONFIG(accessibility) // a Qt built without it (as ours for Windows) has no accessible names
     setAccessibleName(title);
+#endif
     setToolTip(title);
     QLineEdit *editor = lineEdit();
     if (!editor) {

@@ -3,27 +3,22 @@
 #include "host/base/exception.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/sha256.h"
 #include "host/widgets/updatedownload.h"
-#include "host/widgets/updatesignature.h"
+#include "host/widgets/updatefolder.h"
+#include "host/widgets/updateversionstore.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QPointer>
-#include <QProcess>
+#include <QProcessEnvironment>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace ORVIK {
 
 namespace {
-
-const String kMalformed = "Malformed update description: ";
 
 std::vector<std::string> versionComponents(const StringView &version)
 {
@@ -64,26 +59,6 @@ QByteArray bytesOf(const String &text)
     return QByteArray(text.data(), static_cast<qsizetype>(text.length()));
 }
 
-bool allOf(const String &text, const char *characters)
-{
-    for (uint32_t i = 0; i < text.length(); ++i)
-        if (!std::strchr(characters, text[i]) || text[i] == '\0')
-            return false;
-    return true;
-}
-
-// Why the package entries are unusable, or an empty text.
-String packageEntriesError(const INIFactory &description)
-{
-    const String size = description.value("size");
-    if (description.contains("size") && (size.isEmpty() || size.length() > 18 || !allOf(size, "0123456789")))
-        return String("the size ") + quoted(size) + " is not a number of bytes";
-    const String sha256 = description.value("sha256");
-    if (description.contains("sha256") && (sha256.length() != 64 || !allOf(sha256, "0123456789abcdefABCDEF")))
-        return String("the sha256 ") + quoted(sha256) + " is not 64 hexadecimal digits";
-    return String();
-}
-
 } // namespace
 
 UpdateChecker::UpdateChecker() = default;
@@ -116,23 +91,29 @@ bool UpdateChecker::requstDownloadUpdate()
         return refuse("download");
     if (m_download)
         return refuseWith("A download of this update is already running");
+    // Nothing unverified is fetched: without a pinned key the package could be anything.
+    if (m_publicKey.isEmpty() || !m_description.isVerified())
+        return refuseWith("No public key is pinned, so the update cannot be verified: it is not downloaded");
     const String url = updateURLDownload();
     if (url.isEmpty())
         return refuseWith("The update description gives no download address");
-    const String sha256 = m_description.value("sha256");
-    if (!m_publicKey.isEmpty() && sha256.isEmpty())
+    if (m_description.size() < 0)
+        return refuseWith("The update description gives no size of the package, so its download could not be "
+                          "bounded: it is not downloaded");
+    if (m_description.sha256().isEmpty())
         return refuseWith("The update description gives no sha256 of the package, so the package cannot be verified");
 
-    const String size = m_description.value("size");
     m_actionError = String();
+    m_folder.reset();
     m_downloadedFile.clear();
     m_downloadedDigest.clear();
     m_downloadedSize = -1;
-    m_download.reset(new UpdateDownload(StringStream<QString>::fromString(url), downloadFolder(),
-                                        size.isEmpty() ? -1 : std::stoll(std::string(size.data(), size.length())),
-                                        QByteArray::fromHex(bytesOf(sha256))));
+    m_download.reset(new UpdateDownload(StringStream<QString>::fromString(url), downloadFolder(), m_description.size(),
+                                        m_description.sha256()));
     if (m_stallMs > 0)
         m_download->setStallTimeout(m_stallMs);
+    if (m_deadlineMs > 0)
+        m_download->setDeadline(m_deadlineMs);
     connect(m_download.get(), &UpdateDownload::progressSignal, this, &UpdateChecker::updateDownloadProgressSignal);
     connect(m_download.get(), &UpdateDownload::finishedSignal, this, &UpdateChecker::downloadFinished);
     if (!m_download->start()) {
@@ -147,7 +128,8 @@ void UpdateChecker::downloadFinished(bool success)
 {
     const std::unique_ptr<UpdateDownload, DeleteLater> download = std::move(m_download);
     if (success) {
-        m_downloadedFile = download->filePath();
+        m_folder = download->takeFolder();
+        m_downloadedFile = m_folder->heldPath();
         m_downloadedSize = download->size();
         m_downloadedDigest = download->sha256();
     } else {
@@ -158,36 +140,31 @@ void UpdateChecker::downloadFinished(bool success)
 
 bool UpdateChecker::requestInstallUpdate(bool restartApplication)
 {
-    if (m_downloadedFile.isEmpty()) {
+    if (!m_folder) {
         if (m_status != UpdateStatusAvailable)
             return refuse("install");
         return refuseWith("There is no downloaded update to install: download it first");
     }
-    // Checked again just before use: the file may have been changed since it was verified.
+    // Hashed again through the handle that holds it, which is also what is started.
     QString readError;
     qint64 size = -1;
-    const QByteArray digest = Sha256::HashFile(m_downloadedFile, &size, &readError);
+    const QByteArray digest = m_folder->hashHeld(&size, &readError);
     const QString path = m_downloadedFile;
     if (digest.isEmpty() || size != m_downloadedSize || digest != m_downloadedDigest) {
+        m_folder.reset();
         m_downloadedFile.clear();
         const String why = digest.isEmpty() ? String("cannot be read: ") + fromQt(readError)
                                             : String("was changed after it was verified");
-        QFile::remove(path);
-        return refuseWith(String("The downloaded update ") + quoted(fromQt(path)) + " " + why +
-                          "; it was removed, not started");
+        return refuseWith(String("The downloaded update ") + quoted(fromQt(path)) + " " + why + "; it was not started");
     }
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QProcess installer;
-    installer.setProgram(path);
-    installer.setWorkingDirectory(QFileInfo(path).absolutePath());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("ORVIK_UPDATE_RESTART"));
     if (restartApplication)
         environment.insert(QStringLiteral("ORVIK_UPDATE_RESTART"), QCoreApplication::applicationFilePath());
-    installer.setProcessEnvironment(environment);
-    if (!installer.startDetached())
+    QString startError;
+    if (!m_folder->startHeld(environment.toStringList(), &startError))
         return refuseWith(String("Cannot start the update installer ") + quoted(fromQt(path)) + ": " +
-                          fromQt(installer.errorString()));
+                          fromQt(startError));
     m_actionError = String();
     return true;
 }
@@ -199,33 +176,33 @@ bool UpdateChecker::updateSupported() const
 
 String UpdateChecker::updateName()
 {
-    return m_description.value("name");
+    return m_description.name();
 }
 
 String UpdateChecker::updateVersion()
 {
-    return m_description.value("version");
+    return m_description.version();
 }
 
 String UpdateChecker::updateURLPage() const
 {
-    return m_description.value("page");
+    return m_description.page();
 }
 
 String UpdateChecker::updateURLDownload()
 {
-    return m_description.value("url");
+    return m_description.url();
 }
 
 bool UpdateChecker::updateRequiresApplicationClose() const
 {
-    // Installing replaces the running program's files.
-    return m_status == UpdateStatusAvailable;
+    // Installing replaces the running program's files, unless the description says close=no.
+    return m_status == UpdateStatusAvailable && m_description.requiresClose();
 }
 
 INIFactory UpdateChecker::getINI()
 {
-    return m_description;
+    return m_description.entries();
 }
 
 void UpdateChecker::createUpdateFile(const String &version, File file)
@@ -234,6 +211,7 @@ void UpdateChecker::createUpdateFile(const String &version, File file)
         throw Exception(String("Cannot create an update description: ") + quoted(version) + " is not a version number");
     INIFactory description;
     description.setValue("name", defaultURLPathName());
+    description.setValue("product", defaultURLPathName());
     description.setValue("version", version);
     const String page = updateURLPage();
     if (!page.isEmpty())
@@ -249,29 +227,26 @@ void UpdateChecker::createUpdateFile(const String &version, File file)
 
 void UpdateChecker::processUpdateString(const String &text)
 {
-    if (!m_publicKey.isEmpty()) {
-        const QString unverified = UpdateSignature::CheckDescription(m_publicKey, bytesOf(text));
-        if (!unverified.isEmpty())
-            return failCheck(String("Unverified update description: ") + fromQt(unverified));
-    }
-    String error;
-    const INIFactory description = INIFactory::Parse(text, &error);
-    if (!error.isEmpty())
-        return failCheck(kMalformed + error);
-    const String version = description.value("version");
-    if (description.value("name").isEmpty())
-        return failCheck(kMalformed + "it gives no name");
-    if (version.isEmpty())
-        return failCheck(kMalformed + "it gives no version");
-    if (!IsVersion(version))
-        return failCheck(kMalformed + "the version " + quoted(version) + " is not a version number");
-    const String packageError = packageEntriesError(description);
-    if (!packageError.isEmpty())
-        return failCheck(kMalformed + packageError);
+    const String product = defaultURLPathName();
+    UpdateDescription description;
+    QString refused;
+    if (!UpdateDescription::Read(bytesOf(text), m_publicKey, product, &description, &refused))
+        return failCheck(fromQt(refused));
+    const String version = description.version();
     const String current = currentVersion();
     if (!IsVersion(current))
         return failCheck(String("Cannot compare versions: the application's version ") + quoted(current) +
                          " is not a version number");
+    // A replayed older description is refused, whatever version the application says it has.
+    UpdateVersionStore store(m_versionStorePath.isEmpty() ? UpdateVersionStore::DefaultPath()
+                                                                : m_versionStorePath);
+    const String verified = store.highest(product);
+    if (!verified.isEmpty() && CompareVersions(version, verified) < 0)
+        return failCheck(String("Rolled-back update description: it offers ") + version + ", older than " + verified +
+                         ", which was verified before for " + quoted(product));
+    QString storeError;
+    if (description.isVerified() && !store.record(product, version, &storeError))
+        qWarning("Cannot remember the verified update version: %s", qPrintable(storeError));
 
     m_description = description;
     setStatus(CompareVersions(version, current) > 0 ? UpdateStatusAvailable : UpdateStatusUpToDate, String());
@@ -341,7 +316,7 @@ void UpdateChecker::checkForUpdateCompleteSlot()
 
 void UpdateChecker::failCheck(const String &reason)
 {
-    m_description = INIFactory();
+    m_description = UpdateDescription();
     setStatus(UpdateStatusFailed, reason);
 }
 

@@ -5,6 +5,7 @@
 #include "host/widgets/inifactory.h"
 #include "host/widgets/orvikwidgets_export.h"
 #include "host/widgets/softwareservice.h"
+#include "host/widgets/updatedescription.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -15,12 +16,14 @@
 namespace ORVIK {
 
 class UpdateDownload;
+class UpdateFolder;
 
 // The host's update logic. A subclass fetches an update description (key=value lines: name,
-// version, url, page, size, sha256, close and a final signature) and hands it to
-// processUpdateString, which verifies it against a pinned key, compares the offered version with
-// the application's and sets the status. The package at url can then be downloaded, verified and
-// started as the installer.
+// version, url, page, product, expires, size, sha256, close and a final signature) and hands it to
+// processUpdateString, which verifies it against a pinned key, checks that it is this product's,
+// fresh and not older than a version verified before, compares the offered version with the
+// application's and sets the status. With a pinned key, the package at url can then be downloaded
+// into a private folder, verified, and that very file started as the installer.
 class ORVIKWIDGETS_EXPORT UpdateChecker : public QObject, public SoftwareService
 {
     Q_OBJECT
@@ -43,10 +46,11 @@ public:
     // The order of these virtual operations is part of the host's binary interface.
     // This base has no update source: a check fails at once.
     virtual void requestCheckForUpdate(const StringView &reason);
-    // Starts the download of the offered package into the download folder: true when it began, and
-    // then exactly one updateDownloadFinishedSignal follows; false with actionError() when refused.
+    // Starts the download of the offered package into a private folder inside the download folder:
+    // true when it began, and then exactly one updateDownloadFinishedSignal follows; false with
+    // actionError() when refused: no pinned key, or a description without url, size or sha256.
     virtual bool requstDownloadUpdate();
-    // Checks the downloaded package again and starts it as a detached process. restartApplication
+    // Hashes the held package again and starts that file as a detached process. restartApplication
     // true sets ORVIK_UPDATE_RESTART to this program's path in the installer's environment, so that
     // it can start the application again when it is done. False with actionError() when refused.
     virtual bool requestInstallUpdate(bool restartApplication);
@@ -77,16 +81,22 @@ public:
     // Why the latest download or install request was refused.
     const String &actionError() const noexcept { return m_actionError; }
 
-    // The raw 32-byte Ed25519 key that every description must be signed with; empty: none pinned.
+    // The raw 32-byte Ed25519 key that every description must be signed with; empty: none pinned,
+    // and then a check says only what an unverified description offers, and nothing is downloaded.
     void setPublicKey(const QByteArray &key) { m_publicKey = key; }
     const QByteArray &publicKey() const noexcept { return m_publicKey; }
-    // Where downloaded packages go; by default the system's temporary folder.
+    // The folder in which the private download folder is made; by default the system's temporary folder.
     void setDownloadFolder(const QString &folder) { m_downloadFolder = folder; }
     QString downloadFolder() const;
-    // How long a download may go without a byte before it fails.
+    // How long a download may go without a byte before it fails, and how long it may take in all.
     void setDownloadStallTimeout(int milliseconds) { m_stallMs = milliseconds; }
+    void setDownloadDeadline(int milliseconds) { m_deadlineMs = milliseconds; }
+    // The file of the highest verified version per product; by default UpdateVersionStore's.
+    void setVersionStorePath(const QString &path) { m_versionStorePath = path; }
+    // Whether the latest accepted description was verified with the pinned key.
+    bool updateVerified() const noexcept { return m_description.isVerified(); }
     bool isDownloading() const noexcept { return m_download != nullptr; }
-    // The verified package of the latest successful download; empty before one.
+    // The verified package of the latest successful download, for display; empty before one.
     const QString &downloadedFile() const noexcept { return m_downloadedFile; }
 
     // The version that a description is compared with; by default the application's version.
@@ -130,11 +140,15 @@ private:
     UpdateStatus m_status = UpdateStatusIdle;
     String m_failureReason;
     String m_actionError;
-    INIFactory m_description;
+    UpdateDescription m_description;
     QByteArray m_publicKey;
     QString m_downloadFolder;
-    int m_stallMs = 0; // 0: the download's own default
+    QString m_versionStorePath;
+    int m_stallMs = 0;    // 0: the download's own default
+    int m_deadlineMs = 0; // 0: the download's own default
     std::unique_ptr<UpdateDownload, DeleteLater> m_download;
+    // Where the verified package is held open until it is started.
+    std::unique_ptr<UpdateFolder> m_folder;
     QString m_downloadedFile;
     qint64 m_downloadedSize = -1;
     QByteArray m_downloadedDigest;

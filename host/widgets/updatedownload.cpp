@@ -7,14 +7,13 @@
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/requestdriver.h"
 #include "host/widgets/sha256.h"
+#include "host/widgets/updatefolder.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QTemporaryFile>
 #include <QUrl>
 
-#include <cstdio>
 #include <string>
 
 namespace ORVIK {
@@ -31,6 +30,28 @@ bool isInterruption(const QString &error)
 QString bytesText(qint64 bytes)
 {
     return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+// Bytes of the name in the file system's encoding: UTF-16 units on Windows, bytes elsewhere.
+qsizetype nameBytes(const QString &name)
+{
+#ifdef Q_OS_WIN
+    return name.size();
+#else
+    return QFile::encodeName(name).size();
+#endif
+}
+
+// The name cut to at most `limit` bytes, never inside a character (a surrogate pair is one).
+QString cutName(const QString &name, qsizetype limit)
+{
+    QString cut = name;
+    while (nameBytes(cut) > limit) {
+        cut.chop(1);
+        if (!cut.isEmpty() && cut.back().isHighSurrogate())
+            cut.chop(1);
+    }
+    return cut;
 }
 
 } // namespace
@@ -65,7 +86,13 @@ private:
 UpdateDownload::UpdateDownload(const QString &url, const QString &folder, qint64 size, const QByteArray &sha256,
                                QObject *parent)
     : QObject(parent), m_url(url), m_folder(folder), m_expectedSize(size), m_expectedDigest(sha256)
-{}
+{
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        stopAttempt();
+        finish(QStringLiteral("the download took longer than its limit of %1 s in all").arg(m_deadlineMs / 1000.0));
+    });
+}
 
 UpdateDownload::~UpdateDownload()
 {
@@ -88,15 +115,17 @@ bool UpdateDownload::start()
         m_error = QStringLiteral("\"%1\" is not an http or https address").arg(m_url);
         return false;
     }
-    const QFileInfo folder(m_folder);
-    if (!folder.isDir() || !folder.isWritable()) {
-        m_error = QStringLiteral("the folder \"%1\" does not exist or cannot be written").arg(m_folder);
+    if (!QFileInfo(m_folder).isDir()) {
+        m_error = QStringLiteral("the folder \"%1\" does not exist").arg(m_folder);
         return false;
     }
+    m_private = UpdateFolder::Open(m_folder, &m_error);
+    if (!m_private)
+        return false;
     m_running = true;
     m_attempts = 0;
-    m_path.clear();
     m_digest.clear();
+    m_deadline.start(m_deadlineMs);
     QMetaObject::invokeMethod(this, &UpdateDownload::beginAttempt, Qt::QueuedConnection);
     return true;
 }
@@ -107,10 +136,10 @@ void UpdateDownload::beginAttempt()
         return;
     ++m_attempts;
     m_received = 0;
-    // A hidden name that the final, safe name can never take.
-    m_file = std::make_unique<QTemporaryFile>(QDir(m_folder).filePath(QStringLiteral(".orvik-update-XXXXXX.part")));
-    if (!m_file->open()) {
-        finish(QStringLiteral("cannot create a temporary file in \"%1\": %2").arg(m_folder, m_file->errorString()));
+    QString error;
+    m_file = m_private->createTemporary(&m_fileName, &error);
+    if (!m_file) {
+        finish(error);
         return;
     }
     m_sink = std::make_unique<HashingSink>(m_file.get());
@@ -120,6 +149,7 @@ void UpdateDownload::beginAttempt()
     m_driver = std::make_unique<RequestDriver>(ItemDownloader::AccessManager()->createDownloadRequest(settings));
     RequestDriver *driver = m_driver.get();
     driver->setSink(m_sink.get());
+    // Stops the transfer at the first byte past the expected size, announced or not.
     driver->setBodyLimit(m_expectedSize);
     driver->setStallTimeout(TimeSpan::FromMilliseconds(m_stallMs));
     connect(driver, &RequestDriver::downloadProgressSignal, this, [this, driver](qint64, qint64 total) {
@@ -130,7 +160,8 @@ void UpdateDownload::beginAttempt()
                                  ": the server announced " + String(std::to_string(total)));
         Q_EMIT progressSignal(m_received, m_expectedSize >= 0 ? m_expectedSize : total);
     });
-    connect(driver, &RequestDriver::failedSignal, this, [this](StringView reason) {
+    connect(driver, &RequestDriver::failedSignal, this, [this, driver](StringView reason) {
+        m_received = driver->bytesReceived();
         const QString error = StringStream<QString>::fromString(reason);
         endAttempt(error, isInterruption(error));
     });
@@ -148,14 +179,24 @@ void UpdateDownload::beginAttempt()
 void UpdateDownload::cancel()
 {
     stopAttempt();
+    m_deadline.stop();
     m_running = false;
+    m_private.reset();
 }
 
 void UpdateDownload::stopAttempt()
 {
     m_driver.reset();
     m_sink.reset();
+    dropFile();
+}
+
+void UpdateDownload::dropFile()
+{
+    if (!m_file)
+        return;
     m_file.reset();
+    m_private->remove(m_fileName);
 }
 
 void UpdateDownload::endAttempt(const QString &error, bool retriable)
@@ -163,12 +204,12 @@ void UpdateDownload::endAttempt(const QString &error, bool retriable)
     if (!m_driver)
         return;
     const bool written = m_file->flush();
+    const QString writeError = m_file->errorString();
     const QByteArray digest = m_sink->digest();
-    // Detached from the request, the file stays until it is verified and moved, or dropped.
-    std::unique_ptr<QTemporaryFile> file = std::move(m_file);
-    stopAttempt();
+    m_driver.reset();
+    m_sink.reset();
     if (!error.isEmpty()) {
-        file.reset();
+        dropFile();
         if (retriable && m_attempts <= m_retries) {
             QMetaObject::invokeMethod(this, &UpdateDownload::beginAttempt, Qt::QueuedConnection);
             return;
@@ -177,22 +218,30 @@ void UpdateDownload::endAttempt(const QString &error, bool retriable)
                                            : error);
         return;
     }
+    QString failure;
     if (!written)
-        return finish(QStringLiteral("cannot write \"%1\": %2").arg(file->fileName(), file->errorString()));
-    if (m_expectedSize >= 0 && m_received != m_expectedSize)
-        return finish(QStringLiteral("the package has %1, the description gives %2")
-                          .arg(bytesText(m_received), bytesText(m_expectedSize)));
-    if (!m_expectedDigest.isEmpty() && digest != m_expectedDigest)
-        return finish(QStringLiteral("the package's SHA-256 %1 differs from the description's %2")
-                          .arg(QString::fromLatin1(digest.toHex()), QString::fromLatin1(m_expectedDigest.toHex())));
-
-    const QString target = QDir(m_folder).absoluteFilePath(SafeFileName(m_url));
-    file->close();
-    // rename() replaces an older file of that name in one step, so no half file ever carries it.
-    if (std::rename(QFile::encodeName(file->fileName()).constData(), QFile::encodeName(target).constData()) != 0)
-        return finish(QStringLiteral("cannot move the package to \"%1\"").arg(target));
-    file->setAutoRemove(false);
-    m_path = target;
+        failure = QStringLiteral("cannot write the package: %1").arg(writeError);
+    else if (m_expectedSize >= 0 && m_received != m_expectedSize)
+        failure = QStringLiteral("the package has %1, the description gives %2")
+                      .arg(bytesText(m_received), bytesText(m_expectedSize));
+    else if (!m_expectedDigest.isEmpty() && digest != m_expectedDigest)
+        failure = QStringLiteral("the package's SHA-256 %1 differs from the description's %2")
+                      .arg(QString::fromLatin1(digest.toHex()), QString::fromLatin1(m_expectedDigest.toHex()));
+    if (!failure.isEmpty()) {
+        dropFile();
+        return finish(failure);
+    }
+    // Closed before it is held: a program still open for writing cannot be started.
+    m_file.reset();
+    const QString name = m_private->publish(m_fileName, SafeFileName(m_url), &failure);
+    if (name.isEmpty()) {
+        m_private->remove(m_fileName);
+        return finish(failure);
+    }
+    if (!m_private->hold(name, &failure)) {
+        m_private->remove(name);
+        return finish(failure);
+    }
     m_digest = digest;
     finish(QString());
 }
@@ -200,10 +249,23 @@ void UpdateDownload::endAttempt(const QString &error, bool retriable)
 void UpdateDownload::finish(const QString &error)
 {
     stopAttempt();
+    m_deadline.stop();
     m_running = false;
     m_error = error;
+    if (!error.isEmpty())
+        m_private.reset();
     // The last act: a receiver may delete this download.
     Q_EMIT finishedSignal(error.isEmpty());
+}
+
+QString UpdateDownload::filePath() const
+{
+    return m_private ? m_private->heldPath() : QString();
+}
+
+std::unique_ptr<UpdateFolder> UpdateDownload::takeFolder()
+{
+    return std::move(m_private);
 }
 
 QString UpdateDownload::SafeFileName(const QString &url)
@@ -218,7 +280,12 @@ QString UpdateDownload::SafeFileName(const QString &url)
         name.remove(0, 1);
     while (!name.isEmpty() && (name.back() == QLatin1Char('.') || name.back().isSpace()))
         name.chop(1);
-    name.truncate(200);
+    if (nameBytes(name) > kMaxNameBytes) {
+        // The extension says what the package is: it is kept when it is short.
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        const QString extension = dot > 0 && name.size() - dot <= 16 ? name.mid(dot) : QString();
+        name = cutName(name.left(name.size() - extension.size()), kMaxNameBytes - nameBytes(extension)) + extension;
+    }
     return name.isEmpty() ? QStringLiteral("update-package") : name;
 }
 

@@ -60,7 +60,45 @@ bool isEd25519(EVP_PKEY *key)
 
 } // namespace
 
+const QList<QByteArray> &UpdateSignature::SmallOrderEncodings()
+{
+    // y as 32 little-endian bytes. Canonical: 0 (the two points of order 4), 1 (the identity),
+    // p - 1 (the point of order 2), and the two y of the four points of order 8. Not canonical
+    // (y >= p, which a lax decoder reduces): p (= 0) and p + 1 (= 1). p - 1 + p and the order-8 y
+    // plus p do not fit in 255 bits.
+    static const QList<QByteArray> encodings{
+        QByteArray(32, '\0'),
+        QByteArray::fromHex("0100000000000000000000000000000000000000000000000000000000000000"),
+        QByteArray::fromHex("26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05"),
+        QByteArray::fromHex("c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a"),
+        QByteArray::fromHex("ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f"),
+        QByteArray::fromHex("edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f"),
+        QByteArray::fromHex("eeffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f"),
+    };
+    return encodings;
+}
+
+bool UpdateSignature::IsSmallOrderKey(const QByteArray &key)
+{
+    if (key.size() != kKeySize)
+        return false;
+    QByteArray y = key;
+    y[kKeySize - 1] = char(y[kKeySize - 1] & 0x7f); // the sign of x
+    return SmallOrderEncodings().contains(y);
+}
+
 QByteArray UpdateSignature::ParsePublicKey(const QByteArray &text, QString *error)
+{
+    QByteArray key = ParseAnyPublicKey(text, error);
+    if (IsSmallOrderKey(key)) {
+        setError(error, QStringLiteral("the key is a small-order point, with which one fixed signature verifies "
+                                       "every text; it cannot be pinned"));
+        key.clear();
+    }
+    return key;
+}
+
+QByteArray UpdateSignature::ParseAnyPublicKey(const QByteArray &text, QString *error)
 {
     const QByteArray trimmed = text.trimmed();
     if (trimmed.startsWith("-----BEGIN")) {
@@ -127,7 +165,7 @@ QByteArray UpdateSignature::Sign(const QByteArray &privateKeyPem, const QByteArr
 
 bool UpdateSignature::Verify(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature)
 {
-    if (publicKey.size() != kKeySize || signature.size() != kSignatureSize)
+    if (publicKey.size() != kKeySize || signature.size() != kSignatureSize || IsSmallOrderKey(publicKey))
         return false;
     const Key key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
                                               reinterpret_cast<const unsigned char *>(publicKey.constData()),
@@ -173,6 +211,8 @@ bool UpdateSignature::HasSignatureLine(const QByteArray &description)
 
 QString UpdateSignature::CheckDescription(const QByteArray &publicKey, const QByteArray &description)
 {
+    if (IsSmallOrderKey(publicKey))
+        return QStringLiteral("the pinned key is a small-order point, which verifies anything");
     const qsizetype start = SignatureLineStart(description);
     if (start < 0)
         return HasSignatureLine(description) ? QStringLiteral("the signature line is not the description's last line")

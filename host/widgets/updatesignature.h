@@ -3,6 +3,7 @@
 #include "host/widgets/orvikwidgets_export.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace ORVIK {
@@ -16,7 +17,7 @@ public:
     static constexpr int kSignatureSize = 64;
 
     // The raw 32-byte key of a PEM public key (as `openssl pkey -pubout` writes it) or of the
-    // base64 of the raw key; empty, with error set, for anything else.
+    // base64 of the raw key; empty, with error set, for anything else, a small-order key included.
     static QByteArray ParsePublicKey(const QByteArray &text, QString *error = nullptr);
     // A fresh private key in PEM form; empty when none could be made.
     static QByteArray GeneratePrivateKey();
@@ -24,7 +25,15 @@ public:
     static QByteArray PublicKeyOf(const QByteArray &privateKeyPem, QString *error = nullptr);
     // The 64-byte signature of message by a PEM private key; empty, with error set, on failure.
     static QByteArray Sign(const QByteArray &privateKeyPem, const QByteArray &message, QString *error = nullptr);
+    // False also for a small-order key, whatever the signature.
     static bool Verify(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature);
+
+    // True when the 32 bytes encode a point of small order (one of the eight, in any of its
+    // encodings): with such a key one fixed signature verifies for every text.
+    static bool IsSmallOrderKey(const QByteArray &key);
+    // The y coordinates of the small-order points as encoded, sign bit clear; with the sign bit set
+    // or clear, these 7 x 2 encodings are every encoding of the eight points.
+    static const QList<QByteArray> &SmallOrderEncodings();
 
     // The trimmed value of a "signature=" line, or a null array when the line is not one.
     static QByteArray SignatureValue(const QByteArray &line);
@@ -32,6 +41,7 @@ public:
     static QString CheckDescription(const QByteArray &publicKey, const QByteArray &description);
 
 private:
+    static QByteArray ParseAnyPublicKey(const QByteArray &text, QString *error);
     // Where the description's last line starts when that line is a signature line; -1 otherwise.
     // One line end may follow it.
     static qsizetype SignatureLineStart(const QByteArray &description);

@@ -23,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const String current = "1.9.2";
     UpdateChecker checker("Fuzz");
     checker.setCurrentVersion(current);
+    // Unsigned input is never remembered; a missing file keeps nothing from outside in play.
+    checker.setVersionStorePath(QStringLiteral("/nonexistent/orvik-fuzz/verified-versions.json"));
     int statusSignals = 0;
     QObject::connect(&checker, &UpdateChecker::updateStatusSetSignal, [&statusSignals] { ++statusSignals; });
     checker.processUpdateString(String(reinterpret_cast<const char *>(data), static_cast<uint32_t>(size)));
@@ -36,6 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     const String version = checker.updateVersion();
     FUZZ_CHECK(!checker.updateName().isEmpty() && UpdateChecker::IsVersion(version));
+    FUZZ_CHECK(!checker.updateVerified());
+    FUZZ_CHECK(checker.getINI().value("product").isEmpty() || checker.getINI().value("product") == String("Fuzz"));
     const int order = UpdateChecker::CompareVersions(version, current);
     FUZZ_CHECK((order > 0) == (status == UpdateChecker::UpdateStatusAvailable));
     FUZZ_CHECK(UpdateChecker::CompareVersions(current, version) == -order);

@@ -1,6 +1,7 @@
 # Installs the module and orvik into an empty prefix and runs the installed orvik there: it must find
 # the module and its plug-ins in the installed layout, since nothing lies beside it any more.
-# cmake -DBUILD=<build tree> -DPREFIX=<empty folder> -P installedorvik.cmake
+# cmake -DBUILD=<build tree> -DPREFIX=<empty folder> [-DEMULATOR=<runner of Windows programs>] -P installedorvik.cmake
+# On Windows everything lies in bin/, the deployable layout, so there the module is found beside orvik.exe.
 file(REMOVE_RECURSE ${PREFIX})
 foreach(component runtime program)
   execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX} --component ${component}
@@ -11,12 +12,20 @@ foreach(component runtime program)
 endforeach()
 set(ENV{QT_QPA_PLATFORM} offscreen)
 set(ENV{DBUS_SYSTEM_BUS_ADDRESS} unix:path=${PREFIX}/no-system-bus)
-set(ENV{PATH} ${PREFIX}) # no netsh: the dialog lists nothing, but its plug-in must load
-execute_process(COMMAND ${PREFIX}/bin/orvik version OUTPUT_VARIABLE version ERROR_VARIABLE errors RESULT_VARIABLE result)
-if(NOT result EQUAL 0 OR NOT version MATCHES "\nmodule ORVIKNetwork 1\\.0\\.0 \\(${PREFIX}/lib/[^)]*orvik/ORVIKNetwork\\.so\\)\n")
+if(EMULATOR)
+  set(orvik ${EMULATOR} ${PREFIX}/bin/orvik.exe)
+  set(module "Z:${PREFIX}/bin/ORVIKNetwork\\.dll")
+else()
+  set(ENV{PATH} ${PREFIX}) # no netsh: the dialog lists nothing, but its plug-in must load
+  set(orvik ${PREFIX}/bin/orvik)
+  set(module "${PREFIX}/lib/[^)]*orvik/ORVIKNetwork\\.so")
+endif()
+execute_process(COMMAND ${orvik} version OUTPUT_VARIABLE version ERROR_VARIABLE errors RESULT_VARIABLE result)
+string(REPLACE "\r\n" "\n" version "${version}")
+if(NOT result EQUAL 0 OR NOT version MATCHES "\nmodule ORVIKNetwork 1\\.0\\.0 \\(${module}\\)\n")
   message(FATAL_ERROR "orvik version (${result}): ${version}${errors}")
 endif()
-execute_process(COMMAND ${PREFIX}/bin/orvik wifi --list ERROR_VARIABLE errors RESULT_VARIABLE result)
+execute_process(COMMAND ${orvik} wifi --list ERROR_VARIABLE errors RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "orvik wifi --list (${result}): ${errors}")
 endif()

@@ -1,6 +1,7 @@
 #include "apps/orvik/cli/messagefilter.h"
 #include "tests/orvikprocess.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ORVIK;
@@ -16,6 +17,9 @@ private Q_SLOTS:
     void commandLine();
     void hidesOnlyQtChatter_data();
     void hidesOnlyQtChatter();
+
+private:
+    QTemporaryDir m_dir;
 };
 
 void tst_OrvikModule::printsTheRegisteredRecord()
@@ -51,9 +55,12 @@ void tst_OrvikModule::badModuleFile_data()
     QTest::addColumn<QByteArray>("reason");
     const QString missing = QStringLiteral("/nonexistent/ORVIKNetwork.so");
     QTest::newRow("missing-file") << QStringList{"module"} << missing << QByteArray("module file not found");
-    // A program is a file but no loadable library: the loader's own error must come through.
-    QTest::newRow("not-a-library") << QStringList{"module"} << orvikBinPath() << QByteArray("cannot load module");
-    QTest::newRow("library-without-entry") << QStringList{"module"} << orvikBinPath(QStringLiteral("libORVIKBase.so"))
+    // A file that is no loadable library: the loader's own error must come through.
+    const QString text = orvikLibraryPath(m_dir.filePath(QStringLiteral("text")));
+    QFile file(text);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a library\n") > 0);
+    QTest::newRow("not-a-library") << QStringList{"module"} << text << QByteArray("cannot load module");
+    QTest::newRow("library-without-entry") << QStringList{"module"} << orvikLibraryPath(QStringLiteral("libORVIKBase"))
                                            << QByteArray("is not an ORVIK module");
     // Every command that loads the module stops at its failure, before it reaches the network; the
     // loader's reasons are the module command's rows.
@@ -88,7 +95,7 @@ void tst_OrvikModule::commandLine_data()
     // The module's version comes from the record it registers, loaded from the build's program folder.
     const QList<QByteArray> versions = {"orvik 1.0.0\n",
                                         "module ORVIKNetwork 1.0.0 (" +
-                                            orvikBinPath(QStringLiteral("ORVIKNetwork.so")).toUtf8() + ")\n",
+                                            orvikLibraryPath(QStringLiteral("ORVIKNetwork")).toUtf8() + ")\n",
                                         "Qt " + QByteArray(qVersion()) + '\n'};
     QTest::newRow("version-command") << QStringList{"version"} << 0 << versions;
     QTest::newRow("version-option") << QStringList{"--version"} << 0 << versions;

@@ -21,6 +21,10 @@
 #include <optional>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 using namespace ORVIK;
 
 namespace {
@@ -113,15 +117,24 @@ protected:
     }
 };
 
-// Whether this process has a descriptor open on the file (Linux).
+// Whether this process has a descriptor open on the file: on Windows, whether a handle denies an
+// exclusive open (only this process opens the test's files).
 bool processHasOpen(const QString &path)
 {
+#ifdef Q_OS_WIN
+    const HANDLE handle = CreateFileW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ,
+                                      0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    return handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+#else
     const QString target = QFileInfo(path).canonicalFilePath();
     const QDir fds(QStringLiteral("/proc/self/fd"));
     for (const QString &fd : fds.entryList(QDir::Files | QDir::System))
         if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target)
             return true;
     return false;
+#endif
 }
 
 String hostText(const QString &text)
@@ -223,12 +236,14 @@ private:
         settings.port = port;
         return settings;
     }
-    // "/path" on the server; "refused": a loopback port where nothing listens; "file:missing": a local file
-    // that does not exist; anything else is the URL itself.
+    // "/path" on the server; "tls:/path" on it when it speaks TLS; "refused": a loopback port where nothing
+    // listens; "file:missing": a local file that does not exist; anything else is the URL itself.
     QUrl urlFor(const QString &target, const HttpTestServer &server) const
     {
         if (target.startsWith(QLatin1Char('/')))
             return server.url(target);
+        if (target.startsWith(QLatin1String("tls:/")))
+            return server.url(target.mid(4));
         if (target == QLatin1String("refused"))
             return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(HttpTestServer::unusedPort()));
         if (target == QLatin1String("file:missing"))
@@ -505,6 +520,7 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
     QTest::newRow("deleted-in-finished") << "/answer" << get << 1 << never << onFinish << none << finished;
     QTest::newRow("closed-mid-body-deleted-on-finish")
         << "/paced" << get << 1 << onProgress << onFinish << none << cancelled;
+    QTest::newRow("closed-mid-body-over-tls") << "tls:/paced" << get << 1 << onProgress << never << none << cancelled;
     QTest::newRow("closed-file-upload") << "/sink" << QString("file") << 1 << QByteArray("upload ") << never << none
                                         << cancelled;
 }
@@ -519,8 +535,10 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
     QFETCH(QList<QByteArray>, atOnce);
     QFETCH(QList<QByteArray>, outcomes);
 
+    const bool tls = target.startsWith(QLatin1String("tls:"));
     HttpTestServer server; // a port of its own, so its connections are this transfer's only
-    QVERIFY2(server.listen(), qPrintable(server.errorString()));
+    QVERIFY2(server.listen(tls ? HttpTestServer::Transport::Tls : HttpTestServer::Transport::Plain),
+             qPrintable(server.errorString()));
     serve(server);
     const NetworkRequestSettings settings = settingsFor(urlFor(target, server));
     QString file;
@@ -540,6 +558,8 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
         log.when(deleteOn, [&request] { request.reset(); });
     for (int i = 0; i < starts && request; ++i)
         QVERIFY(request->start());
+    if (tls && request)
+        request->ignoreSslErrors(); // the server's certificate is self-signed
     QCOMPARE(log.outcomes(), atOnce);
     QTRY_VERIFY_WITH_TIMEOUT(!request || log.lines.count("finished") == starts, 20000);
     QVERIFY(settle());
@@ -570,7 +590,8 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
 
 void tst_QtNetworkRequest::bodyReachesEveryReader_data()
 {
-    QTest::addColumn<QByteArray>("path"); // "h2:/large": the large body from nginx over HTTP/2 (TLS)
+    QTest::addColumn<QByteArray>("path"); // "tls:/path": on a server that speaks TLS; "h2:/large": the
+                                          // large body from nginx over HTTP/2 (TLS)
     QTest::addColumn<QString>("reads");   // "progress": on every progress and at the finish; "finish": only
                                           // there; "once": on the first progress, then only at the finish
     QTest::addColumn<qint64>("burst");    // > 0: the server sends this much and pauses; the host must
@@ -593,6 +614,8 @@ void tst_QtNetworkRequest::bodyReachesEveryReader_data()
         << QByteArray("/large") << QString("finish") << qint64(0) << kLargeBody << kLargeBody;
     QTest::newRow("large-body-read-once-early-then-at-the-finish")
         << QByteArray("/large") << QString("once") << qint64(0) << kLargeBody << kLargeBody;
+    QTest::newRow("large-body-over-tls-read-on-progress-with-a-bounded-buffer")
+        << QByteArray("tls:/large") << progress << qint64(0) << kLargeBody << kLargeBody;
     // Qt's HTTP/2 opens the flow-control window as frames arrive, not as the host reads, so the buffer
     // bounds nothing there; the progress rules and the body must still hold.
     QTest::newRow("http2-large-body-read-on-progress")
@@ -611,12 +634,14 @@ void tst_QtNetworkRequest::bodyReachesEveryReader()
     QFETCH(qint64, bodySize);
     QFETCH(qint64, total);
 
+    const bool tls = path.startsWith("tls:");
     HttpTestServer server; // its own port: a paused answer holds only its own connection
-    QVERIFY2(server.listen(), qPrintable(server.errorString()));
+    QVERIFY2(server.listen(tls ? HttpTestServer::Transport::Tls : HttpTestServer::Transport::Plain),
+             qPrintable(server.errorString()));
     serve(server);
     const bool http2 = path.startsWith("h2:");
     std::optional<Http2TestServer> nginx;
-    QUrl url = server.url(QString::fromLatin1(path));
+    QUrl url = urlFor(QString::fromLatin1(path), server);
     if (http2) {
         if (Http2TestServer::nginxProgram().isEmpty())
             QSKIP("nginx is not installed");
@@ -656,8 +681,8 @@ void tst_QtNetworkRequest::bodyReachesEveryReader()
         take();
     });
     QVERIFY(request->start());
-    if (http2)
-        request->ignoreSslErrors(); // nginx's certificate is self-signed
+    if (tls || http2)
+        request->ignoreSslErrors(); // the server's certificate is self-signed
     QNetworkReply *reply = nullptr;
     for (QNetworkReply *candidate : m_access.qtManager()->findChildren<QNetworkReply *>())
         if (candidate->url().port() == url.port())

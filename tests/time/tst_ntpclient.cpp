@@ -1,6 +1,7 @@
 #include "loopback/ntpresponder.h"
 #include "network/qtnetworkaccessmanager.h"
 #include "tests/ntpports.h"
+#include "tests/wine.h"
 #include "time/ntpclient.h"
 #include "time/ntppacket.h"
 #include "time/ntptimestamp.h"
@@ -17,7 +18,9 @@
 
 #include <memory>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 using namespace ORVIK;
 
@@ -87,7 +90,9 @@ private Q_SLOTS:
     void repliesOfOneBurst();
     void destroyedWhileLookupPending_data();
     void destroyedWhileLookupPending();
-    void realServer();
+#ifndef Q_OS_WIN
+    void realServer(); // chronyd, a Linux daemon, as the real server
+#endif
 };
 
 void tst_NtpClient::init()
@@ -227,6 +232,9 @@ void tst_NtpClient::repliesOfOneBurst()
     QFETCH(QHostAddress, server);
     QFETCH(int, size);
     QFETCH(bool, deleteOnFinish);
+    if (size > NtpPacket::kSize && runningUnderWine())
+        QSKIP("Wine's WSARecvFrom leaves the byte count of a truncated datagram unset (Windows gives the buffer's "
+              "length), so Qt reads nothing of it");
     QByteArray datagram(size, '\0');
     for (int i = 0; i < size; ++i)
         datagram[i] = char(i % 250 + 1); // no zero byte, so that zero filling shows
@@ -293,6 +301,7 @@ void tst_NtpClient::destroyedWhileLookupPending()
     QVERIFY(QUdpSocket().bind(QHostAddress::Any, kFirstPort, QUdpSocket::DontShareAddress)); // nothing was bound
 }
 
+#ifndef Q_OS_WIN
 void tst_NtpClient::realServer()
 {
     const QString chronyd = QStandardPaths::findExecutable(QStringLiteral("chronyd"), {"/usr/sbin", "/sbin"});
@@ -337,6 +346,7 @@ void tst_NtpClient::realServer()
     QVERIFY2(qAbs(query->request->txTime().nanoseconds() - now.nanoseconds()) < 50 * kMs,
              qPrintable(QString::number(query->request->txTime().nanoseconds() - now.nanoseconds())));
 }
+#endif
 
 QTEST_GUILESS_MAIN(tst_NtpClient)
 #include "tst_ntpclient.moc"

@@ -1,8 +1,11 @@
 #include "host/widgets/sha256.h"
+#include "host/widgets/updatedescription.h"
 #include "loopback/httptestserver.h"
 #include "tests/orvikprocess.h"
 #include "tests/update/testkeys.h"
 
+#include <QDateTime>
+#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +21,7 @@ private Q_SLOTS:
     void outcome();
     void sign_data();
     void sign();
+    void readmeExample();
 
 private:
     QString write(const QString &name, const QByteArray &bytes)
@@ -33,6 +37,11 @@ private:
 void tst_OrvikUpdateCheck::initTestCase()
 {
     QVERIFY2(server.listen(), qPrintable(server.errorString()));
+    QVERIFY(folder.isValid());
+    // orvik's verified versions are the test's: one product was verified at 3.0 before.
+    qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("state/orvik")));
+    QVERIFY(!write(QStringLiteral("state/orvik/verified-versions.json"), R"({"Replayed": "3.0"})").isEmpty());
     const auto serve = [this](const QByteArray &name, const QByteArray &body) {
         HttpTestServer::Route route;
         route.body = body;
@@ -40,27 +49,32 @@ void tst_OrvikUpdateCheck::initTestCase()
     };
     serve("OrvikStudio", "name=ORVIK Studio\r\nversion=1.10.0\r\n");
     serve("orvik", "# the host itself\nname=orvik\nversion=0.9.5\n");
+    serve("Escapes", "name=ORVIK\x1b[31mStu\x07" "dio\nversion=2.0\npage=https://u.example/\xe2\x80\xae/\n");
+    HttpTestServer::Route huge;
+    huge.generatedSize = 8 << 20;
+    server.setRoute("/Update/Windows/Huge.txt", huge);
 
     // Updates whose package is on the server: signed, signed over a package that the server then
-    // changes, and unsigned without package entries.
-    QVERIFY(folder.isValid());
+    // changes, unsigned, and signed below a version verified before.
     const QByteArray package = HttpTestServer::patternBytes(0, 70000);
     QByteArray changed = package;
     changed[3] = 'X';
     Sha256 hash;
     hash.addData(package);
-    const QByteArray entries = "size=70000\nsha256=" + hash.result().toHex() + "\n";
-    const auto offer = [&](const QByteArray &name, const QByteArray &served, const QByteArray &extra, bool sign) {
-        const QByteArray description =
-            "name=" + name + "\nversion=2.0\nurl=" + server.url().toEncoded() + "dl/" + name + ".run\n" + extra;
+    const QByteArray entries = "size=70000\nsha256=" + hash.result().toHex() + "\nexpires=" +
+                               UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
+    const auto offer = [&](const QByteArray &name, const QByteArray &served, bool sign) {
+        const QByteArray description = "name=" + name + "\nproduct=" + name + "\nversion=2.0\nurl=" +
+                                       server.url().toEncoded() + "dl/" + name + ".run\n" + entries;
         serve(name, sign ? TestKeys::signedBy(TestKeys::kPublisher, description) : description);
         HttpTestServer::Route route;
         route.body = served;
         server.setRoute("/dl/" + name + ".run", route);
     };
-    offer("Signed", package, entries, true);
-    offer("Tampered", changed, entries, true);
-    offer("Unsigned", package, QByteArray(), false);
+    offer("Signed", package, true);
+    offer("Tampered", changed, true);
+    offer("Unsigned", package, false);
+    offer("Replayed", package, true);
     // The form `openssl pkey -pubout` writes: the raw key behind a fixed Ed25519 key header.
     const QByteArray der = QByteArray::fromHex("302a300506032b6570032100") + TestKeys::publisherKey();
     QVERIFY(!write(QStringLiteral("publisher.pub"),
@@ -75,34 +89,42 @@ void tst_OrvikUpdateCheck::outcome_data()
     QTest::addColumn<QStringList>("arguments"); // "BASE" stands for the server's base address
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("out");  // "BASE" as above, "DIR" the test's folder, "NAME" the name
-    QTest::addColumn<QByteArray>("err");  // the start of the one line on standard error
+    QTest::addColumn<QByteArray>("err");  // the lines on standard error; the last may be only its start
     QTest::addColumn<QByteArray>("name"); // of the description the server was asked for; empty: none
     QTest::addColumn<int>("requests");    // that reach the server
 
     const QString base = QStringLiteral("--base=BASE");
-    QTest::newRow("update-available") << QStringList{base, "--name=OrvikStudio", "--current=1.9.2"} << 0
-                                      << QByteArray("update available: ORVIK Studio 1.10.0 (installed 1.9.2)\n"
-                                                    "page: BASEOrvikStudio/\n")
-                                      << QByteArray() << QByteArray("OrvikStudio") << 1;
+    const QByteArray unverified =
+        "orvik: warning: unverified answer: without --public-key the description's signature is not checked\n";
+    QTest::newRow("update-available-unverified") << QStringList{base, "--name=OrvikStudio", "--current=1.9.2"} << 0
+                                                 << QByteArray("update available: ORVIK Studio 1.10.0 (installed 1.9.2)\n"
+                                                               "page: BASEOrvikStudio/\n")
+                                                 << unverified << QByteArray("OrvikStudio") << 1;
     QTest::newRow("defaults-are-orvik-and-its-version")
-        << QStringList{base} << 0 << QByteArray("up to date: orvik 1.0.0 (latest 0.9.5)\n") << QByteArray()
+        << QStringList{base} << 0 << QByteArray("up to date: orvik 1.0.0 (latest 0.9.5)\n") << unverified
         << QByteArray("orvik") << 1;
     QTest::newRow("description-not-found")
         << QStringList{base, "--name=Missing"} << 1 << QByteArray()
         << QByteArray("orvik: update check of BASEUpdate/Windows/Missing.txt failed: ") << QByteArray("Missing") << 1;
+    QTest::newRow("description-over-64-kib")
+        << QStringList{base, "--name=Huge"} << 1 << QByteArray()
+        << QByteArray("orvik: update check of BASEUpdate/Windows/Huge.txt failed: the body is larger than 65536 bytes\n")
+        << QByteArray("Huge") << 1;
+    QTest::newRow("control-characters-replaced")
+        << QStringList{base, "--name=Escapes"} << 0
+        << QByteArray("update available: ORVIK?[31mStu?dio 2.0 (installed 1.0.0)\npage: https://u.example/?/\n")
+        << unverified << QByteArray("Escapes") << 1;
     QTest::newRow("base-without-slash") << QStringList{"--base=http://127.0.0.1:1"} << 2 << QByteArray()
                                         << QByteArray("orvik: --base must end in \"/\"\n") << QByteArray() << 0;
     QTest::newRow("current-not-a-version")
         << QStringList{base, "--current=1.2-beta"} << 2 << QByteArray()
         << QByteArray("orvik: --current must be a version number such as 1.2.0\n") << QByteArray() << 0;
-    QTest::newRow("empty-name") << QStringList{base, "--name="} << 2 << QByteArray()
-                                << QByteArray("orvik: --name must not be empty\n") << QByteArray() << 0;
     const QStringList download{base, "--current=1.0", "--download=DIR/downloads"};
     const QByteArray offered =
         "update available: NAME 2.0 (installed 1.0)\npage: BASENAME/  download: BASEdl/NAME.run\n";
     QTest::newRow("signed-update-downloaded-pem-key")
         << download + QStringList{"--name=Signed", "--public-key=DIR/publisher.pub"} << 0
-        << offered + "downloaded: DIR/downloads/NAME.run\n"
+        << offered + "downloaded: DIR/downloads/orvik-updates/NAME.run\n"
         << QByteArray() << QByteArray("Signed") << 2;
     QTest::newRow("signed-by-another-key")
         << download +
@@ -115,9 +137,21 @@ void tst_OrvikUpdateCheck::outcome_data()
         << download + QStringList{"--name=Tampered", "--public-key=" + TestKeys::publisherKey().toBase64()} << 1
         << offered << QByteArray("orvik: The update download failed: the package's SHA-256 ") << QByteArray("Tampered")
         << 2;
-    QTest::newRow("unverified-download-warns")
-        << download + QStringList{"--name=Unsigned"} << 0 << offered + "downloaded: DIR/downloads/NAME.run\n"
-        << QByteArray("orvik: warning: no --public-key: the update is not verified\n") << QByteArray("Unsigned") << 2;
+    // No key, no download: the package is never asked for.
+    QTest::newRow("unverified-download-refused")
+        << download + QStringList{"--name=Unsigned"} << 1 << offered
+        << unverified + "orvik: No public key is pinned, so the update cannot be verified: it is not downloaded\n"
+        << QByteArray("Unsigned") << 1;
+    // Whatever --current says (here the default), less than a verified version is refused.
+    QTest::newRow("replayed-below-verified-version")
+        << QStringList{base, "--name=Replayed", "--public-key=" + TestKeys::publisherKey().toBase64()} << 1
+        << QByteArray()
+        << QByteArray("orvik: update check of BASEUpdate/Windows/Replayed.txt failed: Rolled-back update description: "
+                      "it offers 2.0, older than 3.0, which was verified before for \"Replayed\"\n")
+        << QByteArray("Replayed") << 1;
+    QTest::newRow("small-order-key-refused")
+        << QStringList{base, "--public-key=" + ("\x01" + QByteArray(31, '\0')).toBase64()} << 2 << QByteArray()
+        << QByteArray("orvik: --public-key: the key is a small-order point") << QByteArray() << 0;
     QTest::newRow("install-without-download")
         << QStringList{base, "--install"} << 2 << QByteArray() << QByteArray("orvik: --install needs --download DIR\n")
         << QByteArray() << 0;
@@ -146,13 +180,13 @@ void tst_OrvikUpdateCheck::outcome()
     const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-check")} + arguments);
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.out, out);
-    // Nothing, or one line in which a reason follows a start that does not end the line.
+    // Lines in which a reason may follow a start that does not end the last line.
     const QByteArray &printed = result.err;
     const bool errAsExpected = err.isEmpty()
                                    ? printed.isEmpty()
                                    : printed.startsWith(err) && (err.endsWith('\n') || printed.size() > err.size() + 1);
     QVERIFY2(errAsExpected, printed.constData());
-    QCOMPARE(printed.count('\n'), err.isEmpty() ? 0 : 1);
+    QCOMPARE(printed.count('\n'), err.count('\n') + (err.isEmpty() || err.endsWith('\n') ? 0 : 1));
     QCOMPARE(server.requestCount(), requests);
     if (!name.isEmpty())
         QCOMPARE(server.request(0).target, "/Update/Windows/" + name + ".txt");
@@ -161,53 +195,147 @@ void tst_OrvikUpdateCheck::outcome()
 void tst_OrvikUpdateCheck::sign_data()
 {
     QTest::addColumn<QStringList>("arguments"); // after "update-sign"; "DIR" stands for the test's folder
+    QTest::addColumn<QByteArray>("original");   // the description before; empty: a CRLF one with a stale signature
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("printed"); // standard output on success, a part of standard error otherwise
+    QTest::addColumn<QByteArray>("signedStart"); // what the signed text starts with; "DATE" stands for expires
 
     const QString key = QStringLiteral("--key=DIR/publisher.pem");
-    QTest::newRow("package-entries-set") << QStringList{key, "DIR/offer.txt", "DIR/package.run"} << 0
-                                         << QByteArray("signed: DIR/offer.txt\n");
-    QTest::newRow("description-only") << QStringList{key, "DIR/offer.txt"} << 0
-                                      << QByteArray("signed: DIR/offer.txt\n");
-    QTest::newRow("public-key-printed") << QStringList{key, "--public-key"} << 0
-                                        << TestKeys::publisherKey().toBase64() + "\n";
-    QTest::newRow("missing-key") << QStringList{"DIR/offer.txt"} << 2 << QByteArray();
-    QTest::newRow("not-a-private-key") << QStringList{"--key=DIR/publisher.pub", "DIR/offer.txt"} << 1 << QByteArray();
+    const QByteArray head = "\xEF\xBB\xBF# offer\r\nname=Orvik\r\n";
+    QTest::newRow("package-entries-set") << QStringList{key, "--expires-days=5", "DIR/offer.txt", "DIR/package.run"}
+                                         << QByteArray() << 0 << QByteArray("signed: DIR/offer.txt\n")
+                                         << head + "size=17\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsha256=";
+    QTest::newRow("description-only") << QStringList{key, "DIR/offer.txt"} << QByteArray() << 0
+                                      << QByteArray("signed: DIR/offer.txt\n")
+                                      << head + "size=1\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsignature=";
+    QTest::newRow("product-and-expires-kept")
+        << QStringList{key, "DIR/offer.txt"} << QByteArray("name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\n")
+        << 0 << QByteArray("signed: DIR/offer.txt\n")
+        << QByteArray("name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\nsignature=");
+    QTest::newRow("public-key-printed") << QStringList{key, "--public-key"} << QByteArray() << 0
+                                        << TestKeys::publisherKey().toBase64() + "\n" << QByteArray();
+    QTest::newRow("missing-key") << QStringList{"DIR/offer.txt"} << QByteArray() << 2 << QByteArray("usage")
+                                 << QByteArray();
+    QTest::newRow("not-a-private-key") << QStringList{"--key=DIR/publisher.pub", "DIR/offer.txt"} << QByteArray() << 1
+                                       << QByteArray("not an Ed25519 private key") << QByteArray();
+    // Malformed descriptions are not signed.
+    QTest::newRow("line-without-equals") << QStringList{key, "DIR/offer.txt"} << QByteArray("name=O\nversion 2.0\n")
+                                         << 2
+                                         << QByteArray("DIR/offer.txt: line 2: expected key=value, got \"version 2.0\"")
+                                         << QByteArray();
+    QTest::newRow("key-given-twice") << QStringList{key, "DIR/offer.txt", "DIR/package.run"}
+                                     << QByteArray("name=O\nsize=1\nversion=2\nSize=2\n") << 2
+                                     << QByteArray("DIR/offer.txt: line 4: the key \"size\" appears twice") << QByteArray();
+    QTest::newRow("required-line-missing") << QStringList{key, "DIR/offer.txt"} << QByteArray("name=O\n") << 2
+                                           << QByteArray("DIR/offer.txt: Malformed update description: it gives no "
+                                                         "version (version=)")
+                                           << QByteArray();
+    QTest::newRow("url-without-package") << QStringList{key, "DIR/offer.txt"}
+                                         << QByteArray("name=O\nversion=2\nurl=https://u.example/o.exe\n") << 2
+                                         << QByteArray("it gives url= but not size= and sha256=") << QByteArray();
 }
 
 void tst_OrvikUpdateCheck::sign()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, original);
     QFETCH(int, exitCode);
-    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, printed);
+    QFETCH(QByteArray, signedStart);
 
-    // An old signature and stale entries in a CRLF description with a byte-order mark and a comment.
-    const QByteArray original = "\xEF\xBB\xBF# offer\r\nname=Orvik\r\nsize=1\r\nversion=2.0\r\nsignature=b2xk\r\n";
+    // By default an old signature and stale entries in a CRLF description with a byte-order mark and a comment.
+    if (original.isEmpty())
+        original = "\xEF\xBB\xBF# offer\r\nname=Orvik\r\nsize=1\r\nversion=2.0\r\nsignature=b2xk\r\n";
     const QByteArray package = "#!/bin/sh\nexit 0\n";
     QVERIFY(!write(QStringLiteral("offer.txt"), original).isEmpty());
     QVERIFY(!write(QStringLiteral("package.run"), package).isEmpty());
     arguments.replaceInStrings(QStringLiteral("DIR"), folder.path());
-    out.replace("DIR", folder.path().toUtf8());
+    printed.replace("DIR", folder.path().toUtf8());
 
     const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-sign")} + arguments);
     QCOMPARE(result.exitCode, exitCode);
-    QCOMPARE(result.out, out);
+    QVERIFY2((exitCode == 0 ? result.out == printed : result.err.contains(printed)), result.err.constData());
     QCOMPARE(result.err.count('\n'), exitCode == 0 ? 0 : 1);
 
     QFile file(folder.filePath(QStringLiteral("offer.txt")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
-    if (!out.startsWith("signed: ")) {
+    if (signedStart.isEmpty()) {
         QCOMPARE(text, original);
         return;
     }
-    QCOMPARE(UpdateSignature::CheckDescription(TestKeys::publisherKey(), text), QString());
-    Sha256 hash;
-    hash.addData(package);
-    const QByteArray entries = arguments.size() == 3 ? "size=17\r\nversion=2.0\r\nsha256=" + hash.result().toHex()
-                                                     : QByteArray("size=1\r\nversion=2.0");
-    QVERIFY2(text.startsWith("\xEF\xBB\xBF# offer\r\nname=Orvik\r\n" + entries + "\r\nsignature="), text.constData());
+    // Signed, fresh for the days asked, and what a host of that product accepts.
+    const int days = arguments.contains(QStringLiteral("--expires-days=5")) ? 5 : 30;
+    const QByteArray date = UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(days)).toLatin1();
+    const qsizetype at = signedStart.indexOf("DATE");
+    if (at >= 0)
+        signedStart.replace("DATE", text.mid(at, date.size()));
+    QVERIFY2(text.startsWith(signedStart), text.constData());
+    QVERIFY(at < 0 || qAbs(UpdateDescription::ParseTime(QString::fromLatin1(text.mid(at, date.size())))
+                               .secsTo(UpdateDescription::ParseTime(QString::fromLatin1(date)))) < 60);
+    UpdateDescription description;
+    QString why;
+    QVERIFY2(UpdateDescription::Read(text, TestKeys::publisherKey(), text.contains("Studio") ? "Studio" : "offer",
+                                     &description, &why),
+             qPrintable(why));
     QCOMPARE(text.count("signature="), 1);
+    if (arguments.size() == 4)
+        QCOMPARE(description.size(), qint64(package.size()));
+}
+
+// The README's update session, run as written: its commands through bash, every line it shows compared.
+void tst_OrvikUpdateCheck::readmeExample()
+{
+    QFile readme(QStringLiteral(ORVIK_README));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QByteArray markdown = readme.readAll();
+    const qsizetype start = markdown.indexOf("```\n", markdown.indexOf("<!-- update example:")) + 4;
+    QVERIFY(start >= 4);
+    const QList<QByteArray> lines = markdown.mid(start, markdown.indexOf("\n```\n", start) - start).split('\n');
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid() && QDir(work.path()).mkdir(QStringLiteral("home")));
+    const QByteArray home = work.filePath(QStringLiteral("home")).toUtf8();
+    const QByteArray address = server.url().authority().toUtf8();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), QString::fromUtf8(home));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), work.filePath(QStringLiteral("state")));
+    environment.insert(QStringLiteral("PATH"), QFileInfo(orvikBinPath()).absolutePath() + ':' + qEnvironmentVariable("PATH"));
+    bool serving = false;
+    for (qsizetype i = 0; i < lines.size();) {
+        QVERIFY2(lines.at(i).startsWith("$ "), lines.at(i).constData());
+        QByteArray command = lines.at(i++).mid(2);
+        while (command.endsWith('\\'))
+            command += '\n' + lines.at(i++);
+        for (bool document = command.contains("<<'EOF'"); document; document = lines.at(i++) != "EOF")
+            command += '\n' + lines.at(i);
+        QByteArray expected;
+        while (i < lines.size() && !lines.at(i).startsWith("$ "))
+            expected += lines.at(i++) + '\n';
+        command.replace("127.0.0.1:8765", address);
+        expected.replace("127.0.0.1:8765", address).replace("/home/me", home);
+        // Python's server in the session; this test's own serves the same folder.
+        serving = serving || command.contains("http.server");
+        if (command.contains("http.server"))
+            continue;
+        QDirIterator files(work.filePath(QStringLiteral("www")), QDir::Files, QDirIterator::Subdirectories);
+        while (serving && files.hasNext()) {
+            QFile served(files.next());
+            HttpTestServer::Route route;
+            QVERIFY(served.open(QIODevice::ReadOnly));
+            route.body = served.readAll();
+            server.setRoute('/' + QDir(work.filePath(QStringLiteral("www"))).relativeFilePath(served.fileName()).toUtf8(), route);
+        }
+        QProcess shell;
+        shell.setProcessEnvironment(environment);
+        shell.setWorkingDirectory(work.path());
+        shell.setProcessChannelMode(QProcess::MergedChannels);
+        QSignalSpy finished(&shell, &QProcess::finished);
+        shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), QString::fromUtf8(command)});
+        QVERIFY2(finished.wait(60000), command.constData());
+        QCOMPARE(shell.readAll(), expected);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home + "/studio-installed"), 20000);
 }
 
 QTEST_GUILESS_MAIN(tst_OrvikUpdateCheck)

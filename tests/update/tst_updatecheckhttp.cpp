@@ -1,13 +1,17 @@
 #include "host/base/exception.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/sha256.h"
+#include "host/widgets/updatefolder.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
 #include "tests/update/testkeys.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
+#include <QRegularExpression>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSignalSpy>
@@ -80,13 +84,18 @@ private Q_SLOTS:
 
 private:
     // A checker that accepted a description offering `package` at `path` of the test server, with
-    // its size and SHA-256 when `entries`, signed and checked against the pinned key when `pinned`.
-    std::unique_ptr<UpdateChecker> offering(const QByteArray &path, const QByteArray &package, bool entries,
-                                            bool pinned, const QString &folder)
+    // the entries named in `entries` ("size", "sha256"), signed and checked against the pinned key
+    // when `pinned`.
+    std::unique_ptr<UpdateChecker> offering(const QByteArray &path, const QByteArray &package,
+                                            const QByteArray &entries, bool pinned, const QString &folder)
     {
-        QByteArray description = "name=Orvik\nversion=2.0\nurl=" + server.url().toEncoded().chopped(1) + path + "\n";
-        if (entries)
-            description += "size=" + QByteArray::number(package.size()) + "\nsha256=" + sha256Hex(package) + "\n";
+        QByteArray description = "name=Orvik\nproduct=Orvik\nversion=2.0\nurl=" + server.url().toEncoded().chopped(1) +
+                                 path + "\nexpires=" +
+                                 UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
+        if (entries.contains("size"))
+            description += "size=" + QByteArray::number(package.size()) + "\n";
+        if (entries.contains("sha256"))
+            description += "sha256=" + sha256Hex(package) + "\n";
         auto checker = std::make_unique<UpdateChecker>("Orvik");
         checker->setCurrentVersion("1.0");
         checker->setDownloadFolder(folder);
@@ -96,6 +105,16 @@ private:
         checker->processUpdateString(
             bytes(pinned ? TestKeys::signedBy(TestKeys::kPublisher, description) : description));
         return checker;
+    }
+    // Every file under the folder, hidden ones too, as paths relative to it.
+    static QStringList filesUnder(const QString &folder)
+    {
+        QStringList files;
+        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files.append(QDir(folder).relativeFilePath(it.next()));
+        files.sort();
+        return files;
     }
     static QByteArray sha256Hex(const QByteArray &data)
     {
@@ -110,6 +129,7 @@ private:
     }
 
     HttpTestServer server;
+    QTemporaryDir state; // verified versions: never the user's
 };
 
 void tst_UpdateCheckHttp::initTestCase()
@@ -117,6 +137,8 @@ void tst_UpdateCheckHttp::initTestCase()
     ORVIKNetworkSetupMetatypesForORVIK();
     QVERIFY(ItemDownloader::HasNetworkManager());
     QVERIFY2(server.listen(), qPrintable(server.errorString()));
+    QVERIFY(state.isValid());
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
 }
 
 void tst_UpdateCheckHttp::init()
@@ -223,52 +245,76 @@ void tst_UpdateCheckHttp::checksOnOneDownloader()
 
 void tst_UpdateCheckHttp::download_data()
 {
-    QTest::addColumn<QByteArray>("path");    // of the package's address
+    QTest::addColumn<QByteArray>("path");    // of the package's address; words in it set the scene (below)
     QTest::addColumn<QByteArray>("served");  // what the server sends instead of the package; empty: the package
     QTest::addColumn<int>("framing");        // HttpTestServer::Framing
     QTest::addColumn<qint64>("dropAfter");   // the server cuts answers after this many bytes
     QTest::addColumn<int>("dropTimes");      // that many answers (-1: all)
-    QTest::addColumn<bool>("entries");       // the description gives size and SHA-256
+    QTest::addColumn<QByteArray>("entries"); // which of size and sha256 the description gives
     QTest::addColumn<bool>("pinned");        // a key is pinned
     QTest::addColumn<int>("requests");       // that reach the server
-    QTest::addColumn<QString>("fileName");   // of the package in place; empty: the download fails
+    QTest::addColumn<QString>("fileName");   // the package's path in the folder (a wildcard); empty: it fails
     QTest::addColumn<QByteArray>("failure"); // a part of the reason
 
     const int length = int(HttpTestServer::Framing::ContentLength);
     const int chunked = int(HttpTestServer::Framing::Chunked);
     const int closing = int(HttpTestServer::Framing::CloseDelimited);
     const QByteArray none;
+    const QByteArray both = "size sha256";
     const QByteArray package = HttpTestServer::patternBytes(0, 300000);
     QByteArray changed = package;
     changed[150000] = char(changed[150000] ^ 0x20);
-    const QString name = QStringLiteral("Orvik-2.0.run");
+    const QString name = QStringLiteral("orvik-updates/Orvik-2.0.run");
     const QByteArray path = "/dl/Orvik-2.0.run";
+    const QByteArray tooLarge = "the body is larger than 300000 bytes";
 
-    QTest::newRow("verified") << path << none << length << qint64(-1) << -1 << true << true << 1 << name << none;
-    QTest::newRow("unpinned-without-entries")
-        << path << none << chunked << qint64(-1) << -1 << false << false << 1 << name << none;
-    QTest::newRow("pinned-without-sha256-refused") << path << none << length << qint64(-1) << -1 << false << true << 0
-                                                   << QString() << QByteArray("gives no sha256 of the package");
-    QTest::newRow("changed-byte-in-package") << path << changed << length << qint64(-1) << -1 << true << true << 1
+    QTest::newRow("verified") << path << none << length << qint64(-1) << -1 << both << true << 1 << name << none;
+    // Nothing unverified or unbounded is fetched.
+    QTest::newRow("unpinned-refused") << path << none << chunked << qint64(-1) << -1 << both << false << 0 << QString()
+                                      << QByteArray("No public key is pinned, so the update cannot be verified");
+    QTest::newRow("pinned-without-size-refused") << path << none << length << qint64(-1) << -1 << QByteArray("sha256")
+                                                 << true << 0 << QString() << QByteArray("gives no size of the package");
+    QTest::newRow("pinned-without-sha256-refused") << path << none << length << qint64(-1) << -1 << QByteArray("size")
+                                                   << true << 0 << QString()
+                                                   << QByteArray("gives no sha256 of the package");
+    QTest::newRow("changed-byte-in-package") << path << changed << length << qint64(-1) << -1 << both << true << 1
                                              << QString() << QByteArray("differs from the description's");
-    QTest::newRow("more-than-size-announced") << path << package + 'x' << length << qint64(-1) << -1 << true << true
-                                              << 1 << QString() << QByteArray("the body is larger than 300000 bytes");
-    QTest::newRow("more-than-size-chunked") << path << package + package << chunked << qint64(-1) << -1 << true << true
-                                            << 1 << QString() << QByteArray("the body is larger than 300000 bytes");
-    QTest::newRow("reset-then-retried") << path << none << length << qint64(100000) << 2 << true << true << 3 << name
+    QTest::newRow("more-than-size-announced")
+        << path << package + 'x' << length << qint64(-1) << -1 << both << true << 1 << QString() << tooLarge;
+    // No length announced and no end: only stopping at the size ends it.
+    QTest::newRow("endless-body-stopped-at-size") << QByteArray("/dl/endless.run") << none << chunked << qint64(-1) << -1
+                                                  << both << true << 1 << QString() << tooLarge;
+    QTest::newRow("reset-then-retried") << path << none << length << qint64(100000) << 2 << both << true << 3 << name
                                         << none;
     QTest::newRow("closed-early-then-retried")
-        << path << none << closing << qint64(100000) << 1 << true << true << 2 << name << none;
-    QTest::newRow("interrupted-beyond-the-retries") << path << none << length << qint64(100000) << -1 << true << true
+        << path << none << closing << qint64(100000) << 1 << both << true << 2 << name << none;
+    QTest::newRow("interrupted-beyond-the-retries") << path << none << length << qint64(100000) << -1 << both << true
                                                     << 4 << QString() << QByteArray("(after 4 attempts)");
-    QTest::newRow("unsafe-name") << QByteArray("/dl/..%2F..%2F.profile") << none << length << qint64(-1) << -1 << true
-                                 << true << 1 << QStringLiteral("profile") << none;
-    QTest::newRow("not-found") << QByteArray("/dl/missing.run") << none << length << qint64(-1) << -1 << true << true
+    QTest::newRow("unsafe-name") << QByteArray("/dl/..%2F..%2F.profile") << none << length << qint64(-1) << -1 << both
+                                 << true << 1 << QStringLiteral("orvik-updates/profile") << none;
+    QTest::newRow("not-found") << QByteArray("/dl/missing.run") << none << length << qint64(-1) << -1 << both << true
                                << 1 << QString() << QByteArray("Content Not Found");
     QTest::newRow("checker-gone-mid-transfer")
-        << QByteArray("/dl/slow.run") << none << length << qint64(-1) << -1 << true << true << 1 << QString() << none;
-    QTest::newRow("stalled") << QByteArray("/dl/stall.run") << none << length << qint64(-1) << -1 << true << true << 1
-                             << QString() << QByteArray("stalled");
+        << QByteArray("/dl/slow.run") << none << length << qint64(-1) << -1 << both << true << 1 << QString() << none;
+    QTest::newRow("stalled") << QByteArray("/dl/stall.run") << none << length << qint64(-1) << -1 << both << true << 1
+                             << QString() << QByteArray("stalled: no bytes for 1000 ms");
+    // 300000 bytes in pieces of 10000 every 50 ms: never stalled, but 1.5 s in all.
+    QTest::newRow("deadline-ran-out") << QByteArray("/dl/deadline.run") << none << length << qint64(-1) << -1 << both
+                                      << true << 1 << QString()
+                                      << QByteArray("the download took longer than its limit of 0.3 s in all");
+    // What is there already is kept.
+    QTest::newRow("name-taken-file-kept") << QByteArray("/dl/taken/Orvik-2.0.run") << none << length << qint64(-1)
+                                          << -1 << both << true << 1 << QStringLiteral("orvik-updates/Orvik-2.0 (2).run")
+                                          << none;
+#ifndef Q_OS_WIN
+    // The private folder's name taken by a link, or by a folder that others may write: another is made.
+    QTest::newRow("private-name-is-a-link") << QByteArray("/dl/linked/Orvik-2.0.run") << none << length << qint64(-1)
+                                            << -1 << both << true << 1 << QStringLiteral("orvik-updates-*/Orvik-2.0.run")
+                                            << none;
+    QTest::newRow("private-name-open-to-others") << QByteArray("/dl/open/Orvik-2.0.run") << none << length
+                                                 << qint64(-1) << -1 << both << true << 1
+                                                 << QStringLiteral("orvik-updates-*/Orvik-2.0.run") << none;
+#endif
 }
 
 void tst_UpdateCheckHttp::download()
@@ -278,7 +324,7 @@ void tst_UpdateCheckHttp::download()
     QFETCH(int, framing);
     QFETCH(qint64, dropAfter);
     QFETCH(int, dropTimes);
-    QFETCH(bool, entries);
+    QFETCH(QByteArray, entries);
     QFETCH(bool, pinned);
     QFETCH(int, requests);
     QFETCH(QString, fileName);
@@ -290,14 +336,31 @@ void tst_UpdateCheckHttp::download()
     route.dropAfter = dropAfter;
     route.dropTimes = dropTimes;
     route.stall = path.contains("stall");
-    route.pieceSize = path.contains("slow") ? 10000 : 0;
+    route.pieceSize = path.contains("slow") || path.contains("deadline") ? 10000 : 0;
     route.pieceIntervalMs = 50;
+    route.generatedSize = path.contains("endless") ? qint64(1) << 40 : -1;
     if (!path.contains("missing"))
         server.setRoute(QUrl::fromEncoded(path).path(QUrl::FullyEncoded).toLatin1(), route);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
+    // What another user left in the chosen folder.
+    const QString privateFolder = folder.filePath(QLatin1String(UpdateFolder::kName));
+    if (path.contains("taken") || path.contains("open"))
+        QVERIFY(QDir().mkdir(privateFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    if (path.contains("taken")) {
+        QFile mine(privateFolder + QStringLiteral("/Orvik-2.0.run"));
+        QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
+    }
+    if (path.contains("open"))
+        QVERIFY(QFile::setPermissions(privateFolder, QFileDevice::Permissions(0x7777)));
+    if (path.contains("linked"))
+        QVERIFY(QDir().mkdir(folder.filePath(QStringLiteral("elsewhere"))) &&
+                QFile::link(folder.filePath(QStringLiteral("elsewhere")), privateFolder));
+    const QStringList planted = filesUnder(folder.path());
     std::unique_ptr<UpdateChecker> checker = offering(path, package, entries, pinned, folder.path());
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
+    if (path.contains("deadline"))
+        checker->setDownloadDeadline(300);
 
     QSignalSpy finished(checker.get(), &UpdateChecker::updateDownloadFinishedSignal);
     QSignalSpy progress(checker.get(), &UpdateChecker::updateDownloadProgressSignal);
@@ -308,7 +371,7 @@ void tst_UpdateCheckHttp::download()
         QVERIFY(progress.wait(kWaitMs));
         checker.reset();
         QTRY_COMPARE_WITH_TIMEOUT(server.openConnectionCount(), 0, kWaitMs);
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
+        QCOMPARE(filesUnder(folder.path()), planted);
         return;
     }
     if (started) {
@@ -322,19 +385,31 @@ void tst_UpdateCheckHttp::download()
         QVERIFY(server.requestCount() >= requests);
     else
         QCOMPARE(server.requestCount(), requests);
+    // Never a byte past the size reaches the file.
+    for (const QList<QVariant> &step : progress)
+        QVERIFY(step.at(0).toLongLong() <= package.size());
 
-    // A package in place under its safe name, or nothing at all: no partial or temporary file.
-    const QStringList left = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    QCOMPARE(left, fileName.isEmpty() ? QStringList() : QStringList{fileName});
-    QCOMPARE(checker->downloadedFile(), fileName.isEmpty() ? QString() : QDir(folder.path()).filePath(fileName));
+    // The package under its safe name, or nothing at all: no partial or temporary file, nothing replaced.
+    const QString downloaded = QDir(folder.path()).relativeFilePath(checker->downloadedFile());
+    QStringList expected = planted;
+    if (!fileName.isEmpty()) {
+        QVERIFY2(QRegularExpression(QRegularExpression::wildcardToRegularExpression(fileName, QRegularExpression::UnanchoredWildcardConversion) + "$").match(downloaded).hasMatch(),
+                 qPrintable(downloaded));
+        expected = QStringList(planted) << downloaded;
+        expected.sort();
+    }
+    QCOMPARE(filesUnder(folder.path()), expected);
+    if (path.contains("taken")) {
+        QFile mine(privateFolder + QStringLiteral("/Orvik-2.0.run"));
+        QVERIFY(mine.open(QIODevice::ReadOnly) && mine.readAll() == "mine");
+    }
     if (!fileName.isEmpty()) {
         QFile file(checker->downloadedFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == package);
         QVERIFY(!progress.isEmpty());
         QCOMPARE(progress.constLast().at(0).toLongLong(), qint64(package.size()));
-        if (entries)
-            QCOMPARE(progress.constLast().at(1).toLongLong(), qint64(package.size()));
+        QCOMPARE(progress.constLast().at(1).toLongLong(), qint64(package.size()));
     }
     QTest::qWait(0);
     QCOMPARE(finished.count(), started ? 1 : 0);
@@ -343,17 +418,23 @@ void tst_UpdateCheckHttp::download()
 void tst_UpdateCheckHttp::install_data()
 {
     QTest::addColumn<bool>("restart");
-    QTest::addColumn<bool>("changed"); // a byte of the package changes between download and install
+    QTest::addColumn<QByteArray>("tamper"); // what happens between download and install
 
-    QTest::newRow("started-asking-for-a-restart") << true << false;
-    QTest::newRow("started-without-restart") << false << false;
-    QTest::newRow("changed-after-download-not-started") << true << true;
+    QTest::newRow("started-asking-for-a-restart") << true << QByteArray();
+    QTest::newRow("started-without-restart") << false << QByteArray();
+    QTest::newRow("changed-after-download-not-started") << true << QByteArray("changed");
+#ifndef Q_OS_WIN
+    // What a user who can write the chosen folder might do: the verified file is what starts.
+    QTest::newRow("file-swapped-original-started") << true << QByteArray("swapped");
+    QTest::newRow("folder-swapped-for-a-link-original-started") << true << QByteArray("folder-linked");
+    QTest::newRow("file-replaced-by-a-link-its-mode-kept") << true << QByteArray("file-linked");
+#endif
 }
 
 void tst_UpdateCheckHttp::install()
 {
     QFETCH(bool, restart);
-    QFETCH(bool, changed);
+    QFETCH(QByteArray, tamper);
 
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
@@ -361,7 +442,7 @@ void tst_UpdateCheckHttp::install()
     const QByteArray package = "#!/bin/sh\nprintf '%s' \"$ORVIK_UPDATE_RESTART\" > '" + marker.toUtf8() +
                                ".part' && mv '" + marker.toUtf8() + ".part' '" + marker.toUtf8() + "'\n";
     server.setRoute("/dl/setup.sh", serving(package));
-    const std::unique_ptr<UpdateChecker> checker = offering("/dl/setup.sh", package, true, true, folder.path());
+    const std::unique_ptr<UpdateChecker> checker = offering("/dl/setup.sh", package, "size sha256", true, folder.path());
     QVERIFY(!checker->requestInstallUpdate(restart)); // nothing downloaded yet
     QSignalSpy finished(checker.get(), &UpdateChecker::updateDownloadFinishedSignal);
     QVERIFY(checker->requstDownloadUpdate());
@@ -369,18 +450,36 @@ void tst_UpdateCheckHttp::install()
     const QString path = checker->downloadedFile();
     QVERIFY(!path.isEmpty());
 
-    if (changed) {
+    const QString evilMarker = folder.filePath(QStringLiteral("evil"));
+    const auto writeFile = [](const QString &name, const QByteArray &bytes, QFile::Permissions mode) {
+        QFile file(name);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.setPermissions(mode);
+    };
+    const QByteArray evil = "#!/bin/sh\ntouch '" + evilMarker.toUtf8() + "'\n";
+    const QFile::Permissions executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther;
+    const QString privateFolder = QFileInfo(path).absolutePath();
+    const QString victim = folder.filePath(QStringLiteral("victim"));
+    if (tamper == "changed") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         // Still a working script: only the check can stop it.
         QVERIFY(file.seek(package.indexOf("RESTART")));
         QVERIFY(file.write("X") == 1);
+    } else if (tamper == "swapped") {
+        QVERIFY(QFile::rename(path, path + ".old") && writeFile(path, evil, executable));
+    } else if (tamper == "folder-linked") {
+        const QString attacker = folder.filePath(QStringLiteral("attacker"));
+        QVERIFY(QDir().rename(privateFolder, folder.filePath(QStringLiteral("moved"))) && QDir().mkdir(attacker));
+        QVERIFY(writeFile(attacker + "/setup.sh", evil, executable) && QFile::link(attacker, privateFolder));
+    } else if (tamper == "file-linked") {
+        QVERIFY(writeFile(victim, "victim", readable));
+        QVERIFY(QFile::rename(path, path + ".old") && QFile::link(victim, path));
     }
-    QCOMPARE(checker->requestInstallUpdate(restart), !changed);
-    if (changed) {
-        QVERIFY2(qbytes(checker->actionError()).contains("was changed after it was verified"),
+    QCOMPARE(checker->requestInstallUpdate(restart), tamper != "changed");
+    if (tamper == "changed") {
+        QVERIFY2(qbytes(checker->actionError()).contains("was changed after it was verified; it was not started"),
                  qbytes(checker->actionError()).constData());
-        QVERIFY(!QFile::exists(path));
         QVERIFY(checker->downloadedFile().isEmpty());
         return;
     }
@@ -388,6 +487,9 @@ void tst_UpdateCheckHttp::install()
     QFile written(marker);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(written.readAll()), restart ? QCoreApplication::applicationFilePath() : QString());
+    QVERIFY(!QFile::exists(evilMarker));
+    if (tamper == "file-linked")
+        QCOMPARE(QFile::permissions(victim), readable | QFile::ReadUser | QFile::WriteUser);
 }
 
 QTEST_MAIN(tst_UpdateCheckHttp)

@@ -176,7 +176,7 @@ void tst_OrvikWifi::answers()
         QSKIP("python3-dbusmock is not installed");
     if (!joinRequest.isEmpty())
         fake->scriptActivations(0);
-    QLibrary plugin(orvikBinPath(QString::fromLatin1(kWifiDialogPluginName) + QStringLiteral(".so")));
+    QLibrary plugin(orvikLibraryPath(QString::fromLatin1(kWifiDialogPluginName)));
     const auto entry = reinterpret_cast<WifiDialogEntry>(plugin.resolve(kWifiDialogEntrySymbol));
     QVERIFY2(entry, qPrintable(plugin.errorString()));
     FakeNetsh netsh(kListing);

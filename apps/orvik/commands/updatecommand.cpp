@@ -4,6 +4,7 @@
 #include "apps/orvik/transfer/transferprogress.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/updatechecker.h"
+#include "host/widgets/updatedownload.h"
 #include "host/widgets/updatesignature.h"
 #include "update/orvikupdatechecker.h"
 
@@ -23,13 +24,14 @@ int runUpdateCheckCommand(CommandContext &context)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Fetch URL + \"Update/Windows/\" + NAME + \".txt\" from the update server and compare the version it\n"
-        "offers with the installed one. --download fetches an offered update into DIR and verifies it; --install\n"
+        "offers with the installed one. Without --public-key the answer is unverified. --download fetches an\n"
+        "offered update into a private folder inside DIR and verifies it (it needs --public-key); --install\n"
         "then starts it. Exit code 0: an update is available, the application is up to date, or the update\n"
         "was downloaded; 1: the check, the download or a verification failed."));
     context.addCommonOptions(parser);
     const QCommandLineOption base(QStringLiteral("base"),
                                   QStringLiteral("Base address of the update server, ending in \"/\" (default: %1).")
-                                      .arg(QString::fromLatin1(ORVIKUpdateChecker::kUpdateServerURL.data())),
+                                      .arg(QString::fromLatin1(kUpdateServerURL.data())),
                                   QStringLiteral("URL"));
     const QCommandLineOption name(QStringLiteral("name"),
                                   QStringLiteral("Name part of the description file (default: the application's "
@@ -51,9 +53,15 @@ int runUpdateCheckCommand(CommandContext &context)
     const QCommandLineOption install(QStringLiteral("install"),
                                      QStringLiteral("Start the downloaded update (needs --download)."));
     const QCommandLineOption stall(QStringLiteral("stall-timeout"),
-                                   QStringLiteral("Fail a download that gets no byte for SECONDS (default: 30)."),
+                                   QStringLiteral("Fail a download that gets no byte for SECONDS (default: %1).")
+                                       .arg(UpdateDownload::kDefaultStallMs / 1000),
                                    QStringLiteral("SECONDS"));
-    parser.addOptions({base, name, current, publicKey, download, install, stall});
+    const QCommandLineOption deadline(QStringLiteral("download-timeout"),
+                                      QStringLiteral("Fail a download that takes longer than SECONDS in all "
+                                                     "(default: %1).")
+                                          .arg(UpdateDownload::kDefaultDeadlineMs / 1000),
+                                      QStringLiteral("SECONDS"));
+    parser.addOptions({base, name, current, publicKey, download, install, stall, deadline});
     if (!context.parse(parser))
         return ExitUsage;
     if (parser.isSet(base) && !parser.value(base).endsWith(QLatin1Char('/'))) {
@@ -76,11 +84,17 @@ int runUpdateCheckCommand(CommandContext &context)
         context.err << "orvik: --download: " << parser.value(download) << " is not a folder" << Qt::endl;
         return ExitUsage;
     }
-    bool stallValid = true;
-    const int stallSeconds = parser.isSet(stall) ? parser.value(stall).toInt(&stallValid) : 0;
-    if (!stallValid || stallSeconds < 0) {
-        context.err << "orvik: --stall-timeout must be a whole number of seconds" << Qt::endl;
-        return ExitUsage;
+    int seconds[2] = {0, 0};
+    for (const QCommandLineOption *limit : {&stall, &deadline}) {
+        bool valid = true;
+        int &value = seconds[limit == &stall ? 0 : 1];
+        value = parser.isSet(*limit) ? parser.value(*limit).toInt(&valid) : 0;
+        // Milliseconds of a timer: at most 24 days.
+        if (!valid || value < 0 || value > 2'000'000) {
+            context.err << "orvik: --" << limit->names().constFirst() << " must be a whole number of seconds"
+                        << Qt::endl;
+            return ExitUsage;
+        }
     }
     QByteArray key;
     if (parser.isSet(publicKey)) {
@@ -100,7 +114,8 @@ int runUpdateCheckCommand(CommandContext &context)
     request.publicKey = key;
     request.downloadFolder = parser.value(download);
     request.install = parser.isSet(install);
-    request.stallSeconds = stallSeconds;
+    request.stallSeconds = seconds[0];
+    request.deadlineSeconds = seconds[1];
     // A bar on a terminal only: standard error otherwise carries one line per failure.
     std::shared_ptr<TransferProgress> progress;
     if (isatty(fileno(stderr)) == 1) {

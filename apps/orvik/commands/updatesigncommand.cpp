@@ -1,14 +1,23 @@
 #include "apps/orvik/commands.h"
 
+#include "apps/orvik/cli/printable.h"
+#include "host/widgets/inifactory.h"
+#include "host/widgets/qstringstream.h"
 #include "host/widgets/sha256.h"
+#include "host/widgets/updatedescription.h"
 #include "host/widgets/updatesignature.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace ORVIK {
 
 namespace {
+
+constexpr int kDefaultExpiresDays = 30;
+constexpr int kMaxExpiresDays = 3650;
 
 // The key of a key=value line, as the description's reader compares keys.
 QByteArray keyOf(const QByteArray &line)
@@ -59,21 +68,38 @@ QByteArray readFile(const QString &path, QString *error)
     return file.readAll();
 }
 
+// The product a description is for when it names none: its file name without ".txt", as the
+// update server's address forms it.
+QByteArray productOf(const QString &path)
+{
+    QString name = QFileInfo(path).fileName();
+    if (name.endsWith(QLatin1String(".txt")))
+        name.chop(4);
+    return name.toUtf8();
+}
+
 } // namespace
 
 int runUpdateSignCommand(CommandContext &context)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Sign an update description in place: set size= and sha256= from PACKAGE when given, drop an old\n"
-        "signature line and append a fresh one. With --public-key, print the base64 public key instead.\n"
-        "Keys come from `openssl genpkey -algorithm ed25519`."));
+        "Sign an update description in place: add product= (from the file name, unless it has one) and\n"
+        "expires=, set size= and sha256= from PACKAGE when given, drop an old signature line and append a\n"
+        "fresh one; every other line is kept. A malformed description is refused (exit code 2). With\n"
+        "--public-key, print the base64 public key instead. Keys come from `openssl genpkey -algorithm ed25519`."));
     context.addCommonOptions(parser);
     const QCommandLineOption key(QStringLiteral("key"), QStringLiteral("The Ed25519 private key (PEM)."),
                                  QStringLiteral("PRIVATE.pem"));
     const QCommandLineOption publicKey(QStringLiteral("public-key"),
                                        QStringLiteral("Print the key's public half as base64 and stop."));
-    parser.addOptions({key, publicKey});
+    const QCommandLineOption expiresDays(
+        QStringLiteral("expires-days"),
+        QStringLiteral("The description expires N days from now (default: %1; without this option an expires= "
+                       "already there is kept).")
+            .arg(kDefaultExpiresDays),
+        QStringLiteral("N"));
+    parser.addOptions({key, publicKey, expiresDays});
     parser.addPositionalArgument(QStringLiteral("DESCRIPTION"), QStringLiteral("The description to sign."));
     parser.addPositionalArgument(QStringLiteral("PACKAGE"), QStringLiteral("The package it offers."),
                                  QStringLiteral("[PACKAGE]"));
@@ -82,8 +108,15 @@ int runUpdateSignCommand(CommandContext &context)
     const QStringList arguments = parser.positionalArguments();
     const bool printKey = parser.isSet(publicKey);
     if (!parser.isSet(key) || (printKey ? !arguments.isEmpty() : arguments.isEmpty() || arguments.size() > 2)) {
-        context.err << "orvik: usage: orvik update-sign --key PRIVATE.pem (DESCRIPTION [PACKAGE] | --public-key)"
+        context.err << "orvik: usage: orvik update-sign --key PRIVATE.pem [--expires-days N] (DESCRIPTION [PACKAGE] | "
+                       "--public-key)"
                     << Qt::endl;
+        return ExitUsage;
+    }
+    bool daysValid = true;
+    const int days = parser.isSet(expiresDays) ? parser.value(expiresDays).toInt(&daysValid) : kDefaultExpiresDays;
+    if (!daysValid || days < 1 || days > kMaxExpiresDays) {
+        context.err << "orvik: --expires-days must be a whole number from 1 to " << kMaxExpiresDays << Qt::endl;
         return ExitUsage;
     }
 
@@ -105,7 +138,20 @@ int runUpdateSignCommand(CommandContext &context)
         context.err << "orvik: " << error << Qt::endl;
         return ExitFailure;
     }
+    // The lines as written, so that an error names the line of this file.
+    String malformed;
+    const INIFactory written = INIFactory::Parse(String(text.constData(), static_cast<uint32_t>(text.size())), &malformed);
+    if (!malformed.isEmpty()) {
+        context.err << "orvik: " << path << ": " << printable(StringStream<QString>::fromString(malformed)) << Qt::endl;
+        return ExitUsage;
+    }
+    const String product = written.contains("product") ? written.value("product")
+                                                       : String(productOf(path).toStdString());
     QList<QPair<QByteArray, QByteArray>> entries;
+    if (!written.contains("product"))
+        entries.append({"product", productOf(path)});
+    if (parser.isSet(expiresDays) || !written.contains("expires"))
+        entries.append({"expires", UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(days)).toLatin1()});
     if (arguments.size() == 2) {
         qint64 size = 0;
         const QByteArray digest = Sha256::HashFile(arguments.at(1), &size, &error);
@@ -113,9 +159,20 @@ int runUpdateSignCommand(CommandContext &context)
             context.err << "orvik: cannot read " << arguments.at(1) << ": " << error << Qt::endl;
             return ExitFailure;
         }
-        entries = {{"size", QByteArray::number(size)}, {"sha256", digest.toHex()}};
+        entries.append({{"size", QByteArray::number(size)}, {"sha256", digest.toHex()}});
     }
     const QByteArray body = prepareDescription(text, entries);
+    // What a host will read, checked before it is signed.
+    UpdateDescription description;
+    if (!UpdateDescription::Read(body, QByteArray(), product, &description, &error)) {
+        context.err << "orvik: " << path << ": " << printable(error) << Qt::endl;
+        return ExitUsage;
+    }
+    if (!description.url().isEmpty() && (description.size() < 0 || description.sha256().isEmpty())) {
+        context.err << "orvik: " << path << ": it gives url= but not size= and sha256=, without which no host downloads "
+                    << "the package: give PACKAGE" << Qt::endl;
+        return ExitUsage;
+    }
     const QByteArray signature = UpdateSignature::Sign(pem, body, &error);
     if (signature.isEmpty()) {
         context.err << "orvik: " << error << Qt::endl;

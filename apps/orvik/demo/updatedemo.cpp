@@ -1,9 +1,12 @@
 #include "apps/orvik/demo/demosteps.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
 #include "host/widgets/sha256.h"
+#include "host/widgets/updatedescription.h"
+#include "host/widgets/updatefolder.h"
 #include "host/widgets/updatesignature.h"
 #include "loopback/httptestserver.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -57,20 +60,32 @@ int demoUpdateCheck(CommandContext &context)
         return ExitFailure;
     }
     const QString marker = folder.filePath(QStringLiteral("installed"));
+#ifdef Q_OS_WIN
+    // A batch script, which the installer step runs through the command interpreter.
+    const QString packageName = QStringLiteral("orvik-demo-1.1.0.cmd");
+    const QByteArray nativeMarker = QDir::toNativeSeparators(marker).toLocal8Bit();
+    const QByteArray package = "@echo off\r\necho orvik demo 1.1.0 installed> \"" + nativeMarker +
+                               ".part\"\r\nmove /y \"" + nativeMarker + ".part\" \"" + nativeMarker + "\" >nul\r\n";
+#else
+    const QString packageName = QStringLiteral("orvik-demo-1.1.0.run");
     const QByteArray quotedMarker = "'" + marker.toUtf8() + "'";
     const QByteArray package = "#!/bin/sh\necho 'orvik demo 1.1.0 installed' > " + quotedMarker + ".part && mv " +
                                quotedMarker + ".part " + quotedMarker + "\n";
+#endif
+    const QString packagePath = QStringLiteral("/downloads/") + packageName;
     Sha256 hash;
     hash.addData(package);
-    const QByteArray description = "# orvik demo update\r\nname=ORVIK Demo\r\nversion=1.1.0\r\nurl=" +
-                                   server.url(QStringLiteral("/downloads/orvik-demo-1.1.0.run")).toEncoded() +
+    const QByteArray expires = UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1();
+    const QByteArray description = "# orvik demo update\r\nname=ORVIK Demo\r\nproduct=orvik-demo\r\nversion=1.1.0\r\n"
+                                   "expires=" + expires + "\r\nurl=" +
+                                   server.url(packagePath).toEncoded() +
                                    "\r\nsize=" + QByteArray::number(package.size()) +
                                    "\r\nsha256=" + hash.result().toHex() + "\r\n";
     HttpTestServer::Route route;
     route.body = description + "signature=" + UpdateSignature::Sign(privateKey, description).toBase64() + "\r\n";
     server.setRoute("/Update/Windows/orvik-demo.txt", route);
     route.body = package;
-    server.setRoute("/downloads/orvik-demo-1.1.0.run", route);
+    server.setRoute(packagePath.toUtf8(), route);
 
     UpdateCheckRequest request;
     request.baseURL = server.url().toString();
@@ -79,6 +94,8 @@ int demoUpdateCheck(CommandContext &context)
     request.publicKey = UpdateSignature::PublicKeyOf(privateKey);
     request.downloadFolder = folder.filePath(QStringLiteral("downloads"));
     request.install = true;
+    // The demo's verified versions are its own, not the user's.
+    request.versionStorePath = folder.filePath(QStringLiteral("state/verified-versions.json"));
     context.out << "update server: " << request.baseURL << ", installed version " << request.currentVersion
                 << ", descriptions signed by key " << request.publicKey.toBase64() << Qt::endl;
     QString errors;
@@ -98,13 +115,16 @@ int demoUpdateCheck(CommandContext &context)
     QByteArray changed = package;
     changed[package.indexOf("1.1.0")] = '9';
     route.body = changed;
-    server.setRoute("/downloads/orvik-demo-1.1.0.run", route);
+    server.setRoute(packagePath.toUtf8(), route);
     QFile::remove(marker);
     errors.clear();
     code = runUpdate(context, request, &errors);
-    const QStringList left = QDir(request.downloadFolder).entryList(QDir::Files | QDir::Hidden);
+    const QStringList left =
+        QDir(request.downloadFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot) +
+        QDir(request.downloadFolder + QLatin1Char('/') + QLatin1String(UpdateFolder::kName))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     if (code != ExitFailure || !errors.contains(QLatin1String("SHA-256")) || QFile::exists(marker) ||
-        left != QStringList{QStringLiteral("orvik-demo-1.1.0.run")}) {
+        left != QStringList{QLatin1String(UpdateFolder::kName), packageName}) {
         context.err << "orvik: a changed package was not refused" << errors << Qt::endl;
         return ExitFailure;
     }

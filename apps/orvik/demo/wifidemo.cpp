@@ -7,6 +7,7 @@
 
 namespace ORVIK {
 
+#ifndef Q_OS_WIN
 namespace {
 
 // What the demo's stand-in for netsh prints: the listing of a Windows machine in a busy street.
@@ -25,9 +26,12 @@ constexpr const char *kDemoNetshOutput =
     "         Signal             : 12%\r\n";
 
 } // namespace
+#endif
 
 int demoWifiScreenshot(CommandContext &context)
 {
+    // Windows has the WLAN service, and netsh as its fallback: there the dialog lists what they see.
+#ifndef Q_OS_WIN
     QTemporaryDir fakeBin;
     QFile script(fakeBin.filePath(QStringLiteral("netsh")));
     QFile output(fakeBin.filePath(QStringLiteral("netsh-output.txt")));
@@ -44,12 +48,15 @@ int demoWifiScreenshot(CommandContext &context)
     // Without a WLAN service the scan runs netsh by name; ours comes first on PATH.
     const QByteArray savedPath = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(fakeBin.path()) + ':' + savedPath);
+#endif
     WifiDialogRequest request;
     request.list = true;
     request.screenshotPath = QDir::temp().filePath(QStringLiteral("orvik-demo-wifi.png"));
     context.out << "networks the dialog lists (quality, name):" << Qt::endl;
     const int code = context.runPlugin(kWifiDialogPluginName, kWifiDialogEntrySymbol, request);
+#ifndef Q_OS_WIN
     qputenv("PATH", savedPath);
+#endif
     if (code == ExitOk)
         context.out << "screenshot: " << request.screenshotPath << Qt::endl;
     return code;

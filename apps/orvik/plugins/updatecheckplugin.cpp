@@ -1,7 +1,9 @@
 #include "apps/orvik/plugins/updatecheckplugin.h"
 
+#include "apps/orvik/cli/printable.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"
+#include "host/widgets/updatedescription.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QEventLoop>
@@ -26,13 +28,19 @@ String hostText(const QString &text)
     return StringStream<QString>::toString(text);
 }
 
+// Every line orvik prints here may carry text from the server.
+void printLine(QTextStream &stream, const QString &line)
+{
+    stream << printable(line) << Qt::endl;
+}
+
 int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QTextStream &out, QTextStream &err)
 {
-    if (request.publicKey.isEmpty())
-        err << "orvik: warning: no --public-key: the update is not verified" << Qt::endl;
     checker.setDownloadFolder(request.downloadFolder);
     if (request.stallSeconds > 0)
         checker.setDownloadStallTimeout(request.stallSeconds * 1000);
+    if (request.deadlineSeconds > 0)
+        checker.setDownloadDeadline(request.deadlineSeconds * 1000);
     qint64 received = 0;
     qint64 total = -1;
     QObject::connect(&checker, &UpdateChecker::updateDownloadProgressSignal, &checker, [&](qint64 done, qint64 of) {
@@ -52,18 +60,25 @@ int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QT
     if (request.progressEnd && received > 0)
         request.progressEnd(success, received, total);
     if (checker.downloadedFile().isEmpty()) {
-        err << "orvik: " << qtText(checker.actionError()) << Qt::endl;
+        printLine(err, QStringLiteral("orvik: ") + qtText(checker.actionError()));
         return 1;
     }
-    out << "downloaded: " << checker.downloadedFile() << Qt::endl;
+    printLine(out, QStringLiteral("downloaded: ") + checker.downloadedFile());
     if (!request.install)
         return 0;
     if (!checker.requestInstallUpdate(false)) {
-        err << "orvik: " << qtText(checker.actionError()) << Qt::endl;
+        printLine(err, QStringLiteral("orvik: ") + qtText(checker.actionError()));
         return 1;
     }
-    out << "installer started: " << checker.downloadedFile() << Qt::endl;
+    printLine(out, QStringLiteral("installer started: ") + checker.downloadedFile());
     return 0;
+}
+
+void warnIfUnverified(const UpdateChecker &checker, QTextStream &err)
+{
+    if (!checker.updateVerified())
+        printLine(err, QStringLiteral("orvik: warning: unverified answer: without --public-key the description's "
+                                      "signature is not checked"));
 }
 
 int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStream &err)
@@ -73,20 +88,24 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
     const String name = checker->defaultURLPathName();
     if (!request.baseURL.isEmpty()) {
         const String base = hostText(request.baseURL);
-        checker->updateBaseURL = base + ORVIKUpdateChecker::kDescriptionFolder;
+        checker->updateBaseURL = base + kDescriptionFolder;
+        // The page when the description names none.
         checker->updatePageURL = base + name + "/";
     }
     checker->setCurrentVersion(hostText(request.currentVersion));
     checker->setPublicKey(request.publicKey);
+    checker->setVersionStorePath(request.versionStorePath);
     const String address = checker->updateBaseURL.value() + name + ".txt";
 
     // The checker keeps no failure text; its downloader (one per address) says why it failed.
     QString downloadError;
     ItemDownloader *downloader = ItemDownloader::GetItemDownloader(address);
     if (!downloader) {
-        err << "orvik: update check failed: no downloader for " << qtText(address) << Qt::endl;
+        printLine(err, QStringLiteral("orvik: update check failed: no downloader for ") + qtText(address));
         return 1;
     }
+    // The module's checker starts the downloader as it is; the host bounds what it may hold.
+    downloader->setBodyLimit(UpdateDescription::kMaxBytes);
     QObject::connect(downloader, &ItemDownloader::downloadFailedSignal, checker.get(),
                      [&downloadError](StringView text) { downloadError = qtText(String(text)); });
 
@@ -103,18 +122,24 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
 
     switch (checker->updateStatus()) {
     case UpdateChecker::UpdateStatusAvailable: {
-        out << "update available: " << qtText(checker->updateName()) << ' ' << qtText(checker->updateVersion())
-            << " (installed " << request.currentVersion << ")\n";
+        printLine(out, QStringLiteral("update available: %1 %2 (installed %3)")
+                           .arg(qtText(checker->updateName()), qtText(checker->updateVersion()),
+                                request.currentVersion));
+        // The description's page= comes first; the module's checker names its server's page otherwise.
+        String page = checker->UpdateChecker::updateURLPage();
+        if (page.isEmpty())
+            page = checker->updateURLPage();
         const String download = checker->updateURLDownload();
-        out << "page: " << qtText(checker->updateURLPage());
-        if (!download.isEmpty())
-            out << "  download: " << qtText(download);
-        out << Qt::endl;
+        printLine(out, QStringLiteral("page: ") + qtText(page) +
+                           (download.isEmpty() ? QString() : QStringLiteral("  download: ") + qtText(download)));
+        warnIfUnverified(*checker, err);
         return request.downloadFolder.isEmpty() ? 0 : downloadUpdate(*checker, request, out, err);
     }
     case UpdateChecker::UpdateStatusUpToDate:
-        out << "up to date: " << qtText(checker->updateName()) << ' ' << request.currentVersion << " (latest "
-            << qtText(checker->updateVersion()) << ")" << Qt::endl;
+        printLine(out, QStringLiteral("up to date: %1 %2 (latest %3)")
+                           .arg(qtText(checker->updateName()), request.currentVersion,
+                                qtText(checker->updateVersion())));
+        warnIfUnverified(*checker, err);
         return 0;
     default:
         break;
@@ -124,7 +149,7 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
         reason = downloadError;
     if (reason.isEmpty())
         reason = ended ? QStringLiteral("the check failed") : QStringLiteral("no answer within 30 s");
-    err << "orvik: update check of " << qtText(address) << " failed: " << reason << Qt::endl;
+    printLine(err, QStringLiteral("orvik: update check of %1 failed: %2").arg(qtText(address), reason));
     return 1;
 }
 

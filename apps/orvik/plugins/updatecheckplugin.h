@@ -20,15 +20,19 @@ struct UpdateCheckRequest
     QString downloadFolder; // not empty: download and verify an offered update into this folder
     bool install = false;   // and then start it
     int stallSeconds = 0;   // > 0: a download that gets no byte for this long fails
+    int deadlineSeconds = 0; // > 0: a download that takes longer than this in all fails
+    QString versionStorePath; // the file of verified versions; empty: the user's own
     // Called as the download advances, and once more at its end with success or failure.
     std::function<void(qint64 received, qint64 total)> progress;
     std::function<void(bool success, qint64 received, qint64 total)> progressEnd;
 };
 
 // Runs one check to its end through the installed access manager and prints the outcome:
-// update available (two lines) or up to date (one line) on `out` with exit code 0, or the failure
-// and its reason on `err` with exit code 1. An offered update is then downloaded ("downloaded:
-// PATH") and started ("installer started: PATH") when the request says so.
+// update available (two lines) or up to date (one line) on `out` with exit code 0, and without a
+// key a warning on `err` that the answer is unverified; or the failure and its reason on `err` with
+// exit code 1. An offered update is then downloaded ("downloaded: PATH") and started ("installer
+// started: PATH") when the request says so. Every text from the server is printed with its
+// control characters replaced.
 using UpdateCheckEntry = int (*)(const UpdateCheckRequest &request, QTextStream &out, QTextStream &err);
 
 constexpr const char *kUpdateCheckPluginName = "orvikupdate";

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "host/base/orvikstring.h"
+#include "host/widgets/inifactory.h"
+#include "host/widgets/orvikwidgets_export.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace ORVIK {
+
+// One update description, read and checked once: its typed entries, or the reason it is refused.
+// The text is key=value lines (name, version, url, page, product, expires, size, sha256, close)
+// and, when signed, a last line "signature=" over every byte before it.
+class ORVIKWIDGETS_EXPORT UpdateDescription
+{
+public:
+    // A longer text is refused; a downloader of descriptions stops at this many bytes.
+    static constexpr qsizetype kMaxBytes = 64 * 1024;
+
+    // Reads text as a description of `product` (the name part it was fetched for). With a pinned
+    // key the signature must verify, and product= and expires= are required; without one the
+    // signature is not examined, and product= and expires= are checked only when given. False,
+    // with *reason (which starts with what kind of refusal it is), when the text is refused.
+    static bool Read(const QByteArray &text, const QByteArray &publicKey, const String &product,
+                     UpdateDescription *description, QString *reason);
+
+    // "2027-01-31T00:00:00Z": the one form that expires= takes (RFC 3339, UTC, whole seconds or a fraction).
+    static QDateTime ParseTime(const QString &text);
+    static QString TimeText(const QDateTime &time);
+
+    const INIFactory &entries() const noexcept { return m_entries; }
+    String name() const { return m_entries.value("name"); }
+    String version() const { return m_entries.value("version"); }
+    String url() const { return m_entries.value("url"); }
+    String page() const { return m_entries.value("page"); }
+    String product() const { return m_entries.value("product"); }
+    const QDateTime &expires() const noexcept { return m_expires; }
+    // -1 and empty when the description gives none.
+    qint64 size() const noexcept { return m_size; }
+    const QByteArray &sha256() const noexcept { return m_sha256; }
+    // False only for close=no.
+    bool requiresClose() const noexcept { return m_requiresClose; }
+    // Whether its signature was verified with a pinned key.
+    bool isVerified() const noexcept { return m_verified; }
+
+private:
+    QString checkEntries(const String &product, bool pinned);
+
+    INIFactory m_entries;
+    QDateTime m_expires;
+    qint64 m_size = -1;
+    QByteArray m_sha256;
+    bool m_requiresClose = true;
+    bool m_verified = false;
+};
+
+} // namespace ORVIK

@@ -1,0 +1,551 @@
+#include "host/widgets/updatefolder.h"
+
+#include "host/widgets/sha256.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <vector>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#else
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace ORVIK {
+
+namespace {
+
+constexpr int kNameAttempts = 100;
+constexpr qint64 kReadPiece = 1 << 20;
+
+QString randomSuffix()
+{
+    return QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, QLatin1Char('0'));
+}
+
+// The name of the private folder at the given attempt.
+QString folderName(int attempt)
+{
+    return attempt == 0 ? QLatin1String(UpdateFolder::kName)
+                        : QLatin1String(UpdateFolder::kName) + QLatin1Char('-') + randomSuffix();
+}
+
+// `name`, then "stem (2).ext", "stem (3).ext", ...
+QString candidateName(const QString &name, int attempt)
+{
+    if (attempt == 0)
+        return name;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const qsizetype split = dot > 0 ? dot : name.size();
+    return name.left(split) + QStringLiteral(" (%1)").arg(attempt + 1) + name.mid(split);
+}
+
+} // namespace
+
+#ifdef Q_OS_WIN
+
+namespace {
+
+HANDLE handleOf(qintptr value)
+{
+    return reinterpret_cast<HANDLE>(value);
+}
+
+const wchar_t *wide(const QString &text)
+{
+    return reinterpret_cast<const wchar_t *>(text.utf16());
+}
+
+QString systemError(DWORD code = GetLastError())
+{
+    return qt_error_string(static_cast<int>(code));
+}
+
+// The SID of the user this process runs as, in a buffer of its own.
+std::vector<BYTE> currentUserSid()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    const bool ok = size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+    CloseHandle(token);
+    if (!ok)
+        return {};
+    const PSID sid = reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid;
+    std::vector<BYTE> copy(GetLengthSid(sid));
+    CopySid(static_cast<DWORD>(copy.size()), copy.data(), sid);
+    return copy;
+}
+
+bool isWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
+{
+    BYTE buffer[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof buffer;
+    return CreateWellKnownSid(type, nullptr, buffer, &size) && EqualSid(sid, buffer);
+}
+
+// True when the folder is owned by `user` and its DACL lets no one but the user, SYSTEM and the
+// administrators write to it, rename it or change its security.
+bool onlyTrustedMayWrite(HANDLE folder, PSID user)
+{
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                        nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    constexpr ACCESS_MASK kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                     FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                     GENERIC_ALL;
+    // A missing DACL grants everyone everything.
+    bool trusted = dacl && EqualSid(owner, user);
+    for (DWORD i = 0; trusted && i < dacl->AceCount; ++i) {
+        void *ace = nullptr;
+        if (!GetAce(dacl, i, &ace))
+            trusted = false;
+        else if (static_cast<ACE_HEADER *>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+            auto *allowed = static_cast<ACCESS_ALLOWED_ACE *>(ace);
+            const PSID sid = &allowed->SidStart;
+            trusted = !(allowed->Mask & kWriting) || EqualSid(sid, user) || isWellKnown(sid, WinLocalSystemSid) ||
+                      isWellKnown(sid, WinBuiltinAdministratorsSid);
+        }
+    }
+    LocalFree(descriptor);
+    return trusted;
+}
+
+// Opens a folder without following a link, and so that no one can rename or delete it while it is open.
+HANDLE openFolder(const QString &path)
+{
+    const HANDLE folder =
+        CreateFileW(wide(path), FILE_LIST_DIRECTORY | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (folder != INVALID_HANDLE_VALUE &&
+        (!GetFileInformationByHandle(folder, &information) ||
+         !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        CloseHandle(folder);
+        return INVALID_HANDLE_VALUE;
+    }
+    return folder;
+}
+
+} // namespace
+
+std::unique_ptr<UpdateFolder> UpdateFolder::Open(const QString &parent, QString *error)
+{
+    std::vector<BYTE> user = currentUserSid();
+    wchar_t *userText = nullptr;
+    if (user.empty() || !ConvertSidToStringSidW(user.data(), &userText)) {
+        *error = QStringLiteral("cannot tell which user runs the update: ") + systemError();
+        return nullptr;
+    }
+    // Owned by the user; full control for the user, SYSTEM and the administrators only, inherited by
+    // every file made inside; nothing inherited from the folder above (P).
+    const QString userSid = QString::fromWCharArray(userText);
+    LocalFree(userText);
+    const QString sddl = QStringLiteral("O:%1D:P(A;OICI;FA;;;%1)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)").arg(userSid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(wide(sddl), SDDL_REVISION_1, &descriptor, nullptr)) {
+        *error = QStringLiteral("cannot make the download folder's security descriptor: ") + systemError();
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+    std::unique_ptr<UpdateFolder> folder;
+    *error = QStringLiteral("no private folder could be made in %1").arg(QDir::toNativeSeparators(parent));
+    for (int attempt = 0; !folder && attempt < kNameAttempts; ++attempt) {
+        const QString path = QDir::toNativeSeparators(QDir(parent).filePath(folderName(attempt)));
+        if (!CreateDirectoryW(wide(path), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            *error = QStringLiteral("cannot make the folder %1: %2").arg(path, systemError());
+            break;
+        }
+        const HANDLE handle = openFolder(path);
+        if (handle == INVALID_HANDLE_VALUE)
+            continue;
+        if (onlyTrustedMayWrite(handle, user.data()))
+            folder.reset(new UpdateFolder(QDir::fromNativeSeparators(path), reinterpret_cast<qintptr>(handle)));
+        else
+            CloseHandle(handle);
+    }
+    LocalFree(descriptor);
+    if (folder)
+        error->clear();
+    return folder;
+}
+
+UpdateFolder::~UpdateFolder()
+{
+    closeHeld();
+    CloseHandle(handleOf(m_folder));
+}
+
+void UpdateFolder::closeHeld()
+{
+    if (m_held != -1)
+        CloseHandle(handleOf(m_held));
+    m_held = -1;
+    m_heldName.clear();
+}
+
+std::unique_ptr<QFile> UpdateFolder::createTemporary(QString *name, QString *error)
+{
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        *name = QStringLiteral(".part-") + randomSuffix();
+        auto file = std::make_unique<QFile>(QDir(m_path).filePath(*name));
+        // NewOnly: CREATE_NEW, never an existing file; the folder's DACL is inherited.
+        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return file;
+        if (file->exists())
+            continue;
+        *error = QStringLiteral("cannot create a file in %1: %2").arg(m_path, file->errorString());
+        return nullptr;
+    }
+    *error = QStringLiteral("cannot find a free file name in %1").arg(m_path);
+    return nullptr;
+}
+
+void UpdateFolder::remove(const QString &name)
+{
+    DeleteFileW(wide(QDir::toNativeSeparators(QDir(m_path).filePath(name))));
+}
+
+QString UpdateFolder::publish(const QString &temporary, const QString &name, QString *error)
+{
+    const QString from = QDir::toNativeSeparators(QDir(m_path).filePath(temporary));
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const QString candidate = candidateName(name, attempt);
+        // Without MOVEFILE_REPLACE_EXISTING an existing file is never replaced.
+        if (MoveFileExW(wide(from), wide(QDir::toNativeSeparators(QDir(m_path).filePath(candidate))), 0))
+            return candidate;
+        const DWORD code = GetLastError();
+        if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) {
+            *error = QStringLiteral("cannot name the package %1: %2").arg(candidate, systemError(code));
+            return QString();
+        }
+    }
+    *error = QStringLiteral("no free name for %1 in %2").arg(name, m_path);
+    return QString();
+}
+
+bool UpdateFolder::hold(const QString &name, QString *error)
+{
+    closeHeld();
+    // Read sharing only: while this handle is open no one can write, rename or delete the file.
+    const HANDLE file = CreateFileW(wide(QDir::toNativeSeparators(QDir(m_path).filePath(name))), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = QStringLiteral("cannot open %1: %2").arg(name, systemError());
+        return false;
+    }
+    m_held = reinterpret_cast<qintptr>(file);
+    m_heldName = name;
+    return true;
+}
+
+QByteArray UpdateFolder::hashHeld(qint64 *size, QString *error)
+{
+    LARGE_INTEGER start{};
+    if (m_held == -1 || !SetFilePointerEx(handleOf(m_held), start, nullptr, FILE_BEGIN)) {
+        *error = QStringLiteral("no package is held");
+        return QByteArray();
+    }
+    Sha256 hash;
+    QByteArray piece(kReadPiece, Qt::Uninitialized);
+    *size = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(handleOf(m_held), piece.data(), static_cast<DWORD>(piece.size()), &read, nullptr)) {
+            *error = systemError();
+            return QByteArray();
+        }
+        if (read == 0)
+            return hash.result();
+        hash.addData(piece.constData(), read);
+        *size += read;
+    }
+}
+
+bool UpdateFolder::startHeld(const QStringList &environment, QString *error)
+{
+    if (m_held == -1) {
+        *error = QStringLiteral("no package is held");
+        return false;
+    }
+    // The held handle shares reading only, which the loader's opening for execution needs and is
+    // given; so the file started is the one hashed.
+    QString program = QDir::toNativeSeparators(heldPath());
+    QString commandLine = QLatin1Char('"') + program + QLatin1Char('"');
+    // A batch script is not a program: the command interpreter runs it (/s strips the outer quotes,
+    // /d skips its AutoRun commands), and reads it by name while the held handle bars any change.
+    const QString suffix = QFileInfo(program).suffix().toLower();
+    if (suffix == QLatin1String("cmd") || suffix == QLatin1String("bat")) {
+        wchar_t system[MAX_PATH] = {};
+        const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) {
+            *error = systemError();
+            return false;
+        }
+        commandLine = QStringLiteral("cmd.exe /d /s /c \"") + commandLine + QLatin1Char('"');
+        program = QString::fromWCharArray(system, int(length)) + QStringLiteral("\\cmd.exe");
+    }
+    QString block;
+    for (const QString &entry : environment)
+        block += entry + QChar(u'\0');
+    block += QChar(u'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const QString folder = QDir::toNativeSeparators(m_path);
+    if (!CreateProcessW(wide(program), reinterpret_cast<wchar_t *>(commandLine.data()), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP,
+                        const_cast<wchar_t *>(wide(block)), wide(folder), &startup, &process)) {
+        *error = systemError();
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+#else
+
+namespace {
+
+QByteArray encoded(const QString &name)
+{
+    return QFile::encodeName(name);
+}
+
+QString systemError(int code = errno)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// A folder of this user's that no one else may write.
+bool isPrivateFolder(int folder)
+{
+    struct stat status {};
+    return fstat(folder, &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == geteuid() &&
+           (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+} // namespace
+
+std::unique_ptr<UpdateFolder> UpdateFolder::Open(const QString &parent, QString *error)
+{
+    // The chosen folder is the host's choice and is opened as named; everything below it is not.
+    const int parentFolder = ::open(encoded(parent).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parentFolder < 0) {
+        *error = QStringLiteral("cannot open the folder %1: %2").arg(parent, systemError());
+        return nullptr;
+    }
+    std::unique_ptr<UpdateFolder> folder;
+    *error = QStringLiteral("no private folder could be made in %1").arg(parent);
+    for (int attempt = 0; !folder && attempt < kNameAttempts; ++attempt) {
+        const QString name = folderName(attempt);
+        // A folder made here is this user's, 0700 (less the umask); one that was there is checked.
+        if (::mkdirat(parentFolder, encoded(name).constData(), 0700) != 0 && errno != EEXIST) {
+            *error = QStringLiteral("cannot make a folder in %1: %2").arg(parent, systemError());
+            break;
+        }
+        const int handle = ::openat(parentFolder, encoded(name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (handle >= 0 && isPrivateFolder(handle))
+            folder.reset(new UpdateFolder(QDir(parent).filePath(name), handle));
+        else if (handle >= 0)
+            ::close(handle);
+    }
+    ::close(parentFolder);
+    if (folder)
+        error->clear();
+    return folder;
+}
+
+UpdateFolder::~UpdateFolder()
+{
+    closeHeld();
+    ::close(static_cast<int>(m_folder));
+}
+
+void UpdateFolder::closeHeld()
+{
+    if (m_held >= 0)
+        ::close(static_cast<int>(m_held));
+    m_held = -1;
+    m_heldName.clear();
+}
+
+std::unique_ptr<QFile> UpdateFolder::createTemporary(QString *name, QString *error)
+{
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        *name = QStringLiteral(".part-") + randomSuffix();
+        const int handle = ::openat(static_cast<int>(m_folder), encoded(*name).constData(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (handle < 0 && errno == EEXIST)
+            continue;
+        auto file = std::make_unique<QFile>();
+        if (handle >= 0 && file->open(handle, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+            return file;
+        *error = QStringLiteral("cannot create a file in %1: %2").arg(m_path, systemError());
+        if (handle >= 0)
+            ::close(handle);
+        return nullptr;
+    }
+    *error = QStringLiteral("cannot find a free file name in %1").arg(m_path);
+    return nullptr;
+}
+
+void UpdateFolder::remove(const QString &name)
+{
+    ::unlinkat(static_cast<int>(m_folder), encoded(name).constData(), 0);
+}
+
+QString UpdateFolder::publish(const QString &temporary, const QString &name, QString *error)
+{
+    const int folder = static_cast<int>(m_folder);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const QString candidate = candidateName(name, attempt);
+        // RENAME_NOREPLACE fails on an existing name; a file system without it gets a hard link, which
+        // fails the same way, and the temporary name is then dropped.
+        int result = ::renameat2(folder, encoded(temporary).constData(), folder, encoded(candidate).constData(),
+                                 RENAME_NOREPLACE);
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            result = ::linkat(folder, encoded(temporary).constData(), folder, encoded(candidate).constData(), 0);
+            if (result == 0)
+                remove(temporary);
+        }
+        if (result == 0)
+            return candidate;
+        if (errno != EEXIST) {
+            *error = QStringLiteral("cannot name the package %1: %2").arg(candidate, systemError());
+            return QString();
+        }
+    }
+    *error = QStringLiteral("no free name for %1 in %2").arg(name, m_path);
+    return QString();
+}
+
+bool UpdateFolder::hold(const QString &name, QString *error)
+{
+    closeHeld();
+    const int file = ::openat(static_cast<int>(m_folder), encoded(name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status {};
+    if (file < 0 || fstat(file, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid()) {
+        *error = QStringLiteral("cannot open %1 as a file of this user's: %2").arg(name, systemError());
+        if (file >= 0)
+            ::close(file);
+        return false;
+    }
+    m_held = file;
+    m_heldName = name;
+    return true;
+}
+
+QByteArray UpdateFolder::hashHeld(qint64 *size, QString *error)
+{
+    if (m_held < 0) {
+        *error = QStringLiteral("no package is held");
+        return QByteArray();
+    }
+    Sha256 hash;
+    QByteArray piece(kReadPiece, Qt::Uninitialized);
+    *size = 0;
+    for (;;) {
+        const ssize_t read = ::pread(static_cast<int>(m_held), piece.data(), static_cast<size_t>(piece.size()), *size);
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read < 0) {
+            *error = systemError();
+            return QByteArray();
+        }
+        if (read == 0)
+            return hash.result();
+        hash.addData(piece.constData(), read);
+        *size += read;
+    }
+}
+
+bool UpdateFolder::startHeld(const QStringList &environment, QString *error)
+{
+    const int file = static_cast<int>(m_held);
+    // Through the descriptor: a path could lead to another file by now.
+    if (file < 0 || ::fchmod(file, 0700) != 0) {
+        *error = file < 0 ? QStringLiteral("no package is held") : systemError();
+        return false;
+    }
+    // Everything the child uses is made before fork: between fork and exec only calls that are safe
+    // in a child of a threaded process.
+    const QByteArray program = encoded(m_heldName);
+    std::vector<QByteArray> entries;
+    for (const QString &entry : environment)
+        entries.push_back(QFile::encodeName(entry));
+    std::vector<char *> envp;
+    for (QByteArray &entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    char *argv[] = {const_cast<char *>(program.constData()), nullptr};
+    const int folder = static_cast<int>(m_folder);
+
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        *error = systemError();
+        return false;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Detached: a new session, and a grandchild that init adopts.
+        ::setsid();
+        const pid_t grandchild = ::fork();
+        if (grandchild != 0) {
+            const int code = grandchild < 0 ? errno : 0;
+            if (code != 0)
+                (void)!::write(report[1], &code, sizeof code);
+            ::_exit(0);
+        }
+        // A script's interpreter opens /dev/fd/N, so the descriptor stays open across exec here.
+        ::fcntl(file, F_SETFD, 0);
+        if (::fchdir(folder) == 0)
+            ::fexecve(file, argv, envp.data());
+        const int code = errno;
+        (void)!::write(report[1], &code, sizeof code);
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    int code = child < 0 ? errno : 0;
+    if (child > 0) {
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        // The pipe closes without a word when exec succeeded.
+        ssize_t read = 0;
+        while ((read = ::read(report[0], &code, sizeof code)) < 0 && errno == EINTR) {
+        }
+        if (read != sizeof code)
+            code = 0;
+    }
+    ::close(report[0]);
+    if (code != 0) {
+        *error = systemError(code);
+        return false;
+    }
+    return true;
+}
+
+#endif
+
+} // namespace ORVIK
