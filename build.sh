@@ -11,6 +11,14 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+command=${1:-build}
+usage="usage: $0 demo|test|build|windows|windows-test"
+case "$command" in
+  demo | test | build | windows | windows-test) ;;
+  -h | --help | help) echo "$usage"; exit 0 ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
+
 # Every Debian package the build and the tests use, in one list:
 # - Qt 6 and the build tools;
 # - chrony, the NTP peer of the network-time tests;
@@ -22,12 +30,6 @@ cd "$(dirname "$0")"
 # - dpkg-dev and file, with which the package target works out the packages' dependencies;
 # - valgrind, which sees memory errors inside Qt's own code, where the sanitizers do not look;
 # - nginx-light, a loopback HTTPS server that speaks HTTP/2 to the web-request tests (and serves the benchmarks).
-command=${1:-build}
-case "$command" in
-  demo | test | build | windows | windows-test) ;;
-  *) echo "usage: $0 demo|test|build|windows|windows-test" >&2; exit 2 ;;
-esac
-
 PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl libssl-dev binutils chrony mingw-w64
   dbus-daemon python3-dbusmock clang-14 libfuzzer-14-dev libclang-rt-14-dev dpkg-dev file
   valgrind nginx-light)

@@ -47,10 +47,28 @@ install(DIRECTORY ${CMAKE_BINARY_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLU
 set(orvik_cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/ORVIKNetwork)
 install(EXPORT ORVIKNetworkTargets NAMESPACE ORVIK:: DESTINATION ${orvik_cmakedir} COMPONENT development)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/ORVIKNetworkConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+# A program that links the module finds it at run time through a run path into the module folder (the
+# module's folder is no library folder of the system's); under a prefix outside the system's library
+# folders, also into the library folder. Both are worked out from where the package lies, so they hold
+# for every prefix. Windows has no run path: there the DLLs go beside the program or on PATH.
+file(RELATIVE_PATH orvik_cmakedir_to_prefix /${CMAKE_INSTALL_LIBDIR}/cmake/ORVIKNetwork /)
 file(WRITE ${CMAKE_BINARY_DIR}/ORVIKNetworkConfig.cmake
   "include(CMakeFindDependencyMacro)\n"
   "find_dependency(Qt6 COMPONENTS Core Network Gui Widgets)\n"
-  "include(\"\${CMAKE_CURRENT_LIST_DIR}/ORVIKNetworkTargets.cmake\")\n")
+  "include(\"\${CMAKE_CURRENT_LIST_DIR}/ORVIKNetworkTargets.cmake\")\n"
+  "if(NOT WIN32)\n"
+  "  get_filename_component(_orvik_prefix \"\${CMAKE_CURRENT_LIST_DIR}/${orvik_cmakedir_to_prefix}\" ABSOLUTE)\n"
+  "  set(_orvik_rpath \"\${_orvik_prefix}/${ORVIK_INSTALL_MODULEDIR}\")\n"
+  "  set(_orvik_libdir \"\${_orvik_prefix}/${CMAKE_INSTALL_LIBDIR}\")\n"
+  "  if(NOT _orvik_libdir IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES AND\n"
+  "     NOT _orvik_libdir IN_LIST CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES)\n"
+  "    string(APPEND _orvik_rpath \":\${_orvik_libdir}\")\n"
+  "  endif()\n"
+  "  set_property(TARGET ORVIK::ORVIKNetwork APPEND PROPERTY INTERFACE_LINK_OPTIONS \"LINKER:-rpath,\${_orvik_rpath}\")\n"
+  "  unset(_orvik_prefix)\n"
+  "  unset(_orvik_libdir)\n"
+  "  unset(_orvik_rpath)\n"
+  "endif()\n")
 install(FILES ${CMAKE_BINARY_DIR}/ORVIKNetworkConfig.cmake ${CMAKE_BINARY_DIR}/ORVIKNetworkConfigVersion.cmake
   DESTINATION ${orvik_cmakedir} COMPONENT development)
 

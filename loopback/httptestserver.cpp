@@ -114,6 +114,16 @@ void HttpTestServer::appendBody(int index, const QByteArray &bytes)
     request.body += bytes.left(std::max<qint64>(0, kCaptureLimit - request.body.size()));
 }
 
+QByteArray HttpTestServer::Request::path() const
+{
+    QByteArray path = target.split('?').constFirst();
+    if (const qsizetype scheme = path.indexOf("://"); scheme > 0 && !path.startsWith('/')) {
+        const qsizetype slash = path.indexOf('/', scheme + 3);
+        path = slash < 0 ? QByteArray("/") : path.mid(slash);
+    }
+    return path;
+}
+
 std::optional<HttpTestServer::Route> HttpTestServer::completeRequest(int index, const QByteArray &sha256)
 {
     if (index >= m_requests.size())

@@ -55,14 +55,15 @@ public:
     struct Request
     {
         QByteArray method;
-        QByteArray target;                            // as sent: path and query
+        QByteArray target;                            // as sent: path and query, or a proxy's absolute URL
         QList<QPair<QByteArray, QByteArray>> headers; // in order, names as sent
         QByteArray body;                              // its first 16 MiB; the rest is only counted and hashed
         qint64 bodySize = 0;
         QByteArray bodySha256;
         bool complete = false; // the whole body has arrived
 
-        QByteArray path() const { return target.split('?').constFirst(); }
+        // The path, also of an absolute target ("http://host:port/path", as clients send it to a proxy).
+        QByteArray path() const;
         // The first header of this name, compared without case.
         std::optional<QByteArray> header(const QByteArray &name) const;
         bool hasHeader(const QByteArray &name) const { return header(name).has_value(); }

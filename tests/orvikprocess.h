@@ -2,8 +2,11 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSignalSpy>
 #include <QStringList>
+
+#include <functional>
 
 // A file of the build's program folder (ORVIK_BIN_DIR, set by CTest); by default the orvik program.
 inline QString orvikBinPath(const QString &name = {})
@@ -33,15 +36,30 @@ struct OrvikRun
     QByteArray err;
 };
 
+// How orvik's process is set up beyond its arguments.
+struct OrvikSetup
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QByteArray input;               // written to standard input, which is then closed (a pipe)
+    std::function<void()> modifier; // runs in the child, its standard files set up, before orvik starts
+};
+
 // Runs orvik to its end. This process's event loop runs meanwhile, so loopback servers that the test
 // started in it keep answering.
-inline OrvikRun runOrvik(const QStringList &arguments, int timeoutMs = 60000)
+inline OrvikRun runOrvik(const QStringList &arguments, int timeoutMs = 60000, const OrvikSetup &setup = OrvikSetup())
 {
     QProcess process;
     QSignalSpy finished(&process, &QProcess::finished);
+    process.setProcessEnvironment(setup.environment);
+#ifndef Q_OS_WIN
+    if (setup.modifier)
+        process.setChildProcessModifier(setup.modifier);
+#endif
     process.start(orvikBinPath(), arguments);
     if (!process.waitForStarted(timeoutMs))
         return {-1, {}, "orvik did not start: " + process.errorString().toUtf8()};
+    process.write(setup.input);
+    process.closeWriteChannel();
     if (!finished.wait(timeoutMs)) // the process is killed on return
         return {-1, {}, "orvik did not finish: " + arguments.join(QLatin1Char(' ')).toUtf8()};
     OrvikRun run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,

@@ -1,9 +1,11 @@
 #include "apps/orvik/commandcontext.h"
 
 #include "apps/orvik/programfolders.h"
+#include "apps/orvik/transfer/environmentproxy.h"
 
 #include <QCoreApplication>
 #include <QLibrary>
+#include <QNetworkProxyFactory>
 
 #include <cstdlib>
 
@@ -62,6 +64,8 @@ bool CommandContext::loadModuleWithServices(const QCommandLineParser &parser)
         err << "orvik: the module has no SetupMetatypesForORVIK hook" << Qt::endl;
         return false;
     }
+    // Every web transfer of this process follows the proxy variables as curl does.
+    QNetworkProxyFactory::setApplicationProxyFactory(new EnvironmentProxy);
     return true;
 }
 

@@ -1,4 +1,6 @@
+#include "apps/orvik/cli/displaycheck.h"
 #include "apps/orvik/cli/messagefilter.h"
+#include "apps/orvik/cli/safetext.h"
 #include "apps/orvik/commands.h"
 
 #include <QApplication>
@@ -9,6 +11,10 @@
 #include <memory>
 #include <vector>
 
+#ifndef Q_OS_WIN
+#include <csignal>
+#endif
+
 using namespace ORVIK;
 
 namespace {
@@ -17,7 +23,7 @@ struct Command
 {
     const char *name;
     const char *summary;
-    bool needsWidgets;
+    bool needsWidgets; // widgets, drawn off screen unless showsWindow says the command shows one
     int (*run)(CommandContext &);
 };
 
@@ -44,6 +50,26 @@ int usage(QTextStream &stream, int exitCode)
               "  --verbose     also show Qt's own warnings (as does setting QT_LOGGING_RULES)\n";
     stream.flush();
     return exitCode;
+}
+
+// Whether this use of a widget command puts a window on the screen. The WiFi dialog does only when
+// it is to be answered; the demo and the scans render off screen.
+bool showsWindow(const Command &command, int argc, char *argv[])
+{
+    if (std::strcmp(command.name, "wifi") != 0)
+        return false;
+    for (int i = 2; i < argc; ++i) {
+        const char *option = argv[i];
+        // QCommandLineParser takes -name as --name for these commands.
+        if (option[0] == '-' && option[1] == '-')
+            ++option;
+        for (const char *offScreen : {"-list", "-screenshot", "-connect", "-help", "-h"}) {
+            const size_t length = std::strlen(offScreen);
+            if (std::strncmp(option, offScreen, length) == 0 && (option[length] == '\0' || option[length] == '='))
+                return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -74,17 +100,37 @@ int main(int argc, char *argv[])
             command = &candidate;
     if (!command && argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
         return usage(out, ExitOk);
-    if (!command)
+    if (!command) {
+        if (argc > 1)
+            err << "orvik: unknown command \"" << SafeText::printable(QString::fromLocal8Bit(argv[1])) << "\"\n";
+        else
+            err << "orvik: no command given\n";
         return usage(err, ExitUsage);
+    }
     MessageFilter::install(verbose);
+#ifndef Q_OS_WIN
+    // A reader that goes away shows as a failed write (EPIPE), which orvik handles, not as a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
 
     std::unique_ptr<QCoreApplication> app;
-    if (command->needsWidgets) {
-        // Without a display the widgets still render, off screen (screenshots, lists).
-        if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (command->needsWidgets && !showsWindow(*command, argc, argv)) {
+        // Rendered off screen: whatever display there is, reachable or not, plays no part.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QApplication>(argc, argv);
+    } else if (command->needsWidgets) {
+#ifndef Q_OS_WIN
+        if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            err << "orvik: " << command->name
+                << " needs a display to show its window, and none is set; --list, --screenshot FILE and --connect "
+                   "need none\n";
+            return ExitFailure;
+        }
+#endif
+        DisplayCheck::arm(command->name);
+        app = std::make_unique<QApplication>(argc, argv);
+        DisplayCheck::disarm();
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }

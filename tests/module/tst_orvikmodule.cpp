@@ -91,22 +91,31 @@ void tst_OrvikModule::commandLine_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QList<QByteArray>>("lineStarts"); // each starts a line of standard output
+    QTest::addColumn<QByteArray>("errorLine");         // starts standard error; empty: nothing there
 
     // The module's version comes from the record it registers, loaded from the build's program folder.
     const QList<QByteArray> versions = {"orvik 1.0.0\n",
                                         "module ORVIKNetwork 1.0.0 (" +
                                             orvikLibraryPath(QStringLiteral("ORVIKNetwork")).toUtf8() + ")\n",
                                         "Qt " + QByteArray(qVersion()) + '\n'};
-    QTest::newRow("version-command") << QStringList{"version"} << 0 << versions;
-    QTest::newRow("version-option") << QStringList{"--version"} << 0 << versions;
-    QTest::newRow("verbose-anywhere") << QStringList{"version", "--verbose"} << 0 << versions;
+    QTest::newRow("version-command") << QStringList{"version"} << 0 << versions << QByteArray();
+    QTest::newRow("version-option") << QStringList{"--version"} << 0 << versions << QByteArray();
+    QTest::newRow("verbose-anywhere") << QStringList{"version", "--verbose"} << 0 << versions << QByteArray();
     QTest::newRow("help-lists-commands-and-options")
         << QStringList{"--help"} << 0
-        << QList<QByteArray>{"usage: orvik ", "  get ", "  version ", "  --version ", "  --verbose "};
+        << QList<QByteArray>{"usage: orvik ", "  get ", "  version ", "  --version ", "  --verbose "} << QByteArray();
     QTest::newRow("command-help-lists-its-options")
         << QStringList{"get", "--help"} << 0
         << QList<QByteArray>{"Usage: orvik get [options] url\n", "  --insecure ", "  --timeout <seconds> ",
-                             "  --port <n> ", "  --module <path> "};
+                             "  --port <n> ", "  --module <path> "}
+        << QByteArray();
+    // Usage errors: one line that names the fault, then the usage, all on standard error.
+    QTest::newRow("unknown-command") << QStringList{"frobnicate", "x"} << 2 << QList<QByteArray>()
+                                     << QByteArray("orvik: unknown command \"frobnicate\"\nusage: orvik ");
+    QTest::newRow("missing-command") << QStringList{} << 2 << QList<QByteArray>()
+                                     << QByteArray("orvik: no command given\nusage: orvik ");
+    QTest::newRow("time-port-zero") << QStringList{"time", "127.0.0.1", "--port", "0"} << 2 << QList<QByteArray>()
+                                    << QByteArray("orvik: --port must be a number from 1 to 65535\n");
 }
 
 void tst_OrvikModule::commandLine()
@@ -114,9 +123,11 @@ void tst_OrvikModule::commandLine()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QList<QByteArray>, lineStarts);
+    QFETCH(QByteArray, errorLine);
     const OrvikRun result = runOrvik(arguments);
     QCOMPARE(result.exitCode, exitCode);
-    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QVERIFY2(errorLine.isEmpty() ? result.err.isEmpty() : result.err.startsWith(errorLine), result.err.constData());
+    QVERIFY2(!lineStarts.isEmpty() || result.out.isEmpty(), result.out.constData());
     for (const QByteArray &start : lineStarts)
         QVERIFY2(('\n' + result.out).contains('\n' + start), result.out.constData());
 }

@@ -2,6 +2,7 @@
 #include "host/widgets/updatedescription.h"
 #include "loopback/httptestserver.h"
 #include "tests/orvikprocess.h"
+#include "tests/update/statehome.h"
 #include "tests/update/testkeys.h"
 
 #include <QDateTime>
@@ -21,7 +22,9 @@ private Q_SLOTS:
     void outcome();
     void sign_data();
     void sign();
-    void readmeExample();
+#ifndef Q_OS_WIN
+    void readmeExample(); // a shell session with the openssl command
+#endif
 
 private:
     QString write(const QString &name, const QByteArray &bytes)
@@ -39,7 +42,7 @@ void tst_OrvikUpdateCheck::initTestCase()
     QVERIFY2(server.listen(), qPrintable(server.errorString()));
     QVERIFY(folder.isValid());
     // orvik's verified versions are the test's: one product was verified at 3.0 before.
-    qputenv("XDG_STATE_HOME", folder.filePath(QStringLiteral("state")).toUtf8());
+    setStateHome(folder.filePath(QStringLiteral("state")));
     QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("state/orvik")));
     QVERIFY(!write(QStringLiteral("state/orvik/verified-versions.json"), R"({"Replayed": "3.0"})").isEmpty());
     const auto serve = [this](const QByteArray &name, const QByteArray &body) {
@@ -283,6 +286,7 @@ void tst_OrvikUpdateCheck::sign()
         QCOMPARE(description.size(), qint64(package.size()));
 }
 
+#ifndef Q_OS_WIN
 // The README's update session, run as written: its commands through bash, every line it shows compared.
 void tst_OrvikUpdateCheck::readmeExample()
 {
@@ -337,6 +341,8 @@ void tst_OrvikUpdateCheck::readmeExample()
     }
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home + "/studio-installed"), 20000);
 }
+
+#endif
 
 QTEST_GUILESS_MAIN(tst_OrvikUpdateCheck)
 #include "tst_orvikupdatecheck.moc"

@@ -4,6 +4,7 @@
 #include "host/widgets/updatefolder.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
+#include "tests/update/statehome.h"
 #include "tests/update/testkeys.h"
 #include "update/orvikupdatechecker.h"
 
@@ -138,7 +139,7 @@ void tst_UpdateCheckHttp::initTestCase()
     QVERIFY(ItemDownloader::HasNetworkManager());
     QVERIFY2(server.listen(), qPrintable(server.errorString()));
     QVERIFY(state.isValid());
-    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    setStateHome(state.path());
 }
 
 void tst_UpdateCheckHttp::init()
@@ -422,8 +423,14 @@ void tst_UpdateCheckHttp::install_data()
 
     QTest::newRow("started-asking-for-a-restart") << true << QByteArray();
     QTest::newRow("started-without-restart") << false << QByteArray();
+#ifdef Q_OS_WIN
+    // Windows refuses the change itself: the held package and its folder can be neither written,
+    // renamed nor deleted, so the verified file is what starts.
+    QTest::newRow("change-refused-original-started") << true << QByteArray("change-refused");
+    QTest::newRow("swap-refused-original-started") << true << QByteArray("swap-refused");
+    QTest::newRow("folder-move-refused-original-started") << true << QByteArray("folder-move-refused");
+#else
     QTest::newRow("changed-after-download-not-started") << true << QByteArray("changed");
-#ifndef Q_OS_WIN
     // What a user who can write the chosen folder might do: the verified file is what starts.
     QTest::newRow("file-swapped-original-started") << true << QByteArray("swapped");
     QTest::newRow("folder-swapped-for-a-link-original-started") << true << QByteArray("folder-linked");
@@ -439,10 +446,18 @@ void tst_UpdateCheckHttp::install()
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const QString marker = folder.filePath(QStringLiteral("installed"));
+#ifdef Q_OS_WIN
+    const QByteArray native = QDir::toNativeSeparators(marker).toLocal8Bit();
+    const QByteArray route = "/dl/setup.cmd";
+    const QByteArray package = "@echo off\r\n<nul set /p \"=%ORVIK_UPDATE_RESTART%\"> \"" + native + ".part\"\r\nmove /y \"" +
+                               native + ".part\" \"" + native + "\" >nul\r\n";
+#else
+    const QByteArray route = "/dl/setup.sh";
     const QByteArray package = "#!/bin/sh\nprintf '%s' \"$ORVIK_UPDATE_RESTART\" > '" + marker.toUtf8() +
                                ".part' && mv '" + marker.toUtf8() + ".part' '" + marker.toUtf8() + "'\n";
-    server.setRoute("/dl/setup.sh", serving(package));
-    const std::unique_ptr<UpdateChecker> checker = offering("/dl/setup.sh", package, "size sha256", true, folder.path());
+#endif
+    server.setRoute(route, serving(package));
+    const std::unique_ptr<UpdateChecker> checker = offering(route, package, "size sha256", true, folder.path());
     QVERIFY(!checker->requestInstallUpdate(restart)); // nothing downloaded yet
     QSignalSpy finished(checker.get(), &UpdateChecker::updateDownloadFinishedSignal);
     QVERIFY(checker->requstDownloadUpdate());
@@ -460,7 +475,14 @@ void tst_UpdateCheckHttp::install()
     const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther;
     const QString privateFolder = QFileInfo(path).absolutePath();
     const QString victim = folder.filePath(QStringLiteral("victim"));
-    if (tamper == "changed") {
+    if (tamper == "change-refused") {
+        QFile file(path);
+        QVERIFY(!file.open(QIODevice::ReadWrite));
+    } else if (tamper == "swap-refused") {
+        QVERIFY(!QFile::rename(path, path + ".old"));
+    } else if (tamper == "folder-move-refused") {
+        QVERIFY(!QDir().rename(privateFolder, folder.filePath(QStringLiteral("moved"))));
+    } else if (tamper == "changed") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         // Still a working script: only the check can stop it.

@@ -1,25 +1,25 @@
 #include "apps/orvik/commands.h"
 
+#include "apps/orvik/transfer/bodysink.h"
+#include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferoptions.h"
 #include "apps/orvik/transfer/transferprogress.h"
 #include "apps/orvik/transfer/transferrun.h"
+#include "apps/orvik/transfer/transfersetup.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/networkrequest.h"
 
-#include <QFile>
-#include <QSaveFile>
-
-#include <cstdio>
 #include <memory>
-#include <unistd.h>
+#include <optional>
 
 namespace ORVIK {
 
 namespace {
 
 const QCommandLineOption kOutput({QStringLiteral("o"), QStringLiteral("output")},
-                                 QStringLiteral("Write the body to this file (default: standard output)."),
+                                 QStringLiteral("Write the body to this file, replaced only when the whole body "
+                                                "arrived (default, and \"-\": standard output)."),
                                  QStringLiteral("file"));
 
 } // namespace
@@ -39,47 +39,38 @@ int runGetCommand(CommandContext &context)
         context.err << "orvik: get needs exactly one URL (orvik get --help)" << Qt::endl;
         return ExitUsage;
     }
-    if (!options.read(parser, context.err))
+    if (!options.read(parser.positionalArguments().constFirst(), parser, context.err) ||
+        !TransferSetup::prepare(options, context.err))
         return ExitUsage;
-    const QString url = parser.positionalArguments().first();
-    const bool toFile = parser.isSet(kOutput);
 
-    // The body reaches the file only when the download succeeds; a failure leaves what was there.
-    QSaveFile file(parser.value(kOutput));
-    QFile standardOutput;
-    QIODevice *sink = &file;
-    if (toFile) {
-        if (!file.open(QIODevice::WriteOnly)) {
-            context.err << "orvik: cannot write " << file.fileName() << ": " << file.errorString() << Qt::endl;
-            return ExitFailure;
-        }
-    } else {
-        context.out.flush();
-        standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-        sink = &standardOutput;
-    }
-
-    if (!context.loadModuleWithServices(parser))
-        return ExitUsage;
-    std::unique_ptr<NetworkRequest> request(
-        ItemDownloader::AccessManager()->createDownloadRequest(options.settings(url)));
-
-    TransferProgress progress(context.err, isatty(fileno(stderr)) == 1);
-    TransferRun transfer(request.release(), TransferRun::Direction::Download, &progress);
-    transfer.setSink(sink);
-    transfer.setInsecure(options.insecure);
-    transfer.setTimeoutSeconds(options.timeoutSeconds);
-    if (!transfer.run()) {
-        context.err << "orvik: " << transfer.error() << Qt::endl;
+    BodySink sink(parser.isSet(kOutput) ? parser.value(kOutput) : QStringLiteral("-"));
+    if (!sink.openTarget()) {
+        context.err << "orvik: cannot write " << sink.targetName() << ": " << sink.error() << Qt::endl;
         return ExitFailure;
     }
-    if (toFile) {
-        if (!file.commit()) {
-            context.err << "orvik: cannot write " << file.fileName() << ": " << file.errorString() << Qt::endl;
-            return ExitFailure;
-        }
-        context.out << "saved " << transfer.bytesReceived() << " bytes to " << file.fileName() << Qt::endl;
+    if (!context.loadModuleWithServices(parser))
+        return ExitUsage;
+    std::unique_ptr<NetworkRequest> request(ItemDownloader::AccessManager()->createDownloadRequest(options.settings()));
+
+    std::optional<TransferProgress> progress;
+    if (TransferSetup::showsProgress(options, sink.toStandardOutput()))
+        progress.emplace(context.err, TransferSetup::standardErrorIsTerminal());
+    TransferRun transfer(request.release(), TransferRun::Direction::Download, progress ? &*progress : nullptr);
+    transfer.setSink(&sink);
+    TransferSetup::configure(transfer, options);
+    const bool transferred = transfer.run();
+    if (sink.hasFailed() || (transferred && !sink.commit())) {
+        // A reader that went away wants nothing more, and no message either.
+        if (!sink.brokenPipe())
+            context.err << "orvik: cannot write " << sink.targetName() << ": " << sink.error() << Qt::endl;
+        return ExitFailure;
     }
+    if (!transferred) {
+        context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("GET"), options) << Qt::endl;
+        return ExitFailure;
+    }
+    if (!sink.toStandardOutput() && !options.silent)
+        context.out << "saved " << sink.bytesWritten() << " bytes to " << sink.targetName() << Qt::endl;
     return ExitOk;
 }
 

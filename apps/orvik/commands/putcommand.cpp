@@ -1,19 +1,19 @@
 #include "apps/orvik/commands.h"
 
+#include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferoptions.h"
 #include "apps/orvik/transfer/transferprogress.h"
 #include "apps/orvik/transfer/transferrun.h"
+#include "apps/orvik/transfer/transfersetup.h"
+#include "apps/orvik/transfer/uploadsource.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/networkrequest.h"
 #include "host/widgets/qstringstream.h"
 
-#include <QFileInfo>
-
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <unistd.h>
+#include <optional>
 
 namespace ORVIK {
 
@@ -30,7 +30,8 @@ int runPutCommand(CommandContext &context)
     parser.setApplicationDescription(
         QStringLiteral("Upload a file or a text to an address through the module (HTTP or HTTPS PUT)."));
     parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("The address to upload to."));
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The file to upload (unless --data)."),
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("The file to upload (unless --data); \"-\" is standard input."),
                                  QStringLiteral("[file]"));
     parser.addOption(kData);
     TransferOptions options;
@@ -44,7 +45,7 @@ int runPutCommand(CommandContext &context)
         context.err << "orvik: put needs a URL and either a FILE or --data TEXT (orvik put --help)" << Qt::endl;
         return ExitUsage;
     }
-    if (!options.read(parser, context.err))
+    if (!options.read(positional.constFirst(), parser, context.err) || !TransferSetup::prepare(options, context.err))
         return ExitUsage;
     const QByteArray data = parser.value(kData).toUtf8();
     if (withData && data.isEmpty()) {
@@ -52,11 +53,17 @@ int runPutCommand(CommandContext &context)
         context.err << "orvik: --data needs at least one byte" << Qt::endl;
         return ExitUsage;
     }
+    // Checked, and a stream read to its end, before anything is sent.
+    UploadSource source;
+    if (!withData && !source.prepare(positional.at(1))) {
+        context.err << "orvik: " << source.error() << Qt::endl;
+        return ExitFailure;
+    }
 
     if (!context.loadModuleWithServices(parser))
         return ExitUsage;
     NetworkAccessManager *manager = ItemDownloader::AccessManager();
-    const NetworkRequestSettings settings = options.settings(positional.first());
+    const NetworkRequestSettings settings = options.settings();
     std::unique_ptr<NetworkRequest> request;
     qint64 size = 0;
     if (withData) {
@@ -66,20 +73,22 @@ int runPutCommand(CommandContext &context)
         size = data.size();
         request.reset(manager->createDataUploadRequest(settings, bytes));
     } else {
-        const QString path = positional.at(1);
-        size = QFileInfo(path).size();
-        request.reset(manager->createFileUploadRequest(settings, File(StringStream<QString>::toString(path))));
+        size = source.size();
+        request.reset(manager->createFileUploadRequest(settings, File(StringStream<QString>::toString(source.path()))));
     }
 
-    TransferProgress progress(context.err, isatty(fileno(stderr)) == 1);
-    TransferRun transfer(request.release(), TransferRun::Direction::Upload, &progress);
-    transfer.setInsecure(options.insecure);
-    transfer.setTimeoutSeconds(options.timeoutSeconds);
+    std::optional<TransferProgress> progress;
+    if (TransferSetup::showsProgress(options, false))
+        progress.emplace(context.err, TransferSetup::standardErrorIsTerminal());
+    TransferRun transfer(request.release(), TransferRun::Direction::Upload, progress ? &*progress : nullptr);
+    TransferSetup::configure(transfer, options);
+    transfer.setUploadSize(size);
     if (!transfer.run()) {
-        context.err << "orvik: " << transfer.error() << Qt::endl;
+        context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("PUT"), options) << Qt::endl;
         return ExitFailure;
     }
-    context.out << "uploaded " << size << " bytes to " << positional.first() << Qt::endl;
+    if (!options.silent)
+        context.out << "uploaded " << size << " bytes to " << options.printableAddress() << Qt::endl;
     return ExitOk;
 }
 

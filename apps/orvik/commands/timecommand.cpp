@@ -1,5 +1,6 @@
 #include "apps/orvik/commands/timequery.h"
 
+#include "apps/orvik/cli/optionvalues.h"
 #include "apps/orvik/commands.h"
 #include "apps/orvik/ntp/timeexchange.h"
 #include "host/widgets/itemdownloader.h"
@@ -140,20 +141,21 @@ bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQ
         return false;
     }
     query.host = positional.constFirst();
-    bool ok = false;
-    const uint port = parser.value(kPortOption).toUInt(&ok);
-    if (!ok || port == 0 || port > 65535) {
+    const std::optional<uint16_t> port = OptionValues::port(parser.value(kPortOption));
+    if (!port) {
         context.err << "orvik: --port must be a number from 1 to 65535" << Qt::endl;
         return false;
     }
-    query.port = static_cast<uint16_t>(port);
-    const double seconds = parser.value(kTimeoutOption).toDouble(&ok);
-    if (!ok || !(seconds > 0) || seconds > kMaximumTimeoutSeconds) {
+    query.port = *port;
+    const std::optional<qint64> timeoutMs =
+        OptionValues::secondsAsMs(parser.value(kTimeoutOption), kMaximumTimeoutSeconds);
+    if (!timeoutMs) {
         context.err << "orvik: --timeout must be a number of seconds above 0 and at most " << kMaximumTimeoutSeconds
                     << Qt::endl;
         return false;
     }
-    query.timeoutMs = std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+    query.timeoutMs = int(*timeoutMs);
+    bool ok = false;
     query.samples = parser.value(kSamplesOption).toInt(&ok);
     if (!ok || query.samples < 1 || query.samples > kMaximumSamples) {
         context.err << "orvik: --samples must be a number from 1 to " << kMaximumSamples << Qt::endl;

@@ -1,6 +1,6 @@
 #include "apps/orvik/commands.h"
 
-#include "apps/orvik/cli/printable.h"
+#include "apps/orvik/cli/safetext.h"
 #include "host/widgets/inifactory.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/sha256.h"
@@ -142,7 +142,7 @@ int runUpdateSignCommand(CommandContext &context)
     String malformed;
     const INIFactory written = INIFactory::Parse(String(text.constData(), static_cast<uint32_t>(text.size())), &malformed);
     if (!malformed.isEmpty()) {
-        context.err << "orvik: " << path << ": " << printable(StringStream<QString>::fromString(malformed)) << Qt::endl;
+        context.err << "orvik: " << path << ": " << SafeText::printable(StringStream<QString>::fromString(malformed)) << Qt::endl;
         return ExitUsage;
     }
     const String product = written.contains("product") ? written.value("product")
@@ -165,7 +165,7 @@ int runUpdateSignCommand(CommandContext &context)
     // What a host will read, checked before it is signed.
     UpdateDescription description;
     if (!UpdateDescription::Read(body, QByteArray(), product, &description, &error)) {
-        context.err << "orvik: " << path << ": " << printable(error) << Qt::endl;
+        context.err << "orvik: " << path << ": " << SafeText::printable(error) << Qt::endl;
         return ExitUsage;
     }
     if (!description.url().isEmpty() && (description.size() < 0 || description.sha256().isEmpty())) {

@@ -34,7 +34,7 @@ bool runRequest(NetworkRequest *request, bool insecure, QByteArray *body, QTextS
     TransferRun transfer(request, TransferRun::Direction::Download, nullptr);
     transfer.setSink(&sink);
     transfer.setInsecure(insecure);
-    transfer.setTimeoutSeconds(60);
+    transfer.setTimeoutMs(60000);
     if (transfer.run())
         return true;
     out << "   failed: " << transfer.error() << Qt::endl;

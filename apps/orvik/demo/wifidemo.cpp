@@ -30,6 +30,16 @@ constexpr const char *kDemoNetshOutput =
 
 int demoWifiScreenshot(CommandContext &context)
 {
+    // A folder of this run's own (mode 0700), kept so that the picture can be looked at: another user's
+    // demo, or an earlier one, never meets it.
+    QTemporaryDir pictureDir(QDir::temp().filePath(QStringLiteral("orvik-demo-XXXXXX")));
+    if (!pictureDir.isValid()) {
+        context.err << "orvik: cannot make a folder for the screenshot in " << QDir::tempPath() << ": "
+                    << pictureDir.errorString() << Qt::endl;
+        return ExitFailure;
+    }
+    pictureDir.setAutoRemove(false);
+
     // Windows has the WLAN service, and netsh as its fallback: there the dialog lists what they see.
 #ifndef Q_OS_WIN
     QTemporaryDir fakeBin;
@@ -51,7 +61,7 @@ int demoWifiScreenshot(CommandContext &context)
 #endif
     WifiDialogRequest request;
     request.list = true;
-    request.screenshotPath = QDir::temp().filePath(QStringLiteral("orvik-demo-wifi.png"));
+    request.screenshotPath = pictureDir.filePath(QStringLiteral("wifi-dialog.png"));
     context.out << "networks the dialog lists (quality, name):" << Qt::endl;
     const int code = context.runPlugin(kWifiDialogPluginName, kWifiDialogEntrySymbol, request);
 #ifndef Q_OS_WIN

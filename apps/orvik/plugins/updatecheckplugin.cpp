@@ -1,6 +1,6 @@
 #include "apps/orvik/plugins/updatecheckplugin.h"
 
-#include "apps/orvik/cli/printable.h"
+#include "apps/orvik/cli/safetext.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/updatedescription.h"
@@ -31,7 +31,7 @@ String hostText(const QString &text)
 // Every line orvik prints here may carry text from the server.
 void printLine(QTextStream &stream, const QString &line)
 {
-    stream << printable(line) << Qt::endl;
+    stream << SafeText::printable(line) << Qt::endl;
 }
 
 int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QTextStream &out, QTextStream &err)

@@ -7,6 +7,11 @@
 #include "wifi/wificonnectdialog.h"
 
 #include <QAbstractItemView>
+#ifndef Q_OS_WIN
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusError>
+#endif
 #include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -15,6 +20,12 @@
 #include <QWindow>
 
 #include <algorithm>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+// windows.h first: wlanapi.h relies on its types.
+#include <wlanapi.h>
+#endif
 
 namespace ORVIK {
 
@@ -52,14 +63,56 @@ QPixmap grabWithListOpen(WifiConnectDialog &dialog)
     return picture;
 }
 
+// Why the system's WiFi service cannot have listed anything; empty when it runs and has a WiFi
+// interface to look with.
+QString wifiServiceProblem()
+{
+#ifdef Q_OS_WIN
+    HANDLE handle = nullptr;
+    DWORD version = 0;
+    if (const DWORD error = WlanOpenHandle(2, nullptr, &version, &handle); error != ERROR_SUCCESS)
+        return QStringLiteral("the WLAN AutoConfig service is not running (WlanOpenHandle: error %1)").arg(error);
+    PWLAN_INTERFACE_INFO_LIST interfaces = nullptr;
+    const DWORD error = WlanEnumInterfaces(handle, nullptr, &interfaces);
+    const DWORD count = error == ERROR_SUCCESS && interfaces ? interfaces->dwNumberOfItems : 0;
+    if (interfaces)
+        WlanFreeMemory(interfaces);
+    WlanCloseHandle(handle, nullptr);
+    if (error != ERROR_SUCCESS)
+        return QStringLiteral("the WLAN service did not list its interfaces (error %1)").arg(error);
+    return count == 0 ? QStringLiteral("the WLAN service has no WiFi interface") : QString();
+#else
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected())
+        return QStringLiteral("the system bus cannot be reached (%1)").arg(bus.lastError().message());
+    const QDBusReply<bool> registered =
+        bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.NetworkManager"));
+    if (!registered.isValid())
+        return QStringLiteral("the system bus did not answer (%1)").arg(registered.error().message());
+    return registered.value() ? QString() : QStringLiteral("NetworkManager is not running");
+#endif
+}
+
 int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)
 {
     WifiConnectDialog dialog;
     // Rendered off screen even where a display exists: nothing appears.
     dialog.setAttribute(Qt::WA_DontShowOnScreen);
     dialog.scanAndPopulate();
-    if (request.list)
+    if (request.list) {
         printEntries(dialog, out);
+        const auto *combo = dialog.findChild<QCustomComboBox *>();
+        // An empty list says nothing by itself: no network in reach, or nothing that could look.
+        // With a screenshot asked for, the empty dialog is still the picture: the reason is a note.
+        if (!combo || combo->count() == 0) {
+            const QString problem = wifiServiceProblem();
+            if (!problem.isEmpty()) {
+                err << "orvik: no WiFi networks listed: " << problem << Qt::endl;
+                if (request.screenshotPath.isEmpty())
+                    return ExitFailure;
+            }
+        }
+    }
     if (request.screenshotPath.isEmpty())
         return ExitOk;
     dialog.resize(dialog.sizeHint());
@@ -75,8 +128,9 @@ int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &er
 int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)
 {
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        err << "orvik: wifi needs a display to be answered; use --list or --screenshot FILE" << Qt::endl;
-        return ExitUsage;
+        err << "orvik: wifi needs a display to show its window; --list, --screenshot FILE and --connect need none"
+            << Qt::endl;
+        return ExitFailure;
     }
     WifiConnectDialog dialog;
     bool accepted = false;

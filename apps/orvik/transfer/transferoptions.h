@@ -4,6 +4,9 @@
 
 #include <QCommandLineParser>
 #include <QTextStream>
+#include <QUrl>
+
+#include <optional>
 
 namespace ORVIK {
 
@@ -12,16 +15,24 @@ class TransferOptions
 {
 public:
     void addTo(QCommandLineParser &parser) const;
-    // Reads the parsed values; on a bad value prints one line to `err` and returns false.
-    bool read(const QCommandLineParser &parser, QTextStream &err);
-    // The host's description of a request to `url`, as a host would fill it.
-    NetworkRequestSettings settings(const QString &url) const;
+    // Reads the address and the parsed values; on a bad one prints one line to `err` and returns false.
+    bool read(const QString &address, const QCommandLineParser &parser, QTextStream &err);
+    // The host's description of the request, as a host would fill it.
+    NetworkRequestSettings settings() const;
+    // The address that the request goes to (with --port and --user applied), without the password: fit to print.
+    QString printableAddress() const;
+    // The address's host and port, for messages about the connection.
+    QString printableEndpoint() const;
 
+    QUrl url;
     bool insecure = false;
-    int timeoutSeconds = 0; // 0: no time-out
+    bool silent = false;
+    qint64 timeoutMs = 0;        // 0: no limit
+    qint64 connectTimeoutMs = 0; // 0: no limit of its own
+    QString caCertificateFile;
     QString user;
     QString password;
-    uint16_t port = NetworkRequestSettings::kNoPort;
+    std::optional<uint16_t> port; // unset: the URL's own
 };
 
 } // namespace ORVIK

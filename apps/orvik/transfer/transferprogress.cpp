@@ -2,6 +2,16 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 namespace ORVIK {
 
 namespace {
@@ -9,12 +19,16 @@ namespace {
 constexpr int kBarWidth = 24;
 constexpr qint64 kTerminalIntervalMs = 100;
 constexpr qint64 kLineIntervalMs = 1000;
+// The rate is what arrived in this window; nothing for this long is a stall.
+constexpr qint64 kRateWindowMs = 5000;
+constexpr qint64 kStalledAfterMs = 3000;
 
 } // namespace
 
 TransferProgress::TransferProgress(QTextStream &stream, bool terminal) : m_stream(stream), m_terminal(terminal)
 {
     m_clock.start();
+    m_samples.append({0, 0});
 }
 
 QString TransferProgress::formatBytes(qint64 bytes)
@@ -42,21 +56,64 @@ QString TransferProgress::formatDuration(qint64 seconds)
 
 QString TransferProgress::describe(qint64 done, qint64 total, qint64 elapsedMs)
 {
+    return describe(done, total, elapsedMs > 0 ? double(done) * 1000 / double(elapsedMs) : 0, false);
+}
+
+QString TransferProgress::describe(qint64 done, qint64 total, double rate, bool stalled)
+{
     QString text = formatBytes(done);
     if (total >= 0) {
         const qint64 percent = total > 0 ? std::min<qint64>(100, done * 100 / total) : 100;
         text += QStringLiteral(" / %1 (%2%)").arg(formatBytes(total)).arg(percent);
     }
-    const double rate = elapsedMs > 0 ? double(done) * 1000 / double(elapsedMs) : 0;
+    if (stalled)
+        return text + QStringLiteral(", stalled");
     text += QStringLiteral(", %1/s").arg(formatBytes(qint64(rate)));
     if (total >= 0 && done < total && rate > 0)
         text += QStringLiteral(", ETA %1").arg(formatDuration(qint64((double(total - done) / rate) + 0.999)));
     return text;
 }
 
+QString TransferProgress::fitLine(const QString &bar, const QString &text, int width)
+{
+    const int room = std::max(1, width - 1);
+    if (bar.size() + text.size() <= room)
+        return bar + text;
+    if (text.size() <= room)
+        return text;
+    return text.left(room);
+}
+
+int TransferProgress::terminalWidth()
+{
+#ifdef Q_OS_WIN
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return int(info.srWindow.Right - info.srWindow.Left + 1);
+#else
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return int(size.ws_col);
+#endif
+    return 80;
+}
+
+double TransferProgress::recentRate(qint64 now) const
+{
+    if (m_samples.isEmpty())
+        return 0;
+    const QPair<qint64, qint64> &oldest = m_samples.constFirst();
+    const qint64 span = std::max<qint64>(now - oldest.first, 1);
+    return double(m_done - oldest.second) * 1000 / double(span);
+}
+
 void TransferProgress::update(qint64 done, qint64 total)
 {
     const qint64 now = m_clock.elapsed();
+    if (done != m_done)
+        m_lastMoveMs = now;
+    m_done = done;
+    m_total = total;
     const qint64 interval = m_terminal ? kTerminalIntervalMs : kLineIntervalMs;
     if (m_lastShownMs >= 0 && now - m_lastShownMs < interval)
         return;
@@ -64,11 +121,27 @@ void TransferProgress::update(qint64 done, qint64 total)
     show(done, total);
 }
 
+void TransferProgress::tick()
+{
+    const qint64 now = m_clock.elapsed();
+    const qint64 interval = m_terminal ? kTerminalIntervalMs : kLineIntervalMs;
+    if (m_lastShownMs >= 0 && now - m_lastShownMs < interval)
+        return;
+    m_lastShownMs = now;
+    show(m_done, m_total);
+}
+
 void TransferProgress::finish(qint64 done, qint64 total)
 {
+    m_done = done;
     // A line once written stays in a log: the final state, when already shown, is not repeated.
-    if (m_terminal || done != m_shownDone || total != m_shownTotal)
+    if (m_terminal || done != m_shownDone || total != m_shownTotal) {
+        // The whole transfer's average, not a stall at the very end.
+        m_samples.clear();
+        m_samples.append({0, 0});
+        m_lastMoveMs = m_clock.elapsed();
         show(done, total);
+    }
     if (m_terminal)
         m_stream << '\n';
     m_stream.flush();
@@ -83,7 +156,12 @@ void TransferProgress::abandon()
 
 void TransferProgress::show(qint64 done, qint64 total)
 {
-    const QString text = describe(done, total, m_clock.elapsed());
+    const qint64 now = m_clock.elapsed();
+    while (!m_samples.isEmpty() && now - m_samples.constFirst().first > kRateWindowMs)
+        m_samples.removeFirst();
+    const bool stalled = now - m_lastMoveMs >= kStalledAfterMs;
+    const QString text = describe(done, total, recentRate(now), stalled);
+    m_samples.append({now, done});
     m_shownDone = done;
     m_shownTotal = total;
     if (!m_terminal) {
@@ -91,18 +169,20 @@ void TransferProgress::show(qint64 done, qint64 total)
         m_stream.flush();
         return;
     }
-    QString line;
+    QString bar;
     if (total > 0) {
         const int filled = int(std::min<qint64>(kBarWidth, done * kBarWidth / total));
-        line = QLatin1Char('[') + QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.')) +
-               QStringLiteral("] ");
+        bar = QLatin1Char('[') + QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.')) +
+              QStringLiteral("] ");
     }
-    line += text;
-    // Blank out what a longer previous line left behind.
-    const int width = int(line.size());
-    if (width < m_lastWidth)
-        line += QString(m_lastWidth - width, QLatin1Char(' '));
-    m_lastWidth = width;
+    const int width = terminalWidth();
+    QString line = fitLine(bar, text, width);
+    // Blank out what a longer previous line left behind, within the terminal's width.
+    const int shown = int(line.size());
+    const int blank = std::min(m_lastWidth, width - 1) - shown;
+    if (blank > 0)
+        line += QString(blank, QLatin1Char(' '));
+    m_lastWidth = shown;
     m_stream << '\r' << line;
     m_stream.flush();
 }

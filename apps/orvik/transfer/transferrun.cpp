@@ -25,6 +25,19 @@ TransferRun::TransferRun(NetworkRequest *request, Direction direction, TransferP
 {
     m_discard->open(QIODevice::WriteOnly);
     m_driver.setSink(m_discard.get());
+    m_connectTimer.setSingleShot(true);
+    // Whatever comes back from the server means the connection was made.
+    connect(request, &NetworkRequest::requestSentSignal, this, &TransferRun::connected);
+    connect(request, &NetworkRequest::metaDataChangedSignal, this, &TransferRun::connected);
+    connect(request, &NetworkRequest::uploadProgressSignal, this, &TransferRun::connected);
+    connect(&m_connectTimer, &QTimer::timeout, this,
+            [this] { m_driver.abort(StringStream<QString>::toString(m_connectReason)); });
+    // Redraws a transfer that does not move, so its rate falls and the stall shows.
+    m_tick.setInterval(1000);
+    connect(&m_tick, &QTimer::timeout, this, [this] {
+        if (m_progress)
+            m_progress->tick();
+    });
 }
 
 void TransferRun::setSink(QIODevice *sink)
@@ -32,10 +45,16 @@ void TransferRun::setSink(QIODevice *sink)
     m_driver.setSink(sink ? sink : m_discard.get());
 }
 
-void TransferRun::setTimeoutSeconds(int seconds)
+void TransferRun::setTimeoutMs(qint64 ms)
 {
-    m_driver.setTimeout(TimeSpan::FromSeconds(seconds),
-                        StringStream<QString>::toString(QStringLiteral("timed out after %1 s").arg(seconds)));
+    m_driver.setTimeout(TimeSpan::FromMilliseconds(ms),
+                        StringStream<QString>::toString(QStringLiteral("timed out after %1 s").arg(double(ms) / 1000)));
+}
+
+void TransferRun::setConnectTimeoutMs(qint64 ms, const QString &reason)
+{
+    m_connectTimer.setInterval(int(ms));
+    m_connectReason = reason;
 }
 
 bool TransferRun::run()
@@ -67,9 +86,14 @@ bool TransferRun::run()
         end();
     });
 
+    if (m_connectTimer.interval() > 0)
+        m_connectTimer.start();
+    m_tick.start();
     m_driver.start();
     if (!ended)
         loop.exec();
+    m_tick.stop();
+    m_connectTimer.stop();
     disconnect(&m_driver, nullptr, this, nullptr);
     const bool failed = m_driver.hasFailed();
     if (m_progress && failed)

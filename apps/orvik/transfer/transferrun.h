@@ -6,6 +6,7 @@
 #include <QIODevice>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -21,13 +22,17 @@ public:
     // Which side of the exchange the progress follows: the body received or the body sent.
     enum class Direction { Download, Upload };
 
-    // Takes the request.
+    // Takes the request. Without progress nothing is shown.
     TransferRun(NetworkRequest *request, Direction direction, TransferProgress *progress);
 
     // Where the body goes; null: the body is read and dropped.
     void setSink(QIODevice *sink);
     void setInsecure(bool insecure) { m_driver.setIgnoreSslErrors(insecure); }
-    void setTimeoutSeconds(int seconds);
+    void setTimeoutMs(qint64 ms);
+    // The upload's size, shown as its total when Qt reports none (an empty upload reports nothing).
+    void setUploadSize(qint64 bytes) { m_total = bytes; }
+    // Fails with `reason` unless the request has been sent (connection and TLS handshake made) within ms.
+    void setConnectTimeoutMs(qint64 ms, const QString &reason);
 
     // Runs the transfer; false with error() on failure (the module's text, or why it stopped).
     bool run();
@@ -35,11 +40,16 @@ public:
     qint64 bytesReceived() const { return m_driver.bytesReceived(); }
 
 private:
+    void connected() { m_connectTimer.stop(); }
+
     std::unique_ptr<QIODevice> m_discard;
     RequestDriver m_driver;
     Direction m_direction;
     TransferProgress *m_progress;
     QString m_error;
+    QTimer m_connectTimer;
+    QString m_connectReason;
+    QTimer m_tick;
     qint64 m_sent = 0;
     qint64 m_total = -1;
 };

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace ORVIK {
+
+// The forms that a number given on the command line takes, the same in every command.
+namespace OptionValues {
+
+// A port: a whole number from 1 to 65535.
+std::optional<uint16_t> port(const QString &text);
+// Seconds, fractions allowed ("0.5", "2"), above 0 and at most maxSeconds; returned in whole
+// milliseconds, at least 1.
+std::optional<qint64> secondsAsMs(const QString &text, double maxSeconds);
+
+} // namespace OptionValues
+
+} // namespace ORVIK

@@ -1,0 +1,80 @@
+#include "apps/orvik/transfer/transfersetup.h"
+
+#include "apps/orvik/cli/safetext.h"
+#include "apps/orvik/transfer/environmentproxy.h"
+
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace ORVIK::TransferSetup {
+
+bool prepare(const TransferOptions &options, QTextStream &err)
+{
+    if (!options.caCertificateFile.isEmpty()) {
+        const QString shown = SafeText::printable(options.caCertificateFile);
+        QFile file(options.caCertificateFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            err << "orvik: cannot read " << shown << ": " << file.errorString() << Qt::endl;
+            return false;
+        }
+        const QList<QSslCertificate> certificates = QSslCertificate::fromDevice(&file, QSsl::Pem);
+        if (certificates.isEmpty()) {
+            err << "orvik: " << shown << " holds no PEM certificate" << Qt::endl;
+            return false;
+        }
+        // Requests take the default configuration when they start.
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.addCaCertificates(certificates);
+        QSslConfiguration::setDefaultConfiguration(configuration);
+    }
+    const QString proxyProblem = EnvironmentProxy().problemFor(options.url);
+    if (!proxyProblem.isEmpty()) {
+        err << "orvik: " << proxyProblem << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
+void configure(TransferRun &run, const TransferOptions &options)
+{
+    run.setInsecure(options.insecure);
+    run.setTimeoutMs(options.timeoutMs);
+    if (options.connectTimeoutMs > 0)
+        run.setConnectTimeoutMs(options.connectTimeoutMs, QStringLiteral("cannot connect to %1 within %2 s")
+                                                              .arg(options.printableEndpoint())
+                                                              .arg(double(options.connectTimeoutMs) / 1000));
+}
+
+namespace {
+
+bool isTerminal(FILE *stream)
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+} // namespace
+
+bool standardErrorIsTerminal()
+{
+    return isTerminal(stderr);
+}
+
+bool showsProgress(const TransferOptions &options, bool bodyToStandardOutput)
+{
+    return !options.silent && !(bodyToStandardOutput && isTerminal(stdout) && standardErrorIsTerminal());
+}
+
+} // namespace ORVIK::TransferSetup
