@@ -2,14 +2,37 @@
 # Helpers shared by the benchmark scripts that serve files from nginx and time programs with
 # /usr/bin/time. Source it; it defines functions only.
 
-# bench_nginx_start WORK PORT ROOT [SERVER_CONF]: serves ROOT on 127.0.0.1:PORT from an nginx whose
-# files live in WORK, and waits until it answers. Sets nginx_pid; bench_nginx_stop ends it.
+# bench_port_taken PORT: whether something already accepts connections on 127.0.0.1:PORT.
+bench_port_taken() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# bench_nginx_start WORK PORT ROOT [SERVER_CONF] [TLS_PORT H2_PORT]: serves ROOT on 127.0.0.1:PORT from
+# an nginx whose files live in WORK, and waits until it answers. With TLS_PORT and H2_PORT it also
+# serves HTTPS there with a self-signed certificate made in WORK: HTTP/1.1 only on TLS_PORT, HTTP/2
+# (ALPN) on H2_PORT. Refuses ports that another server holds: the figures would be that server's.
+# Sets nginx_pid; bench_nginx_stop ends it.
 bench_nginx_start() {
-    local work="$1" port="$2" root="$3" server_conf="${4:-}" nginx_bin user_line=""
+    local work="$1" port="$2" root="$3" server_conf="${4:-}" tls_port="${5:-}" h2_port="${6:-}"
+    local nginx_bin user_line="" tls_conf="" token p
     nginx_bin="$(command -v nginx || echo /usr/sbin/nginx)"
+    for p in "$port" $tls_port $h2_port; do
+        if bench_port_taken "$p"; then
+            echo "port $p on 127.0.0.1 is taken by a server this benchmark did not start; choose another with --port" >&2
+            return 1
+        fi
+    done
     [[ $EUID -eq 0 ]] && user_line="user root;"
     mkdir -p "$work/nginx-temp"
     chmod 0777 "$work/nginx-temp"
+    if [[ -n "$tls_port" ]]; then
+        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+            -keyout "$work/bench-key.pem" -out "$work/bench-cert.pem" 2>/dev/null
+        tls_conf="listen 127.0.0.1:$tls_port ssl;
+        listen 127.0.0.1:$h2_port ssl http2;
+        ssl_certificate $work/bench-cert.pem;
+        ssl_certificate_key $work/bench-key.pem;"
+    fi
+    # Only this nginx knows the token, so an answer with it comes from this nginx.
+    token="$(od -An -N8 -tx8 /dev/urandom | tr -d ' ')"
     cat > "$work/nginx.conf" <<CONF
 $user_line
 worker_processes 1;
@@ -19,6 +42,7 @@ error_log $work/error.log warn;
 events { worker_connections 64; }
 http {
     access_log off;
+    log_format protocol '\$server_protocol \$status \$request_method \$request_uri';
     sendfile on;
     tcp_nopush on;
     client_body_temp_path $work/nginx-temp;
@@ -28,7 +52,9 @@ http {
     scgi_temp_path $work/nginx-temp;
     server {
         listen 127.0.0.1:$port;
+        $tls_conf
         root $root;
+        location = /bench-token { return 200 "$token"; }
 $server_conf
     }
 }
@@ -36,7 +62,14 @@ CONF
     "$nginx_bin" -c "$work/nginx.conf" -p "$work" &
     nginx_pid=$!
     for _ in $(seq 50); do
-        curl -s -o /dev/null "http://127.0.0.1:$port/" && return 0
+        if ! kill -0 "$nginx_pid" 2>/dev/null; then
+            echo "nginx did not start: $(cat "$work/error.log" 2>/dev/null)" >&2
+            return 1
+        fi
+        if [[ "$(curl -s "http://127.0.0.1:$port/bench-token")" == "$token" ]] &&
+            { [[ -z "$tls_port" ]] || [[ "$(curl -sk "https://127.0.0.1:$h2_port/bench-token")" == "$token" ]]; }; then
+            return 0
+        fi
         sleep 0.1
     done
     echo "nginx did not answer on port $port: $(cat "$work/error.log" 2>/dev/null)" >&2

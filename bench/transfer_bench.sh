@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
-# Compares web transfers over loopback: `orvik get/put` (through the module), bench/progressreader
-# (a host that reads the body on every progress signal, through the module), the same transfer on a
-# bare QNetworkAccessManager (bench/rawqt) and curl, against nginx serving a file (GET) and
-# accepting uploads (PUT, WebDAV module). Prints throughput (MB/s, 10^6 bytes) and peak memory
-# (maximum resident set size) of each, and the ratios to curl and to raw Qt. PIPE is `orvik get`
-# writing to standard output, read by a consumer slower than the network (--pipe-rate).
+# Compares web transfers over loopback against nginx serving a file (GET) and accepting uploads (PUT,
+# WebDAV module): `orvik get/put` (through the module), bench/progressreader (a host that reads the
+# body on every progress signal, through the module), the same transfer on a bare QNetworkAccessManager
+# (bench/rawqt) and curl. Prints for each the median throughput (MB/s, 10^6 bytes), the median CPU
+# seconds (user + system) per GiB, the peak memory (maximum resident set size), and the ratios.
 #
 #   bench/transfer_bench.sh [--size-mib N] [--repeat N] [--build-dir DIR] [--port N] [--slow-rate MB]
 #                           [--pipe-rate MIB]
 #
-# Defaults: 1024 MiB, 3 rounds (the median throughput and the largest peak memory are reported),
-# a Release build in build-bench (configured and built when missing), port 18080, a pipe read at
-# 50 MiB/s (0: no PIPE). --slow-rate adds a GET that nginx sends at that many MB/s: a network slower
-# than the program's own pace. Needs root or sudo for apt-get when nginx, /usr/bin/time, curl or
-# python3 (the paced pipe reader) are missing.
+# Operations: GET over HTTP (-o FILE); TLS, the same over HTTPS with HTTP/1.1; H2, over HTTPS with
+# HTTP/2 (negotiated by ALPN, checked in nginx's log); PIPE, the body on standard output read at
+# full speed by `wc -c`; PUT of the file; PACED, `orvik get` into a reader that takes --pipe-rate MiB/s
+# (slower than the network: memory must stay bounded; 0 leaves it out); SLOW with --slow-rate, a GET
+# that nginx sends at that many MB/s.
+#
+# Defaults: 1024 MiB, 3 rounds (median throughput and CPU, largest peak memory), a Release build in
+# build-bench (configured and built when missing), ports 18080 (HTTP), 18081 (HTTPS) and 18082 (HTTP/2),
+# a paced reader at 50 MiB/s. Refuses ports that a server it did not start holds. Needs root or sudo
+# for apt-get when nginx, /usr/bin/time, curl, openssl or python3 (the paced reader) are missing.
 set -euo pipefail
 # shellcheck source=bench/benchlib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/benchlib.sh"
@@ -34,7 +38,7 @@ while [[ $# -gt 0 ]]; do
         --port) port="$2"; shift 2 ;;
         --slow-rate) slow_rate="$2"; shift 2 ;;
         --pipe-rate) pipe_rate="$2"; shift 2 ;;
-        -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
         *) echo "transfer_bench: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -45,6 +49,7 @@ missing=()
 command -v nginx >/dev/null || [[ -x /usr/sbin/nginx ]] || missing+=(nginx-light)
 [[ -x /usr/bin/time ]] || missing+=(time)
 command -v curl >/dev/null || missing+=(curl)
+command -v openssl >/dev/null || missing+=(openssl)
 [[ "$pipe_rate" == 0 ]] || command -v python3 >/dev/null || missing+=(python3)
 if [[ ${#missing[@]} -gt 0 ]]; then
     echo "installing ${missing[*]}"
@@ -81,7 +86,10 @@ echo "creating a $size_mib MiB file of random bytes"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$work/www/payload.bin"
 size_bytes=$(stat -c %s "$work/www/payload.bin")
 
+tls_port=$((port + 1))
+h2_port=$((port + 2))
 bench_nginx_start "$work" "$port" "$work/www" "
+        access_log $work/access.log protocol;
         location /slow/ {
             alias $work/www/;
             limit_rate ${slow_rate}m;
@@ -90,7 +98,7 @@ bench_nginx_start "$work" "$port" "$work/www" "
             dav_methods PUT;
             client_max_body_size 0;
             client_body_buffer_size 1m;
-        }"
+        }" "$tls_port" "$h2_port"
 base="http://127.0.0.1:$port"
 
 # measure NAME OP COMMAND...: runs the command under /usr/bin/time; prints "seconds rss_kib".
@@ -101,12 +109,23 @@ measure() {
         cat "$work/stderr.log" >&2
         exit 1
     fi
-    bench_time_figures "$log" | awk '{print $1, $3}'
+    bench_time_figures "$log"
 }
 
-# measure_pipe NAME OP COMMAND...: the command writes the body to a reader that takes pipe_rate MiB/s
-# and counts what it got into out/count; only the command itself is measured.
+# measure_pipe NAME OP COMMAND...: the command writes the body to `wc -c`, which reads at full speed
+# and writes the count into out/count; only the command itself is measured.
 measure_pipe() {
+    local log="$work/time.log"
+    if ! { /usr/bin/time -v -o "$log" "${@:3}" 2>"$work/stderr.log" | wc -c >"$work/out/count"; }; then
+        echo "transfer_bench: $1 $2 failed:" >&2
+        cat "$work/stderr.log" >&2
+        exit 1
+    fi
+    bench_time_figures "$log"
+}
+
+# measure_paced NAME OP COMMAND...: as measure_pipe, with a reader that takes pipe_rate MiB/s.
+measure_paced() {
     local log="$work/time.log"
     if ! { /usr/bin/time -v -o "$log" "${@:3}" 2>"$work/stderr.log" | python3 -c '
 import sys, time
@@ -124,7 +143,7 @@ open(sys.argv[2], "w").write(str(got))' "$pipe_rate" "$work/out/count"; }; then
         cat "$work/stderr.log" >&2
         exit 1
     fi
-    bench_time_figures "$log" | awk '{print $1, $3}'
+    bench_time_figures "$log"
 }
 
 check_size() {
@@ -136,48 +155,68 @@ check_size() {
     fi
 }
 
-# One transfer: TOOL OP; appends its MB/s to speeds[TOOL/OP] and keeps the largest peak RSS.
-declare -A speeds rss
+# One transfer: TOOL OP; appends its MB/s to speeds[TOOL/OP], its CPU seconds per GiB to cpu[TOOL/OP],
+# and keeps the largest peak RSS.
+declare -A speeds cpu rss
 run_once() {
-    local tool="$1" op="$2" out seconds kib url="$base/payload.bin"
-    [[ "$op" == SLOW ]] && url="$base/slow/payload.bin"
+    local tool="$1" op="$2" out seconds cpu_seconds kib url="$base/payload.bin"
+    case "$op" in
+        SLOW) url="$base/slow/payload.bin" ;;
+        TLS) url="https://127.0.0.1:$tls_port/payload.bin" ;;
+        H2) url="https://127.0.0.1:$h2_port/payload.bin" ;;
+    esac
     rm -f "$work/out/"* "$work/www/upload/"*
     case "$tool/$op" in
         orvik/GET | orvik/SLOW) out=$(measure "$tool" "$op" "$orvik" get "$url" -o "$work/out/file") ;;
+        orvik/TLS | orvik/H2) out=$(measure "$tool" "$op" "$orvik" get "$url" -o "$work/out/file" --insecure) ;;
         module/GET | module/SLOW) out=$(measure "$tool" "$op" "$progressreader" "$url" "$work/out/file") ;;
         orvik/PIPE) out=$(measure_pipe "$tool" "$op" "$orvik" get "$url") ;;
+        curl/PIPE) out=$(measure_pipe "$tool" "$op" curl -sS -f "$url") ;;
+        orvik/PACED) out=$(measure_paced "$tool" "$op" "$orvik" get "$url") ;;
         rawqt/GET | rawqt/SLOW) out=$(measure "$tool" "$op" "$rawqt" get "$url" "$work/out/file") ;;
         curl/GET | curl/SLOW) out=$(measure "$tool" "$op" curl -sS -f -o "$work/out/file" "$url") ;;
+        curl/TLS) out=$(measure "$tool" "$op" curl -sS -f -k --http1.1 -o "$work/out/file" "$url") ;;
+        curl/H2) out=$(measure "$tool" "$op" curl -sS -f -k --http2 -o "$work/out/file" "$url") ;;
         orvik/PUT) out=$(measure "$tool" "$op" "$orvik" put "$base/upload/file" "$work/www/payload.bin") ;;
         rawqt/PUT) out=$(measure "$tool" "$op" "$rawqt" put "$base/upload/file" "$work/www/payload.bin") ;;
         curl/PUT) out=$(measure "$tool" "$op" curl -sS -f -T "$work/www/payload.bin" "$base/upload/file") ;;
     esac
     case "$op" in
         PUT) check_size "$work/www/upload/file" ;;
-        PIPE) [[ "$(cat "$work/out/count")" == "$size_bytes" ]] || { echo "transfer_bench: PIPE lost bytes" >&2; exit 1; } ;;
+        PIPE | PACED) [[ "$(cat "$work/out/count")" == "$size_bytes" ]] || { echo "transfer_bench: $tool $op lost bytes" >&2; exit 1; } ;;
         *) check_size "$work/out/file" ;;
     esac
-    read -r seconds kib <<<"$out"
+    # Each HTTPS operation went over the protocol it is named for.
+    local protocol
+    protocol=$(tail -n 1 "$work/access.log" | cut -d' ' -f1)
+    case "$op/$protocol" in
+        TLS/HTTP/1.1 | H2/HTTP/2.0 | GET/* | PUT/* | PIPE/* | PACED/* | SLOW/*) ;;
+        *) echo "transfer_bench: $tool $op went over $protocol" >&2; exit 1 ;;
+    esac
+    read -r seconds cpu_seconds kib <<<"$out"
     speeds[$tool/$op]+="$(awk -v b="$size_bytes" -v s="$seconds" 'BEGIN { printf "%.1f", (s > 0 ? b / s / 1e6 : 0) }') "
+    cpu[$tool/$op]+="$(awk -v b="$size_bytes" -v c="$cpu_seconds" 'BEGIN { printf "%.2f", c / (b / 1073741824) }') "
     if ((kib > ${rss[$tool/$op]:-0})); then rss[$tool/$op]=$kib; fi
 }
 
 # What each program needs before it moves any bulk data: the same GET of a one-byte file.
 printf 'x' > "$work/www/tiny.bin"
 declare -A baseline
-baseline[orvik]=$(measure orvik baseline "$orvik" get "$base/tiny.bin" -o "$work/out/tiny" | cut -d' ' -f2)
-baseline[rawqt]=$(measure rawqt baseline "$rawqt" get "$base/tiny.bin" "$work/out/tiny" | cut -d' ' -f2)
-baseline[curl]=$(measure curl baseline curl -sS -f -o "$work/out/tiny" "$base/tiny.bin" | cut -d' ' -f2)
-baseline[module]=$(measure module baseline "$progressreader" "$base/tiny.bin" "$work/out/tiny" | cut -d' ' -f2)
+baseline[orvik]=$(measure orvik baseline "$orvik" get "$base/tiny.bin" -o "$work/out/tiny" | cut -d' ' -f3)
+baseline[rawqt]=$(measure rawqt baseline "$rawqt" get "$base/tiny.bin" "$work/out/tiny" | cut -d' ' -f3)
+baseline[curl]=$(measure curl baseline curl -sS -f -o "$work/out/tiny" "$base/tiny.bin" | cut -d' ' -f3)
+baseline[module]=$(measure module baseline "$progressreader" "$base/tiny.bin" "$work/out/tiny" | cut -d' ' -f3)
 
-ops=(GET PUT)
+ops=(GET TLS H2 PIPE PUT)
 [[ "$slow_rate" != 0 ]] && ops+=(SLOW)
-[[ "$pipe_rate" != 0 ]] && ops+=(PIPE)
-# Which programs run each operation: the module's own host only downloads to a file; the pipe is orvik's.
+[[ "$pipe_rate" != 0 ]] && ops+=(PACED)
+# Which programs run each operation: the module's own host only downloads over HTTP; the paced pipe is
+# orvik's alone.
 tools_of() {
     case "$1" in
         PUT) echo orvik rawqt curl ;;
-        PIPE) echo orvik ;;
+        TLS | H2 | PIPE) echo orvik curl ;;
+        PACED) echo orvik ;;
         *) echo orvik module rawqt curl ;;
     esac
 }
@@ -192,26 +231,31 @@ for ((round = 0; round < repeat; round++)); do
         done
     done
 done
-declare -A mbps
-for key in "${!speeds[@]}"; do mbps[$key]=$(bench_median <<<"${speeds[$key]}"); done
+declare -A mbps cpu_per_gib
+for key in "${!speeds[@]}"; do
+    mbps[$key]=$(bench_median <<<"${speeds[$key]}")
+    cpu_per_gib[$key]=$(bench_median <<<"${cpu[$key]}")
+done
 
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-printf '\n%-7s %-4s %10s %16s %18s   %s\n' tool op "MB/s" "peak RSS (MiB)" "above idle (MiB)" "MB/s of each round"
+printf '\n%-7s %-5s %8s %9s %15s %17s   %s\n' tool op "MB/s" "CPU s/GiB" "peak RSS (MiB)" "above idle (MiB)" \
+    "MB/s of each round"
 for op in "${ops[@]}"; do
     for tool in $(tools_of "$op"); do
-        printf '%-7s %-4s %10s %16s %18s   %s\n' "$tool" "$op" "${mbps[$tool/$op]}" "$(mib "${rss[$tool/$op]}")" \
-            "$(mib $((rss[$tool/$op] - baseline[$tool])))" "${speeds[$tool/$op]}"
+        printf '%-7s %-5s %8s %9s %15s %17s   %s\n' "$tool" "$op" "${mbps[$tool/$op]}" "${cpu_per_gib[$tool/$op]}" \
+            "$(mib "${rss[$tool/$op]}")" "$(mib $((rss[$tool/$op] - baseline[$tool])))" "${speeds[$tool/$op]}"
     done
 done
 printf 'idle RSS (GET of one byte): orvik %s MiB, module %s MiB, rawqt %s MiB, curl %s MiB\n\n' \
     "$(mib "${baseline[orvik]}")" "$(mib "${baseline[module]}")" "$(mib "${baseline[rawqt]}")" "$(mib "${baseline[curl]}")"
 for op in "${ops[@]}"; do
-    [[ "$op" == PIPE ]] && continue
+    [[ "$op" == PACED ]] && continue
     for tool in $(tools_of "$op"); do
         [[ "$tool" == curl ]] && continue
-        awk -v op="$op" -v tool="$tool" -v m="${mbps[$tool/$op]}" -v c="${mbps[curl/$op]}" -v q="${mbps[rawqt/$op]}" \
+        awk -v op="$op" -v tool="$tool" -v m="${mbps[$tool/$op]}" -v c="${mbps[curl/$op]}" -v q="${mbps[rawqt/$op]:-}" \
             -v r="${rss[$tool/$op]}" 'BEGIN {
-                printf "%s %s/curl: throughput %.3f (%s/raw Qt %.3f), peak RSS %.1f MiB\n",
-                       op, tool, m / c, tool, m / q, r / 1024 }'
+                printf "%s %s/curl: throughput %.3f", op, tool, m / c
+                if (q != "") printf " (%s/raw Qt %.3f)", tool, m / q
+                printf ", peak RSS %.1f MiB\n", r / 1024 }'
     done
 done

@@ -42,13 +42,14 @@ public:
         QByteArray body;
         qint64 generatedSize = -1; // >= 0: the body is this many patternBytes(), made as they are sent
         Framing framing = Framing::ContentLength;
-        int delayMs = 0;         // wait this long after the request before answering
-        bool stall = false;      // never answer; the connection stays open
-        qint64 dropAfter = -1;   // close after this many body bytes (the length still announces them all)
-        int dropTimes = -1;      // >= 0: only this many answers are cut short, later ones are whole
-        qint64 pieceSize = 0;    // > 0: send the body in pieces of this size ...
-        int pieceIntervalMs = 0; // ... with this pause between them
-        QByteArray basicAuth;    // "user:password": requests without them get 401 with a challenge
+        int delayMs = 0;            // wait this long after the request before answering
+        bool stall = false;         // never answer; the connection stays open
+        qint64 dropAfter = -1;      // close after this many body bytes (the length still announces them all)
+        int dropTimes = -1;         // >= 0: only this many answers are cut short, later ones are whole
+        qint64 pieceSize = 0;       // > 0: send the body in pieces of this size ...
+        int pieceIntervalMs = 0;    // ... with this pause between them
+        QByteArray basicAuth;       // "user:password": requests without them get 401 with a challenge
+        QByteArray contentEncoding; // sent as Content-Encoding; body holds the bytes so coded
     };
 
     struct Request

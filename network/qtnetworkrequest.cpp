@@ -101,6 +101,8 @@ void QtNetworkRequest::processErrorSlot(QNetworkReply::NetworkError error)
 
 void QtNetworkRequest::connectReply(QNetworkReply *newReply)
 {
+    if (reply)
+        retire(reply);
     reply = newReply;
     reading = Reading();
     // Bounded from the first byte: Qt's network thread reads far ahead of a busy event loop, and
@@ -156,7 +158,11 @@ void QtNetworkRequest::offerArrivedBytes(QNetworkReply *from)
     // come. So every arrival is told at once, with the bytes Qt has handed over, which is Qt's own
     // count of a body sent as it is. A body that Qt decodes (Content-Encoding) may be counted
     // otherwise, so there the last count Qt gave is repeated instead.
-    if (from != reply || !reading.bounded || from->bytesAvailable() == 0)
+    if (from != reply) {
+        discardBody(from);
+        return;
+    }
+    if (!reading.bounded || from->bytesAvailable() == 0)
         return;
     const QByteArray coding = from->rawHeader("Content-Encoding").trimmed().toLower();
     const bool counted = coding.isEmpty() || coding == "identity";
@@ -177,6 +183,24 @@ void QtNetworkRequest::offerArrivedBytes(QNetworkReply *from)
     // full bounded buffer would hold the body back from it for ever.
     reading.bounded = false;
     from->setReadBufferSize(0);
+}
+
+void QtNetworkRequest::retire(QNetworkReply *earlier)
+{
+    // readAll reads only the last start's reply, so an earlier reply's body can reach no one. It is
+    // dropped as it arrives: the earlier transfer still runs to its finish (its signals are still
+    // relayed), in bounded memory, and lets its connection go when it ends.
+    earlier->setReadBufferSize(readBufferLimit);
+    discardBody(earlier);
+}
+
+void QtNetworkRequest::discardBody(QNetworkReply *earlier)
+{
+    // Reading frees the bounded buffer, so Qt goes on reading the socket. A closed reply holds nothing
+    // and warns when read.
+    const qint64 held = earlier->bytesAvailable();
+    if (held > 0)
+        earlier->skip(held);
 }
 
 } // namespace ORVIK

@@ -44,6 +44,9 @@ private:
     void relayDownloadProgress(QNetworkReply *from, qint64 received, qint64 total);
     // Body bytes reached the reply: a host that reads as the body arrives is told at once.
     void offerArrivedBytes(QNetworkReply *from);
+    // A later start replaced this reply: its body is no longer the host's to read.
+    static void retire(QNetworkReply *earlier);
+    static void discardBody(QNetworkReply *earlier);
 
     QNetworkRequest request;
     QNetworkReply *reply = nullptr; // the last start's reply, a child of the shared Qt access manager

@@ -71,7 +71,8 @@ private Q_SLOTS:
 void tst_RequestDriver::outcomes_data()
 {
     QTest::addColumn<QStringList>("script"); // data:BYTES (then a progress of the total), pending:BYTES,
-                                             // up:SENT/TOTAL, error:TEXT, finish, abort:TEXT, throw
+                                             // up:SENT/TOTAL, error:TEXT, finish, abort:TEXT, throw,
+                                             // keep (the outcome handlers leave the driver alive)
     QTest::addColumn<int>("setting"); // the body limit; or, after "timeout"/"stall" in the script, its span in ms
     QTest::addColumn<bool>("fullSink");
     QTest::addColumn<QStringList>("expectedLog");
@@ -92,6 +93,13 @@ void tst_RequestDriver::outcomes_data()
         << list("start|down:2|close|failed:the body is larger than 4 bytes") << QByteArray("ab");
     QTest::newRow("over-the-limit-at-the-finish")
         << list("pending:abcde|finish") << 4 << false << list("start|close|failed:the body is larger than 4 bytes")
+        << QByteArray();
+    // A driver that failed while reading at the finish has ended: no finish follows for an owner that keeps it.
+    QTest::newRow("over-the-limit-at-the-finish-driver-kept")
+        << list("keep|pending:abcde|finish") << 4 << false << list("start|close|failed:the body is larger than 4 bytes")
+        << QByteArray();
+    QTest::newRow("sink-refuses-at-the-finish-driver-kept")
+        << list("keep|pending:ab|finish") << -1 << true << list("start|close|failed:cannot write the body: disk full")
         << QByteArray();
     QTest::newRow("sink-refuses") << list("data:ab|finish") << -1 << true
                                   << list("start|close|failed:cannot write the body: disk full") << QByteArray();
@@ -136,16 +144,19 @@ void tst_RequestDriver::outcomes()
             [&log](qint64 done, qint64) { log.append(QStringLiteral("down:%1").arg(done)); });
     connect(driver, &RequestDriver::uploadProgressSignal, this,
             [&log](qint64 done, qint64 total) { log.append(QStringLiteral("up:%1/%2").arg(done).arg(total)); });
-    // Each outcome handler deletes the driver, as owners may.
+    // Each outcome handler deletes the driver, as owners may, unless the script keeps it.
+    const bool keep = script.first() == QLatin1String("keep");
     connect(driver, &RequestDriver::finishedSignal, this, [&] {
         log.append(QStringLiteral("finished"));
         body = driver->body();
-        delete driver;
+        if (!keep)
+            delete driver;
     });
     connect(driver, &RequestDriver::failedSignal, this, [&](StringView reason) {
         log.append(QStringLiteral("failed:") + QString::fromUtf8(reason.data(), reason.length()));
         body = driver->body();
-        delete driver;
+        if (!keep)
+            delete driver;
     });
 
     driver->start();
@@ -170,6 +181,11 @@ void tst_RequestDriver::outcomes()
         } else if (step.startsWith(QLatin1String("abort:")) && driver) {
             driver->abort(String(argument.toLatin1().constData()));
         }
+    }
+    if (keep) {
+        QVERIFY(driver);
+        QVERIFY(!driver->isRunning());
+        delete driver;
     }
     QTRY_VERIFY_WITH_TIMEOUT(!driver, 20000);
     QCOMPARE(log, expectedLog);

@@ -40,6 +40,7 @@ struct Exchange
     qint64 stamped, late, out, hold, back, ahead, after;
     int precision;
     qint64 mostBound;
+    qint64 stampMovedBy = 0; // the echoed stamp moves by this much; a reply so changed is not ours
 };
 
 } // namespace
@@ -176,6 +177,9 @@ void tst_OrvikTime::boundHoldsTheTrueOffset_data()
     // microsecond: only a bound rounded up with that rounding included still holds it.
     QTest::newRow("true-offset-at-the-edge-printed-bound-covers-the-rounding")
         << Exchange{50 * kUs, 0, 1900, 10 * kUs, 0, 0, 0, -29, 953};
+    // A stamp after we saw the request leave and before the reply came: not the stamp of this request.
+    QTest::newRow("stamp-after-the-send-before-the-arrival-is-not-ours")
+        << Exchange{0, 0, 5 * kMs, 10 * kUs, 5 * kMs, 0, 10 * kUs, -29, 0, 2 * kMs};
 }
 
 void tst_OrvikTime::boundHoldsTheTrueOffset()
@@ -190,7 +194,8 @@ void tst_OrvikTime::boundHoldsTheTrueOffset()
     QByteArray packet = NtpResponder::answer(QByteArray(), NtpResponder::timestampFromNanoseconds(t2),
                                              NtpResponder::timestampFromNanoseconds(t3));
     packet[3] = char(x.precision);
-    NtpResponder::setTimestamp(packet, NtpPacket::kOriginOffset, NtpResponder::timestampFromNanoseconds(millisecond));
+    NtpResponder::setTimestamp(packet, NtpPacket::kOriginOffset,
+                               NtpResponder::timestampFromNanoseconds(millisecond + x.stampMovedBy));
     NtpExchange exchange;
     std::copy(packet.cbegin(), packet.cend(), exchange.packet.begin());
     exchange.sentAfter = read - x.ahead;
@@ -199,6 +204,12 @@ void tst_OrvikTime::boundHoldsTheTrueOffset()
     exchange.received = left + x.out + x.hold + x.back;
 
     const NtpVerdict verdict = judgeExchange(exchange);
+    if (x.stampMovedBy != 0) {
+        QCOMPARE(verdict.kind, NtpVerdict::Kind::Rejected);
+        QVERIFY2(verdict.reason.contains(QStringLiteral("is not the stamp of our request")),
+                 qPrintable(verdict.reason));
+        return;
+    }
     QCOMPARE(verdict.reason, QString());
     const NtpSample &sample = verdict.sample;
     const QString figures = QStringLiteral("offset %1 bound %2").arg(sample.offset).arg(sample.bound);

@@ -443,6 +443,10 @@ void tst_WifiConnectDialog::networkManagerScan_data()
     QTest::newRow("two-devices-see-the-same-ssid")
         << true << Radios{{{"Cafe", 40}, {"Home", 70}}, {{"Cafe", 60}}} << false << Sighting{} << false
         << QByteArrayList{"Home 70", "Cafe 60"};
+    // Each device lists only its own access points: the later device's weaker reading still wins.
+    QTest::newRow("each-device-lists-only-what-it-sees")
+        << true << Radios{{{"Cafe", 60}, {"Home", 70}}, {{"Cafe", 40}}} << false << Sighting{} << false
+        << QByteArrayList{"Home 70", "Cafe 40"};
     // A network served by two access points has the strength of the stronger, listed first or not.
     QTest::newRow("two-access-points-one-ssid-strongest-counts")
         << true << Radios{{{"Office", 80}, {"Home", 60}, {"Office", 30}}} << false << Sighting{} << false
