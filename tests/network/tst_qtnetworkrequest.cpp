@@ -616,6 +616,7 @@ void tst_QtNetworkRequest::bodyReachesEveryReader_data()
         << QByteArray("/large") << QString("once") << qint64(0) << kLargeBody << kLargeBody;
     QTest::newRow("large-body-over-tls-read-on-progress-with-a-bounded-buffer")
         << QByteArray("tls:/large") << progress << qint64(0) << kLargeBody << kLargeBody;
+#ifndef Q_OS_WIN // nginx, the HTTP/2 peer, is a Linux program
     // Qt's HTTP/2 opens the flow-control window as frames arrive, not as the host reads, so the buffer
     // bounds nothing there; the progress rules and the body must still hold.
     QTest::newRow("http2-large-body-read-on-progress")
@@ -624,6 +625,7 @@ void tst_QtNetworkRequest::bodyReachesEveryReader_data()
         << QByteArray("h2:/large") << QString("finish") << qint64(0) << kLargeBody << kLargeBody;
     QTest::newRow("http2-large-body-read-once-early-then-at-the-finish")
         << QByteArray("h2:/large") << QString("once") << qint64(0) << kLargeBody << kLargeBody;
+#endif
 }
 
 void tst_QtNetworkRequest::bodyReachesEveryReader()
