@@ -32,7 +32,7 @@ inline QString orvikLibraryPath(const QString &baseName)
 struct OrvikRun
 {
     int exitCode = -1; // -1: did not finish in time (or did not start), -2: crashed
-    QByteArray out; // with LF line ends on every platform
+    QByteArray out;    // with LF line ends on every platform
     QByteArray err;
     QByteArray rawOut; // the bytes as written: a body must arrive unchanged
 };
@@ -64,7 +64,9 @@ inline OrvikRun runOrvik(const QStringList &arguments, int timeoutMs = 60000, co
     if (!finished.wait(timeoutMs)) // the process is killed on return
         return {-1, {}, "orvik did not finish: " + arguments.join(QLatin1Char(' ')).toUtf8(), {}};
     OrvikRun run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-                 process.readAllStandardOutput(), process.readAllStandardError(), {}};
+                 process.readAllStandardOutput(),
+                 process.readAllStandardError(),
+                 {}};
     run.rawOut = run.out;
 #ifdef Q_OS_WIN
     // A Windows program writes text with CRLF line ends.

@@ -28,7 +28,8 @@ QString besideOrInstalled(const QString &fileName, const QString &installedFolde
 
 QString ProgramFolders::moduleFile()
 {
-    return besideOrInstalled(QStringLiteral("ORVIKNetwork") + kLibrarySuffix, QStringLiteral(ORVIK_MODULEDIR_FROM_BINDIR));
+    return besideOrInstalled(QStringLiteral("ORVIKNetwork") + kLibrarySuffix,
+                             QStringLiteral(ORVIK_MODULEDIR_FROM_BINDIR));
 }
 
 QString ProgramFolders::pluginFile(const char *pluginName)

@@ -238,8 +238,7 @@ void UpdateChecker::processUpdateString(const String &text)
         return failCheck(String("Cannot compare versions: the application's version ") + quoted(current) +
                          " is not a version number");
     // A replayed older description is refused, whatever version the application says it has.
-    UpdateVersionStore store(m_versionStorePath.isEmpty() ? UpdateVersionStore::DefaultPath()
-                                                                : m_versionStorePath);
+    UpdateVersionStore store(m_versionStorePath.isEmpty() ? UpdateVersionStore::DefaultPath() : m_versionStorePath);
     const String verified = store.highest(product);
     if (!verified.isEmpty() && CompareVersions(version, verified) < 0)
         return failCheck(String("Rolled-back update description: it offers ") + version + ", older than " + verified +

@@ -102,8 +102,8 @@ QString UpdateDescription::checkEntries(const String &expectedProduct, bool pinn
     if (!expires.isEmpty()) {
         m_expires = ParseTime(qtText(expires));
         if (!m_expires.isValid())
-            return malformed + QStringLiteral("expires is %1, not a UTC time such as 2027-01-31T00:00:00Z")
-                                   .arg(quoted(expires));
+            return malformed +
+                   QStringLiteral("expires is %1, not a UTC time such as 2027-01-31T00:00:00Z").arg(quoted(expires));
         if (m_expires <= QDateTime::currentDateTimeUtc())
             return QStringLiteral("Expired update description: it expired at %1").arg(TimeText(m_expires));
     }
@@ -112,8 +112,7 @@ QString UpdateDescription::checkEntries(const String &expectedProduct, bool pinn
 
 QDateTime UpdateDescription::ParseTime(const QString &text)
 {
-    static const QRegularExpression form(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(\\.\\d{1,9})?Z$"));
+    static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(\\.\\d{1,9})?Z$"));
     if (!form.match(text).hasMatch())
         return QDateTime();
     // Qt reads at most milliseconds; a finer fraction changes nothing that matters here.

@@ -9,9 +9,9 @@
 #include <vector>
 
 #ifdef Q_OS_WIN
-#include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <windows.h>
 #else
 #include <cerrno>
 #include <cstdio>
@@ -105,12 +105,11 @@ bool onlyTrustedMayWrite(HANDLE folder, PSID user)
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                        nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     constexpr ACCESS_MASK kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
-                                     FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                                     GENERIC_ALL;
+                                     FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
     // A missing DACL grants everyone everything.
     bool trusted = dacl && EqualSid(owner, user);
     for (DWORD i = 0; trusted && i < dacl->AceCount; ++i) {
@@ -131,15 +130,13 @@ bool onlyTrustedMayWrite(HANDLE folder, PSID user)
 // Opens a folder without following a link, and so that no one can rename or delete it while it is open.
 HANDLE openFolder(const QString &path)
 {
-    const HANDLE folder =
-        CreateFileW(wide(path), FILE_LIST_DIRECTORY | READ_CONTROL | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE folder = CreateFileW(wide(path), FILE_LIST_DIRECTORY | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     BY_HANDLE_FILE_INFORMATION information{};
-    if (folder != INVALID_HANDLE_VALUE &&
-        (!GetFileInformationByHandle(folder, &information) ||
-         !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+    if (folder != INVALID_HANDLE_VALUE && (!GetFileInformationByHandle(folder, &information) ||
+                                           !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                                           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
         CloseHandle(folder);
         return INVALID_HANDLE_VALUE;
     }
@@ -313,8 +310,8 @@ bool UpdateFolder::startHeld(const QStringList &environment, QString *error)
     PROCESS_INFORMATION process{};
     const QString folder = QDir::toNativeSeparators(m_path);
     if (!CreateProcessW(wide(program), reinterpret_cast<wchar_t *>(commandLine.data()), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP,
-                        const_cast<wchar_t *>(wide(block)), wide(folder), &startup, &process)) {
+                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, const_cast<wchar_t *>(wide(block)),
+                        wide(folder), &startup, &process)) {
         *error = systemError();
         return false;
     }
@@ -340,7 +337,9 @@ QString systemError(int code = errno)
 // A folder of this user's that no one else may write.
 bool isPrivateFolder(int folder)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     return fstat(folder, &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == geteuid() &&
            (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
@@ -364,7 +363,8 @@ std::unique_ptr<UpdateFolder> UpdateFolder::Open(const QString &parent, QString 
             *error = QStringLiteral("cannot make a folder in %1: %2").arg(parent, systemError());
             break;
         }
-        const int handle = ::openat(parentFolder, encoded(name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int handle =
+            ::openat(parentFolder, encoded(name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (handle >= 0 && isPrivateFolder(handle))
             folder.reset(new UpdateFolder(QDir(parent).filePath(name), handle));
         else if (handle >= 0)
@@ -444,7 +444,9 @@ bool UpdateFolder::hold(const QString &name, QString *error)
 {
     closeHeld();
     const int file = ::openat(static_cast<int>(m_folder), encoded(name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (file < 0 || fstat(file, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid()) {
         *error = QStringLiteral("cannot open %1 as a file of this user's: %2").arg(name, systemError());
         if (file >= 0)

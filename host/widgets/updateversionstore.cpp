@@ -30,7 +30,8 @@ QJsonObject readVersions(const QString &path)
     bool valid = error.error == QJsonParseError::NoError && document.isObject();
     const QJsonObject versions = document.object();
     for (auto it = versions.begin(); valid && it != versions.end(); ++it)
-        valid = it.value().isString() && UpdateChecker::IsVersion(StringStream<QString>::toString(it.value().toString()));
+        valid =
+            it.value().isString() && UpdateChecker::IsVersion(StringStream<QString>::toString(it.value().toString()));
     if (!valid) {
         qWarning("The file of verified update versions %s is damaged; it is ignored", qPrintable(path));
         return QJsonObject();

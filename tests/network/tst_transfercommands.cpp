@@ -74,7 +74,7 @@ const QByteArray kSelfSignedReason = "The root CA certificate is not trusted for
 const QByteArray kSelfSignedReason = "The certificate is self-signed, and untrusted";
 #endif
 const qint64 kLargeSize = 6 * 1024 * 1024 + 3;
-}
+} // namespace
 
 void tst_TransferCommands::initTestCase()
 {

@@ -52,7 +52,8 @@ void tst_OrvikUpdateCheck::initTestCase()
     };
     serve("OrvikStudio", "name=ORVIK Studio\r\nversion=1.10.0\r\n");
     serve("orvik", "# the host itself\nname=orvik\nversion=0.9.5\n");
-    serve("Escapes", "name=ORVIK\x1b[31mStu\x07" "dio\nversion=2.0\npage=https://u.example/\xe2\x80\xae/\n");
+    serve("Escapes", "name=ORVIK\x1b[31mStu\x07"
+                     "dio\nversion=2.0\npage=https://u.example/\xe2\x80\xae/\n");
     HttpTestServer::Route huge;
     huge.generatedSize = 8 << 20;
     server.setRoute("/Update/Windows/Huge.txt", huge);
@@ -64,11 +65,13 @@ void tst_OrvikUpdateCheck::initTestCase()
     changed[3] = 'X';
     Sha256 hash;
     hash.addData(package);
-    const QByteArray entries = "size=70000\nsha256=" + hash.result().toHex() + "\nexpires=" +
-                               UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
+    const QByteArray entries =
+        "size=70000\nsha256=" + hash.result().toHex() +
+        "\nexpires=" + UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
     const auto offer = [&](const QByteArray &name, const QByteArray &served, bool sign) {
-        const QByteArray description = "name=" + name + "\nproduct=" + name + "\nversion=2.0\nurl=" +
-                                       server.url().toEncoded() + "dl/" + name + ".run\n" + entries;
+        const QByteArray description = "name=" + name + "\nproduct=" + name +
+                                       "\nversion=2.0\nurl=" + server.url().toEncoded() + "dl/" + name + ".run\n" +
+                                       entries;
         serve(name, sign ? TestKeys::signedBy(TestKeys::kPublisher, description) : description);
         HttpTestServer::Route route;
         route.body = served;
@@ -99,10 +102,11 @@ void tst_OrvikUpdateCheck::outcome_data()
     const QString base = QStringLiteral("--base=BASE");
     const QByteArray unverified =
         "orvik: warning: unverified answer: without --public-key the description's signature is not checked\n";
-    QTest::newRow("update-available-unverified") << QStringList{base, "--name=OrvikStudio", "--current=1.9.2"} << 0
-                                                 << QByteArray("update available: ORVIK Studio 1.10.0 (installed 1.9.2)\n"
-                                                               "page: BASEOrvikStudio/\n")
-                                                 << unverified << QByteArray("OrvikStudio") << 1;
+    QTest::newRow("update-available-unverified")
+        << QStringList{base, "--name=OrvikStudio", "--current=1.9.2"} << 0
+        << QByteArray("update available: ORVIK Studio 1.10.0 (installed 1.9.2)\n"
+                      "page: BASEOrvikStudio/\n")
+        << unverified << QByteArray("OrvikStudio") << 1;
     QTest::newRow("defaults-are-orvik-and-its-version")
         << QStringList{base} << 0 << QByteArray("up to date: orvik 1.0.0 (latest 0.9.5)\n") << unverified
         << QByteArray("orvik") << 1;
@@ -111,7 +115,8 @@ void tst_OrvikUpdateCheck::outcome_data()
         << QByteArray("orvik: update check of BASEUpdate/Windows/Missing.txt failed: ") << QByteArray("Missing") << 1;
     QTest::newRow("description-over-64-kib")
         << QStringList{base, "--name=Huge"} << 1 << QByteArray()
-        << QByteArray("orvik: update check of BASEUpdate/Windows/Huge.txt failed: the body is larger than 65536 bytes\n")
+        << QByteArray(
+               "orvik: update check of BASEUpdate/Windows/Huge.txt failed: the body is larger than 65536 bytes\n")
         << QByteArray("Huge") << 1;
     QTest::newRow("control-characters-replaced")
         << QStringList{base, "--name=Escapes"} << 0
@@ -200,7 +205,7 @@ void tst_OrvikUpdateCheck::sign_data()
     QTest::addColumn<QStringList>("arguments"); // after "update-sign"; "DIR" stands for the test's folder
     QTest::addColumn<QByteArray>("original");   // the description before; empty: a CRLF one with a stale signature
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("printed"); // standard output on success, a part of standard error otherwise
+    QTest::addColumn<QByteArray>("printed");     // standard output on success, a part of standard error otherwise
     QTest::addColumn<QByteArray>("signedStart"); // what the signed text starts with; "DATE" stands for expires
 
     const QString key = QStringLiteral("--key=DIR/publisher.pem");
@@ -212,11 +217,13 @@ void tst_OrvikUpdateCheck::sign_data()
                                       << QByteArray("signed: DIR/offer.txt\n")
                                       << head + "size=1\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsignature=";
     QTest::newRow("product-and-expires-kept")
-        << QStringList{key, "DIR/offer.txt"} << QByteArray("name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\n")
-        << 0 << QByteArray("signed: DIR/offer.txt\n")
+        << QStringList{key, "DIR/offer.txt"}
+        << QByteArray("name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\n") << 0
+        << QByteArray("signed: DIR/offer.txt\n")
         << QByteArray("name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\nsignature=");
     QTest::newRow("public-key-printed") << QStringList{key, "--public-key"} << QByteArray() << 0
-                                        << TestKeys::publisherKey().toBase64() + "\n" << QByteArray();
+                                        << TestKeys::publisherKey().toBase64() + "\n"
+                                        << QByteArray();
     QTest::newRow("missing-key") << QStringList{"DIR/offer.txt"} << QByteArray() << 2 << QByteArray("usage")
                                  << QByteArray();
     QTest::newRow("not-a-private-key") << QStringList{"--key=DIR/publisher.pub", "DIR/offer.txt"} << QByteArray() << 1
@@ -228,7 +235,8 @@ void tst_OrvikUpdateCheck::sign_data()
                                          << QByteArray();
     QTest::newRow("key-given-twice") << QStringList{key, "DIR/offer.txt", "DIR/package.run"}
                                      << QByteArray("name=O\nsize=1\nversion=2\nSize=2\n") << 2
-                                     << QByteArray("DIR/offer.txt: line 4: the key \"size\" appears twice") << QByteArray();
+                                     << QByteArray("DIR/offer.txt: line 4: the key \"size\" appears twice")
+                                     << QByteArray();
     QTest::newRow("required-line-missing") << QStringList{key, "DIR/offer.txt"} << QByteArray("name=O\n") << 2
                                            << QByteArray("DIR/offer.txt: Malformed update description: it gives no "
                                                          "version (version=)")
@@ -304,7 +312,8 @@ void tst_OrvikUpdateCheck::readmeExample()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), QString::fromUtf8(home));
     environment.insert(QStringLiteral("XDG_STATE_HOME"), work.filePath(QStringLiteral("state")));
-    environment.insert(QStringLiteral("PATH"), QFileInfo(orvikBinPath()).absolutePath() + ':' + qEnvironmentVariable("PATH"));
+    environment.insert(QStringLiteral("PATH"),
+                       QFileInfo(orvikBinPath()).absolutePath() + ':' + qEnvironmentVariable("PATH"));
     bool serving = false;
     for (qsizetype i = 0; i < lines.size();) {
         QVERIFY2(lines.at(i).startsWith("$ "), lines.at(i).constData());
@@ -328,7 +337,8 @@ void tst_OrvikUpdateCheck::readmeExample()
             HttpTestServer::Route route;
             QVERIFY(served.open(QIODevice::ReadOnly));
             route.body = served.readAll();
-            server.setRoute('/' + QDir(work.filePath(QStringLiteral("www"))).relativeFilePath(served.fileName()).toUtf8(), route);
+            server.setRoute(
+                '/' + QDir(work.filePath(QStringLiteral("www"))).relativeFilePath(served.fileName()).toUtf8(), route);
         }
         QProcess shell;
         shell.setProcessEnvironment(environment);

@@ -99,20 +99,20 @@ void tst_UpdateChecker::processDescription_data()
                                        << QByteArray("the size \"12k\" is not a number of bytes");
     QTest::newRow("sha256-too-short") << QByteArray("name=Orvik\nversion=2\nsha256=abcd\n") << failed
                                       << QByteArray("the sha256 \"abcd\" is not 64 hexadecimal digits");
-    QTest::newRow("close-no-product-and-expires") << "name=Orvik\nversion=2\nclose=NO\nproduct=Orvik\nexpires=" +
-                                                         utcIn(60) + "\n"
-                                                  << available << QByteArray();
+    QTest::newRow("close-no-product-and-expires")
+        << "name=Orvik\nversion=2\nclose=NO\nproduct=Orvik\nexpires=" + utcIn(60) + "\n"
+        << available << QByteArray();
     QTest::newRow("close-neither-yes-nor-no") << QByteArray("name=Orvik\nversion=2\nclose=later\n") << failed
                                               << QByteArray("close is \"later\", not yes or no");
     QTest::newRow("another-product") << QByteArray("name=Orvik\nversion=2\nproduct=OrvikPro\n") << failed
                                      << QByteArray("Update description of another product: it names \"OrvikPro\"");
-    QTest::newRow("expired") << "name=Orvik\nversion=2\nexpires=" + utcIn(-1) + "\n" << failed
-                             << "Expired update description: it expired at " + utcIn(-1);
+    QTest::newRow("expired") << "name=Orvik\nversion=2\nexpires=" + utcIn(-1) + "\n"
+                             << failed << "Expired update description: it expired at " + utcIn(-1);
     QTest::newRow("expires-not-utc") << QByteArray("name=Orvik\nversion=2\nexpires=2099-01-31T00:00:00+01:00\n")
                                      << failed << QByteArray("not a UTC time such as 2027-01-31T00:00:00Z");
     // Refused whole, before any line is read.
-    QTest::newRow("over-64-kib") << "name=Orvik\nversion=2\n#" + QByteArray(64 * 1024, 'x') + "\n" << failed
-                                 << QByteArray("Update description refused: it is larger than 65536 bytes");
+    QTest::newRow("over-64-kib") << "name=Orvik\nversion=2\n#" + QByteArray(64 * 1024, 'x') + "\n"
+                                 << failed << QByteArray("Update description refused: it is larger than 65536 bytes");
 }
 
 void tst_UpdateChecker::signedDescription_data()
@@ -157,9 +157,8 @@ void tst_UpdateChecker::signedDescription_data()
     // Genuine signatures that must not be taken for this product's, or for today's.
     QTest::newRow("signed-without-product") << sign(QByteArray(body).replace("product=Orvik\r\n", ""))
                                             << QByteArray("it gives no product (product=), which a signed") << false;
-    QTest::newRow("signed-for-another-product")
-        << sign(QByteArray(body).replace("product=Orvik", "product=OrvikPro"))
-        << QByteArray("Update description of another product") << true;
+    QTest::newRow("signed-for-another-product") << sign(QByteArray(body).replace("product=Orvik", "product=OrvikPro"))
+                                                << QByteArray("Update description of another product") << true;
     QTest::newRow("signed-without-expires") << sign(QByteArray(body).replace(fresh, ""))
                                             << QByteArray("it gives no expires (expires=), which a signed") << false;
     QTest::newRow("signed-and-expired") << sign(QByteArray(body).replace(fresh, "expires=2020-01-31T00:00:00Z\r\n"))
@@ -251,7 +250,8 @@ void tst_UpdateChecker::processDescription()
     const INIFactory understood = checker.getINI();
     if (failing) {
         const QByteArray why = qbytes(checker.failureReason());
-        QVERIFY2(why.contains(detail) && (why.startsWith("Malformed update description: ") || detail.contains(" description")),
+        QVERIFY2(why.contains(detail) &&
+                     (why.startsWith("Malformed update description: ") || detail.contains(" description")),
                  why.constData());
         QVERIFY(understood.isEmpty());
     } else {
@@ -296,8 +296,10 @@ void tst_UpdateChecker::smallOrderKey_data()
     const QByteArray ones = QByteArray(30, char(0xff));
     QTest::newRow("order-4-y-0") << QByteArray(32, '\0');
     QTest::newRow("identity-y-1") << "\x01" + QByteArray(31, '\0');
-    QTest::newRow("order-8-y") << QByteArray::fromHex("26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05");
-    QTest::newRow("order-8-minus-y") << QByteArray::fromHex("c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a");
+    QTest::newRow("order-8-y") << QByteArray::fromHex(
+        "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05");
+    QTest::newRow("order-8-minus-y") << QByteArray::fromHex(
+        "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a");
     QTest::newRow("order-2-y-p-minus-1") << "\xec" + ones + "\x7f";
     QTest::newRow("order-4-y-p-not-canonical") << "\xed" + ones + "\x7f";
     QTest::newRow("identity-y-p-plus-1-not-canonical") << "\xee" + ones + "\x7f";
@@ -325,9 +327,9 @@ void tst_UpdateChecker::smallOrderKey()
 
 void tst_UpdateChecker::rememberedVersion_data()
 {
-    QTest::addColumn<QByteArray>("kept");     // the version file before; empty: none
-    QTest::addColumn<bool>("pinned");         // the description offering 1.5 is signed and a key pinned
-    QTest::addColumn<QByteArray>("failure");  // a part of the reason; empty: accepted
+    QTest::addColumn<QByteArray>("kept");      // the version file before; empty: none
+    QTest::addColumn<bool>("pinned");          // the description offering 1.5 is signed and a key pinned
+    QTest::addColumn<QByteArray>("failure");   // a part of the reason; empty: accepted
     QTest::addColumn<QByteArray>("keptAfter"); // the version kept for Orvik afterwards
 
     QTest::newRow("verified-version-remembered") << QByteArray() << true << QByteArray() << QByteArray("1.5");
@@ -339,8 +341,8 @@ void tst_UpdateChecker::rememberedVersion_data()
         << QByteArray("Rolled-back update description: it offers 1.5, older than 2.0") << QByteArray("2.0");
     QTest::newRow("older-than-verified-refused-unpinned")
         << QByteArray(R"({"Orvik": "2.0"})") << false << QByteArray("Rolled-back") << QByteArray("2.0");
-    QTest::newRow("damaged-file-ignored") << QByteArray(R"({"Orvik": "9.0-evil"})") << true << QByteArray()
-                                          << QByteArray("1.5");
+    QTest::newRow("damaged-file-ignored")
+        << QByteArray(R"({"Orvik": "9.0-evil"})") << true << QByteArray() << QByteArray("1.5");
 }
 
 // The highest verified version per product, under $XDG_STATE_HOME/orvik, whatever the installed version.
@@ -359,8 +361,8 @@ void tst_UpdateChecker::rememberedVersion()
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(kept) == kept.size());
     }
     if (kept.contains("evil"))
-        QTest::ignoreMessage(QtWarningMsg, qPrintable("The file of verified update versions " + file +
-                                                      " is damaged; it is ignored"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             qPrintable("The file of verified update versions " + file + " is damaged; it is ignored"));
     UpdateChecker checker("Orvik");
     checker.setCurrentVersion("1.0");
     const QByteArray text = "name=Orvik\nproduct=Orvik\nversion=1.5\nexpires=" + utcIn(60) + "\n";

@@ -12,9 +12,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
-#include <QRegularExpression>
 #include <QMessageBox>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -90,9 +90,9 @@ private:
     std::unique_ptr<UpdateChecker> offering(const QByteArray &path, const QByteArray &package,
                                             const QByteArray &entries, bool pinned, const QString &folder)
     {
-        QByteArray description = "name=Orvik\nproduct=Orvik\nversion=2.0\nurl=" + server.url().toEncoded().chopped(1) +
-                                 path + "\nexpires=" +
-                                 UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
+        QByteArray description =
+            "name=Orvik\nproduct=Orvik\nversion=2.0\nurl=" + server.url().toEncoded().chopped(1) + path +
+            "\nexpires=" + UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
         if (entries.contains("size"))
             description += "size=" + QByteArray::number(package.size()) + "\n";
         if (entries.contains("sha256"))
@@ -273,18 +273,19 @@ void tst_UpdateCheckHttp::download_data()
     // Nothing unverified or unbounded is fetched.
     QTest::newRow("unpinned-refused") << path << none << chunked << qint64(-1) << -1 << both << false << 0 << QString()
                                       << QByteArray("No public key is pinned, so the update cannot be verified");
-    QTest::newRow("pinned-without-size-refused") << path << none << length << qint64(-1) << -1 << QByteArray("sha256")
-                                                 << true << 0 << QString() << QByteArray("gives no size of the package");
-    QTest::newRow("pinned-without-sha256-refused") << path << none << length << qint64(-1) << -1 << QByteArray("size")
-                                                   << true << 0 << QString()
-                                                   << QByteArray("gives no sha256 of the package");
+    QTest::newRow("pinned-without-size-refused")
+        << path << none << length << qint64(-1) << -1 << QByteArray("sha256") << true << 0 << QString()
+        << QByteArray("gives no size of the package");
+    QTest::newRow("pinned-without-sha256-refused")
+        << path << none << length << qint64(-1) << -1 << QByteArray("size") << true << 0 << QString()
+        << QByteArray("gives no sha256 of the package");
     QTest::newRow("changed-byte-in-package") << path << changed << length << qint64(-1) << -1 << both << true << 1
                                              << QString() << QByteArray("differs from the description's");
     QTest::newRow("more-than-size-announced")
         << path << package + 'x' << length << qint64(-1) << -1 << both << true << 1 << QString() << tooLarge;
     // No length announced and no end: only stopping at the size ends it.
-    QTest::newRow("endless-body-stopped-at-size") << QByteArray("/dl/endless.run") << none << chunked << qint64(-1) << -1
-                                                  << both << true << 1 << QString() << tooLarge;
+    QTest::newRow("endless-body-stopped-at-size") << QByteArray("/dl/endless.run") << none << chunked << qint64(-1)
+                                                  << -1 << both << true << 1 << QString() << tooLarge;
     QTest::newRow("reset-then-retried") << path << none << length << qint64(100000) << 2 << both << true << 3 << name
                                         << none;
     QTest::newRow("closed-early-then-retried")
@@ -304,17 +305,17 @@ void tst_UpdateCheckHttp::download_data()
                                       << true << 1 << QString()
                                       << QByteArray("the download took longer than its limit of 0.3 s in all");
     // What is there already is kept.
-    QTest::newRow("name-taken-file-kept") << QByteArray("/dl/taken/Orvik-2.0.run") << none << length << qint64(-1)
-                                          << -1 << both << true << 1 << QStringLiteral("orvik-updates/Orvik-2.0 (2).run")
-                                          << none;
+    QTest::newRow("name-taken-file-kept")
+        << QByteArray("/dl/taken/Orvik-2.0.run") << none << length << qint64(-1) << -1 << both << true << 1
+        << QStringLiteral("orvik-updates/Orvik-2.0 (2).run") << none;
 #ifndef Q_OS_WIN
     // The private folder's name taken by a link, or by a folder that others may write: another is made.
-    QTest::newRow("private-name-is-a-link") << QByteArray("/dl/linked/Orvik-2.0.run") << none << length << qint64(-1)
-                                            << -1 << both << true << 1 << QStringLiteral("orvik-updates-*/Orvik-2.0.run")
-                                            << none;
-    QTest::newRow("private-name-open-to-others") << QByteArray("/dl/open/Orvik-2.0.run") << none << length
-                                                 << qint64(-1) << -1 << both << true << 1
-                                                 << QStringLiteral("orvik-updates-*/Orvik-2.0.run") << none;
+    QTest::newRow("private-name-is-a-link")
+        << QByteArray("/dl/linked/Orvik-2.0.run") << none << length << qint64(-1) << -1 << both << true << 1
+        << QStringLiteral("orvik-updates-*/Orvik-2.0.run") << none;
+    QTest::newRow("private-name-open-to-others")
+        << QByteArray("/dl/open/Orvik-2.0.run") << none << length << qint64(-1) << -1 << both << true << 1
+        << QStringLiteral("orvik-updates-*/Orvik-2.0.run") << none;
 #endif
 }
 
@@ -394,7 +395,11 @@ void tst_UpdateCheckHttp::download()
     const QString downloaded = QDir(folder.path()).relativeFilePath(checker->downloadedFile());
     QStringList expected = planted;
     if (!fileName.isEmpty()) {
-        QVERIFY2(QRegularExpression(QRegularExpression::wildcardToRegularExpression(fileName, QRegularExpression::UnanchoredWildcardConversion) + "$").match(downloaded).hasMatch(),
+        QVERIFY2(QRegularExpression(QRegularExpression::wildcardToRegularExpression(
+                                        fileName, QRegularExpression::UnanchoredWildcardConversion) +
+                                    "$")
+                     .match(downloaded)
+                     .hasMatch(),
                  qPrintable(downloaded));
         expected = QStringList(planted) << downloaded;
         expected.sort();
@@ -449,8 +454,8 @@ void tst_UpdateCheckHttp::install()
 #ifdef Q_OS_WIN
     const QByteArray native = QDir::toNativeSeparators(marker).toLocal8Bit();
     const QByteArray route = "/dl/setup.cmd";
-    const QByteArray package = "@echo off\r\n<nul set /p \"=%ORVIK_UPDATE_RESTART%\"> \"" + native + ".part\"\r\nmove /y \"" +
-                               native + ".part\" \"" + native + "\" >nul\r\n";
+    const QByteArray package = "@echo off\r\n<nul set /p \"=%ORVIK_UPDATE_RESTART%\"> \"" + native +
+                               ".part\"\r\nmove /y \"" + native + ".part\" \"" + native + "\" >nul\r\n";
 #else
     const QByteArray route = "/dl/setup.sh";
     const QByteArray package = "#!/bin/sh\nprintf '%s' \"$ORVIK_UPDATE_RESTART\" > '" + marker.toUtf8() +

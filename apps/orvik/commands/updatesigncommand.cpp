@@ -140,18 +140,21 @@ int runUpdateSignCommand(CommandContext &context)
     }
     // The lines as written, so that an error names the line of this file.
     String malformed;
-    const INIFactory written = INIFactory::Parse(String(text.constData(), static_cast<uint32_t>(text.size())), &malformed);
+    const INIFactory written =
+        INIFactory::Parse(String(text.constData(), static_cast<uint32_t>(text.size())), &malformed);
     if (!malformed.isEmpty()) {
-        context.err << "orvik: " << path << ": " << SafeText::printable(StringStream<QString>::fromString(malformed)) << Qt::endl;
+        context.err << "orvik: " << path << ": " << SafeText::printable(StringStream<QString>::fromString(malformed))
+                    << Qt::endl;
         return ExitUsage;
     }
-    const String product = written.contains("product") ? written.value("product")
-                                                       : String(productOf(path).toStdString());
+    const String product =
+        written.contains("product") ? written.value("product") : String(productOf(path).toStdString());
     QList<QPair<QByteArray, QByteArray>> entries;
     if (!written.contains("product"))
         entries.append({"product", productOf(path)});
     if (parser.isSet(expiresDays) || !written.contains("expires"))
-        entries.append({"expires", UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(days)).toLatin1()});
+        entries.append(
+            {"expires", UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(days)).toLatin1()});
     if (arguments.size() == 2) {
         qint64 size = 0;
         const QByteArray digest = Sha256::HashFile(arguments.at(1), &size, &error);
@@ -169,7 +172,8 @@ int runUpdateSignCommand(CommandContext &context)
         return ExitUsage;
     }
     if (!description.url().isEmpty() && (description.size() < 0 || description.sha256().isEmpty())) {
-        context.err << "orvik: " << path << ": it gives url= but not size= and sha256=, without which no host downloads "
+        context.err << "orvik: " << path
+                    << ": it gives url= but not size= and sha256=, without which no host downloads "
                     << "the package: give PACKAGE" << Qt::endl;
         return ExitUsage;
     }

@@ -77,8 +77,8 @@ int demoUpdateCheck(CommandContext &context)
     hash.addData(package);
     const QByteArray expires = UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1();
     const QByteArray description = "# orvik demo update\r\nname=ORVIK Demo\r\nproduct=orvik-demo\r\nversion=1.1.0\r\n"
-                                   "expires=" + expires + "\r\nurl=" +
-                                   server.url(packagePath).toEncoded() +
+                                   "expires=" +
+                                   expires + "\r\nurl=" + server.url(packagePath).toEncoded() +
                                    "\r\nsize=" + QByteArray::number(package.size()) +
                                    "\r\nsha256=" + hash.result().toHex() + "\r\n";
     HttpTestServer::Route route;

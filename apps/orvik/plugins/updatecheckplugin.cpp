@@ -122,9 +122,9 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
 
     switch (checker->updateStatus()) {
     case UpdateChecker::UpdateStatusAvailable: {
-        printLine(out, QStringLiteral("update available: %1 %2 (installed %3)")
-                           .arg(qtText(checker->updateName()), qtText(checker->updateVersion()),
-                                request.currentVersion));
+        printLine(out,
+                  QStringLiteral("update available: %1 %2 (installed %3)")
+                      .arg(qtText(checker->updateName()), qtText(checker->updateVersion()), request.currentVersion));
         // The description's page= comes first; the module's checker names its server's page otherwise.
         String page = checker->UpdateChecker::updateURLPage();
         if (page.isEmpty())
@@ -136,9 +136,9 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
         return request.downloadFolder.isEmpty() ? 0 : downloadUpdate(*checker, request, out, err);
     }
     case UpdateChecker::UpdateStatusUpToDate:
-        printLine(out, QStringLiteral("up to date: %1 %2 (latest %3)")
-                           .arg(qtText(checker->updateName()), request.currentVersion,
-                                qtText(checker->updateVersion())));
+        printLine(out,
+                  QStringLiteral("up to date: %1 %2 (latest %3)")
+                      .arg(qtText(checker->updateName()), request.currentVersion, qtText(checker->updateVersion())));
         warnIfUnverified(*checker, err);
         return 0;
     default:

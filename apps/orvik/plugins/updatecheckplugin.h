@@ -13,14 +13,14 @@ namespace ORVIK {
 // own that orvik loads only for update checks, so orvik itself never links the module.
 struct UpdateCheckRequest
 {
-    QString baseURL;        // the update server's base address; empty: the checker's own
-    QString name;           // the description's name part; empty: the application's name
-    QString currentVersion; // the installed version to compare with
-    QByteArray publicKey;   // the raw Ed25519 key descriptions must be signed with; empty: none
-    QString downloadFolder; // not empty: download and verify an offered update into this folder
-    bool install = false;   // and then start it
-    int stallSeconds = 0;   // > 0: a download that gets no byte for this long fails
-    int deadlineSeconds = 0; // > 0: a download that takes longer than this in all fails
+    QString baseURL;          // the update server's base address; empty: the checker's own
+    QString name;             // the description's name part; empty: the application's name
+    QString currentVersion;   // the installed version to compare with
+    QByteArray publicKey;     // the raw Ed25519 key descriptions must be signed with; empty: none
+    QString downloadFolder;   // not empty: download and verify an offered update into this folder
+    bool install = false;     // and then start it
+    int stallSeconds = 0;     // > 0: a download that gets no byte for this long fails
+    int deadlineSeconds = 0;  // > 0: a download that takes longer than this in all fails
     QString versionStorePath; // the file of verified versions; empty: the user's own
     // Called as the download advances, and once more at its end with success or failure.
     std::function<void(qint64 received, qint64 total)> progress;

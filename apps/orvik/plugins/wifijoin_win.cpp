@@ -144,8 +144,8 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     DWORD version = 0;
     if (const DWORD error = WlanOpenHandle(2, nullptr, &version, &handle.value); error != ERROR_SUCCESS) {
         handle.value = nullptr;
-        err << "orvik: joining a WiFi network needs the WLAN AutoConfig service (WlanOpenHandle: "
-            << systemText(error) << ")" << Qt::endl;
+        err << "orvik: joining a WiFi network needs the WLAN AutoConfig service (WlanOpenHandle: " << systemText(error)
+            << ")" << Qt::endl;
         return 1;
     }
     WLAN_INTERFACE_INFO_LIST *rawInterfaces = nullptr;
@@ -208,16 +208,15 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
 
     attempt.interfaceGuid = chosen->InterfaceGuid;
     // Registered before the connection starts: its outcome may be told before WlanConnect returns.
-    if (const DWORD error = WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_ACM, TRUE,
-                                                     &Attempt::notify, &attempt, nullptr, nullptr);
+    if (const DWORD error = WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_ACM, TRUE, &Attempt::notify,
+                                                     &attempt, nullptr, nullptr);
         error != ERROR_SUCCESS) {
         err << "orvik: cannot follow the WLAN service's notifications (" << systemText(error) << "); " << network
             << " was not joined" << Qt::endl;
         return 1;
     }
     const auto unregister = [&] {
-        WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_NONE, TRUE, nullptr, nullptr, nullptr,
-                                 nullptr);
+        WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_NONE, TRUE, nullptr, nullptr, nullptr, nullptr);
     };
     DOT11_SSID dot11Ssid{};
     dot11Ssid.uSSIDLength = ULONG(ssid.size());
@@ -249,8 +248,8 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
         return 1;
     }
     if (*reason != kReasonSuccess) {
-        err << "orvik: joining " << network << " failed: " << reasonText(*reason) << " (WLAN reason " << *reason
-            << ")" << Qt::endl;
+        err << "orvik: joining " << network << " failed: " << reasonText(*reason) << " (WLAN reason " << *reason << ")"
+            << Qt::endl;
         return 1;
     }
     out << "joined " << network << " on " << interfaceName << Qt::endl;
