@@ -58,10 +58,15 @@ public:
     // Runs after each list read, in a read (in process) or at the next event after it (on Windows).
     std::function<void()> onRead;
 
+#ifdef _WIN32
+    // What the stand-in's WlanConnect reports to the registered callback: a reason and its text.
+    void setConnectOutcome(DWORD reason, const QByteArray &text);
+    QStringList log() const; // every call to the stand-in, one a line
+#endif
+
 private:
     int closed() const;
 #ifdef _WIN32
-    QStringList log() const;
     QTemporaryDir m_dir;
     QTimer m_readWatch;
     int m_readsSeen = 0;

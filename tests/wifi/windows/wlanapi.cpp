@@ -290,15 +290,21 @@ DWORD WINAPI WlanConnect(HANDLE handle, const GUID *guid, const PWLAN_CONNECTION
         return ERROR_INVALID_PARAMETER;
     joinNotifier();
     const WLAN_NOTIFICATION_CALLBACK callback = state().callback;
+    // Another network's connection of the interface ends first, as one that is being left may.
+    const DOT11_SSID other{9, {'e', 'l', 's', 'e', 'w', 'h', 'e', 'r', 'e'}};
+    const DOT11_SSID ssid = parameters->pDot11Ssid ? *parameters->pDot11Ssid : DOT11_SSID{};
     if (callback)
-        state().notifier =
-            std::thread([callback, context = state().context, guid = *guid, reason = state().connectReason] {
-                WLAN_CONNECTION_NOTIFICATION_DATA connection{};
-                connection.wlanConnectionMode = wlan_connection_mode_profile;
-                connection.wlanReasonCode = reason;
-                WLAN_NOTIFICATION_DATA data{WLAN_NOTIFICATION_SOURCE_ACM, wlan_notification_acm_connection_complete,
-                                            guid, sizeof connection, &connection};
-                callback(&data, context);
+        state().notifier = std::thread(
+            [callback, context = state().context, guid = *guid, reason = state().connectReason, other, ssid] {
+                for (const auto &[network, code] : {std::pair{other, DWORD(0)}, {ssid, reason}}) {
+                    WLAN_CONNECTION_NOTIFICATION_DATA connection{};
+                    connection.wlanConnectionMode = wlan_connection_mode_profile;
+                    connection.dot11Ssid = network;
+                    connection.wlanReasonCode = code;
+                    WLAN_NOTIFICATION_DATA data{WLAN_NOTIFICATION_SOURCE_ACM, wlan_notification_acm_connection_complete,
+                                                guid, sizeof connection, &connection};
+                    callback(&data, context);
+                }
             });
     return ERROR_SUCCESS;
 }
