@@ -22,7 +22,6 @@ esac
 # Every Debian package the build and the tests use, in one list:
 # - Qt 6 and the build tools;
 # - chrony, the NTP peer of the network-time tests;
-# - mingw-w64, which cross-compiles the Windows WLAN layer so that it cannot rot unseen;
 # - dbus-daemon and python3-dbusmock: a private bus with a NetworkManager stand-in for the WiFi tests;
 # - libssl-dev: libcrypto, which verifies signed updates and their packages;
 # - clang-14 with libFuzzer and its runtime archives for the fuzz targets (the build leaves those out,
@@ -30,7 +29,7 @@ esac
 # - dpkg-dev and file, with which the package target works out the packages' dependencies;
 # - valgrind, which sees memory errors inside Qt's own code, where the sanitizers do not look;
 # - nginx-light, a loopback HTTPS server that speaks HTTP/2 to the web-request tests (and serves the benchmarks).
-PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl libssl-dev binutils chrony mingw-w64
+PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl libssl-dev binutils chrony
   dbus-daemon python3-dbusmock clang-14 libfuzzer-14-dev libclang-rt-14-dev dpkg-dev file
   valgrind nginx-light)
 # The Windows build: the MinGW-w64 compiler with POSIX threads (the one Qt for Windows was built

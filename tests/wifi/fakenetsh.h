@@ -7,15 +7,26 @@
 
 namespace ORVIK {
 
-// Puts a folder first on PATH for its lifetime. Given an output, it holds a `netsh` script that
-// records its arguments and prints that output; given a null one the folder is empty and is all
-// of PATH, so the command is missing and no real netsh can answer.
+// A netsh command for its lifetime that records its arguments and prints the given output; given a
+// null output, the command is missing. Elsewhere it is a script in a folder put first on PATH (all
+// of PATH for a missing command, so that no real netsh answers). On Windows it is the stand-in
+// netsh.exe beside the test program, which the scan's bare "netsh" reaches before the system's
+// (the program's own folder comes first in the search); it reads its output from a file named in
+// the environment and answers as a missing command does without one.
 class FakeNetsh
 {
 public:
-    explicit FakeNetsh(const QByteArray &output = {}) : m_savedPath(qgetenv("PATH"))
+    explicit FakeNetsh(const QByteArray &output = {})
     {
         const QByteArray dir = QFile::encodeName(m_dir.path());
+#ifdef _WIN32
+        QFile file(m_dir.filePath(QStringLiteral("output")));
+        m_valid = m_dir.isValid() && (output.isNull() || (file.open(QIODevice::WriteOnly) && file.write(output) >= 0));
+        if (!output.isNull())
+            qputenv("ORVIK_NETSH_OUTPUT", QFile::encodeName(file.fileName()));
+        qputenv("ORVIK_NETSH_ARGUMENTS", dir + "/arguments");
+#else
+        m_savedPath = qgetenv("PATH");
         qputenv("PATH", output.isNull() ? dir : dir + ':' + m_savedPath);
         // The script holds the output, which ends in a line break, as a here-document.
         const QByteArray text =
@@ -23,12 +34,24 @@ public:
         QFile script(m_dir.filePath(QStringLiteral("netsh")));
         m_valid = m_dir.isValid() && (output.isNull() || (script.open(QIODevice::WriteOnly) && script.write(text) > 0 &&
                                                           script.setPermissions(QFile::ReadOwner | QFile::ExeOwner)));
+#endif
     }
-    ~FakeNetsh() { qputenv("PATH", m_savedPath); }
+    ~FakeNetsh()
+    {
+#ifdef _WIN32
+        qunsetenv("ORVIK_NETSH_OUTPUT");
+        qunsetenv("ORVIK_NETSH_ARGUMENTS");
+#else
+        qputenv("PATH", m_savedPath);
+#endif
+    }
     FakeNetsh(const FakeNetsh &) = delete;
     FakeNetsh &operator=(const FakeNetsh &) = delete;
 
-    bool isValid() const { return m_valid; }
+    bool isValid() const
+    {
+        return m_valid;
+    }
     // The arguments of the last run, one per entry; empty when it did not run.
     QStringList arguments() const
     {

@@ -5,14 +5,21 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
+#include <QStringList>
 
 #include <functional>
 #include <set>
 
+#ifdef _WIN32
+#include <QTemporaryDir>
+#include <QTimer>
+#endif
+
 namespace ORVIK {
 
-// A scripted WLAN service installed as the scan's platform table for its lifetime. It counts
-// handles and lists so that a test can check that everything handed out came back.
+// A scripted WLAN service for the scan's lifetime. Elsewhere it is installed in process as the
+// scan's platform table; on Windows it is the scenario of the stand-in wlanapi.dll that the test
+// program loads in place of the system's, and what it counts is read from the stand-in's log.
 class FakeWlan
 {
 public:
@@ -24,7 +31,8 @@ public:
     };
     using Poll = QList<Network>;
     // The polls of one interface. Poll k is read from k seconds after the interface's scan
-    // request on: only a poll window longer than a second sees a later one.
+    // request on: only a poll window longer than a second sees a later one. An interface without
+    // polls fails every list read.
     using Interface = QList<Poll>;
 
     explicit FakeWlan(const QList<Interface> &interfaces = {}, DWORD openResult = 0, DWORD enumResult = 0);
@@ -32,26 +40,50 @@ public:
     FakeWlan(const FakeWlan &) = delete;
     FakeWlan &operator=(const FakeWlan &) = delete;
 
-    bool handleOpen() const { return opened > closed; }
-    bool balanced() const { return opened == closed && live.empty() && misuses == 0; }
+    int opened() const;
+    int scans() const;
+    int reads() const; // successful list reads
+    bool handleOpen() const { return opened() > closed(); }
+    // Every handle closed and every list freed once; the client version, the flags and the handles
+    // as the service wants them; each interface list freed before its handle is closed.
+    bool balanced() const;
+    // The calls in order, repeats of a call in a row as one: "open", "enum", "scan I", "list I"
+    // (a read of interface I freed right after), "list I failed", "free interfaces", "close",
+    // anything else as "misuse: ...".
+    QStringList calls() const;
 
     const QList<Interface> interfaces;
     const DWORD openResult;
     const DWORD enumResult;
-    std::function<void()> onRead; // runs inside every list read, before the list is handed out
+    // Runs after each list read, in a read (in process) or at the next event after it (on Windows).
+    std::function<void()> onRead;
 
-    int opened = 0;
-    int closed = 0;
-    int scans = 0;
-    int reads = 0;
-    int misuses = 0;                // unknown handles or lists, other client versions or flags, closing before freeing
-    QList<QElapsedTimer> sinceScan; // one per interface
-    std::set<void *> live;          // lists handed out and not freed yet
-    void *interfaceList = nullptr;
+#ifdef _WIN32
+    // What the stand-in's WlanConnect reports to the registered callback: a reason and its text.
+    void setConnectOutcome(DWORD reason, const QByteArray &text);
+    QStringList log() const; // every call to the stand-in, one a line
+#endif
 
 private:
+    int closed() const;
+#ifdef _WIN32
+    QTemporaryDir m_dir;
+    QTimer m_readWatch;
+    int m_readsSeen = 0;
+#else
+    friend struct FakeWlanTable;
+    int m_opened = 0;
+    int m_closed = 0;
+    int m_scans = 0;
+    int m_reads = 0;
+    int m_misuses = 0; // unknown handles or lists, other client versions or flags, closing before freeing
+    QStringList m_calls;
+    QList<QElapsedTimer> m_sinceScan; // one per interface
+    std::set<void *> m_live;          // lists handed out and not freed yet
+    void *m_interfaceList = nullptr;
     WlanFunctions m_functions;
     const WlanFunctions *m_previous;
+#endif
 };
 
 } // namespace ORVIK

@@ -106,6 +106,7 @@ QString systemText(DWORD error)
 struct Attempt
 {
     GUID interfaceGuid{};
+    DOT11_SSID ssid{};
     std::mutex mutex;
     std::condition_variable changed;
     std::optional<DWORD> reason; // kReasonSuccess once connected
@@ -120,6 +121,12 @@ struct Attempt
             data->NotificationCode != wlan_notification_acm_connection_attempt_fail)
             return;
         const auto *connection = static_cast<const WLAN_CONNECTION_NOTIFICATION_DATA *>(data->pData);
+        // Another connection of the interface (the one being left, an automatic one) may end meanwhile.
+        const DOT11_SSID &ssid = connection->dot11Ssid;
+        if (ssid.uSSIDLength != attempt->ssid.uSSIDLength ||
+            !std::equal(ssid.ucSSID, ssid.ucSSID + std::min<ULONG>(ssid.uSSIDLength, DOT11_SSID_MAX_LENGTH),
+                        attempt->ssid.ucSSID))
+            return;
         {
             std::lock_guard<std::mutex> lock(attempt->mutex);
             if (attempt->reason)
@@ -206,7 +213,11 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
         return 1;
     }
 
+    DOT11_SSID dot11Ssid{};
+    dot11Ssid.uSSIDLength = ULONG(ssid.size());
+    std::copy(ssid.cbegin(), ssid.cend(), reinterpret_cast<char *>(dot11Ssid.ucSSID));
     attempt.interfaceGuid = chosen->InterfaceGuid;
+    attempt.ssid = dot11Ssid;
     // Registered before the connection starts: its outcome may be told before WlanConnect returns.
     if (const DWORD error = WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_ACM, TRUE, &Attempt::notify,
                                                      &attempt, nullptr, nullptr);
@@ -218,9 +229,6 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     const auto unregister = [&] {
         WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_NONE, TRUE, nullptr, nullptr, nullptr, nullptr);
     };
-    DOT11_SSID dot11Ssid{};
-    dot11Ssid.uSSIDLength = ULONG(ssid.size());
-    std::copy(ssid.cbegin(), ssid.cend(), reinterpret_cast<char *>(dot11Ssid.ucSSID));
     WLAN_CONNECTION_PARAMETERS parameters{};
     parameters.wlanConnectionMode = wlan_connection_mode_profile;
     parameters.strProfile = reinterpret_cast<LPCWSTR>(profileName.utf16());

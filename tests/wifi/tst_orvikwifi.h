@@ -1,0 +1,36 @@
+#pragma once
+
+#include "apps/orvik/plugins/wifidialogplugin.h"
+
+#include <QObject>
+#include <QString>
+
+// `orvik wifi`: the command's uses as a program, the dialog's answers in process as a user gives
+// them. Joining goes through the platform's service: NetworkManager, or the WLAN API on Windows,
+// each tested in a source of its own.
+class tst_OrvikWifi : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase(); // the platform's service is ready before anything asks it
+    void command_data();
+    void command();
+    void answers_data();
+    void answers();
+    void join_data();
+    void join();
+    void answersJoin_data();
+    void answersJoin();
+};
+
+namespace ORVIK {
+
+// What the stand-in netsh prints: the dialog lists Tram Stop and Bakery, not the hidden network.
+extern const char *const kListing;
+
+// Runs the WiFi plug-in's entry in process; as soon as the dialog lists two networks, chooses the
+// second, types the name if one is given and the password "hunter 2", and answers ("Accept",
+// "Cancel" or "close"). Returns the exit code; out and err receive what the plug-in prints.
+int answerDialog(WifiDialogRequest request, const QString &answer, const QString &typed, QString &out, QString &err);
+
+} // namespace ORVIK

@@ -1,0 +1,152 @@
+// Joining through the WLAN API: the stand-in wlanapi.dll beside orvik and this program.
+#include "tests/orvikprocess.h"
+#include "tests/wifi/fakenetsh.h"
+#include "tests/wifi/fakewlan.h"
+#include "tests/wifi/tst_orvikwifi.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace ORVIK;
+
+namespace {
+
+// Cafe seen by two interfaces, more strongly by the second, and Home by the first.
+const QList<FakeWlan::Interface> kRadios = {{{{"Cafe", 40}, {"Home", 60}}}, {{{"Cafe", 80}}}};
+const QString kSecond = QStringLiteral("interface=00001001-0000-4000-8001");
+
+// The stand-in's calls of one function.
+QStringList callsOf(const FakeWlan &wlan, const char *function)
+{
+    return wlan.log().filter(QRegularExpression(QStringLiteral("^%1 ").arg(QLatin1String(function))));
+}
+
+// Every list handed out was freed and every handle closed.
+void checkGivenBack(const FakeWlan &wlan)
+{
+    const QStringList log = wlan.log();
+    QCOMPARE(log.filter(QStringLiteral("WlanFreeMemory ")).size(), log.filter(QStringLiteral(" list=")).size());
+    QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WlanFreeMemory .* unknown$"))), QStringList());
+    QCOMPARE(callsOf(wlan, "WlanCloseHandle").size(), wlan.opened());
+}
+
+} // namespace
+
+// orvik and its plug-in find the stand-ins, not the system's service, in their own folder.
+void tst_OrvikWifi::initTestCase()
+{
+    for (const char *file : {"wlanapi.dll", "netsh.exe", "orvikwifi.dll"})
+        QVERIFY2(QFileInfo::exists(orvikBinPath(QString::fromLatin1(file))), file);
+}
+
+void tst_OrvikWifi::join_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<DWORD>("openResult");
+    QTest::addColumn<uint>("failReason"); // of the connection; 0 lets it succeed
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("message");  // on standard output for 0, else on standard error
+    QTest::addColumn<QStringList>("profile"); // parts of the one profile set, if any
+    QTest::addColumn<QString>("connect");     // what the one WlanConnect names after its handle, if any
+
+    const QStringList cafe = {"wifi", "--connect", "Cafe", "--password", "hunter <22>"};
+    const QStringList cafeProfile = {"<name>Cafe</name>",
+                                     "<SSID><hex>43616665</hex></SSID><nonBroadcast>false</nonBroadcast>",
+                                     "<authentication>WPA2PSK</authentication><encryption>AES</encryption>",
+                                     "<keyMaterial>hunter &lt;22&gt;</keyMaterial>"};
+    const QString cafeConnect = kSecond + QStringLiteral(" mode=0 profile=Cafe flags=0");
+    QTest::newRow("password-joins-on-the-strongest-interface")
+        << cafe << DWORD(0) << 0u << 0 << QByteArray("joined \"Cafe\" on Wireless adapter 1\n") << cafeProfile
+        << cafeConnect;
+    QTest::newRow("failure-told-with-the-reason")
+        << cafe << DWORD(0) << 42u << 1
+        << QByteArray("orvik: joining \"Cafe\" failed: the security key is wrong (WLAN reason 42)") << cafeProfile
+        << cafeConnect;
+    QTest::newRow("unknown-ssid-asks-nothing")
+        << QStringList{"wifi", "--connect", "Nowhere"} << DWORD(0) << 0u << 1
+        << QByteArray("orvik: no WiFi device sees \"Nowhere\"") << QStringList() << QString();
+    // Flag 1 is WLAN_CONNECTION_HIDDEN_NETWORK.
+    QTest::newRow("hidden-joins-on-the-interface-with-the-best-link")
+        << QStringList{"wifi", "--connect", "Attic", "--hidden", "--password", "pw 1"} << DWORD(0) << 0u << 0
+        << QByteArray("joined \"Attic\" on Wireless adapter 1\n")
+        << QStringList{"<hex>4174746963</hex></SSID><nonBroadcast>true</nonBroadcast>",
+                       "<keyMaterial>pw 1</keyMaterial>"}
+        << kSecond + QStringLiteral(" mode=0 profile=Attic flags=1");
+    QTest::newRow("without-the-wlan-service")
+        << cafe << DWORD(1062) << 0u << 1
+        << QByteArray("orvik: joining a WiFi network needs the WLAN AutoConfig service") << QStringList() << QString();
+}
+
+void tst_OrvikWifi::join()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(DWORD, openResult);
+    QFETCH(uint, failReason);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, message);
+    QFETCH(QStringList, profile);
+    QFETCH(QString, connect);
+
+    FakeWlan wlan(kRadios, openResult);
+    wlan.setConnectOutcome(failReason, "the security key is wrong");
+    const OrvikRun orvik = runOrvik(arguments);
+    QVERIFY2(orvik.exitCode == exitCode, orvik.err.constData());
+    QVERIFY2((exitCode == 0 ? orvik.out : orvik.err).contains(message), orvik.err.constData());
+
+    const QStringList profiles = callsOf(wlan, "WlanSetProfile");
+    QCOMPARE(profiles.size(), profile.isEmpty() ? 0 : 1);
+    for (const QString &part : profile)
+        QVERIFY2(profiles.constFirst().contains(part), qPrintable(part));
+    const QStringList connects = callsOf(wlan, "WlanConnect");
+    QCOMPARE(connects.size(), connect.isEmpty() ? 0 : 1);
+    if (!connect.isEmpty()) {
+        QVERIFY2(connects.constFirst().endsWith(connect), qPrintable(connects.constFirst()));
+        // Told of the outcome from registration on, and no longer once it is known.
+        const QStringList registrations = callsOf(wlan, "WlanRegisterNotification");
+        QCOMPARE(registrations.size(), 2);
+        QVERIFY(registrations[0].contains(QLatin1String(" source=8 ")) &&
+                registrations[1].contains(QLatin1String(" source=0 ")));
+        QVERIFY(wlan.log().indexOf(registrations[0]) < wlan.log().indexOf(connects.constFirst()));
+    }
+    checkGivenBack(wlan);
+}
+
+void tst_OrvikWifi::answersJoin_data()
+{
+    QTest::addColumn<QString>("typed"); // typed over the chosen entry, if not empty
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("connect"); // what the one WlanConnect names after its handle
+
+    QTest::newRow("accept-joins-the-network")
+        << QString() << QStringLiteral("joined \"Home\" on Wireless adapter 0\n")
+        << QStringLiteral("interface=00001000-0000-4000-8000 mode=0 profile=Home flags=0");
+    QTest::newRow("accept-joins-a-typed-unlisted-name-as-hidden")
+        << QStringLiteral("Attic") << QStringLiteral("joined \"Attic\" on Wireless adapter 1\n")
+        << kSecond + QStringLiteral(" mode=0 profile=Attic flags=1");
+}
+
+void tst_OrvikWifi::answersJoin()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, output);
+    QFETCH(QString, connect);
+
+    FakeWlan wlan(kRadios);
+    wlan.setConnectOutcome(0, {});
+    FakeNetsh noCommand;
+    WifiDialogRequest request;
+    request.join = true;
+    QString out, err;
+    QCOMPARE(answerDialog(request, QStringLiteral("Accept"), typed, out, err), 0);
+    QCOMPARE(out, output);
+    QVERIFY2(err.isEmpty(), qPrintable(err));
+    for (const QWidget *widget : QApplication::topLevelWidgets())
+        QVERIFY(!widget->isVisible());
+    const QStringList connects = callsOf(wlan, "WlanConnect");
+    QCOMPARE(connects.size(), 1);
+    QVERIFY2(connects.constFirst().endsWith(connect), qPrintable(connects.constFirst()));
+    QTRY_VERIFY(!wlan.handleOpen()); // the dialog's scans end with it
+    checkGivenBack(wlan);
+}

@@ -1,0 +1,149 @@
+#include "tests/wifi/fakenetworkmanager.h"
+#include "wifi/wifiscan_p.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTest>
+#include <QTimer>
+
+#include <optional>
+
+using namespace ORVIK;
+
+namespace {
+
+using Sighting = FakeNetworkManager::Network;
+using Radios = QList<FakeNetworkManager::Networks>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Sighting)
+Q_DECLARE_METATYPE(Radios)
+
+// The scan on Linux, through NetworkManager: what it lists, what it asks of NetworkManager, and
+// that the dialog's thread keeps handling its events throughout, also when NetworkManager hangs.
+class tst_WifiNetworkManager : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_bus.isValid()); }
+    void networkManagerScan_data();
+    void networkManagerScan();
+
+private:
+    PrivateSystemBus m_bus; // without NetworkManager unless a test starts one
+};
+
+void tst_WifiNetworkManager::networkManagerScan_data()
+{
+    QTest::addColumn<bool>("answers");           // false: NetworkManager owns its name and never answers
+    QTest::addColumn<Radios>("radios");          // what each WiFi device sees; a wired device is always there
+    QTest::addColumn<bool>("refusesScans");      // every WiFi device refuses its scan request
+    QTest::addColumn<Sighting>("foundByScan");   // a new network, or a new strength of a seen one, if named
+    QTest::addColumn<bool>("readableLate");      // the new network cannot be read for 300 ms
+    QTest::addColumn<QByteArrayList>("entries"); // name and quality, as handed to the dialog
+
+    QTest::newRow("no-wifi-device-falls-through")
+        << true << Radios{} << false << Sighting{} << false << QByteArrayList{};
+    QTest::newRow("never-answering-service-falls-through")
+        << false << Radios{} << false << Sighting{} << false << QByteArrayList{};
+    // The later device's reading of a name wins, as a later interface's does.
+    QTest::newRow("two-devices-see-the-same-ssid")
+        << true << Radios{{{"Cafe", 40}, {"Home", 70}}, {{"Cafe", 60}}} << false << Sighting{} << false
+        << QByteArrayList{"Home 70", "Cafe 60"};
+    // Each device lists only its own access points: the later device's weaker reading still wins.
+    QTest::newRow("each-device-lists-only-what-it-sees")
+        << true << Radios{{{"Cafe", 60}, {"Home", 70}}, {{"Cafe", 40}}} << false << Sighting{} << false
+        << QByteArrayList{"Home 70", "Cafe 40"};
+    // A network served by two access points has the strength of the stronger, listed first or not.
+    QTest::newRow("two-access-points-one-ssid-strongest-counts")
+        << true << Radios{{{"Office", 80}, {"Home", 60}, {"Office", 30}}} << false << Sighting{} << false
+        << QByteArrayList{"Office 80", "Home 60"};
+    // Latin-1 "Café": not UTF-8.
+    QTest::newRow("non-utf8-ssid-bytes-kept")
+        << true << Radios{{{"Caf\xe9", 55}}} << false << Sighting{} << false << QByteArrayList{"Caf\xe9 55"};
+    const QByteArray longest = "thirty-two-bytes-network-name-32";
+    QTest::newRow("32-byte-ssid-kept-whole")
+        << true << Radios{{{longest, 45}}} << false << Sighting{} << false << QByteArrayList{longest + " 45"};
+    QTest::newRow("hidden-access-point-left-out")
+        << true << Radios{{{"", 90}, {"Cafe", 50}}} << false << Sighting{} << false << QByteArrayList{"Cafe 50"};
+    QTest::newRow("refused-scan-request-still-lists")
+        << true << Radios{{{"Cafe", 50}}} << true << Sighting{} << false << QByteArrayList{"Cafe 50"};
+    QTest::newRow("network-found-by-the-requested-scan")
+        << true << Radios{{{"Cafe", 50}}} << false << Sighting{"Late", 80} << false
+        << QByteArrayList{"Late 80", "Cafe 50"};
+    QTest::newRow("strength-changed-during-the-scan")
+        << true << Radios{{{"Cafe", 50}, {"Home", 70}}} << false << Sighting{"Cafe", 90} << false
+        << QByteArrayList{"Cafe 90", "Home 70"};
+    // Announced before it can be read: only a read at a later poll, after the first one failed, sees it.
+    QTest::newRow("access-point-read-again-after-a-failed-read")
+        << true << Radios{{{"Cafe", 50}}} << false << Sighting{"Late", 80} << true
+        << QByteArrayList{"Late 80", "Cafe 50"};
+}
+
+void tst_WifiNetworkManager::networkManagerScan()
+{
+    QFETCH(bool, answers);
+    QFETCH(Radios, radios);
+    QFETCH(bool, refusesScans);
+    QFETCH(Sighting, foundByScan);
+    QFETCH(bool, readableLate);
+    QFETCH(QByteArrayList, entries);
+
+    std::optional<FakeNetworkManager> fake;
+    std::optional<SilentNetworkManager> silent;
+    if (answers ? !fake.emplace(radios).isValid() : !silent.emplace().isValid())
+        QSKIP("python3-dbusmock is not installed");
+    qsizetype before = 0;
+    if (fake) {
+        fake->answerScans(refusesScans, foundByScan, readableLate);
+        before = fake->log().size();
+    }
+
+    // A timer of the dialog's thread: the longest time between two of its ticks during the scan.
+    QElapsedTimer clock;
+    qint64 lastTick = 0, longestGap = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - lastTick);
+        lastTick = clock.elapsed();
+    });
+    ticker.start(20);
+    clock.start();
+
+    QObject requester;
+    Buffer<String> names;
+    Buffer<int> qualities;
+    QCOMPARE(scanWithWlanApi(names, qualities, &requester), !entries.isEmpty());
+    longestGap = std::max(longestGap, clock.elapsed() - lastTick);
+    QVERIFY2(longestGap <= 150, qPrintable(QStringLiteral("%1 ms without a tick").arg(longestGap)));
+    QByteArrayList listed;
+    for (uint32_t i = 0; i < names.size(); ++i)
+        listed.append(QByteArray(names[i].data(), names[i].length()) + ' ' + QByteArray::number(qualities[i]));
+    QCOMPARE(listed, entries);
+    if (!fake)
+        return;
+
+    // Each WiFi device is asked to scan and its list read once. However often the scan polls,
+    // each access point is read once with success (failed reads leave no trace in the stand-in's
+    // log): later changes arrive as NetworkManager's signals.
+    int accessPoints = 0;
+    bool seenBefore = false;
+    for (const FakeNetworkManager::Networks &networks : radios) {
+        accessPoints += int(networks.size());
+        for (const Sighting &network : networks)
+            seenBefore = seenBefore || network.ssid == foundByScan.ssid;
+    }
+    // A new network is one more access point on each device.
+    if (!foundByScan.ssid.isEmpty() && !seenBefore)
+        accessPoints += int(radios.size());
+    const QStringList calls = fake->log().mid(before);
+    QCOMPARE(calls.count(QStringLiteral("RequestScan {}")), radios.size());
+    QCOMPARE(calls.count(QStringLiteral("GetAllAccessPoints")), radios.size());
+    QStringList reads = calls.filter(QStringLiteral("GetAll /org/freedesktop/NetworkManager/AccessPoint/"));
+    QCOMPARE(reads.removeDuplicates(), 0);
+    QCOMPARE(reads.size(), accessPoints);
+}
+
+QTEST_GUILESS_MAIN(tst_WifiNetworkManager)
+#include "tst_wifinetworkmanager.moc"

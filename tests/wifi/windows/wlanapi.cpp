@@ -1,0 +1,323 @@
+// A stand-in for the WLAN client library that Windows tests load in place of the system's. It
+// serves the interfaces and networks of a scenario file (ORVIK_WLAN_SCENARIO), read again at every
+// WlanOpenHandle, and appends one line per call to a log file (ORVIK_WLAN_LOG). Scenario lines:
+//   open CODE | enum CODE           the result of WlanOpenHandle / WlanEnumInterfaces
+//   connect REASON [TEXT]           the reason that WlanConnect's notification carries
+//   interface DESCRIPTION           a new interface; without a poll its list calls fail
+//   poll                            the interface's next list, read from k seconds after WlanScan
+//   network QUALITY SSIDHEX|- [LENGTH [AUTH CIPHER]]
+#include <windows.h>
+// windows.h first: wlanapi.h relies on its types.
+#include <wlanapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Interface
+{
+    std::string description;
+    std::vector<std::vector<WLAN_AVAILABLE_NETWORK>> polls;
+    std::chrono::steady_clock::time_point scanned;
+};
+
+struct State
+{
+    std::recursive_mutex mutex;
+    DWORD openResult = 0;
+    DWORD enumResult = 0;
+    DWORD connectReason = 0;
+    std::string reasonText;
+    std::vector<Interface> interfaces;
+    std::set<void *> live;
+    std::set<HANDLE> handles;
+    UINT_PTR nextHandle = 0x100;
+    WLAN_NOTIFICATION_CALLBACK callback = nullptr;
+    PVOID context = nullptr;
+    std::thread notifier;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+std::string env(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+void log(const std::string &line)
+{
+    if (std::FILE *file = std::fopen(env("ORVIK_WLAN_LOG").c_str(), "ab")) {
+        std::fprintf(file, "%s\n", line.c_str());
+        std::fclose(file);
+    }
+}
+
+std::string text(const void *pointer)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%p", pointer);
+    return buffer;
+}
+
+// Interface i has the GUID {0000100i-0000-4000-8000-0000000000ii}, so tests can name it.
+GUID guidOf(std::size_t index)
+{
+    return GUID{DWORD(0x1000 + index), 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, BYTE(index)}};
+}
+
+std::string text(const GUID *guid)
+{
+    if (!guid)
+        return "null";
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%08lx-%04x-%04x-%02x%02x", static_cast<unsigned long>(guid->Data1),
+                  guid->Data2, guid->Data3, guid->Data4[0], guid->Data4[7]);
+    return buffer;
+}
+
+Interface *interfaceOf(const GUID *guid)
+{
+    auto &interfaces = state().interfaces;
+    for (std::size_t i = 0; guid && i < interfaces.size(); ++i)
+        if (IsEqualGUID(*guid, guidOf(i)))
+            return &interfaces[i];
+    return nullptr;
+}
+
+void load()
+{
+    State &s = state();
+    s.openResult = s.enumResult = s.connectReason = 0;
+    s.reasonText.clear();
+    s.interfaces.clear();
+    std::ifstream file(env("ORVIK_WLAN_SCENARIO"));
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream in(line);
+        std::string word;
+        in >> word;
+        if (word == "open") {
+            in >> s.openResult;
+        } else if (word == "enum") {
+            in >> s.enumResult;
+        } else if (word == "connect") {
+            in >> s.connectReason >> std::ws;
+            std::getline(in, s.reasonText);
+        } else if (word == "interface") {
+            s.interfaces.emplace_back();
+            std::getline(in >> std::ws, s.interfaces.back().description);
+        } else if (word == "poll" && !s.interfaces.empty()) {
+            s.interfaces.back().polls.emplace_back();
+        } else if (word == "network" && !s.interfaces.empty() && !s.interfaces.back().polls.empty()) {
+            WLAN_AVAILABLE_NETWORK network{};
+            std::string hex;
+            ULONG length = ~0u;
+            int auth = DOT11_AUTH_ALGO_RSNA_PSK, cipher = DOT11_CIPHER_ALGO_CCMP;
+            in >> network.wlanSignalQuality >> hex >> length >> auth >> cipher;
+            ULONG bytes = 0;
+            for (std::size_t i = 0; hex != "-" && i + 1 < hex.size() && bytes < DOT11_SSID_MAX_LENGTH; i += 2)
+                network.dot11Ssid.ucSSID[bytes++] = UCHAR(std::stoul(hex.substr(i, 2), nullptr, 16));
+            network.dot11Ssid.uSSIDLength = length == ~0u ? bytes : length;
+            network.dot11BssType = dot11_BSS_type_infrastructure;
+            network.uNumberOfBssids = 1;
+            network.bNetworkConnectable = TRUE;
+            network.bSecurityEnabled = auth != DOT11_AUTH_ALGO_80211_OPEN;
+            network.dot11DefaultAuthAlgorithm = DOT11_AUTH_ALGORITHM(auth);
+            network.dot11DefaultCipherAlgorithm = DOT11_CIPHER_ALGORITHM(cipher);
+            s.interfaces.back().polls.back().push_back(network);
+        }
+    }
+}
+
+// A list of count items (the list type declares one already), handed out and tracked.
+template <typename List, typename Item>
+List *allocate(std::size_t count)
+{
+    auto *list = static_cast<List *>(std::calloc(1, sizeof(List) + count * sizeof(Item)));
+    state().live.insert(list);
+    list->dwNumberOfItems = DWORD(count);
+    return list;
+}
+
+bool known(HANDLE handle)
+{
+    return state().handles.count(handle) != 0;
+}
+
+void joinNotifier()
+{
+    if (state().notifier.joinable())
+        state().notifier.join();
+}
+
+} // namespace
+
+extern "C" {
+
+DWORD WINAPI WlanOpenHandle(DWORD version, PVOID, PDWORD negotiated, PHANDLE handle)
+{
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    load();
+    log("WlanOpenHandle version=" + std::to_string(version) + " result=" + std::to_string(state().openResult));
+    if (state().openResult != 0)
+        return state().openResult;
+    *negotiated = version;
+    *handle = reinterpret_cast<HANDLE>(state().nextHandle++);
+    state().handles.insert(*handle);
+    log("handle " + text(*handle));
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI WlanCloseHandle(HANDLE handle, PVOID)
+{
+    joinNotifier();
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    log("WlanCloseHandle handle=" + text(handle) + " live=" + std::to_string(state().live.size()));
+    return state().handles.erase(handle) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+DWORD WINAPI WlanEnumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST *result)
+{
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    const auto &interfaces = state().interfaces;
+    const DWORD error = !known(handle) ? ERROR_INVALID_HANDLE : state().enumResult;
+    if (error == ERROR_SUCCESS) {
+        *result = allocate<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(interfaces.size());
+        for (std::size_t i = 0; i < interfaces.size(); ++i) {
+            WLAN_INTERFACE_INFO &info = (*result)->InterfaceInfo[i];
+            info.InterfaceGuid = guidOf(i);
+            info.isState = wlan_interface_state_disconnected;
+            const std::string &description = interfaces[i].description;
+            std::copy_n(description.begin(), std::min<std::size_t>(description.size(), 255),
+                        info.strInterfaceDescription);
+        }
+    }
+    log("WlanEnumInterfaces handle=" + text(handle) + " result=" + std::to_string(error) +
+        (error ? "" : " list=" + text(*result)));
+    return error;
+}
+
+DWORD WINAPI WlanScan(HANDLE handle, const GUID *guid, const PDOT11_SSID ssid, const PWLAN_RAW_DATA ie, PVOID)
+{
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    Interface *radio = known(handle) ? interfaceOf(guid) : nullptr;
+    if (radio)
+        radio->scanned = std::chrono::steady_clock::now();
+    log("WlanScan handle=" + text(handle) + " interface=" + text(guid) + " ssid=" + text(ssid) + " ie=" + text(ie));
+    return radio ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+}
+
+DWORD WINAPI WlanGetAvailableNetworkList(HANDLE handle, const GUID *guid, DWORD flags, PVOID,
+                                         PWLAN_AVAILABLE_NETWORK_LIST *result)
+{
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    const Interface *radio = known(handle) ? interfaceOf(guid) : nullptr;
+    std::string line = "WlanGetAvailableNetworkList handle=" + text(handle) + " interface=" + text(guid) +
+                       " flags=" + std::to_string(flags);
+    if (!radio || radio->polls.empty()) {
+        log(line + " result=" + std::to_string(ERROR_NOT_READY));
+        return ERROR_NOT_READY;
+    }
+    const auto since = std::chrono::steady_clock::now() - radio->scanned;
+    const auto period = std::size_t(std::chrono::duration_cast<std::chrono::seconds>(since).count());
+    const auto &poll = radio->polls[std::min(period, radio->polls.size() - 1)];
+    *result = allocate<WLAN_AVAILABLE_NETWORK_LIST, WLAN_AVAILABLE_NETWORK>(poll.size());
+    std::copy(poll.begin(), poll.end(), (*result)->Network);
+    log(line + " result=0 list=" + text(*result));
+    return ERROR_SUCCESS;
+}
+
+VOID WINAPI WlanFreeMemory(PVOID memory)
+{
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    const bool live = state().live.erase(memory) != 0;
+    log("WlanFreeMemory " + text(memory) + (live ? "" : " unknown"));
+    if (live)
+        std::free(memory);
+}
+
+DWORD WINAPI WlanSetProfile(HANDLE handle, const GUID *guid, DWORD flags, LPCWSTR xml, LPCWSTR, BOOL overwrite, PVOID,
+                            DWORD *reason)
+{
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    std::string profile;
+    for (const WCHAR *c = xml; c && *c; ++c)
+        profile += *c < 0x80 ? char(*c) : '?';
+    log("WlanSetProfile handle=" + text(handle) + " interface=" + text(guid) + " flags=" + std::to_string(flags) +
+        " overwrite=" + std::to_string(overwrite) + " " + profile);
+    *reason = 0;
+    return known(handle) && interfaceOf(guid) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+}
+
+DWORD WINAPI WlanRegisterNotification(HANDLE handle, DWORD source, BOOL ignoreDuplicate,
+                                      WLAN_NOTIFICATION_CALLBACK callback, PVOID context, PVOID, PDWORD)
+{
+    if (source == WLAN_NOTIFICATION_SOURCE_NONE)
+        joinNotifier();
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    log("WlanRegisterNotification handle=" + text(handle) + " source=" + std::to_string(source) +
+        " ignoreDuplicate=" + std::to_string(ignoreDuplicate));
+    state().callback = source == WLAN_NOTIFICATION_SOURCE_NONE ? nullptr : callback;
+    state().context = context;
+    return known(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+// The outcome is told from a thread of the service's, as Windows does, possibly before WlanConnect returns.
+DWORD WINAPI WlanConnect(HANDLE handle, const GUID *guid, const PWLAN_CONNECTION_PARAMETERS parameters, PVOID)
+{
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    std::string profile;
+    for (const WCHAR *c = parameters->strProfile; c && *c; ++c)
+        profile += *c < 0x80 ? char(*c) : '?';
+    log("WlanConnect handle=" + text(handle) + " interface=" + text(guid) +
+        " mode=" + std::to_string(parameters->wlanConnectionMode) + " profile=" + profile +
+        " flags=" + std::to_string(parameters->dwFlags));
+    if (!known(handle) || !interfaceOf(guid))
+        return ERROR_INVALID_PARAMETER;
+    joinNotifier();
+    const WLAN_NOTIFICATION_CALLBACK callback = state().callback;
+    // Another network's connection of the interface ends first, as one that is being left may.
+    const DOT11_SSID other{9, {'e', 'l', 's', 'e', 'w', 'h', 'e', 'r', 'e'}};
+    const DOT11_SSID ssid = parameters->pDot11Ssid ? *parameters->pDot11Ssid : DOT11_SSID{};
+    if (callback)
+        state().notifier = std::thread(
+            [callback, context = state().context, guid = *guid, reason = state().connectReason, other, ssid] {
+                for (const auto &[network, code] : {std::pair{other, DWORD(0)}, {ssid, reason}}) {
+                    WLAN_CONNECTION_NOTIFICATION_DATA connection{};
+                    connection.wlanConnectionMode = wlan_connection_mode_profile;
+                    connection.dot11Ssid = network;
+                    connection.wlanReasonCode = code;
+                    WLAN_NOTIFICATION_DATA data{WLAN_NOTIFICATION_SOURCE_ACM, wlan_notification_acm_connection_complete,
+                                                guid, sizeof connection, &connection};
+                    callback(&data, context);
+                }
+            });
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI WlanReasonCodeToString(DWORD reason, DWORD size, PWCHAR buffer, PVOID)
+{
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    const std::string &reasonText = state().reasonText;
+    if (reason != state().connectReason || reasonText.empty() || size <= reasonText.size())
+        return ERROR_INVALID_PARAMETER;
+    std::copy(reasonText.begin(), reasonText.end(), buffer);
+    buffer[reasonText.size()] = 0;
+    return ERROR_SUCCESS;
+}
+
+} // extern "C"
