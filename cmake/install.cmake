@@ -30,19 +30,7 @@ install(TARGETS ORVIKNetwork EXPORT ORVIKNetworkTargets
 install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(TARGETS orvikwifi orvikupdate LIBRARY DESTINATION ${ORVIK_INSTALL_PLUGINDIR} COMPONENT program)
 
-# Public headers: the host libraries' own, of the module only what a host calls (the entry function
-# and hooks, and the two exported classes), and the NTP wire library's. The rest of the module is internal.
-foreach(dir host/base host/widgets)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
-    COMPONENT development FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
-endforeach()
-foreach(header module/moduleentry.h update/orvikupdatechecker.h wifi/wificonnectdialog.h
-               time/ntppacket.h time/ntpsample.h time/ntptimestamp.h)
-  get_filename_component(dir ${header} DIRECTORY)
-  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
-    COMPONENT development)
-endforeach()
-install(DIRECTORY ${CMAKE_BINARY_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik COMPONENT development)
+include(${CMAKE_CURRENT_LIST_DIR}/headers.cmake)
 
 set(orvik_cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/ORVIKNetwork)
 install(EXPORT ORVIKNetworkTargets NAMESPACE ORVIK:: DESTINATION ${orvik_cmakedir} COMPONENT development)

@@ -10,16 +10,6 @@ install(TARGETS ORVIKNtpWire ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONE
 install(DIRECTORY ${CMAKE_BINARY_DIR}/bin/ DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   FILES_MATCHING PATTERN "Qt6*.dll" PATTERN "lib*-*.dll" PATTERN "platforms/*.dll" PATTERN "styles/*.dll"
   PATTERN "tls/*.dll")
-foreach(dir host/base host/widgets)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
-    COMPONENT development FILES_MATCHING PATTERN "*.h" PATTERN "*_p.h" EXCLUDE)
-endforeach()
-foreach(header module/moduleentry.h update/orvikupdatechecker.h wifi/wificonnectdialog.h
-               time/ntppacket.h time/ntpsample.h time/ntptimestamp.h)
-  get_filename_component(dir ${header} DIRECTORY)
-  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik/${dir}
-    COMPONENT development)
-endforeach()
-install(DIRECTORY ${CMAKE_BINARY_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orvik COMPONENT development)
+include(${CMAKE_CURRENT_LIST_DIR}/../headers.cmake)
 # orvik finds the module and its plug-ins beside itself.
 target_compile_definitions(orvikapp PRIVATE ORVIK_MODULEDIR_FROM_BINDIR=".")
