@@ -97,10 +97,14 @@ case "$command" in
   demo) exec "$BUILD_DIR/bin/orvik" demo ;;
   test) exec ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" ;;
   windows-test)
-    # The tests first, then the demo as a Windows user runs it, from the deployable folder.
+    # Wine's server and services outlive the program that started them, holding its standard files:
+    # started first, on their own, they keep no pipe of CTest's open (a test would last until they end).
+    cmake/windows/wine-run.sh --server-start
     status=0
+    # The tests first, then the demo as a Windows user runs it, from the deployable folder.
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" || status=$?
     cmake/windows/wine-run.sh "$BUILD_DIR/bin/orvik.exe" demo || status=$?
+    cmake/windows/wine-run.sh --server-stop
     exit "$status"
     ;;
 esac

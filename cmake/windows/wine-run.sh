@@ -8,11 +8,25 @@ wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 export WINEPREFIX=${WINEPREFIX:-${ORVIK_WINEPREFIX:-$HOME/.cache/orvik-wineprefix}}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+wineserver=$(dirname "$wine")/wineserver
+[ -x "$wineserver" ] || wineserver=wineserver
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  "$wine" wineboot --init >/dev/null 2>&1 || true
-  "$(dirname "$wine")/wineserver" -w 2>/dev/null || wineserver -w 2>/dev/null || true
+  "$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
+  "$wineserver" -w 2>/dev/null || true
 fi
+case "${1:-}" in
+  --server-start)
+    # A server that stays until stopped, and Wine's services, with none of the caller's files.
+    "$wineserver" -p </dev/null >/dev/null 2>&1 || true
+    "$0" cmd /c exit </dev/null >/dev/null 2>&1 || true
+    exit 0
+    ;;
+  --server-stop)
+    "$wineserver" -k </dev/null >/dev/null 2>&1 || true
+    exit 0
+    ;;
+esac
 # Paths that the tests pass on in the environment are Unix paths; Wine's drive Z: is the Unix root.
 case "${ORVIK_BIN_DIR:-}" in
   /*) export ORVIK_BIN_DIR="Z:$ORVIK_BIN_DIR" ;;
