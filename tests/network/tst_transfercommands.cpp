@@ -3,6 +3,7 @@
 #include "loopback/httptestserver.h"
 #include "tests/ntpports.h"
 #include "tests/orvikprocess.h"
+#include "tests/wine.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -343,6 +344,9 @@ void tst_TransferCommands::transfer()
     QFETCH(bool, existingFile);
     QFETCH(QByteArray, expected);
 
+    if (runningUnderWine() && arguments.contains(QStringLiteral("mute:/x")))
+        QSKIP("Under Wine, a program whose TLS handshake it gave up now and then stays in termination "
+              "after printing its outcome: one thread left, which winedbg cannot attach (error 5)");
     const bool put = arguments.first() == QLatin1String("put");
     const int option = int(arguments.indexOf(QStringLiteral("-o")));
     const QString output =
