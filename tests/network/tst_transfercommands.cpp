@@ -495,20 +495,13 @@ void tst_TransferCommands::noProxyNames_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("noProxy");
     QTest::addColumn<bool>("excluded");
-    QTest::newRow("leading-dot-covers-subdomains") << "far.example"
-                                                   << ".example" << true;
-    QTest::newRow("name-covers-subdomains") << "a.far.example"
-                                            << "example" << true;
-    QTest::newRow("only-whole-labels") << "far.example"
-                                       << "ar.example" << false;
-    QTest::newRow("case-and-final-dot-ignored") << "FAR.Example."
-                                                << " x.org ,far.example" << true;
-    QTest::newRow("ipv6-in-brackets") << "::1"
-                                      << "[::1]" << true;
-    QTest::newRow("outside-the-range") << "11.0.0.1"
-                                       << "10.0.0.0/8" << false;
-    QTest::newRow("empty-covers-nothing") << "far.example"
-                                          << ", ," << false;
+    QTest::newRow("leading-dot-covers-subdomains") << QString("far.example") << ".example" << true;
+    QTest::newRow("name-covers-subdomains") << QString("a.far.example") << "example" << true;
+    QTest::newRow("only-whole-labels") << QString("far.example") << "ar.example" << false;
+    QTest::newRow("case-and-final-dot-ignored") << QString("FAR.Example.") << " x.org ,far.example" << true;
+    QTest::newRow("ipv6-in-brackets") << QString("::1") << "[::1]" << true;
+    QTest::newRow("outside-the-range") << QString("11.0.0.1") << "10.0.0.0/8" << false;
+    QTest::newRow("empty-covers-nothing") << QString("far.example") << ", ," << false;
 }
 
 void tst_TransferCommands::noProxyNames()

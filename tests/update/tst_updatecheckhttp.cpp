@@ -269,53 +269,39 @@ void tst_UpdateCheckHttp::download_data()
     const QByteArray path = "/dl/Orvik-2.0.run";
     const QByteArray tooLarge = "the body is larger than 300000 bytes";
 
-    QTest::newRow("verified") << path << none << length << qint64(-1) << -1 << both << true << 1 << name << none;
+    // Most rows: the package itself, announced by length, never cut, both entries, a pinned key, one request.
+    const auto row = [&](const char *tag, const QByteArray &at, const QString &file, const QByteArray &reason,
+                         int requests = 1, const QByteArray &served = {},
+                         int framing = int(HttpTestServer::Framing::ContentLength), qint64 dropAfter = -1,
+                         int dropTimes = -1, const QByteArray &entries = "size sha256", bool pinned = true) {
+        QTest::newRow(tag) << at << served << framing << dropAfter << dropTimes << entries << pinned << requests << file
+                           << reason;
+    };
+    row("verified", path, name, none);
     // Nothing unverified or unbounded is fetched.
-    QTest::newRow("unpinned-refused") << path << none << chunked << qint64(-1) << -1 << both << false << 0 << QString()
-                                      << QByteArray("No public key is pinned, so the update cannot be verified");
-    QTest::newRow("pinned-without-size-refused")
-        << path << none << length << qint64(-1) << -1 << QByteArray("sha256") << true << 0 << QString()
-        << QByteArray("gives no size of the package");
-    QTest::newRow("pinned-without-sha256-refused")
-        << path << none << length << qint64(-1) << -1 << QByteArray("size") << true << 0 << QString()
-        << QByteArray("gives no sha256 of the package");
-    QTest::newRow("changed-byte-in-package") << path << changed << length << qint64(-1) << -1 << both << true << 1
-                                             << QString() << QByteArray("differs from the description's");
-    QTest::newRow("more-than-size-announced")
-        << path << package + 'x' << length << qint64(-1) << -1 << both << true << 1 << QString() << tooLarge;
+    row("unpinned-refused", path, {}, "No public key is pinned, so the update cannot be verified", 0, none, chunked, -1,
+        -1, both, false);
+    row("pinned-without-size-refused", path, {}, "gives no size of the package", 0, none, length, -1, -1, "sha256");
+    row("pinned-without-sha256-refused", path, {}, "gives no sha256 of the package", 0, none, length, -1, -1, "size");
+    row("changed-byte-in-package", path, {}, "differs from the description's", 1, changed);
+    row("more-than-size-announced", path, {}, tooLarge, 1, package + 'x');
     // No length announced and no end: only stopping at the size ends it.
-    QTest::newRow("endless-body-stopped-at-size") << QByteArray("/dl/endless.run") << none << chunked << qint64(-1)
-                                                  << -1 << both << true << 1 << QString() << tooLarge;
-    QTest::newRow("reset-then-retried") << path << none << length << qint64(100000) << 2 << both << true << 3 << name
-                                        << none;
-    QTest::newRow("closed-early-then-retried")
-        << path << none << closing << qint64(100000) << 1 << both << true << 2 << name << none;
-    QTest::newRow("interrupted-beyond-the-retries") << path << none << length << qint64(100000) << -1 << both << true
-                                                    << 4 << QString() << QByteArray("(after 4 attempts)");
-    QTest::newRow("unsafe-name") << QByteArray("/dl/..%2F..%2F.profile") << none << length << qint64(-1) << -1 << both
-                                 << true << 1 << QStringLiteral("orvik-updates/profile") << none;
-    QTest::newRow("not-found") << QByteArray("/dl/missing.run") << none << length << qint64(-1) << -1 << both << true
-                               << 1 << QString() << QByteArray("Content Not Found");
-    QTest::newRow("checker-gone-mid-transfer")
-        << QByteArray("/dl/slow.run") << none << length << qint64(-1) << -1 << both << true << 1 << QString() << none;
-    QTest::newRow("stalled") << QByteArray("/dl/stall.run") << none << length << qint64(-1) << -1 << both << true << 1
-                             << QString() << QByteArray("stalled: no bytes for 1000 ms");
+    row("endless-body-stopped-at-size", "/dl/endless.run", {}, tooLarge, 1, none, chunked);
+    row("reset-then-retried", path, name, none, 3, none, length, 100000, 2);
+    row("closed-early-then-retried", path, name, none, 2, none, closing, 100000, 1);
+    row("interrupted-beyond-the-retries", path, {}, "(after 4 attempts)", 4, none, length, 100000, -1);
+    row("unsafe-name", "/dl/..%2F..%2F.profile", QStringLiteral("orvik-updates/profile"), none);
+    row("not-found", "/dl/missing.run", {}, "Content Not Found");
+    row("checker-gone-mid-transfer", "/dl/slow.run", {}, none);
+    row("stalled", "/dl/stall.run", {}, "stalled: no bytes for 1000 ms");
     // 300000 bytes in pieces of 10000 every 50 ms: never stalled, but 1.5 s in all.
-    QTest::newRow("deadline-ran-out") << QByteArray("/dl/deadline.run") << none << length << qint64(-1) << -1 << both
-                                      << true << 1 << QString()
-                                      << QByteArray("the download took longer than its limit of 0.3 s in all");
+    row("deadline-ran-out", "/dl/deadline.run", {}, "the download took longer than its limit of 0.3 s in all");
     // What is there already is kept.
-    QTest::newRow("name-taken-file-kept")
-        << QByteArray("/dl/taken/Orvik-2.0.run") << none << length << qint64(-1) << -1 << both << true << 1
-        << QStringLiteral("orvik-updates/Orvik-2.0 (2).run") << none;
+    row("name-taken-file-kept", "/dl/taken/Orvik-2.0.run", QStringLiteral("orvik-updates/Orvik-2.0 (2).run"), none);
 #ifndef Q_OS_WIN
     // The private folder's name taken by a link, or by a folder that others may write: another is made.
-    QTest::newRow("private-name-is-a-link")
-        << QByteArray("/dl/linked/Orvik-2.0.run") << none << length << qint64(-1) << -1 << both << true << 1
-        << QStringLiteral("orvik-updates-*/Orvik-2.0.run") << none;
-    QTest::newRow("private-name-open-to-others")
-        << QByteArray("/dl/open/Orvik-2.0.run") << none << length << qint64(-1) << -1 << both << true << 1
-        << QStringLiteral("orvik-updates-*/Orvik-2.0.run") << none;
+    row("private-name-is-a-link", "/dl/linked/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none);
+    row("private-name-open-to-others", "/dl/open/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none);
 #endif
 }
 

@@ -1,5 +1,9 @@
 #include "tests/wifi/fakewlan.h"
 
+#include <QFile>
+#include <QHash>
+#include <QSet>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -8,36 +12,221 @@ namespace ORVIK {
 
 namespace {
 
-constexpr DWORD kErrorInvalidHandle = 6;
-constexpr DWORD kClientVersion = 2;
-constexpr DWORD kIncludeAllManualHiddenProfiles = 2;
-constexpr qint64 kPollPeriodMs = 1000;
-FakeWlan *current = nullptr;
-char handleTag = 0; // its address is the one handle the fake hands out
+QByteArray field(const QByteArray &line, const QByteArray &name)
+{
+    const qsizetype start = line.indexOf(' ' + name + '=');
+    if (start < 0)
+        return {};
+    const qsizetype from = start + name.size() + 2;
+    const qsizetype end = line.indexOf(' ', from);
+    return line.mid(from, end < 0 ? -1 : end - from);
+}
+
+// Interface I has a GUID whose first part is 0x1000 + I.
+int interfaceIndex(const QByteArray &line)
+{
+    bool ok = false;
+    const int data1 = field(line, "interface").left(8).toInt(&ok, 16);
+    return ok ? data1 - 0x1000 : -1;
+}
 
 } // namespace
 
-// The table's operations, with access to the fake's counters.
+// What the log says so far, with the calls in the vocabulary of FakeWlan::calls.
+struct FakeWlan::Reading
+{
+    int lines = 0;
+    int opened = 0;
+    int closed = 0;
+    int scans = 0;
+    int reads = 0;
+    int misuses = 0;
+    QStringList calls;
+    QSet<QByteArray> live;
+    QSet<QByteArray> handles;
+    QHash<QByteArray, QByteArray> interfaceLists; // by handle
+    QByteArray pendingList;
+
+    void record(const QString &call)
+    {
+        if (calls.isEmpty() || calls.last() != call)
+            calls.append(call);
+    }
+    void misuse(const QByteArray &line)
+    {
+        ++misuses;
+        calls.append(QStringLiteral("misuse: ") + QString::fromLatin1(line));
+    }
+    void add(const QByteArray &line)
+    {
+        ++lines;
+        const QByteArray handle = field(line, "handle");
+        const bool known = handles.contains(handle);
+        const bool succeeded = field(line, "result") == "0";
+        if (line.startsWith("WlanOpenHandle ")) {
+            record(QStringLiteral("open"));
+            if (field(line, "version") != "2")
+                misuse(line);
+        } else if (line.startsWith("handle ")) {
+            handles.insert(line.mid(7));
+            ++opened;
+        } else if (line.startsWith("WlanEnumInterfaces ")) {
+            record(QStringLiteral("enum"));
+            if (!known)
+                misuse(line);
+            if (succeeded) {
+                interfaceLists.insert(handle, field(line, "list"));
+                live.insert(field(line, "list"));
+            }
+        } else if (line.startsWith("WlanScan ")) {
+            record(QStringLiteral("scan %1").arg(interfaceIndex(line)));
+            scans += known ? 1 : 0;
+            if (!known)
+                misuse(line);
+        } else if (line.startsWith("WlanGetAvailableNetworkList ")) {
+            if (!known || field(line, "flags") != "2")
+                misuse(line);
+            const int index = interfaceIndex(line);
+            if (!succeeded) {
+                record(QStringLiteral("list %1 failed").arg(index));
+                return;
+            }
+            ++reads;
+            pendingList = field(line, "list");
+            live.insert(pendingList);
+            // A list freed right after its read is recorded as the read alone.
+            record(QStringLiteral("list %1 unfreed").arg(index));
+        } else if (line.startsWith("WlanFreeMemory ")) {
+            const QByteArray list = line.mid(15);
+            if (!live.remove(list))
+                misuse(line);
+            else if (interfaceLists.values().contains(list))
+                record(QStringLiteral("free interfaces"));
+            else if (list == pendingList && calls.last().endsWith(QLatin1String(" unfreed")))
+                calls.last().chop(8);
+            else
+                record(QStringLiteral("misuse: free"));
+            // Consecutive reads of one interface are one entry.
+            if (calls.size() > 1 && calls.last() == calls.at(calls.size() - 2))
+                calls.removeLast();
+        } else if (line.startsWith("WlanCloseHandle ")) {
+            record(QStringLiteral("close"));
+            // The interface list is freed before the handle that it came from is closed.
+            if (!handles.remove(handle) || live.contains(interfaceLists.value(handle)))
+                misuse(line);
+            else
+                ++closed;
+        }
+    }
+};
+
+#ifdef _WIN32
+
+namespace {
+
+constexpr int kReadWatchMs = 5;
+
+// The scenario that the stand-in reads: interfaces, their polls and the networks of each.
+QByteArray scenario(const QList<FakeWlan::Interface> &interfaces, DWORD openResult, DWORD enumResult)
+{
+    QByteArray text = "open " + QByteArray::number(openResult) + "\nenum " + QByteArray::number(enumResult) + '\n';
+    for (qsizetype i = 0; i < interfaces.size(); ++i) {
+        text += "interface Wireless adapter " + QByteArray::number(i) + '\n';
+        for (const FakeWlan::Poll &poll : interfaces[i]) {
+            text += "poll\n";
+            for (const FakeWlan::Network &network : poll)
+                text += "network " + QByteArray::number(network.quality) + ' ' +
+                        (network.ssid.isEmpty() ? QByteArray("-") : network.ssid.toHex()) + ' ' +
+                        QByteArray::number(network.length < 0 ? network.ssid.size() : network.length) + '\n';
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult)
+    : interfaces(interfaces), openResult(openResult), enumResult(enumResult), m_reading(new Reading)
+{
+    QFile file(m_dir.filePath(QStringLiteral("scenario")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(scenario(interfaces, openResult, enumResult)) < 0)
+        qFatal("cannot write the WLAN scenario");
+    qputenv("ORVIK_WLAN_SCENARIO", QFile::encodeName(file.fileName()));
+    qputenv("ORVIK_WLAN_LOG", QFile::encodeName(m_dir.filePath(QStringLiteral("log"))));
+    // The stand-in cannot call back into the test: each new read is seen at the next event.
+    m_readWatch.setInterval(kReadWatchMs);
+    QObject::connect(&m_readWatch, &QTimer::timeout, [this] {
+        if (!onRead)
+            return;
+        for (const int now = reads(); m_readsSeen < now; ++m_readsSeen)
+            onRead();
+    });
+    m_readWatch.start();
+}
+
+FakeWlan::~FakeWlan()
+{
+    qunsetenv("ORVIK_WLAN_SCENARIO");
+    qunsetenv("ORVIK_WLAN_LOG");
+}
+
+void FakeWlan::setConnectOutcome(DWORD reason, const QByteArray &text)
+{
+    QFile file(m_dir.filePath(QStringLiteral("scenario")));
+    if (!file.open(QIODevice::Append) || file.write("connect " + QByteArray::number(reason) + ' ' + text + '\n') < 0)
+        qFatal("cannot write the WLAN scenario");
+}
+
+QStringList FakeWlan::log() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+const FakeWlan::Reading &FakeWlan::reading() const
+{
+    const QStringList lines = log();
+    for (qsizetype i = m_reading->lines; i < lines.size(); ++i)
+        m_reading->add(lines.at(i).toLatin1());
+    return *m_reading;
+}
+
+#else
+
+namespace {
+
+constexpr DWORD kErrorInvalidHandle = 6;
+constexpr qint64 kPollPeriodMs = 1000;
+FakeWlan *current = nullptr;
+constexpr quintptr kFirstHandle = 0x100;
+quintptr nextHandle = kFirstHandle; // each open a new handle, as the service gives
+
+QByteArray text(const void *pointer)
+{
+    return "0x" + QByteArray::number(quintptr(pointer), 16);
+}
+
+QByteArray text(const GUID *guid)
+{
+    return guid ? QByteArray::number(guid->Data1, 16).rightJustified(8, '0') : QByteArray("null");
+}
+
+} // namespace
+
+// The table's operations, logged as the stand-in wlanapi.dll logs them.
 struct FakeWlanTable
 {
-    static void record(const QString &call)
-    {
-        if (current->m_calls.isEmpty() || current->m_calls.last() != call)
-            current->m_calls.append(call);
-    }
-
-    static bool validHandle(HANDLE handle)
-    {
-        const bool valid = handle == &handleTag && current->handleOpen();
-        current->m_misuses += valid ? 0 : 1;
-        return valid;
-    }
+    static void log(const QByteArray &line) { current->m_reading->add(line); }
+    // Closed ones too: using one is misuse that the log shows.
+    static bool known(HANDLE handle) { return quintptr(handle) >= kFirstHandle && quintptr(handle) < nextHandle; }
 
     // The index of the interface that a GUID of the fake's list names; -1 for a foreign handle or GUID.
     static qsizetype interfaceOf(HANDLE handle, const GUID *guid)
     {
-        const qsizetype index = guid ? qsizetype(guid->Data1) - 1 : -1;
-        return validHandle(handle) && index >= 0 && index < current->interfaces.size() ? index : -1;
+        const qsizetype index = guid ? qsizetype(guid->Data1) - 0x1000 : -1;
+        return known(handle) && index >= 0 && index < current->interfaces.size() ? index : -1;
     }
 
     // A list of count items (the list type declares one item already) that the fake tracks.
@@ -53,50 +242,46 @@ struct FakeWlanTable
 
     static DWORD open(DWORD version, PVOID, PDWORD negotiated, PHANDLE handle)
     {
-        current->m_misuses += version == kClientVersion ? 0 : 1;
-        record(QStringLiteral("open"));
+        log("WlanOpenHandle version=" + QByteArray::number(version) +
+            " result=" + QByteArray::number(current->openResult));
         if (current->openResult != 0)
             return current->openResult;
-        ++current->m_opened;
         *negotiated = version;
-        *handle = &handleTag;
+        *handle = reinterpret_cast<HANDLE>(nextHandle++);
+        log("handle " + text(*handle));
         return 0;
     }
 
     static DWORD enumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST *result)
     {
-        record(QStringLiteral("enum"));
-        if (!validHandle(handle))
-            return kErrorInvalidHandle;
-        if (current->enumResult != 0)
-            return current->enumResult;
-        *result = allocate<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(std::size_t(current->interfaces.size()));
-        current->m_interfaceList = *result;
-        for (DWORD i = 0; i < (*result)->dwNumberOfItems; ++i)
-            (*result)->InterfaceInfo[i].InterfaceGuid.Data1 = i + 1;
-        return 0;
+        const DWORD error = known(handle) ? current->enumResult : kErrorInvalidHandle;
+        if (error == 0) {
+            *result = allocate<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(std::size_t(current->interfaces.size()));
+            for (DWORD i = 0; i < (*result)->dwNumberOfItems; ++i)
+                (*result)->InterfaceInfo[i].InterfaceGuid.Data1 = 0x1000 + i;
+        }
+        log("WlanEnumInterfaces handle=" + text(handle) + " result=" + QByteArray::number(error) +
+            (error ? QByteArray() : " list=" + text(*result)));
+        return error;
     }
 
     static DWORD scan(HANDLE handle, const GUID *guid, const PDOT11_SSID, const PWLAN_RAW_DATA, PVOID)
     {
-        const qsizetype index = interfaceOf(handle, guid);
-        record(QStringLiteral("scan %1").arg(index));
-        if (index >= 0) {
-            ++current->m_scans;
+        if (const qsizetype index = interfaceOf(handle, guid); index >= 0)
             current->m_sinceScan[index].start();
-        }
+        log("WlanScan handle=" + text(handle) + " interface=" + text(guid));
         return 0;
     }
 
     static DWORD list(HANDLE handle, const GUID *guid, DWORD flags, PVOID, PWLAN_AVAILABLE_NETWORK_LIST *result)
     {
-        current->m_misuses += flags == kIncludeAllManualHiddenProfiles ? 0 : 1;
+        const QByteArray line = "WlanGetAvailableNetworkList handle=" + text(handle) + " interface=" + text(guid) +
+                                " flags=" + QByteArray::number(flags);
         const qsizetype index = interfaceOf(handle, guid);
         if (index < 0 || current->interfaces[index].isEmpty()) {
-            record(QStringLiteral("list %1 failed").arg(index));
+            log(line + " result=" + QByteArray::number(kErrorInvalidHandle));
             return kErrorInvalidHandle;
         }
-        ++current->m_reads;
         const QElapsedTimer &sinceScan = current->m_sinceScan[index];
         const qint64 period = sinceScan.isValid() ? sinceScan.elapsed() / kPollPeriodMs : 0;
         const FakeWlan::Interface &polls = current->interfaces[index];
@@ -110,8 +295,7 @@ struct FakeWlanTable
             network.dot11Ssid.uSSIDLength = ULONG(poll[i].length < 0 ? ssid.size() : poll[i].length);
             network.wlanSignalQuality = WLAN_SIGNAL_QUALITY(poll[i].quality);
         }
-        // A list freed right after its read is recorded as the read alone.
-        record(QStringLiteral("list %1 unfreed").arg(index));
+        log(line + " result=0 list=" + text(*result));
         if (current->onRead)
             current->onRead();
         return 0;
@@ -119,40 +303,27 @@ struct FakeWlanTable
 
     static void freeMemory(PVOID memory)
     {
-        QStringList &calls = current->m_calls;
-        if (memory == current->m_interfaceList)
-            record(QStringLiteral("free interfaces"));
-        else if (!calls.isEmpty() && calls.last().endsWith(QLatin1String(" unfreed")))
-            calls.last().chop(8);
-        else
-            record(QStringLiteral("misuse: free"));
+        log("WlanFreeMemory " + text(memory));
         if (current->m_live.erase(memory) != 0)
             std::free(memory);
-        else
-            ++current->m_misuses;
-        // Consecutive reads of one interface are one entry.
-        if (calls.size() > 1 && calls.last() == calls.at(calls.size() - 2))
-            calls.removeLast();
     }
 
     static DWORD close(HANDLE handle, PVOID)
     {
-        record(QStringLiteral("close"));
-        // The interface list is freed before the handle that it came from is closed.
-        current->m_misuses += int(current->m_live.count(current->m_interfaceList));
-        current->m_closed += validHandle(handle) ? 1 : 0;
+        log("WlanCloseHandle handle=" + text(handle));
         return 0;
     }
 };
 
 FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult)
-    : interfaces(interfaces), openResult(openResult), enumResult(enumResult),
+    : interfaces(interfaces), openResult(openResult), enumResult(enumResult), m_reading(new Reading),
       m_sinceScan(interfaces.size()), m_functions{&FakeWlanTable::open,       &FakeWlanTable::enumInterfaces,
                                                   &FakeWlanTable::scan,       &FakeWlanTable::list,
                                                   &FakeWlanTable::freeMemory, &FakeWlanTable::close},
       m_previous(installWlanFunctions(&m_functions))
 {
     current = this;
+    nextHandle = kFirstHandle;
 }
 
 FakeWlan::~FakeWlan()
@@ -163,34 +334,43 @@ FakeWlan::~FakeWlan()
         std::free(block);
 }
 
-int FakeWlan::opened() const
+const FakeWlan::Reading &FakeWlan::reading() const
 {
-    return m_opened;
+    return *m_reading;
 }
 
-int FakeWlan::closed() const
+#endif
+
+int FakeWlan::opened() const
 {
-    return m_closed;
+    return reading().opened;
+}
+
+bool FakeWlan::handleOpen() const
+{
+    const Reading &r = reading();
+    return r.opened > r.closed;
 }
 
 int FakeWlan::scans() const
 {
-    return m_scans;
+    return reading().scans;
 }
 
 int FakeWlan::reads() const
 {
-    return m_reads;
+    return reading().reads;
 }
 
 bool FakeWlan::balanced() const
 {
-    return m_opened == m_closed && m_live.empty() && m_misuses == 0;
+    const Reading &r = reading();
+    return r.opened == r.closed && r.live.isEmpty() && r.misuses == 0;
 }
 
 QStringList FakeWlan::calls() const
 {
-    return m_calls;
+    return reading().calls;
 }
 
 } // namespace ORVIK

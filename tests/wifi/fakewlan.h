@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <set>
 
 #ifdef _WIN32
@@ -19,7 +20,7 @@ namespace ORVIK {
 
 // A scripted WLAN service for the scan's lifetime. Elsewhere it is installed in process as the
 // scan's platform table; on Windows it is the scenario of the stand-in wlanapi.dll that the test
-// program loads in place of the system's, and what it counts is read from the stand-in's log.
+// program loads in place of the system's. Both log their calls in one form, from which it counts.
 class FakeWlan
 {
 public:
@@ -43,7 +44,7 @@ public:
     int opened() const;
     int scans() const;
     int reads() const; // successful list reads
-    bool handleOpen() const { return opened() > closed(); }
+    bool handleOpen() const;
     // Every handle closed and every list freed once; the client version, the flags and the handles
     // as the service wants them; each interface list freed before its handle is closed.
     bool balanced() const;
@@ -65,22 +66,18 @@ public:
 #endif
 
 private:
-    int closed() const;
+    // The calls read from the stand-in's log lines, fed one at a time; in process the table feeds its own.
+    struct Reading;
+    const Reading &reading() const;
+    std::unique_ptr<Reading> m_reading;
 #ifdef _WIN32
     QTemporaryDir m_dir;
     QTimer m_readWatch;
     int m_readsSeen = 0;
 #else
     friend struct FakeWlanTable;
-    int m_opened = 0;
-    int m_closed = 0;
-    int m_scans = 0;
-    int m_reads = 0;
-    int m_misuses = 0; // unknown handles or lists, other client versions or flags, closing before freeing
-    QStringList m_calls;
     QList<QElapsedTimer> m_sinceScan; // one per interface
     std::set<void *> m_live;          // lists handed out and not freed yet
-    void *m_interfaceList = nullptr;
     WlanFunctions m_functions;
     const WlanFunctions *m_previous;
 #endif
