@@ -78,8 +78,7 @@ string(CONCAT CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
 
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME orvik)
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SECTION net)
-# The demo's loopback HTTPS server makes its certificate with the openssl program.
-set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "${orvik_runtime_depends}, openssl")
+set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "${orvik_runtime_depends}")
 string(CONCAT CPACK_COMPONENT_PROGRAM_DESCRIPTION
   "command-line host of the ORVIK network module\n"
   "orvik loads the ORVIK Network module as an ORVIK host does and drives each\n"
