@@ -1,13 +1,10 @@
 #include "apps/orvik/transfer/bodysink.h"
 
+#include "apps/orvik/cli/binarystream.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <utility>
-
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace ORVIK {
 
@@ -25,14 +22,8 @@ bool BodySink::openTarget()
     bool opened = false;
     if (m_standardOutput) {
         std::fflush(stdout);
-#ifdef Q_OS_WIN
-        // Bytes as they are, without the text mode's CRLF translation.
-        const int descriptor = _fileno(stdout);
-        _setmode(descriptor, _O_BINARY);
-#else
-        const int descriptor = fileno(stdout);
-#endif
-        opened = m_stdout.open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
+        opened = m_stdout.open(binaryDescriptor(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                               QFileDevice::AutoCloseHandle);
     } else {
         // Unbuffered: each piece of the body is one write to the system, whose error is the one reported.
         opened = m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);

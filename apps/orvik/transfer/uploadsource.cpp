@@ -1,5 +1,6 @@
 #include "apps/orvik/transfer/uploadsource.h"
 
+#include "apps/orvik/cli/binarystream.h"
 #include "apps/orvik/cli/safetext.h"
 
 #include <QDir>
@@ -8,11 +9,6 @@
 
 #include <cerrno>
 #include <cstdio>
-
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace ORVIK {
 
@@ -63,13 +59,7 @@ bool UploadSource::copyStream(const QString &argument)
     QFile input;
     bool opened = false;
     if (standardInput) {
-#ifdef Q_OS_WIN
-        const int descriptor = _fileno(stdin);
-        _setmode(descriptor, _O_BINARY);
-#else
-        const int descriptor = fileno(stdin);
-#endif
-        opened = input.open(descriptor, QIODevice::ReadOnly | QIODevice::Unbuffered);
+        opened = input.open(binaryDescriptor(stdin), QIODevice::ReadOnly | QIODevice::Unbuffered);
     } else {
         input.setFileName(argument);
         opened = input.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
