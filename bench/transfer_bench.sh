@@ -84,6 +84,9 @@ chmod -R 0777 "$work/www"
 
 echo "creating a $size_mib MiB file of random bytes"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$work/www/payload.bin"
+# On the disk before the first round, so that its write-back does not land on whichever program
+# runs first.
+sync "$work/www/payload.bin"
 size_bytes=$(stat -c %s "$work/www/payload.bin")
 
 tls_port=$((port + 1))
@@ -166,6 +169,9 @@ run_once() {
         H2) url="https://127.0.0.1:$h2_port/payload.bin" ;;
     esac
     rm -f "$work/out/"* "$work/www/upload/"*
+    # Nothing left to write back from earlier transfers (uploads nginx stored, say): a program that
+    # syncs its file would wait for that too.
+    sync
     case "$tool/$op" in
         orvik/GET | orvik/SLOW) out=$(measure "$tool" "$op" "$orvik" get "$url" -o "$work/out/file") ;;
         orvik/TLS | orvik/H2) out=$(measure "$tool" "$op" "$orvik" get "$url" -o "$work/out/file" --insecure) ;;

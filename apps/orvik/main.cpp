@@ -24,19 +24,20 @@ struct Command
     const char *name;
     const char *summary;
     bool needsWidgets; // widgets, drawn off screen unless showsWindow says the command shows one
+    bool bulkTransfer; // moves a body through Qt's network thread, a piece of a few KiB per event
     int (*run)(CommandContext &);
 };
 
 const Command kCommands[] = {
-    {"module", "load the module and print its registration and resources", false, &runModuleCommand},
-    {"demo", "run every service once against loopback peers", true, &runDemoCommand},
-    {"get", "download a URL through the module (-o FILE, or standard output)", false, &runGetCommand},
-    {"put", "upload a FILE or --data TEXT to a URL through the module", false, &runPutCommand},
-    {"time", "ask an NTP server for the time: transmit time, offset, delay", false, &runTimeCommand},
-    {"update-check", "ask the update server whether a newer version exists", false, &runUpdateCheckCommand},
-    {"update-sign", "sign an update description with an Ed25519 key", false, &runUpdateSignCommand},
-    {"wifi", "scan for WiFi networks and choose one in the dialog", true, &runWifiCommand},
-    {"version", "print the versions of orvik, the module and Qt (also: --version)", false, &runVersionCommand},
+    {"module", "load the module and print its registration and resources", false, false, &runModuleCommand},
+    {"demo", "run every service once against loopback peers", true, false, &runDemoCommand},
+    {"get", "download a URL through the module (-o FILE, or standard output)", false, true, &runGetCommand},
+    {"put", "upload a FILE or --data TEXT to a URL through the module", false, true, &runPutCommand},
+    {"time", "ask an NTP server for the time: transmit time, offset, delay", false, false, &runTimeCommand},
+    {"update-check", "ask the update server whether a newer version exists", false, false, &runUpdateCheckCommand},
+    {"update-sign", "sign an update description with an Ed25519 key", false, false, &runUpdateSignCommand},
+    {"wifi", "scan for WiFi networks and choose one in the dialog", true, false, &runWifiCommand},
+    {"version", "print the versions of orvik, the module and Qt (also: --version)", false, false, &runVersionCommand},
 };
 
 int usage(QTextStream &stream, int exitCode)
@@ -112,6 +113,13 @@ int main(int argc, char *argv[])
     // A reader that goes away shows as a failed write (EPIPE), which orvik handles, not as a signal.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+
+    // Qt's GLib event loop wakes a thread once for every event posted to it; its own loop wakes it
+    // once for all that wait. Over HTTPS Qt's network thread hands on the body 4 KiB per event, so
+    // with GLib the wake-ups cost about as much CPU as the copying. These commands have nothing that
+    // needs GLib; a QT_NO_GLIB the user set, even empty, stands.
+    if (command->bulkTransfer && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
 
     std::unique_ptr<QCoreApplication> app;
     if (command->needsWidgets && !showsWindow(*command, argc, argv)) {
