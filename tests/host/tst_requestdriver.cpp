@@ -98,9 +98,6 @@ void tst_RequestDriver::outcomes_data()
     QTest::newRow("over-the-limit-at-the-finish-driver-kept")
         << list("keep|pending:abcde|finish") << 4 << false << list("start|close|failed:the body is larger than 4 bytes")
         << QByteArray();
-    QTest::newRow("sink-refuses-at-the-finish-driver-kept")
-        << list("keep|pending:ab|finish") << -1 << true << list("start|close|failed:cannot write the body: disk full")
-        << QByteArray();
     QTest::newRow("sink-refuses") << list("data:ab|finish") << -1 << true
                                   << list("start|close|failed:cannot write the body: disk full") << QByteArray();
     QTest::newRow("upload-ends-with-zero-of-zero") << list("up:5/10|up:10/10|up:0/0|finish") << -1 << false
