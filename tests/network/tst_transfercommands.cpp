@@ -33,12 +33,10 @@ private Q_SLOTS:
     void transfer_data();
     void transfer();
     void demoRunsEveryStep();
-    void describesProgress_data();
-    void describesProgress();
+    void progressLine_data();
+    void progressLine();
     void noProxyNames_data();
     void noProxyNames();
-    void fitsTheTerminal_data();
-    void fitsTheTerminal();
     void showsAStall();
 
 private:
@@ -423,24 +421,32 @@ void tst_TransferCommands::demoRunsEveryStep()
     QVERIFY(folder.removeRecursively());
 }
 
-void tst_TransferCommands::describesProgress_data()
+void tst_TransferCommands::progressLine_data()
 {
     QTest::addColumn<qint64>("done");
     QTest::addColumn<qint64>("total");
     QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<int>("width"); // of the terminal the text is fitted to behind a bar; 0: the text alone
     QTest::addColumn<QString>("expected");
-    QTest::newRow("unknown-total-has-no-eta") << qint64(5 << 20) << qint64(-1) << qint64(2000) << "5.0 MiB, 2.5 MiB/s";
-    QTest::newRow("eta-in-minutes") << qint64(1 << 20) << qint64(100 << 20) << qint64(1000)
+    const qint64 fiveMiB = 5 << 20;
+    QTest::newRow("unknown-total-has-no-eta") << fiveMiB << qint64(-1) << qint64(2000) << 0 << "5.0 MiB, 2.5 MiB/s";
+    QTest::newRow("eta-in-minutes") << qint64(1 << 20) << qint64(100 << 20) << qint64(1000) << 0
                                     << "1.0 MiB / 100.0 MiB (1%), 1.0 MiB/s, ETA 1 min 39 s";
+    // The last column stays free, or the cursor wraps and every redraw scrolls a new line.
+    QTest::newRow("room-for-both") << fiveMiB << qint64(-1) << qint64(2000) << 26 << "[##..] 5.0 MiB, 2.5 MiB/s";
+    QTest::newRow("the-bar-goes-first") << fiveMiB << qint64(-1) << qint64(2000) << 25 << "5.0 MiB, 2.5 MiB/s";
+    QTest::newRow("then-the-text-is-cut") << fiveMiB << qint64(-1) << qint64(2000) << 5 << "5.0 ";
 }
 
-void tst_TransferCommands::describesProgress()
+void tst_TransferCommands::progressLine()
 {
     QFETCH(qint64, done);
     QFETCH(qint64, total);
     QFETCH(qint64, elapsedMs);
+    QFETCH(int, width);
     QFETCH(QString, expected);
-    QCOMPARE(TransferProgress::describe(done, total, elapsedMs), expected);
+    const QString text = TransferProgress::describe(done, total, elapsedMs);
+    QCOMPARE(width > 0 ? TransferProgress::fitLine(QStringLiteral("[##..] "), text, width) : text, expected);
 }
 
 // The entries of no_proxy that the process rows above cannot reach without a name server.
@@ -464,23 +470,6 @@ void tst_TransferCommands::noProxyNames()
     QFETCH(QString, noProxy);
     QFETCH(bool, excluded);
     QCOMPARE(EnvironmentProxy::excluded(host, noProxy), excluded);
-}
-
-void tst_TransferCommands::fitsTheTerminal_data()
-{
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QString>("expected");
-    // The last column stays free, or the cursor wraps and every redraw scrolls a new line.
-    QTest::newRow("room-for-both") << 17 << "[##..] 1.0 MiB/s";
-    QTest::newRow("the-bar-goes-first") << 16 << "1.0 MiB/s";
-    QTest::newRow("then-the-text-is-cut") << 5 << "1.0 ";
-}
-
-void tst_TransferCommands::fitsTheTerminal()
-{
-    QFETCH(int, width);
-    QFETCH(QString, expected);
-    QCOMPARE(TransferProgress::fitLine(QStringLiteral("[##..] "), QStringLiteral("1.0 MiB/s"), width), expected);
 }
 
 void tst_TransferCommands::showsAStall()
