@@ -481,15 +481,12 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
     const QString data("data:,hello"), missing("file:missing");
     // Lines in whose handler the host acts; never: it does not act.
     const QByteArray never, onError("error:"), onFinish("finished"), onProgress("download ");
-    const QList<QByteArray> none;
-    const QList<QByteArray> finished{"finished"};
-    const QList<QByteArray> notFound{"error:Content Not Found"};
+    const QList<QByteArray> none, finished{"finished"}, twice{"finished", "finished"};
+    const QList<QByteArray> notFound{"error:Content Not Found"}, cancelled{"error:Cancelled", "finished"};
     const QList<QByteArray> notFoundAndFinished{"error:Content Not Found", "finished"};
-    const QList<QByteArray> cancelled{"error:Cancelled", "finished"};
     QTest::newRow("missing-file-fails-at-once-and-not-again")
         << missing << 1 << never << never << notFoundAndFinished << notFoundAndFinished;
     // A data URL finishes before start returns, each start once: Qt's own later finish is not relayed again.
-    const QList<QByteArray> twice{"finished", "finished"};
     QTest::newRow("data-url-second-start-reports-both-replies") << data << 2 << never << never << twice << twice;
     // Above the read buffer limit: the host can read only the last reply, yet both must end.
     QTest::newRow("second-start-of-large-bodies-reports-both-replies")

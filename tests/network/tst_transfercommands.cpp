@@ -212,8 +212,8 @@ void tst_TransferCommands::transfer_data()
     row("get-large-chunked-to-file", {"get", "plain:/large", "-o", "dir:large.out"}, 0, large);
     row("get-large-to-standard-output", {"get", "plain:/large"}, 0, large);
     row("get-dash-is-standard-output", {"get", "plain:/small", "-o", "-"}, 0, small);
-    row("get-silent-prints-nothing", {"get", "plain:/small", "-s", "-o", "dir:silent.out"}, 0, small);
-    row("get-https-insecure", {"get", "tls:/small", "--insecure", "-o", "dir:tls.out"}, 0, small);
+    row("get-https-insecure-silent-prints-nothing", {"get", "tls:/small", "--insecure", "-s", "-o", "dir:tls.out"}, 0,
+        small);
     row("get-https-trusting-cacert", {"get", "tls:/small", "--cacert", "dir:server.pem", "-o", "dir:ca.out"}, 0, small);
     row("get-through-http-proxy", {"get", "http://far.example/small", "env:http_proxy=PROXY"}, 0, small);
 #ifndef Q_OS_WIN
