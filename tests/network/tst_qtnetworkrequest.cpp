@@ -235,7 +235,12 @@ private:
             return QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing.txt")));
         return QUrl(target);
     }
-    QString writeFile(const QString &name, const QByteArray &content);
+    // The path of a new file in the test's folder; empty when it cannot be written.
+    QString writeFile(const QString &name, const QByteArray &content)
+    {
+        QFile file(m_dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? file.fileName() : QString();
+    }
     // Runs a later transfer to its end: by then Qt has delivered what it had queued for earlier ones.
     bool settle()
     {
@@ -261,15 +266,6 @@ void tst_QtNetworkRequest::initTestCase()
 void tst_QtNetworkRequest::init()
 {
     m_server.clearRecords();
-}
-
-QString tst_QtNetworkRequest::writeFile(const QString &name, const QByteArray &content)
-{
-    const QString path = m_dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return {};
-    return path;
 }
 
 void tst_QtNetworkRequest::errorText_data()
