@@ -221,16 +221,14 @@ private:
         settings.port = port;
         return settings;
     }
-    // "/path" on the server; "tls:/path" on it when it speaks TLS; "upload:/path" as "/path"; "refused": a loopback
-    // port where nothing listens; "file:missing": a local file that does not exist; anything else is the URL itself.
+    // "/path" on the server; "tls:/path" on it when it speaks TLS; "upload:/path" as "/path"; "file:missing": a local
+    // file that does not exist; anything else is the URL itself.
     QUrl urlFor(const QString &target, const HttpTestServer &server) const
     {
         if (target.startsWith(QLatin1Char('/')))
             return server.url(target);
         if (target.startsWith(QLatin1String("tls:/")) || target.startsWith(QLatin1String("upload:/")))
             return server.url(target.mid(target.indexOf(QLatin1Char(':')) + 1));
-        if (target == QLatin1String("refused"))
-            return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(HttpTestServer::unusedPort()));
         if (target == QLatin1String("file:missing"))
             return QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing.txt")));
         return QUrl(target);
@@ -489,8 +487,9 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce_data()
         << "/large" << 2 << never << never << none << twice;
     QTest::newRow("deleted-in-at-once-error") << missing << 1 << never << onError << notFound << notFound;
     QTest::newRow("deleted-in-at-once-finish") << data << 1 << never << onFinish << finished << finished;
+    // On port 1 nothing listens.
     QTest::newRow("deleted-in-refused-connection-error")
-        << "refused" << 1 << never << onError << none << QList<QByteArray>{"error:Connection Refused"};
+        << "http://127.0.0.1:1/" << 1 << never << onError << none << QList<QByteArray>{"error:Connection Refused"};
     QTest::newRow("deleted-in-progress") << "/length" << 1 << never << onProgress << none << none;
     QTest::newRow("deleted-in-finished") << "/answer" << 1 << never << onFinish << none << finished;
     QTest::newRow("closed-mid-body-deleted-on-finish") << "/paced" << 1 << onProgress << onFinish << none << cancelled;
