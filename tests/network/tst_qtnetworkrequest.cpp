@@ -54,7 +54,7 @@ public:
     // Runs the action once, inside the handler of the first line that starts with the prefix.
     void when(const QByteArray &prefix, std::function<void()> action)
     {
-        m_triggers.push_back({prefix, std::move(action)});
+        m_triggers.emplace_back(prefix, std::move(action));
     }
     static QByteArray progress(const char *kind, qint64 done, qint64 total)
     {
@@ -72,20 +72,15 @@ public:
     QList<QByteArray> lines;
 
 private:
-    struct Trigger
-    {
-        QByteArray prefix;
-        std::function<void()> action;
-    };
     void add(const QByteArray &line)
     {
         lines.append(line);
-        for (size_t i = 0; i < m_triggers.size(); ++i)
-            if (m_triggers[i].action && line.startsWith(m_triggers[i].prefix))
-                std::exchange(m_triggers[i].action, nullptr)();
+        for (auto &[prefix, action] : m_triggers)
+            if (action && line.startsWith(prefix))
+                std::exchange(action, nullptr)();
     }
 
-    std::vector<Trigger> m_triggers;
+    std::vector<std::pair<QByteArray, std::function<void()>>> m_triggers; // prefix, action (emptied once it ran)
 };
 
 // A reply whose state and signals the test controls.
