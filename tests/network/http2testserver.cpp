@@ -29,12 +29,6 @@ QString Http2TestServer::nginxProgram()
                             : onPath;
 }
 
-bool Http2TestServer::fail(const QString &why)
-{
-    m_error = why;
-    return false;
-}
-
 bool Http2TestServer::start(const QString &name, const QByteArray &content)
 {
     const QString program = nginxProgram();
@@ -100,11 +94,6 @@ bool Http2TestServer::start(const QString &name, const QByteArray &content)
         m_nginx.waitForFinished(20);
     }
     return fail(QStringLiteral("nginx did not start listening within 10 s"));
-}
-
-QUrl Http2TestServer::url(const QString &path) const
-{
-    return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(m_port).arg(path));
 }
 
 } // namespace ORVIK

@@ -23,10 +23,14 @@ public:
     // Serves `content` as /NAME and starts; on failure returns false and errorString() says why.
     bool start(const QString &name, const QByteArray &content);
     QString errorString() const { return m_error; }
-    QUrl url(const QString &path) const;
+    QUrl url(const QString &path) const { return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(m_port).arg(path)); }
 
 private:
-    bool fail(const QString &why);
+    bool fail(const QString &why)
+    {
+        m_error = why;
+        return false;
+    }
 
     QTemporaryDir m_dir;
     QProcess m_nginx;

@@ -54,8 +54,6 @@ private:
     {
         return ItemDownloader::GetItemDownloader(hostText(m_server.url(path)));
     }
-    // Once a later download through the same server has ended, a stray late signal would have come.
-    void settle();
 
     HttpTestServer m_server;
 };
@@ -75,14 +73,6 @@ void tst_ItemDownloader::initTestCase()
     HttpTestServer::Route route;
     route.body = "x";
     m_server.setRoute("/settle", route);
-}
-
-void tst_ItemDownloader::settle()
-{
-    ItemDownloader *control = downloaderFor(QStringLiteral("/settle"));
-    QSignalSpy done(control, &ItemDownloader::downloadedSignal);
-    control->start(TimeSpan::FromSeconds(20));
-    QVERIFY(done.wait(20000));
 }
 
 void tst_ItemDownloader::downloadersNeedTheHookAndAnAddress()
@@ -149,7 +139,11 @@ void tst_ItemDownloader::transfers()
     QVERIFY(sawPartial || !expectedFailure.isNull());
     QCOMPARE(downloader->downloadedData().size(), expectedData.size());
     QVERIFY(downloader->downloadedData() == expectedData);
-    settle();
+    // Once a later download through the same server has ended, a stray late signal would have come.
+    ItemDownloader *control = downloaderFor(QStringLiteral("/settle"));
+    QSignalSpy settled(control, &ItemDownloader::downloadedSignal);
+    control->start(TimeSpan::FromSeconds(20));
+    QVERIFY(settled.wait(20000));
     QCOMPARE(outcomes.total(), 1);
 }
 
