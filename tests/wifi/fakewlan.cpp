@@ -4,9 +4,10 @@
 #include <QHash>
 #include <QSet>
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
+#ifndef _WIN32
+// The stand-in's scan operations (windows/wlanapi.cpp), compiled into the fakes.
+const ORVIK::WlanFunctions &standInWlanFunctions();
+#endif
 
 namespace ORVIK {
 
@@ -120,8 +121,6 @@ struct FakeWlan::Reading
     }
 };
 
-#ifdef _WIN32
-
 namespace {
 
 constexpr int kReadWatchMs = 5;
@@ -145,9 +144,11 @@ QByteArray scenario(const QList<FakeWlan::Interface> &interfaces, DWORD openResu
 
 } // namespace
 
-FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult)
-    : interfaces(interfaces), openResult(openResult), enumResult(enumResult), m_reading(new Reading)
+FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult) : m_reading(new Reading)
 {
+#ifndef _WIN32
+    m_previous = installWlanFunctions(&standInWlanFunctions());
+#endif
     QFile file(m_dir.filePath(QStringLiteral("scenario")));
     if (!file.open(QIODevice::WriteOnly) || file.write(scenario(interfaces, openResult, enumResult)) < 0)
         qFatal("cannot write the WLAN scenario");
@@ -166,6 +167,9 @@ FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD e
 
 FakeWlan::~FakeWlan()
 {
+#ifndef _WIN32
+    installWlanFunctions(m_previous);
+#endif
     qunsetenv("ORVIK_WLAN_SCENARIO");
     qunsetenv("ORVIK_WLAN_LOG");
 }
@@ -192,154 +196,6 @@ const FakeWlan::Reading &FakeWlan::reading() const
         m_reading->add(lines.at(i).toLatin1());
     return *m_reading;
 }
-
-#else
-
-namespace {
-
-constexpr DWORD kErrorInvalidHandle = 6;
-constexpr qint64 kPollPeriodMs = 1000;
-FakeWlan *current = nullptr;
-constexpr quintptr kFirstHandle = 0x100;
-quintptr nextHandle = kFirstHandle; // each open a new handle, as the service gives
-
-QByteArray text(const void *pointer)
-{
-    return "0x" + QByteArray::number(quintptr(pointer), 16);
-}
-
-QByteArray text(const GUID *guid)
-{
-    return guid ? QByteArray::number(guid->Data1, 16).rightJustified(8, '0') : QByteArray("null");
-}
-
-} // namespace
-
-// The table's operations, logged as the stand-in wlanapi.dll logs them.
-struct FakeWlanTable
-{
-    static void log(const QByteArray &line) { current->m_reading->add(line); }
-    // Closed ones too: using one is misuse that the log shows.
-    static bool known(HANDLE handle) { return quintptr(handle) >= kFirstHandle && quintptr(handle) < nextHandle; }
-
-    // The index of the interface that a GUID of the fake's list names; -1 for a foreign handle or GUID.
-    static qsizetype interfaceOf(HANDLE handle, const GUID *guid)
-    {
-        const qsizetype index = guid ? qsizetype(guid->Data1) - 0x1000 : -1;
-        return known(handle) && index >= 0 && index < current->interfaces.size() ? index : -1;
-    }
-
-    // A list of count items (the list type declares one item already) that the fake tracks.
-    template <typename List, typename Item>
-    static List *allocate(std::size_t count)
-    {
-        void *block = std::calloc(1, sizeof(List) + count * sizeof(Item));
-        current->m_live.insert(block);
-        auto *list = static_cast<List *>(block);
-        list->dwNumberOfItems = DWORD(count);
-        return list;
-    }
-
-    static DWORD open(DWORD version, PVOID, PDWORD negotiated, PHANDLE handle)
-    {
-        log("WlanOpenHandle version=" + QByteArray::number(version) +
-            " result=" + QByteArray::number(current->openResult));
-        if (current->openResult != 0)
-            return current->openResult;
-        *negotiated = version;
-        *handle = reinterpret_cast<HANDLE>(nextHandle++);
-        log("handle " + text(*handle));
-        return 0;
-    }
-
-    static DWORD enumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST *result)
-    {
-        const DWORD error = known(handle) ? current->enumResult : kErrorInvalidHandle;
-        if (error == 0) {
-            *result = allocate<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(std::size_t(current->interfaces.size()));
-            for (DWORD i = 0; i < (*result)->dwNumberOfItems; ++i)
-                (*result)->InterfaceInfo[i].InterfaceGuid.Data1 = 0x1000 + i;
-        }
-        log("WlanEnumInterfaces handle=" + text(handle) + " result=" + QByteArray::number(error) +
-            (error ? QByteArray() : " list=" + text(*result)));
-        return error;
-    }
-
-    static DWORD scan(HANDLE handle, const GUID *guid, const PDOT11_SSID, const PWLAN_RAW_DATA, PVOID)
-    {
-        if (const qsizetype index = interfaceOf(handle, guid); index >= 0)
-            current->m_sinceScan[index].start();
-        log("WlanScan handle=" + text(handle) + " interface=" + text(guid));
-        return 0;
-    }
-
-    static DWORD list(HANDLE handle, const GUID *guid, DWORD flags, PVOID, PWLAN_AVAILABLE_NETWORK_LIST *result)
-    {
-        const QByteArray line = "WlanGetAvailableNetworkList handle=" + text(handle) + " interface=" + text(guid) +
-                                " flags=" + QByteArray::number(flags);
-        const qsizetype index = interfaceOf(handle, guid);
-        if (index < 0 || current->interfaces[index].isEmpty()) {
-            log(line + " result=" + QByteArray::number(kErrorInvalidHandle));
-            return kErrorInvalidHandle;
-        }
-        const QElapsedTimer &sinceScan = current->m_sinceScan[index];
-        const qint64 period = sinceScan.isValid() ? sinceScan.elapsed() / kPollPeriodMs : 0;
-        const FakeWlan::Interface &polls = current->interfaces[index];
-        const FakeWlan::Poll &poll = polls.at(std::min<qsizetype>(period, polls.size() - 1));
-        *result = allocate<WLAN_AVAILABLE_NETWORK_LIST, WLAN_AVAILABLE_NETWORK>(std::size_t(poll.size()));
-        for (qsizetype i = 0; i < poll.size(); ++i) {
-            WLAN_AVAILABLE_NETWORK &network = (*result)->Network[i];
-            const QByteArray &ssid = poll[i].ssid;
-            std::memcpy(network.dot11Ssid.ucSSID, ssid.constData(),
-                        std::min<std::size_t>(ssid.size(), DOT11_SSID_MAX_LENGTH));
-            network.dot11Ssid.uSSIDLength = ULONG(poll[i].length < 0 ? ssid.size() : poll[i].length);
-            network.wlanSignalQuality = WLAN_SIGNAL_QUALITY(poll[i].quality);
-        }
-        log(line + " result=0 list=" + text(*result));
-        if (current->onRead)
-            current->onRead();
-        return 0;
-    }
-
-    static void freeMemory(PVOID memory)
-    {
-        log("WlanFreeMemory " + text(memory));
-        if (current->m_live.erase(memory) != 0)
-            std::free(memory);
-    }
-
-    static DWORD close(HANDLE handle, PVOID)
-    {
-        log("WlanCloseHandle handle=" + text(handle));
-        return 0;
-    }
-};
-
-FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult)
-    : interfaces(interfaces), openResult(openResult), enumResult(enumResult), m_reading(new Reading),
-      m_sinceScan(interfaces.size()), m_functions{&FakeWlanTable::open,       &FakeWlanTable::enumInterfaces,
-                                                  &FakeWlanTable::scan,       &FakeWlanTable::list,
-                                                  &FakeWlanTable::freeMemory, &FakeWlanTable::close},
-      m_previous(installWlanFunctions(&m_functions))
-{
-    current = this;
-    nextHandle = kFirstHandle;
-}
-
-FakeWlan::~FakeWlan()
-{
-    installWlanFunctions(m_previous);
-    current = nullptr;
-    for (void *block : m_live)
-        std::free(block);
-}
-
-const FakeWlan::Reading &FakeWlan::reading() const
-{
-    return *m_reading;
-}
-
-#endif
 
 int FakeWlan::opened() const
 {

@@ -3,24 +3,19 @@
 #include "wifi/wlanplatform_p.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
-#include <set>
-
-#ifdef _WIN32
-#include <QTemporaryDir>
-#include <QTimer>
-#endif
 
 namespace ORVIK {
 
-// A scripted WLAN service for the scan's lifetime. Elsewhere it is installed in process as the
-// scan's platform table; on Windows it is the scenario of the stand-in wlanapi.dll that the test
-// program loads in place of the system's. Both log their calls in one form, from which it counts.
+// A scripted WLAN service for the scan's lifetime: the scenario of the stand-in wlanapi
+// (windows/wlanapi.cpp), which the test program loads in place of the system's on Windows and
+// installs in process as the scan's platform table elsewhere. It counts from the stand-in's log.
 class FakeWlan
 {
 public:
@@ -53,33 +48,23 @@ public:
     // anything else as "misuse: ...".
     QStringList calls() const;
 
-    const QList<Interface> interfaces;
-    const DWORD openResult;
-    const DWORD enumResult;
-    // Runs after each list read, in a read (in process) or at the next event after it (on Windows).
+    // Runs at the next event after each list read.
     std::function<void()> onRead;
 
-#ifdef _WIN32
-    // What the stand-in's WlanConnect reports to the registered callback: a reason and its text.
+    // What the stand-in's WlanConnect reports to the registered callback (Windows): a reason and its text.
     void setConnectOutcome(DWORD reason, const QByteArray &text);
     QStringList log() const; // every call to the stand-in, one a line
-#endif
 
 private:
-    // The calls read from the stand-in's log lines, fed one at a time; in process the table feeds its own.
+    // The calls read from the stand-in's log lines, fed one at a time.
     struct Reading;
     const Reading &reading() const;
     std::unique_ptr<Reading> m_reading;
-#ifdef _WIN32
     QTemporaryDir m_dir;
     QTimer m_readWatch;
     int m_readsSeen = 0;
-#else
-    friend struct FakeWlanTable;
-    QList<QElapsedTimer> m_sinceScan; // one per interface
-    std::set<void *> m_live;          // lists handed out and not freed yet
-    WlanFunctions m_functions;
-    const WlanFunctions *m_previous;
+#ifndef _WIN32
+    const WlanFunctions *m_previous = nullptr;
 #endif
 };
 
