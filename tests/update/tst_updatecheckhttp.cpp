@@ -4,8 +4,7 @@
 #include "host/widgets/updatefolder.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
-#include "tests/update/statehome.h"
-#include "tests/update/testkeys.h"
+#include "tests/update/updatetest.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QApplication>
@@ -27,8 +26,6 @@ namespace {
 constexpr int kWaitMs = 20000; // well past the checker's 10-second download time-out
 const QByteArray kServer = "https://updates.orvik.example/";
 
-const auto bytes = [](const QByteArray &data) { return String(data.constData(), static_cast<uint32_t>(data.size())); };
-const auto qbytes = [](const String &text) { return QByteArray(text.data(), static_cast<qsizetype>(text.length())); };
 const auto statusAt = [](const QSignalSpy &spy, int i) { return spy.at(i).at(0).value<UpdateChecker::UpdateStatus>(); };
 
 // Records every text reaching the host's update logic and can be told to fail while a check is prepared.
@@ -61,14 +58,6 @@ HttpTestServer::Route serving(const QByteArray &body, int status = 200)
     return route;
 }
 
-// A checker named `name`, installed version 2.0.0.
-std::unique_ptr<ProbeChecker> checkerNamed(const QByteArray &name)
-{
-    auto checker = std::make_unique<ProbeChecker>(bytes(name));
-    checker->setCurrentVersion("2.0.0");
-    return checker;
-}
-
 } // namespace
 
 class tst_UpdateCheckHttp : public QObject
@@ -95,8 +84,10 @@ private:
             "\nexpires=" + UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
         if (entries.contains("size"))
             description += "size=" + QByteArray::number(package.size()) + "\n";
+        Sha256 hash;
+        hash.addData(package);
         if (entries.contains("sha256"))
-            description += "sha256=" + sha256Hex(package) + "\n";
+            description += "sha256=" + hash.result().toHex() + "\n";
         auto checker = std::make_unique<UpdateChecker>("Orvik");
         checker->setCurrentVersion("1.0");
         checker->setDownloadFolder(folder);
@@ -116,17 +107,6 @@ private:
             files.append(QDir(folder).relativeFilePath(it.next()));
         files.sort();
         return files;
-    }
-    static QByteArray sha256Hex(const QByteArray &data)
-    {
-        Sha256 hash;
-        hash.addData(data);
-        return hash.result().toHex();
-    }
-
-    ItemDownloader *downloaderOf(ProbeChecker &checker)
-    {
-        return ItemDownloader::GetItemDownloader(checker.updateBaseURL.value() + checker.defaultURLPathName() + ".txt");
     }
 
     HttpTestServer server;
@@ -151,7 +131,8 @@ void tst_UpdateCheckHttp::init()
 // page that is set are orvik update-check's cases.
 void tst_UpdateCheckHttp::checksOnOneDownloader()
 {
-    std::unique_ptr<ProbeChecker> checker = checkerNamed("OrvikSuite");
+    auto checker = std::make_unique<ProbeChecker>("OrvikSuite");
+    checker->setCurrentVersion("2.0.0");
     QCOMPARE(qbytes(checker->updateBaseURL.value()), kServer + "Update/Windows/");
     QVERIFY(checker->updatePageURL.value().isEmpty());
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusIdle);
@@ -166,7 +147,7 @@ void tst_UpdateCheckHttp::checksOnOneDownloader()
     const QByteArray path = "/Update/Windows/OrvikSuite.txt";
     server.setRoute(path, stall);
     checker->updateBaseURL = bytes(server.url(QStringLiteral("/Update/Windows/")).toEncoded());
-    ItemDownloader *downloader = downloaderOf(*checker);
+    ItemDownloader *downloader = ItemDownloader::GetItemDownloader(checker->updateBaseURL.value() + "OrvikSuite.txt");
     QVERIFY(downloader);
     QList<QByteArray> failures; // the view is only valid while the signal is delivered
     QObject context;            // ends the connection before the list goes
