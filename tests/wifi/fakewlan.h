@@ -33,8 +33,7 @@ public:
 
     explicit FakeWlan(const QList<Interface> &interfaces = {}, DWORD openResult = 0, DWORD enumResult = 0);
     ~FakeWlan();
-    FakeWlan(const FakeWlan &) = delete;
-    FakeWlan &operator=(const FakeWlan &) = delete;
+    Q_DISABLE_COPY(FakeWlan)
 
     int opened() const;
     int scans() const;

@@ -74,12 +74,6 @@ const QByteArray kCommandOutput = "SSID 1 : Weak\r\n    BSSID 1 : 00:11:22:33:44
 // In the order of the output, names trimmed.
 const QStringList kCommandEntries = {"Weak 10", "My  Net 70", "Weak 12"};
 
-// No wireless interface answers: the list is the command's output, parsed.
-void addCommandRow(const char *row, const QByteArray &output, const QStringList &entries)
-{
-    QTest::newRow(row) << DWORD(0) << DWORD(0) << Interfaces{} << output << true << entries;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Interfaces)
@@ -111,42 +105,40 @@ void tst_WifiConnectDialog::scanAndPopulate_data()
     QTest::addColumn<bool>("netshRuns");
     QTest::addColumn<QStringList>("entries"); // name and quality as the dialog lists them
 
+    const auto row = [](const char *tag, const Interfaces &interfaces, bool netshRuns, const QStringList &entries,
+                        DWORD openResult = 0, DWORD enumResult = 0, const QByteArray &netshOutput = kCommandOutput) {
+        QTest::newRow(tag) << openResult << enumResult << interfaces << netshOutput << netshRuns << entries;
+    };
     // What each interface lists a second after its scan request counts: both are polled for longer
     // than that. The second lists nothing at first; a name once read stays although later reads lack it.
     const Interfaces merging = {
         {{{"Dup", 10}, {"Dup", 20}, {"Ghost", 99, 0}, {"Gone", 30}}, {{"Dup", 50}, {"Late", 35}}},
         {{}, {{"Dup", 70}, {"Late", 36}}}};
-    QTest::newRow("wlan-last-read-wins-across-entries-polls-and-interfaces")
-        << DWORD(0) << DWORD(0) << merging << kCommandOutput << false << QStringList{"Dup 70", "Late 36", "Gone 30"};
+    row("wlan-last-read-wins-across-entries-polls-and-interfaces", merging, false, {"Dup 70", "Late 36", "Gone 30"});
     // Letter case and spaces make names of their own; bytes above ASCII come after the letters.
     const Interfaces mixed = {{{{"Beta", 80}, {"alpha", 80}, {"Gamma", 95}, {"Home", 60}}},
                               {{{"home", 61}, {" Home ", 59}, {"zz", 50}, {"\xc3\xa9t\xc3\xa9", 50}}}};
-    const QStringList ordered = {"Gamma 95", "alpha 80",  "Beta 80", "home 61",
-                                 "Home 60",  " Home  59", "zz 50",   "\u00e9t\u00e9 50"};
-    QTest::newRow("wlan-strongest-first-then-lower-cased-name")
-        << DWORD(0) << DWORD(0) << mixed << kCommandOutput << false << ordered;
+    row("wlan-strongest-first-then-lower-cased-name", mixed, false,
+        {"Gamma 95", "alpha 80", "Beta 80", "home 61", "Home 60", " Home  59", "zz 50", "\u00e9t\u00e9 50"});
     // The reported length counts, not the bytes.
-    QTest::newRow("wlan-only-nameless-networks-fall-through")
-        << DWORD(0) << DWORD(0) << radio({{"Hidden", 40, 0}}) << kCommandOutput << true << kCommandEntries;
-    QTest::newRow("wlan-service-missing-falls-through")
-        << DWORD(1062) << DWORD(0) << radio({{"Cafe", 50}}) << kCommandOutput << true << kCommandEntries;
-    QTest::newRow("wlan-interfaces-not-listed-falls-through")
-        << DWORD(0) << DWORD(5) << radio({{"Cafe", 50}}) << kCommandOutput << true << kCommandEntries;
+    row("wlan-only-nameless-networks-fall-through", radio({{"Hidden", 40, 0}}), true, kCommandEntries);
+    row("wlan-service-missing-falls-through", radio({{"Cafe", 50}}), true, kCommandEntries, 1062);
+    row("wlan-interfaces-not-listed-falls-through", radio({{"Cafe", 50}}), true, kCommandEntries, 0, 5);
     // A listing as netsh prints it in English: several access points of one network, of which the
     // first counts, and a network without a name, which is left out.
     QFile listing(QStringLiteral(":/netsh-bssid-en.txt"));
     QVERIFY(listing.open(QIODevice::ReadOnly));
-    QTest::newRow("wlan-service-missing-english-listing")
-        << DWORD(1062) << DWORD(0) << Interfaces{} << listing.readAll() << true
-        << QStringList{"Harbour View 86", "Corner Bakery Guest 40", "DIRECT-7F-Printer 18"};
-    QTest::newRow("command-missing-empty-list")
-        << DWORD(0) << DWORD(0) << Interfaces{} << QByteArray() << false << QStringList{};
-    addCommandRow("command-two-ssids-then-one-signal", "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n", {"B 70"});
-    addCommandRow("command-hidden-name-clears-the-current-one", "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n", {});
-    addCommandRow("command-ssid-line-ending-at-the-colon-keeps-the-name", "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n",
-                  {"Earlier 33"});
-    addCommandRow("command-space-before-percent-does-not-match-first-match-only",
-                  "SSID 1 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n", {"Cafe 41"});
+    row("wlan-service-missing-english-listing", {}, true,
+        {"Harbour View 86", "Corner Bakery Guest 40", "DIRECT-7F-Printer 18"}, 1062, 0, listing.readAll());
+    row("command-missing-empty-list", {}, false, {}, 0, 0, QByteArray());
+    // No wireless interface answers: the list is the command's output, parsed.
+    row("command-two-ssids-then-one-signal", {}, true, {"B 70"}, 0, 0, "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n");
+    row("command-hidden-name-clears-the-current-one", {}, true, {}, 0, 0,
+        "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n");
+    row("command-ssid-line-ending-at-the-colon-keeps-the-name", {}, true, {"Earlier 33"}, 0, 0,
+        "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n");
+    row("command-space-before-percent-does-not-match-first-match-only", {}, true, {"Cafe 41"}, 0, 0,
+        "SSID 1 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n");
 }
 
 void tst_WifiConnectDialog::scanAndPopulate()
