@@ -1,8 +1,6 @@
 #include "tests/wifi/fakewlan.h"
 
 #include <QFile>
-#include <QHash>
-#include <QSet>
 
 #ifndef _WIN32
 // The stand-in's scan operations (windows/wlanapi.cpp), compiled into the fakes.
@@ -31,98 +29,6 @@ int interfaceIndex(const QByteArray &line)
     return ok ? data1 - 0x1000 : -1;
 }
 
-} // namespace
-
-// What the log says so far, with the calls in the vocabulary of FakeWlan::calls.
-struct FakeWlan::Reading
-{
-    int lines = 0;
-    int opened = 0;
-    int closed = 0;
-    int scans = 0;
-    int reads = 0;
-    int misuses = 0;
-    QStringList calls;
-    QSet<QByteArray> live;
-    QSet<QByteArray> handles;
-    QHash<QByteArray, QByteArray> interfaceLists; // by handle
-    QByteArray pendingList;
-
-    void record(const QString &call)
-    {
-        if (calls.isEmpty() || calls.last() != call)
-            calls.append(call);
-    }
-    void misuse(const QByteArray &line)
-    {
-        ++misuses;
-        calls.append(QStringLiteral("misuse: ") + QString::fromLatin1(line));
-    }
-    void add(const QByteArray &line)
-    {
-        ++lines;
-        const QByteArray handle = field(line, "handle");
-        const bool known = handles.contains(handle);
-        const bool succeeded = field(line, "result") == "0";
-        if (line.startsWith("WlanOpenHandle ")) {
-            record(QStringLiteral("open"));
-            if (field(line, "version") != "2")
-                misuse(line);
-        } else if (line.startsWith("handle ")) {
-            handles.insert(line.mid(7));
-            ++opened;
-        } else if (line.startsWith("WlanEnumInterfaces ")) {
-            record(QStringLiteral("enum"));
-            if (!known)
-                misuse(line);
-            if (succeeded) {
-                interfaceLists.insert(handle, field(line, "list"));
-                live.insert(field(line, "list"));
-            }
-        } else if (line.startsWith("WlanScan ")) {
-            record(QStringLiteral("scan %1").arg(interfaceIndex(line)));
-            scans += known ? 1 : 0;
-            if (!known)
-                misuse(line);
-        } else if (line.startsWith("WlanGetAvailableNetworkList ")) {
-            if (!known || field(line, "flags") != "2")
-                misuse(line);
-            const int index = interfaceIndex(line);
-            if (!succeeded) {
-                record(QStringLiteral("list %1 failed").arg(index));
-                return;
-            }
-            ++reads;
-            pendingList = field(line, "list");
-            live.insert(pendingList);
-            // A list freed right after its read is recorded as the read alone.
-            record(QStringLiteral("list %1 unfreed").arg(index));
-        } else if (line.startsWith("WlanFreeMemory ")) {
-            const QByteArray list = line.mid(15);
-            if (!live.remove(list))
-                misuse(line);
-            else if (interfaceLists.values().contains(list))
-                record(QStringLiteral("free interfaces"));
-            else if (list == pendingList && calls.last().endsWith(QLatin1String(" unfreed")))
-                calls.last().chop(8);
-            else
-                record(QStringLiteral("misuse: free"));
-            // Consecutive reads of one interface are one entry.
-            if (calls.size() > 1 && calls.last() == calls.at(calls.size() - 2))
-                calls.removeLast();
-        } else if (line.startsWith("WlanCloseHandle ")) {
-            record(QStringLiteral("close"));
-            // The interface list is freed before the handle that it came from is closed.
-            if (!handles.remove(handle) || live.contains(interfaceLists.value(handle)))
-                misuse(line);
-            else
-                ++closed;
-        }
-    }
-};
-
-namespace {
-
 constexpr int kReadWatchMs = 5;
 
 // The scenario that the stand-in reads: interfaces, their polls and the networks of each.
@@ -144,7 +50,77 @@ QByteArray scenario(const QList<FakeWlan::Interface> &interfaces, DWORD openResu
 
 } // namespace
 
-FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult) : m_reading(new Reading)
+void FakeWlan::Reading::add(const QByteArray &line)
+{
+    const auto record = [this](const QString &call) {
+        if (calls.isEmpty() || calls.last() != call)
+            calls.append(call);
+    };
+    const auto misuse = [this, &line] {
+        ++misuses;
+        calls.append(QStringLiteral("misuse: ") + QString::fromLatin1(line));
+    };
+    ++lines;
+    const QByteArray handle = field(line, "handle");
+    const bool known = handles.contains(handle);
+    const bool succeeded = field(line, "result") == "0";
+    if (line.startsWith("WlanOpenHandle ")) {
+        record(QStringLiteral("open"));
+        if (field(line, "version") != "2")
+            misuse();
+    } else if (line.startsWith("handle ")) {
+        handles.insert(line.mid(7));
+        ++opened;
+    } else if (line.startsWith("WlanEnumInterfaces ")) {
+        record(QStringLiteral("enum"));
+        if (!known)
+            misuse();
+        if (succeeded) {
+            interfaceLists.insert(handle, field(line, "list"));
+            live.insert(field(line, "list"));
+        }
+    } else if (line.startsWith("WlanScan ")) {
+        record(QStringLiteral("scan %1").arg(interfaceIndex(line)));
+        scans += known ? 1 : 0;
+        if (!known)
+            misuse();
+    } else if (line.startsWith("WlanGetAvailableNetworkList ")) {
+        if (!known || field(line, "flags") != "2")
+            misuse();
+        const int index = interfaceIndex(line);
+        if (!succeeded) {
+            record(QStringLiteral("list %1 failed").arg(index));
+            return;
+        }
+        ++reads;
+        pendingList = field(line, "list");
+        live.insert(pendingList);
+        // A list freed right after its read is recorded as the read alone.
+        record(QStringLiteral("list %1 unfreed").arg(index));
+    } else if (line.startsWith("WlanFreeMemory ")) {
+        const QByteArray list = line.mid(15);
+        if (!live.remove(list))
+            misuse();
+        else if (interfaceLists.values().contains(list))
+            record(QStringLiteral("free interfaces"));
+        else if (list == pendingList && calls.last().endsWith(QLatin1String(" unfreed")))
+            calls.last().chop(8);
+        else
+            record(QStringLiteral("misuse: free"));
+        // Consecutive reads of one interface are one entry.
+        if (calls.size() > 1 && calls.last() == calls.at(calls.size() - 2))
+            calls.removeLast();
+    } else if (line.startsWith("WlanCloseHandle ")) {
+        record(QStringLiteral("close"));
+        // The interface list is freed before the handle that it came from is closed.
+        if (!handles.remove(handle) || live.contains(interfaceLists.value(handle)))
+            misuse();
+        else
+            ++closed;
+    }
+}
+
+FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult)
 {
 #ifndef _WIN32
     m_previous = installWlanFunctions(&standInWlanFunctions());
@@ -159,7 +135,7 @@ FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD e
     QObject::connect(&m_readWatch, &QTimer::timeout, [this] {
         if (!onRead)
             return;
-        for (const int now = reads(); m_readsSeen < now; ++m_readsSeen)
+        for (const int now = reading().reads; m_readsSeen < now; ++m_readsSeen)
             onRead();
     });
     m_readWatch.start();
@@ -192,41 +168,9 @@ QStringList FakeWlan::log() const
 const FakeWlan::Reading &FakeWlan::reading() const
 {
     const QStringList lines = log();
-    for (qsizetype i = m_reading->lines; i < lines.size(); ++i)
-        m_reading->add(lines.at(i).toLatin1());
-    return *m_reading;
-}
-
-int FakeWlan::opened() const
-{
-    return reading().opened;
-}
-
-bool FakeWlan::handleOpen() const
-{
-    const Reading &r = reading();
-    return r.opened > r.closed;
-}
-
-int FakeWlan::scans() const
-{
-    return reading().scans;
-}
-
-int FakeWlan::reads() const
-{
-    return reading().reads;
-}
-
-bool FakeWlan::balanced() const
-{
-    const Reading &r = reading();
-    return r.opened == r.closed && r.live.isEmpty() && r.misuses == 0;
-}
-
-QStringList FakeWlan::calls() const
-{
-    return reading().calls;
+    for (qsizetype i = m_reading.lines; i < lines.size(); ++i)
+        m_reading.add(lines.at(i).toLatin1());
+    return m_reading;
 }
 
 } // namespace ORVIK

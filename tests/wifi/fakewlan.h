@@ -3,13 +3,14 @@
 #include "wifi/wlanplatform_p.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
-#include <memory>
 
 namespace ORVIK {
 
@@ -35,17 +36,32 @@ public:
     ~FakeWlan();
     Q_DISABLE_COPY(FakeWlan)
 
-    int opened() const;
-    int scans() const;
-    int reads() const; // successful list reads
-    bool handleOpen() const;
-    // Every handle closed and every list freed once; the client version, the flags and the handles
-    // as the service wants them; each interface list freed before its handle is closed.
-    bool balanced() const;
-    // The calls in order, repeats of a call in a row as one: "open", "enum", "scan I", "list I"
-    // (a read of interface I freed right after), "list I failed", "free interfaces", "close",
-    // anything else as "misuse: ...".
-    QStringList calls() const;
+    // What the stand-in's log says so far.
+    struct Reading
+    {
+        int opened = 0;
+        int closed = 0;
+        int scans = 0;
+        int reads = 0; // successful list reads
+        int misuses = 0;
+        // The calls in order, repeats of a call in a row as one: "open", "enum", "scan I", "list I"
+        // (a read of interface I freed right after), "list I failed", "free interfaces", "close",
+        // anything else as "misuse: ...".
+        QStringList calls;
+
+        bool handleOpen() const { return opened > closed; }
+        // Every handle closed and every list freed once; the client version, the flags and the handles
+        // as the service wants them; each interface list freed before its handle is closed.
+        bool balanced() const { return opened == closed && live.isEmpty() && misuses == 0; }
+
+        void add(const QByteArray &line); // the log's next line
+        int lines = 0;
+        QSet<QByteArray> live;
+        QSet<QByteArray> handles;
+        QHash<QByteArray, QByteArray> interfaceLists; // by handle
+        QByteArray pendingList;
+    };
+    const Reading &reading() const;
 
     // Runs at the next event after each list read.
     std::function<void()> onRead;
@@ -55,10 +71,7 @@ public:
     QStringList log() const; // every call to the stand-in, one a line
 
 private:
-    // The calls read from the stand-in's log lines, fed one at a time.
-    struct Reading;
-    const Reading &reading() const;
-    std::unique_ptr<Reading> m_reading;
+    mutable Reading m_reading;
     QTemporaryDir m_dir;
     QTimer m_readWatch;
     int m_readsSeen = 0;

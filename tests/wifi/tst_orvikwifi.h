@@ -30,7 +30,8 @@ extern const char *const kListing;
 
 // Runs the WiFi plug-in's entry in process; as soon as the dialog lists two networks, chooses the
 // second, types the name if one is given and the password "hunter 2", and answers ("Accept",
-// "Cancel" or "close"). Returns the exit code; out and err receive what the plug-in prints.
+// "Cancel" or "close"). Returns the exit code; out and err receive what the plug-in prints, err
+// also a window still shown once it returned.
 int answerDialog(WifiDialogRequest request, const QString &answer, const QString &typed, QString &out, QString &err);
 
 } // namespace ORVIK

@@ -156,7 +156,7 @@ void tst_WifiConnectDialog::scanAndPopulate()
     // Posted before the scan: it runs during the scan only if the scan handles events while it polls.
     QObject scope;
     bool firedDuringScan = false;
-    QTimer::singleShot(0, &scope, [&] { firedDuringScan = wlan.handleOpen(); });
+    QTimer::singleShot(0, &scope, [&] { firedDuringScan = wlan.reading().handleOpen(); });
 
     WifiConnectDialog dialog;
     dialog.scanAndPopulate();
@@ -166,11 +166,11 @@ void tst_WifiConnectDialog::scanAndPopulate()
 
     // Every interface is asked to scan; the command runs only when that found no name.
     const bool reached = openResult == 0 && enumResult == 0;
-    QCOMPARE(wlan.scans(), reached ? int(interfaces.size()) : 0);
+    QCOMPARE(wlan.reading().scans, reached ? int(interfaces.size()) : 0);
     QCOMPARE(firedDuringScan, reached && !interfaces.isEmpty());
     const QStringList ran = {"wlan", "show", "networks", "mode=Bssid"};
     QCOMPARE(netsh.arguments(), netshRuns ? ran : QStringList());
-    QVERIFY2(wlan.balanced(), "a handle or list was not given back");
+    QVERIFY2(wlan.reading().balanced(), "a handle or list was not given back");
 
     // In order: each interface asked to scan, then its list read (and freed) until the next
     // interface's turn; the interface list freed before the handle is closed.
@@ -184,11 +184,11 @@ void tst_WifiConnectDialog::scanAndPopulate()
         calls.append(QStringLiteral("free interfaces"));
     if (openResult == 0)
         calls.append(QStringLiteral("close"));
-    QCOMPARE(wlan.calls(), calls);
+    QCOMPARE(wlan.reading().calls, calls);
     // Read over and over: more than once per readable interface.
     const auto readable = std::count_if(interfaces.cbegin(), interfaces.cend(),
                                         [](const FakeWlan::Interface &polls) { return !polls.isEmpty(); });
-    QVERIFY(!reached || wlan.reads() >= 2 * int(readable));
+    QVERIFY(!reached || wlan.reading().reads >= 2 * int(readable));
 }
 
 void tst_WifiConnectDialog::controlsLayoutAndPassword()
@@ -285,7 +285,7 @@ void tst_WifiConnectDialog::periodicScanning()
     // Every scan finds no interface and no netsh command at once; each opens the service once.
     FakeWlan wlan;
     FakeNetsh noCommand;
-    const auto scans = [&wlan] { return wlan.opened(); };
+    const auto scans = [&wlan] { return wlan.reading().opened; };
     WifiConnectDialog dialog;
     dialog.setSSIDs({"Cafe", "Bar"}, {80, 20});
     dialog.show();
@@ -408,10 +408,10 @@ void tst_WifiConnectDialog::deletedDuringScan()
     // The owner deletes the dialog from an event handled while a scan polls; for a tick, the scan
     // nested in the first one.
     wlan.onRead = [&] {
-        if (wlan.opened() == deletingScan)
+        if (wlan.reading().opened == deletingScan)
             QTimer::singleShot(0, &scope, [&] {
                 if (watch)
-                    readsAtDeletion = wlan.reads();
+                    readsAtDeletion = wlan.reading().reads;
                 delete watch.data();
             });
     };
@@ -420,13 +420,13 @@ void tst_WifiConnectDialog::deletedDuringScan()
     else
         dialog->startAutoScan(interval);
     QTRY_VERIFY_WITH_TIMEOUT(watch.isNull(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!wlan.handleOpen(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!wlan.reading().handleOpen(), 10000);
     // Every scan under way stops at its next poll: no read after the deletion, no further
     // interface, no command; and it gives back what it took.
-    QCOMPARE(wlan.reads(), readsAtDeletion);
-    QCOMPARE(wlan.scans(), deletingScan);
+    QCOMPARE(wlan.reading().reads, readsAtDeletion);
+    QCOMPARE(wlan.reading().scans, deletingScan);
     QCOMPARE(netsh.arguments(), QStringList());
-    QVERIFY(wlan.balanced());
+    QVERIFY(wlan.reading().balanced());
 }
 
 QTEST_MAIN(tst_WifiConnectDialog)
