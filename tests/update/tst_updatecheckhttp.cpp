@@ -58,7 +58,25 @@ HttpTestServer::Route serving(const QByteArray &body, int status = 200)
     return route;
 }
 
+// One download: where the package is (words in the path set the scene, see download()), what the server
+// sends, what the description gives, and what comes of it.
+struct Download
+{
+    QByteArray path{};
+    QString fileName{};   // the package's path in the folder (a wildcard); empty: it fails
+    QByteArray failure{}; // a part of the reason
+    int requests = 1;     // that reach the server
+    QByteArray served{};  // what the server sends instead of the package; empty: the package
+    HttpTestServer::Framing framing = HttpTestServer::Framing::ContentLength;
+    qint64 dropAfter = -1;              // the server cuts answers after this many bytes
+    int dropTimes = -1;                 // that many answers (-1: all)
+    QByteArray entries = "size sha256"; // which of size and sha256 the description gives
+    bool pinned = true;                 // a key is pinned
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Download)
 
 class tst_UpdateCheckHttp : public QObject
 {
@@ -227,20 +245,11 @@ void tst_UpdateCheckHttp::checksOnOneDownloader()
 
 void tst_UpdateCheckHttp::download_data()
 {
-    QTest::addColumn<QByteArray>("path");    // of the package's address; words in it set the scene (below)
-    QTest::addColumn<QByteArray>("served");  // what the server sends instead of the package; empty: the package
-    QTest::addColumn<int>("framing");        // HttpTestServer::Framing
-    QTest::addColumn<qint64>("dropAfter");   // the server cuts answers after this many bytes
-    QTest::addColumn<int>("dropTimes");      // that many answers (-1: all)
-    QTest::addColumn<QByteArray>("entries"); // which of size and sha256 the description gives
-    QTest::addColumn<bool>("pinned");        // a key is pinned
-    QTest::addColumn<int>("requests");       // that reach the server
-    QTest::addColumn<QString>("fileName");   // the package's path in the folder (a wildcard); empty: it fails
-    QTest::addColumn<QByteArray>("failure"); // a part of the reason
+    QTest::addColumn<Download>("download");
 
-    const int length = int(HttpTestServer::Framing::ContentLength);
-    const int chunked = int(HttpTestServer::Framing::Chunked);
-    const int closing = int(HttpTestServer::Framing::CloseDelimited);
+    const auto length = HttpTestServer::Framing::ContentLength;
+    const auto chunked = HttpTestServer::Framing::Chunked;
+    const auto closing = HttpTestServer::Framing::CloseDelimited;
     const QByteArray none;
     const QByteArray both = "size sha256";
     const QByteArray package = HttpTestServer::patternBytes(0, 300000);
@@ -251,57 +260,44 @@ void tst_UpdateCheckHttp::download_data()
     const QByteArray tooLarge = "the body is larger than 300000 bytes";
 
     // Most rows: the package itself, announced by length, never cut, both entries, a pinned key, one request.
-    const auto row = [&](const char *tag, const QByteArray &at, const QString &file, const QByteArray &reason,
-                         int requests = 1, const QByteArray &served = {},
-                         int framing = int(HttpTestServer::Framing::ContentLength), qint64 dropAfter = -1,
-                         int dropTimes = -1, const QByteArray &entries = "size sha256", bool pinned = true) {
-        QTest::newRow(tag) << at << served << framing << dropAfter << dropTimes << entries << pinned << requests << file
-                           << reason;
-    };
-    row("verified", path, name, none);
+    const auto row = [](const char *tag, const Download &download) { QTest::newRow(tag) << download; };
+    row("verified", {path, name, none});
     // Nothing unverified or unbounded is fetched.
-    row("unpinned-refused", path, {}, "No public key is pinned, so the update cannot be verified", 0, none, chunked, -1,
-        -1, both, false);
-    row("pinned-without-size-refused", path, {}, "gives no size of the package", 0, none, length, -1, -1, "sha256");
-    row("pinned-without-sha256-refused", path, {}, "gives no sha256 of the package", 0, none, length, -1, -1, "size");
-    row("changed-byte-in-package", path, {}, "differs from the description's", 1, changed);
-    row("more-than-size-announced", path, {}, tooLarge, 1, package + 'x');
+    row("unpinned-refused",
+        {path, {}, "No public key is pinned, so the update cannot be verified", 0, none, chunked, -1, -1, both, false});
+    row("pinned-without-size-refused", {path, {}, "gives no size of the package", 0, none, length, -1, -1, "sha256"});
+    row("pinned-without-sha256-refused", {path, {}, "gives no sha256 of the package", 0, none, length, -1, -1, "size"});
+    row("changed-byte-in-package", {path, {}, "differs from the description's", 1, changed});
+    row("more-than-size-announced", {path, {}, tooLarge, 1, package + 'x'});
     // No length announced and no end: only stopping at the size ends it.
-    row("endless-body-stopped-at-size", "/dl/endless.run", {}, tooLarge, 1, none, chunked);
-    row("reset-then-retried", path, name, none, 3, none, length, 100000, 2);
-    row("closed-early-then-retried", path, name, none, 2, none, closing, 100000, 1);
-    row("interrupted-beyond-the-retries", path, {}, "(after 4 attempts)", 4, none, length, 100000, -1);
-    row("unsafe-name", "/dl/..%2F..%2F.profile", QStringLiteral("orvik-updates/profile"), none);
-    row("not-found", "/dl/missing.run", {}, "Content Not Found");
-    row("checker-gone-mid-transfer", "/dl/slow.run", {}, none);
-    row("stalled", "/dl/stall.run", {}, "stalled: no bytes for 1000 ms");
+    row("endless-body-stopped-at-size", {"/dl/endless.run", {}, tooLarge, 1, none, chunked});
+    row("reset-then-retried", {path, name, none, 3, none, length, 100000, 2});
+    row("closed-early-then-retried", {path, name, none, 2, none, closing, 100000, 1});
+    row("interrupted-beyond-the-retries", {path, {}, "(after 4 attempts)", 4, none, length, 100000, -1});
+    row("unsafe-name", {"/dl/..%2F..%2F.profile", QStringLiteral("orvik-updates/profile"), none});
+    row("not-found", {"/dl/missing.run", {}, "Content Not Found"});
+    row("checker-gone-mid-transfer", {"/dl/slow.run", {}, none});
+    row("stalled", {"/dl/stall.run", {}, "stalled: no bytes for 1000 ms"});
     // 300000 bytes in pieces of 10000 every 50 ms: never stalled, but 1.5 s in all.
-    row("deadline-ran-out", "/dl/deadline.run", {}, "the download took longer than its limit of 0.3 s in all");
+    row("deadline-ran-out", {"/dl/deadline.run", {}, "the download took longer than its limit of 0.3 s in all"});
     // What is there already is kept.
-    row("name-taken-file-kept", "/dl/taken/Orvik-2.0.run", QStringLiteral("orvik-updates/Orvik-2.0 (2).run"), none);
+    row("name-taken-file-kept", {"/dl/taken/Orvik-2.0.run", QStringLiteral("orvik-updates/Orvik-2.0 (2).run"), none});
 #ifndef Q_OS_WIN
     // The private folder's name taken by a link, or by a folder that others may write: another is made.
-    row("private-name-is-a-link", "/dl/linked/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none);
-    row("private-name-open-to-others", "/dl/open/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none);
+    row("private-name-is-a-link", {"/dl/linked/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none});
+    row("private-name-open-to-others",
+        {"/dl/open/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none});
 #endif
 }
 
 void tst_UpdateCheckHttp::download()
 {
-    QFETCH(QByteArray, path);
-    QFETCH(QByteArray, served);
-    QFETCH(int, framing);
-    QFETCH(qint64, dropAfter);
-    QFETCH(int, dropTimes);
-    QFETCH(QByteArray, entries);
-    QFETCH(bool, pinned);
-    QFETCH(int, requests);
-    QFETCH(QString, fileName);
-    QFETCH(QByteArray, failure);
+    QFETCH(Download, download);
+    const auto &[path, fileName, failure, requests, served, framing, dropAfter, dropTimes, entries, pinned] = download;
 
     const QByteArray package = HttpTestServer::patternBytes(0, 300000);
     HttpTestServer::Route route = serving(served.isEmpty() ? package : served);
-    route.framing = HttpTestServer::Framing(framing);
+    route.framing = framing;
     route.dropAfter = dropAfter;
     route.dropTimes = dropTimes;
     route.stall = path.contains("stall");
