@@ -16,25 +16,18 @@ namespace {
 // Cafe seen by two devices, more strongly by wlan1 (access point 3), and Home by wlan0.
 const QList<FakeNetworkManager::Networks> kRadios = {{{"Cafe", 40}, {"Home", 60}}, {{"Cafe", 80}}};
 
-// What NetworkManager is asked when Cafe is joined.
-QString joinRequest(const QString &password)
+// What NetworkManager is asked when Cafe is joined on wlan1's access point 3, or the hidden network
+// Attic on wlan1, whose strongest access point is the strongest of all, with no access point named.
+QString joinRequest(const QString &password, bool hidden = false)
 {
     const QString security =
         QStringLiteral(", \"802-11-wireless-security\": {\"key-mgmt\": \"wpa-psk\", \"psk\": \"%1\"}");
-    return QStringLiteral("AddAndActivateConnection {\"802-11-wireless\": {\"ssid\": [67, 97, 102, 101]}%1} "
-                          "\"/org/freedesktop/NetworkManager/Devices/wlan1\" "
-                          "\"/org/freedesktop/NetworkManager/AccessPoint/ap3\"")
-        .arg(password.isEmpty() ? QString() : security.arg(password));
-}
-
-// What NetworkManager is asked when the hidden network Attic is joined: on wlan1, whose strongest
-// access point is the strongest of all, with no access point named.
-QString hiddenJoinRequest(const QString &password)
-{
-    return QStringLiteral("AddAndActivateConnection {\"802-11-wireless\": {\"hidden\": True, \"ssid\": [65, 116, "
-                          "116, 105, 99]}, \"802-11-wireless-security\": {\"key-mgmt\": \"wpa-psk\", \"psk\": "
-                          "\"%1\"}} \"/org/freedesktop/NetworkManager/Devices/wlan1\" \"/\"")
-        .arg(password);
+    return QStringLiteral("AddAndActivateConnection {\"802-11-wireless\": {%1}%2} "
+                          "\"/org/freedesktop/NetworkManager/Devices/wlan1\" \"%3\"")
+        .arg(hidden ? QStringLiteral("\"hidden\": True, \"ssid\": [65, 116, 116, 105, 99]")
+                    : QStringLiteral("\"ssid\": [67, 97, 102, 101]"),
+             password.isEmpty() ? QString() : security.arg(password),
+             hidden ? QStringLiteral("/") : QStringLiteral("/org/freedesktop/NetworkManager/AccessPoint/ap3"));
 }
 
 QStringList joinRequests(const FakeNetworkManager &fake)
@@ -75,7 +68,7 @@ void tst_OrvikWifi::join_data()
         "orvik: no WiFi device sees \"Nowhere\"");
     row("hidden-joins-on-the-device-with-the-best-link",
         {"wifi", "--connect", "Attic", "--hidden", "--password", "pw 1"}, true, 0, 0, "joined \"Attic\" on wlan1\n",
-        hiddenJoinRequest(QStringLiteral("pw 1")));
+        joinRequest(QStringLiteral("pw 1"), true));
     row("without-networkmanager", cafe, false, 0, 1, "orvik: joining a WiFi network needs NetworkManager");
     // Nobody can press Accept or Cancel on the offscreen platform.
     row("no-display-to-answer", {"wifi"}, false, 0, 1, "orvik: wifi needs a display");
@@ -119,7 +112,7 @@ void tst_OrvikWifi::answersJoin_data()
     QTest::newRow("accept-joins-the-network") << QString() << QStringLiteral("joined \"Home\" on wlan0\n") << QString();
     QTest::newRow("accept-joins-a-typed-unlisted-name-as-hidden")
         << QStringLiteral("Attic") << QStringLiteral("joined \"Attic\" on wlan1\n")
-        << hiddenJoinRequest(QStringLiteral("hunter 2"));
+        << joinRequest(QStringLiteral("hunter 2"), true);
 }
 
 void tst_OrvikWifi::answersJoin()
