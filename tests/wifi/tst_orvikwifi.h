@@ -17,10 +17,12 @@ private Q_SLOTS:
     void command();
     void answers_data();
     void answers();
-    void join_data();
+    void join_data(); // on Linux also through the dialog's Accept
     void join();
+#ifdef Q_OS_WIN
     void answersJoin_data();
     void answersJoin();
+#endif
 };
 
 namespace ORVIK {
