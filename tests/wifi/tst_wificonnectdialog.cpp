@@ -122,10 +122,9 @@ void tst_WifiConnectDialog::scanAndPopulate_data()
         {"Gamma 95", "alpha 80", "Beta 80", "home 61", "Home 60", " Home  59", "zz 50", "\u00e9t\u00e9 50"});
     // The reported length counts, not the bytes.
     row("wlan-only-nameless-networks-fall-through", radio({{"Hidden", 40, 0}}), true, kCommandEntries);
-    row("wlan-service-missing-falls-through", radio({{"Cafe", 50}}), true, kCommandEntries, 1062);
     row("wlan-interfaces-not-listed-falls-through", radio({{"Cafe", 50}}), true, kCommandEntries, 0, 5);
-    // A listing as netsh prints it in English: several access points of one network, of which the
-    // first counts, and a network without a name, which is left out.
+    // Without the service, a listing as netsh prints it in English: several access points of one
+    // network, of which the first counts, and a network without a name, which is left out.
     QFile listing(QStringLiteral(":/netsh-bssid-en.txt"));
     QVERIFY(listing.open(QIODevice::ReadOnly));
     row("wlan-service-missing-english-listing", {}, true,
@@ -337,15 +336,16 @@ void tst_WifiConnectDialog::nameSurvivesRescan_data()
     QTest::addColumn<int>("index"); // after the rescan; -1 when the name is a free value
     QTest::addColumn<QString>("kept");
 
-    QTest::newRow("selected-name-at-another-position")
-        << QStringList{"Alpha", "Bravo", "Charlie"} << "down"
-        << "Bravo" << QStringList{"Delta", "Charlie", "Bravo"} << 2 << "Bravo";
-    QTest::newRow("typed-name-trimmed-and-kept") << QStringList{"Alpha", "Bravo"} << "type:  Hidden Net "
-                                                 << "Hidden Net" << QStringList{"Charlie"} << -1 << "Hidden Net";
-    QTest::newRow("set-name-kept-by-an-empty-result") << QStringList{} << "set: \tCafe Nord \r\n"
-                                                      << "Cafe Nord" << QStringList{} << -1 << "Cafe Nord";
-    QTest::newRow("white-space-name-is-empty-and-yields") << QStringList{} << "set:   "
-                                                          << "" << QStringList{"X", "Y"} << 0 << "X";
+    const auto row = [](const char *tag, const QStringList &before, const QString &choice, const QString &chosen,
+                        const QStringList &after, int index, const QString &kept) {
+        QTest::newRow(tag) << before << choice << chosen << after << index << kept;
+    };
+    row("selected-name-at-another-position", {"Alpha", "Bravo", "Charlie"}, "down", "Bravo",
+        {"Delta", "Charlie", "Bravo"}, 2, "Bravo");
+    row("typed-name-trimmed-and-kept", {"Alpha", "Bravo"}, "type:  Hidden Net ", "Hidden Net", {"Charlie"}, -1,
+        "Hidden Net");
+    row("set-name-kept-by-an-empty-result", {}, "set: \tCafe Nord \r\n", "Cafe Nord", {}, -1, "Cafe Nord");
+    row("white-space-name-is-empty-and-yields", {}, "set:   ", "", {"X", "Y"}, 0, "X");
 }
 
 void tst_WifiConnectDialog::nameSurvivesRescan()
