@@ -54,7 +54,8 @@ public:
         // as the service wants them; each interface list freed before its handle is closed.
         bool balanced() const { return opened == closed && live.isEmpty() && misuses == 0; }
 
-        void add(const QByteArray &line); // the log's next line
+        // Reads the log's next line, keeping what later lines are checked against.
+        void add(const QByteArray &line);
         int lines = 0;
         QSet<QByteArray> live;
         QSet<QByteArray> handles;
