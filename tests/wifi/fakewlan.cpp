@@ -130,7 +130,7 @@ FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD e
         qFatal("cannot write the WLAN scenario");
     qputenv("ORVIK_WLAN_SCENARIO", QFile::encodeName(file.fileName()));
     qputenv("ORVIK_WLAN_LOG", QFile::encodeName(m_dir.filePath(QStringLiteral("log"))));
-    // The stand-in cannot call back into the test: each new read is seen at the next event.
+    // The stand-in knows nothing of the test: each new read is seen at the next event.
     m_readWatch.setInterval(kReadWatchMs);
     QObject::connect(&m_readWatch, &QTimer::timeout, [this] {
         if (!onRead)
