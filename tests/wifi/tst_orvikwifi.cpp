@@ -2,7 +2,6 @@
 
 #include "host/widgets/qcustomcombobox.h"
 #include "host/widgets/qcustomlineedit.h"
-#include "tests/orvikprocess.h"
 #include "tests/wifi/fakenetsh.h"
 #include "tests/wifi/fakewlan.h"
 
@@ -55,6 +54,18 @@ int answerDialog(WifiDialogRequest request, const QString &answer, const QString
         if (widget->isVisible())
             errStream << "a window is still shown: " << widget->metaObject()->className() << '\n';
     return exitCode;
+}
+
+OrvikRun acceptJoin(const QString &typed)
+{
+    WifiDialogRequest request;
+    request.join = true;
+    QString out, err;
+    OrvikRun run;
+    run.exitCode = answerDialog(request, QStringLiteral("Accept"), typed, out, err);
+    run.out = out.toUtf8();
+    run.err = err.toUtf8();
+    return run;
 }
 
 } // namespace ORVIK

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apps/orvik/plugins/wifidialogplugin.h"
+#include "tests/orvikprocess.h"
 
 #include <QObject>
 #include <QString>
@@ -17,12 +18,8 @@ private Q_SLOTS:
     void command();
     void answers_data();
     void answers();
-    void join_data(); // on Linux also through the dialog's Accept
+    void join_data(); // with orvik, and through the dialog's Accept
     void join();
-#ifdef Q_OS_WIN
-    void answersJoin_data();
-    void answersJoin();
-#endif
 };
 
 namespace ORVIK {
@@ -35,5 +32,8 @@ extern const char *const kListing;
 // "Cancel" or "close"). Returns the exit code; out and err receive what the plug-in prints, err
 // also a window still shown once it returned.
 int answerDialog(WifiDialogRequest request, const QString &answer, const QString &typed, QString &out, QString &err);
+
+// The dialog's Accept with joining asked for, told as a run of orvik.
+OrvikRun acceptJoin(const QString &typed);
 
 } // namespace ORVIK

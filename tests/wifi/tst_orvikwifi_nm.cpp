@@ -1,5 +1,4 @@
 // Joining through NetworkManager: python3-dbusmock's on a private system bus.
-#include "tests/orvikprocess.h"
 #include "tests/wifi/fakenetsh.h"
 #include "tests/wifi/fakenetworkmanager.h"
 #include "tests/wifi/tst_orvikwifi.h"
@@ -105,15 +104,7 @@ void tst_OrvikWifi::join()
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qunsetenv("XDG_RUNTIME_DIR");
     qunsetenv("QT_LOGGING_RULES");
-    OrvikRun orvik = arguments.isEmpty() ? OrvikRun() : runOrvik(arguments);
-    if (arguments.isEmpty()) {
-        WifiDialogRequest dialog;
-        dialog.join = true;
-        QString out, err;
-        orvik.exitCode = answerDialog(dialog, QStringLiteral("Accept"), typed, out, err);
-        orvik.out = out.toUtf8();
-        orvik.err = err.toUtf8();
-    }
+    const OrvikRun orvik = arguments.isEmpty() ? acceptJoin(typed) : runOrvik(arguments);
     QVERIFY2(orvik.exitCode == exitCode, orvik.err.constData());
     if (exitCode == 0)
         QVERIFY2(orvik.out == message && orvik.err.isEmpty(), (orvik.out + orvik.err).constData());

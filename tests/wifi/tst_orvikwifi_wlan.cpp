@@ -1,5 +1,4 @@
 // Joining through the WLAN API: the stand-in wlanapi.dll beside orvik and this program.
-#include "tests/orvikprocess.h"
 #include "tests/wifi/fakenetsh.h"
 #include "tests/wifi/fakewlan.h"
 #include "tests/wifi/tst_orvikwifi.h"
@@ -42,17 +41,20 @@ void tst_OrvikWifi::initTestCase()
 
 void tst_OrvikWifi::join_data()
 {
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("arguments"); // of orvik; none: the dialog's Accept in process
+    QTest::addColumn<QString>("typed");         // over the dialog's chosen entry, if not empty
     QTest::addColumn<DWORD>("openResult");
     QTest::addColumn<uint>("failReason"); // of the connection; 0 lets it succeed
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("message");  // on standard output for 0, else on standard error
+    QTest::addColumn<QByteArray>("message");  // all of standard output for 0, else on standard error
     QTest::addColumn<QStringList>("profile"); // parts of the one profile set, if any
     QTest::addColumn<QString>("connect");     // what the one WlanConnect names after its handle, if any
 
     const auto row = [](const char *tag, const QStringList &arguments, DWORD openResult, uint failReason, int exitCode,
-                        const QByteArray &message, const QStringList &profile = {}, const QString &connect = {}) {
-        QTest::newRow(tag) << arguments << openResult << failReason << exitCode << message << profile << connect;
+                        const QByteArray &message, const QStringList &profile = {}, const QString &connect = {},
+                        const QString &typed = {}) {
+        QTest::newRow(tag) << arguments << typed << openResult << failReason << exitCode << message << profile
+                           << connect;
     };
     const QStringList cafe = {"wifi", "--connect", "Cafe", "--password", "hunter <22>"};
     const QStringList cafeProfile = {"<name>Cafe</name>",
@@ -74,11 +76,19 @@ void tst_OrvikWifi::join_data()
         kSecond + QStringLiteral(" mode=0 profile=Attic flags=1"));
     row("without-the-wlan-service", cafe, 1062, 0, 1,
         "orvik: joining a WiFi network needs the WLAN AutoConfig service");
+    // The dialog types the password "hunter 2".
+    row("accept-joins-the-network", {}, 0, 0, 0, "joined \"Home\" on Wireless adapter 0\n",
+        {"<name>Home</name>", "<nonBroadcast>false</nonBroadcast>", "<keyMaterial>hunter 2</keyMaterial>"},
+        QStringLiteral("interface=00001000-0000-4000-8000 mode=0 profile=Home flags=0"));
+    row("accept-joins-a-typed-unlisted-name-as-hidden", {}, 0, 0, 0, "joined \"Attic\" on Wireless adapter 1\n",
+        {"<name>Attic</name>", "<nonBroadcast>true</nonBroadcast>", "<keyMaterial>hunter 2</keyMaterial>"},
+        kSecond + QStringLiteral(" mode=0 profile=Attic flags=1"), QStringLiteral("Attic"));
 }
 
 void tst_OrvikWifi::join()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, typed);
     QFETCH(DWORD, openResult);
     QFETCH(uint, failReason);
     QFETCH(int, exitCode);
@@ -88,9 +98,13 @@ void tst_OrvikWifi::join()
 
     FakeWlan wlan(kRadios, openResult);
     wlan.setConnectOutcome(failReason, "the security key is wrong");
-    const OrvikRun orvik = runOrvik(arguments);
+    FakeNetsh noCommand;
+    const OrvikRun orvik = arguments.isEmpty() ? acceptJoin(typed) : runOrvik(arguments);
     QVERIFY2(orvik.exitCode == exitCode, orvik.err.constData());
-    QVERIFY2((exitCode == 0 ? orvik.out : orvik.err).contains(message), orvik.err.constData());
+    if (exitCode == 0)
+        QVERIFY2(orvik.out == message && orvik.err.isEmpty(), (orvik.out + orvik.err).constData());
+    else
+        QVERIFY2(orvik.err.contains(message), orvik.err.constData());
 
     const QStringList profiles = callsOf(wlan, "WlanSetProfile");
     QCOMPARE(profiles.size(), profile.isEmpty() ? 0 : 1);
@@ -107,41 +121,6 @@ void tst_OrvikWifi::join()
                 registrations[1].contains(QLatin1String(" source=0 ")));
         QVERIFY(wlan.log().indexOf(registrations[0]) < wlan.log().indexOf(connects.constFirst()));
     }
-    checkGivenBack(wlan);
-}
-
-void tst_OrvikWifi::answersJoin_data()
-{
-    QTest::addColumn<QString>("typed"); // typed over the chosen entry, if not empty
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<QString>("connect"); // what the one WlanConnect names after its handle
-
-    QTest::newRow("accept-joins-the-network")
-        << QString() << QStringLiteral("joined \"Home\" on Wireless adapter 0\n")
-        << QStringLiteral("interface=00001000-0000-4000-8000 mode=0 profile=Home flags=0");
-    QTest::newRow("accept-joins-a-typed-unlisted-name-as-hidden")
-        << QStringLiteral("Attic") << QStringLiteral("joined \"Attic\" on Wireless adapter 1\n")
-        << kSecond + QStringLiteral(" mode=0 profile=Attic flags=1");
-}
-
-void tst_OrvikWifi::answersJoin()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, output);
-    QFETCH(QString, connect);
-
-    FakeWlan wlan(kRadios);
-    wlan.setConnectOutcome(0, {});
-    FakeNetsh noCommand;
-    WifiDialogRequest request;
-    request.join = true;
-    QString out, err;
-    QCOMPARE(answerDialog(request, QStringLiteral("Accept"), typed, out, err), 0);
-    QCOMPARE(out, output);
-    QVERIFY2(err.isEmpty(), qPrintable(err));
-    const QStringList connects = callsOf(wlan, "WlanConnect");
-    QCOMPARE(connects.size(), 1);
-    QVERIFY2(connects.constFirst().endsWith(connect), qPrintable(connects.constFirst()));
     QTRY_VERIFY(!wlan.reading().handleOpen()); // the dialog's scans end with it
     checkGivenBack(wlan);
 }
