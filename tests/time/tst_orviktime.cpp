@@ -30,6 +30,21 @@ QByteArray aheadReply(const QByteArray &request, qint64 *sent = nullptr)
 
 enum class Server { None, Silent, Good };
 
+// One run of orvik time and what comes of it. A rejected reply is the good one with its bytes from `at` on
+// replaced by `bytes` and its echo of our stamp moved by `originShift` NTP units.
+struct TimeQuery
+{
+    Server server;
+    QStringList arguments; // %HOST% and %PORT% stand for the responder's
+    int exitCode;
+    QString error; // a text that the one line on standard error must contain
+    int requests;  // that the responder saw
+    int at = 0;
+    QByteArray bytes{};
+    qint64 originShift = 0;
+    QString reason{}; // that the error line gives after the rejection's prefix
+};
+
 // One exchange made up to the nanosecond: the request is stamped at `stamped` past a whole millisecond and
 // leaves `late` after; each way takes its own time. We read the clock `ahead` before the stamp and `after`
 // once it left (-1: not seen). The server's clock runs 2.001234567 s ahead and is read to its precision
@@ -45,6 +60,8 @@ struct Exchange
 
 } // namespace
 
+Q_DECLARE_METATYPE(TimeQuery)
+
 class tst_OrvikTime : public QObject
 {
     Q_OBJECT
@@ -57,35 +74,20 @@ private Q_SLOTS:
 
 void tst_OrvikTime::timeCommand_data()
 {
-    QTest::addColumn<Server>("server");
-    QTest::addColumn<QStringList>("arguments"); // %HOST% and %PORT% stand for the responder's
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("error");      // a text that the one line on standard error must contain
-    QTest::addColumn<int>("requests");       // that the responder saw
-    QTest::addColumn<int>("at");             // the good reply's bytes from here on
-    QTest::addColumn<QByteArray>("bytes");   // are replaced by these,
-    QTest::addColumn<qint64>("originShift"); // and its echo of our stamp moves by this many NTP units
-    QTest::addColumn<QString>("reason");     // that the error line gives after the rejection's prefix
-
-    const auto row = [](const char *name, Server server, const QStringList &arguments, int exitCode,
-                        const QString &error, int requests, int at = 0, const QByteArray &bytes = {},
-                        qint64 originShift = 0, const QString &reason = {}) {
-        QTest::newRow(name) << server << arguments << exitCode << error << requests << at << bytes << originShift
-                            << reason;
-    };
-    const QStringList query{"time", "%HOST%", "--port", "%PORT%"};
-    row("three-samples-from-a-server-2s-ahead", Server::Good, query + QStringList{"--samples", "3"}, 0, {}, 3);
-    row("silent-server-times-out", Server::Silent, query + QStringList{"--timeout", "0.5"}, 1,
-        QStringLiteral("no reply from %HOST% port %PORT% within 0.5 s"), 1);
-    row("unresolvable-host", Server::None, {"time", "no such host"}, 1, QStringLiteral("cannot resolve no such host"),
-        0);
-    row("no-samples", Server::None, {"time", "::1", "--samples", "0"}, 2, QStringLiteral("--samples must be"), 0);
+    QTest::addColumn<TimeQuery>("query");
+    const auto row = [](const char *name, const TimeQuery &query) { QTest::newRow(name) << query; };
+    const QStringList ask{"time", "%HOST%", "--port", "%PORT%"};
+    row("three-samples-from-a-server-2s-ahead", {Server::Good, ask + QStringList{"--samples", "3"}, 0, {}, 3});
+    row("silent-server-times-out", {Server::Silent, ask + QStringList{"--timeout", "0.5"}, 1,
+                                    QStringLiteral("no reply from %HOST% port %PORT% within 0.5 s"), 1});
+    row("unresolvable-host", {Server::None, {"time", "no such host"}, 1, "cannot resolve no such host", 0});
+    row("no-samples", {Server::None, {"time", "::1", "--samples", "0"}, 2, "--samples must be", 0});
 
     // Every rejection ends the query at its first request, though the default asks for several.
     const auto rejected = [&](const char *name, int at, const QByteArray &bytes, qint64 originShift,
                               const QString &reason) {
-        row(name, Server::Good, query, 1, QStringLiteral("orvik: rejected the reply from %HOST% port %PORT%: "), 1, at,
-            bytes, originShift, reason);
+        row(name, {Server::Good, ask, 1, "orvik: rejected the reply from %HOST% port %PORT%: ", 1, at, bytes,
+                   originShift, reason});
     };
     const QString unsynchronised = QStringLiteral("the server is not synchronised");
     const QString notOurs = QStringLiteral("is not the stamp of our request");
@@ -105,42 +107,34 @@ void tst_OrvikTime::timeCommand_data()
 void tst_OrvikTime::timeCommand()
 {
     ORVIK_SKIP_WITHOUT_NTP_PORTS();
-    QFETCH(Server, server);
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, error);
-    QFETCH(int, requests);
-    QFETCH(int, at);
-    QFETCH(QByteArray, bytes);
-    QFETCH(qint64, originShift);
-    QFETCH(QString, reason);
+    QFETCH(TimeQuery, query);
 
     NtpResponder responder;
     QVERIFY(responder.listen());
     QStringList transmitted;
     responder.setScript([&](const QByteArray &request) {
         qint64 sent = 0;
-        QByteArray reply = aheadReply(request, &sent).replace(at, bytes.size(), bytes);
+        QByteArray reply = aheadReply(request, &sent).replace(query.at, query.bytes.size(), query.bytes);
         const quint64 origin = NtpResponder::timestampAt(reply, NtpPacket::kOriginOffset);
-        NtpResponder::setTimestamp(reply, NtpPacket::kOriginOffset, origin + quint64(originShift));
+        NtpResponder::setTimestamp(reply, NtpPacket::kOriginOffset, origin + quint64(query.originShift));
         transmitted << QDateTime::fromMSecsSinceEpoch(sent / kMs, Qt::UTC).toString(Qt::ISODateWithMs);
         return QList<QByteArray>{reply};
     });
-    if (server == Server::Silent)
+    if (query.server == Server::Silent)
         responder.setScript(nullptr);
     const QString host = responder.address().toString();
     const QString port = QString::number(responder.port());
-    error.replace(QStringLiteral("%HOST%"), host).replace(QStringLiteral("%PORT%"), port);
-    arguments.replaceInStrings(QStringLiteral("%HOST%"), host).replaceInStrings(QStringLiteral("%PORT%"), port);
+    query.error.replace(QStringLiteral("%HOST%"), host).replace(QStringLiteral("%PORT%"), port);
+    query.arguments.replaceInStrings(QStringLiteral("%HOST%"), host).replaceInStrings(QStringLiteral("%PORT%"), port);
 
-    const OrvikRun run = runOrvik(arguments);
+    const OrvikRun run = runOrvik(query.arguments);
     const QString out = QString::fromUtf8(run.out);
     const QString err = QString::fromUtf8(run.err);
-    QVERIFY2(run.exitCode == exitCode, qPrintable(err));
-    QCOMPARE(responder.requests().size(), requests);
-    if (exitCode != 0) {
+    QVERIFY2(run.exitCode == query.exitCode, qPrintable(err));
+    QCOMPARE(responder.requests().size(), query.requests);
+    if (query.exitCode != 0) {
         QVERIFY2(out.isEmpty(), qPrintable(out));
-        QVERIFY2(err.startsWith(QStringLiteral("orvik: ")) && err.contains(error) && err.contains(reason) &&
+        QVERIFY2(err.startsWith(QStringLiteral("orvik: ")) && err.contains(query.error) && err.contains(query.reason) &&
                      err.count(QLatin1Char('\n')) == 1,
                  qPrintable(err));
         return;

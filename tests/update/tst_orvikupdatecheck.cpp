@@ -2,8 +2,7 @@
 #include "host/widgets/updatedescription.h"
 #include "loopback/httptestserver.h"
 #include "tests/orvikprocess.h"
-#include "tests/update/statehome.h"
-#include "tests/update/testkeys.h"
+#include "tests/update/updatetest.h"
 
 #include <QDateTime>
 #include <QDirIterator>
@@ -99,74 +98,54 @@ void tst_OrvikUpdateCheck::outcome_data()
     QTest::addColumn<QByteArray>("name"); // of the description the server was asked for; empty: none
     QTest::addColumn<int>("requests");    // that reach the server
 
+    const auto row = [](const char *tag, const QStringList &arguments, int exitCode, const QByteArray &out,
+                        const QByteArray &err, const QByteArray &name, int requests) {
+        QTest::newRow(tag) << arguments << exitCode << out << err << name << requests;
+    };
     const QString base = QStringLiteral("--base=BASE");
     const QByteArray unverified =
         "orvik: warning: unverified answer: without --public-key the description's signature is not checked\n";
-    QTest::newRow("update-available-unverified")
-        << QStringList{base, "--name=OrvikStudio", "--current=1.9.2"} << 0
-        << QByteArray("update available: ORVIK Studio 1.10.0 (installed 1.9.2)\n"
-                      "page: BASEOrvikStudio/\n")
-        << unverified << QByteArray("OrvikStudio") << 1;
-    QTest::newRow("defaults-are-orvik-and-its-version")
-        << QStringList{base} << 0 << QByteArray("up to date: orvik 1.0.0 (latest 0.9.5)\n") << unverified
-        << QByteArray("orvik") << 1;
-    QTest::newRow("description-not-found")
-        << QStringList{base, "--name=Missing"} << 1 << QByteArray()
-        << QByteArray("orvik: update check of BASEUpdate/Windows/Missing.txt failed: ") << QByteArray("Missing") << 1;
-    QTest::newRow("description-over-64-kib")
-        << QStringList{base, "--name=Huge"} << 1 << QByteArray()
-        << QByteArray(
-               "orvik: update check of BASEUpdate/Windows/Huge.txt failed: the body is larger than 65536 bytes\n")
-        << QByteArray("Huge") << 1;
-    QTest::newRow("control-characters-replaced")
-        << QStringList{base, "--name=Escapes"} << 0
-        << QByteArray("update available: ORVIK?[31mStu?dio 2.0 (installed 1.0.0)\npage: https://u.example/?/\n")
-        << unverified << QByteArray("Escapes") << 1;
-    QTest::newRow("base-without-slash") << QStringList{"--base=http://127.0.0.1:1"} << 2 << QByteArray()
-                                        << QByteArray("orvik: --base must end in \"/\"\n") << QByteArray() << 0;
-    QTest::newRow("current-not-a-version")
-        << QStringList{base, "--current=1.2-beta"} << 2 << QByteArray()
-        << QByteArray("orvik: --current must be a version number such as 1.2.0\n") << QByteArray() << 0;
+    const QByteArray failed = "orvik: update check of BASEUpdate/Windows/";
+    row("update-available-unverified", {base, "--name=OrvikStudio", "--current=1.9.2"}, 0,
+        "update available: ORVIK Studio 1.10.0 (installed 1.9.2)\npage: BASEOrvikStudio/\n", unverified, "OrvikStudio",
+        1);
+    row("defaults-are-orvik-and-its-version", {base}, 0, "up to date: orvik 1.0.0 (latest 0.9.5)\n", unverified,
+        "orvik", 1);
+    row("description-not-found", {base, "--name=Missing"}, 1, {}, failed + "Missing.txt failed: ", "Missing", 1);
+    row("description-over-64-kib", {base, "--name=Huge"}, 1, {},
+        failed + "Huge.txt failed: the body is larger than 65536 bytes\n", "Huge", 1);
+    row("control-characters-replaced", {base, "--name=Escapes"}, 0,
+        "update available: ORVIK?[31mStu?dio 2.0 (installed 1.0.0)\npage: https://u.example/?/\n", unverified,
+        "Escapes", 1);
+    row("base-without-slash", {"--base=http://127.0.0.1:1"}, 2, {}, "orvik: --base must end in \"/\"\n", {}, 0);
+    row("current-not-a-version", {base, "--current=1.2-beta"}, 2, {},
+        "orvik: --current must be a version number such as 1.2.0\n", {}, 0);
     const QStringList download{base, "--current=1.0", "--download=DIR/downloads"};
+    const QString pinned = "--public-key=" + TestKeys::publisherKey().toBase64();
     const QByteArray offered =
         "update available: NAME 2.0 (installed 1.0)\npage: BASENAME/  download: BASEdl/NAME.run\n";
-    QTest::newRow("signed-update-downloaded-pem-key")
-        << download + QStringList{"--name=Signed", "--public-key=DIR/publisher.pub"} << 0
-        << offered + "downloaded: DIR/downloads/orvik-updates/NAME.run\n"
-        << QByteArray() << QByteArray("Signed") << 2;
-    QTest::newRow("signed-by-another-key")
-        << download +
-               QStringList{"--name=Signed", "--public-key=" + UpdateSignature::PublicKeyOf(TestKeys::kOther).toBase64()}
-        << 1 << QByteArray()
-        << QByteArray("orvik: update check of BASEUpdate/Windows/Signed.txt failed: Unverified update description: "
-                      "the signature does not match")
-        << QByteArray("Signed") << 1;
-    QTest::newRow("changed-package-refused")
-        << download + QStringList{"--name=Tampered", "--public-key=" + TestKeys::publisherKey().toBase64()} << 1
-        << offered << QByteArray("orvik: The update download failed: the package's SHA-256 ") << QByteArray("Tampered")
-        << 2;
+    row("signed-update-downloaded-pem-key", download + QStringList{"--name=Signed", "--public-key=DIR/publisher.pub"},
+        0, offered + "downloaded: DIR/downloads/orvik-updates/NAME.run\n", {}, "Signed", 2);
+    row("signed-by-another-key",
+        download +
+            QStringList{"--name=Signed", "--public-key=" + UpdateSignature::PublicKeyOf(TestKeys::kOther).toBase64()},
+        1, {}, failed + "Signed.txt failed: Unverified update description: the signature does not match", "Signed", 1);
+    row("changed-package-refused", download + QStringList{"--name=Tampered", pinned}, 1, offered,
+        "orvik: The update download failed: the package's SHA-256 ", "Tampered", 2);
     // No key, no download: the package is never asked for.
-    QTest::newRow("unverified-download-refused")
-        << download + QStringList{"--name=Unsigned"} << 1 << offered
-        << unverified + "orvik: No public key is pinned, so the update cannot be verified: it is not downloaded\n"
-        << QByteArray("Unsigned") << 1;
+    row("unverified-download-refused", download + QStringList{"--name=Unsigned"}, 1, offered,
+        unverified + "orvik: No public key is pinned, so the update cannot be verified: it is not downloaded\n",
+        "Unsigned", 1);
     // Whatever --current says (here the default), less than a verified version is refused.
-    QTest::newRow("replayed-below-verified-version")
-        << QStringList{base, "--name=Replayed", "--public-key=" + TestKeys::publisherKey().toBase64()} << 1
-        << QByteArray()
-        << QByteArray("orvik: update check of BASEUpdate/Windows/Replayed.txt failed: Rolled-back update description: "
-                      "it offers 2.0, older than 3.0, which was verified before for \"Replayed\"\n")
-        << QByteArray("Replayed") << 1;
-    QTest::newRow("small-order-key-refused")
-        << QStringList{base, "--public-key=" + ("\x01" + QByteArray(31, '\0')).toBase64()} << 2 << QByteArray()
-        << QByteArray("orvik: --public-key: the key is a small-order point") << QByteArray() << 0;
-    QTest::newRow("install-without-download")
-        << QStringList{base, "--install"} << 2 << QByteArray() << QByteArray("orvik: --install needs --download DIR\n")
-        << QByteArray() << 0;
-    QTest::newRow("key-neither-pem-nor-raw")
-        << QStringList{base, "--public-key=c2hvcnQ="} << 2 << QByteArray()
-        << QByteArray("orvik: --public-key: a key is a PEM public key or the base64 of 32 bytes\n") << QByteArray()
-        << 0;
+    row("replayed-below-verified-version", {base, "--name=Replayed", pinned}, 1, {},
+        failed + "Replayed.txt failed: Rolled-back update description: it offers 2.0, older than 3.0, which was "
+                 "verified before for \"Replayed\"\n",
+        "Replayed", 1);
+    row("small-order-key-refused", {base, "--public-key=" + ("\x01" + QByteArray(31, '\0')).toBase64()}, 2, {},
+        "orvik: --public-key: the key is a small-order point", {}, 0);
+    row("install-without-download", {base, "--install"}, 2, {}, "orvik: --install needs --download DIR\n", {}, 0);
+    row("key-neither-pem-nor-raw", {base, "--public-key=c2hvcnQ="}, 2, {},
+        "orvik: --public-key: a key is a PEM public key or the base64 of 32 bytes\n", {}, 0);
 }
 
 void tst_OrvikUpdateCheck::outcome()
@@ -208,42 +187,29 @@ void tst_OrvikUpdateCheck::sign_data()
     QTest::addColumn<QByteArray>("printed");     // standard output on success, a part of standard error otherwise
     QTest::addColumn<QByteArray>("signedStart"); // what the signed text starts with; "DATE" stands for expires
 
+    const auto row = [](const char *tag, const QStringList &arguments, const QByteArray &original, int exitCode,
+                        const QByteArray &printed, const QByteArray &signedStart = {}) {
+        QTest::newRow(tag) << arguments << original << exitCode << printed << signedStart;
+    };
     const QString key = QStringLiteral("--key=DIR/publisher.pem");
     const QByteArray head = "\xEF\xBB\xBF# offer\r\nname=Orvik\r\n";
-    QTest::newRow("package-entries-set") << QStringList{key, "--expires-days=5", "DIR/offer.txt", "DIR/package.run"}
-                                         << QByteArray() << 0 << QByteArray("signed: DIR/offer.txt\n")
-                                         << head + "size=17\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsha256=";
-    QTest::newRow("description-only") << QStringList{key, "DIR/offer.txt"} << QByteArray() << 0
-                                      << QByteArray("signed: DIR/offer.txt\n")
-                                      << head + "size=1\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsignature=";
-    QTest::newRow("product-and-expires-kept")
-        << QStringList{key, "DIR/offer.txt"}
-        << QByteArray("name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\n") << 0
-        << QByteArray("signed: DIR/offer.txt\n")
-        << QByteArray("name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\nsignature=");
-    QTest::newRow("public-key-printed") << QStringList{key, "--public-key"} << QByteArray() << 0
-                                        << TestKeys::publisherKey().toBase64() + "\n"
-                                        << QByteArray();
-    QTest::newRow("missing-key") << QStringList{"DIR/offer.txt"} << QByteArray() << 2 << QByteArray("usage")
-                                 << QByteArray();
-    QTest::newRow("not-a-private-key") << QStringList{"--key=DIR/publisher.pub", "DIR/offer.txt"} << QByteArray() << 1
-                                       << QByteArray("not an Ed25519 private key") << QByteArray();
-    // Malformed descriptions are not signed.
-    QTest::newRow("line-without-equals") << QStringList{key, "DIR/offer.txt"} << QByteArray("name=O\nversion 2.0\n")
-                                         << 2
-                                         << QByteArray("DIR/offer.txt: line 2: expected key=value, got \"version 2.0\"")
-                                         << QByteArray();
-    QTest::newRow("key-given-twice") << QStringList{key, "DIR/offer.txt", "DIR/package.run"}
-                                     << QByteArray("name=O\nsize=1\nversion=2\nSize=2\n") << 2
-                                     << QByteArray("DIR/offer.txt: line 4: the key \"size\" appears twice")
-                                     << QByteArray();
-    QTest::newRow("required-line-missing") << QStringList{key, "DIR/offer.txt"} << QByteArray("name=O\n") << 2
-                                           << QByteArray("DIR/offer.txt: Malformed update description: it gives no "
-                                                         "version (version=)")
-                                           << QByteArray();
-    QTest::newRow("url-without-package") << QStringList{key, "DIR/offer.txt"}
-                                         << QByteArray("name=O\nversion=2\nurl=https://u.example/o.exe\n") << 2
-                                         << QByteArray("it gives url= but not size= and sha256=") << QByteArray();
+    const QByteArray signedOffer = "signed: DIR/offer.txt\n";
+    row("package-entries-set", {key, "--expires-days=5", "DIR/offer.txt", "DIR/package.run"}, {}, 0, signedOffer,
+        head + "size=17\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsha256=");
+    row("description-only", {key, "DIR/offer.txt"}, {}, 0, signedOffer,
+        head + "size=1\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsignature=");
+    const QByteArray studio = "name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\n";
+    row("product-and-expires-kept", {key, "DIR/offer.txt"}, studio, 0, signedOffer, studio + "signature=");
+    row("public-key-printed", {key, "--public-key"}, {}, 0, TestKeys::publisherKey().toBase64() + "\n");
+    row("missing-key", {"DIR/offer.txt"}, {}, 2, "usage");
+    row("not-a-private-key", {"--key=DIR/publisher.pub", "DIR/offer.txt"}, {}, 1, "not an Ed25519 private key");
+    // Malformed descriptions are not signed: what the reader refuses, and a download it could not check.
+    row("key-given-twice", {key, "DIR/offer.txt", "DIR/package.run"}, "name=O\nsize=1\nversion=2\nSize=2\n", 2,
+        "DIR/offer.txt: line 4: the key \"size\" appears twice");
+    row("required-line-missing", {key, "DIR/offer.txt"}, "name=O\n", 2,
+        "DIR/offer.txt: Malformed update description: it gives no version (version=)");
+    row("url-without-package", {key, "DIR/offer.txt"}, "name=O\nversion=2\nurl=https://u.example/o.exe\n", 2,
+        "it gives url= but not size= and sha256=");
 }
 
 void tst_OrvikUpdateCheck::sign()

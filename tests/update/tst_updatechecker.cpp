@@ -3,8 +3,7 @@
 #include "host/widgets/qterrordialog.h"
 #include "host/widgets/updatedownload.h"
 #include "host/widgets/updateversionstore.h"
-#include "tests/update/statehome.h"
-#include "tests/update/testkeys.h"
+#include "tests/update/updatetest.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QCoreApplication>
@@ -21,8 +20,6 @@ using namespace ORVIK;
 // installed: no access manager (it would stay for the rest of the process) and no widgets.
 namespace {
 
-const auto bytes = [](const QByteArray &data) { return String(data.constData(), static_cast<uint32_t>(data.size())); };
-const auto qbytes = [](const String &text) { return QByteArray(text.data(), static_cast<qsizetype>(text.length())); };
 const auto utcIn = [](qint64 seconds) {
     return UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addSecs(seconds)).toLatin1();
 };
@@ -69,50 +66,42 @@ void tst_UpdateChecker::processDescription_data()
     QTest::addColumn<UpdateChecker::UpdateStatus>("status"); // against the installed 1.4.0
     QTest::addColumn<QByteArray>("detail"); // the entries understood (empty: the text), or a part of the failure
 
+    const auto row = [](const char *tag, const QByteArray &text, UpdateChecker::UpdateStatus status,
+                        const QByteArray &detail = {}) { QTest::newRow(tag) << text << status << detail; };
+    const auto failed = [&row](const char *tag, const QByteArray &text, const QByteArray &detail) {
+        row(tag, text, UpdateChecker::UpdateStatusFailed, detail);
+    };
     const auto available = UpdateChecker::UpdateStatusAvailable;
-    const auto upToDate = UpdateChecker::UpdateStatusUpToDate;
-    const auto failed = UpdateChecker::UpdateStatusFailed;
-    QTest::newRow("all-four-keys-value-keeps-later-equals")
-        << QByteArray("name=Orvik Suite\nversion=2\nurl=https://u.example/get?file=o.exe&arch=x64\n"
-                      "page=https://u.example/notes/\n")
-        << available << QByteArray();
-    QTest::newRow("byte-order-mark-crlf-comments-and-blank-lines")
-        << QByteArray("\xEF\xBB\xBF# Orvik update\r\n\r\n   \r\nname=Orvik\r\n  # version=9.9\r\nversion=1.4.0\r\n\r\n")
-        << upToDate << QByteArray("name=Orvik\nversion=1.4.0\n");
-    QTest::newRow("space-around-key-and-value-no-final-line-end")
-        << QByteArray("  name =  Orvik Suite \t\n version= 1.10 ") << available
-        << QByteArray("name=Orvik Suite\nversion=1.10\n");
-    QTest::newRow("line-without-equals") << QByteArray("name=Orvik\nversion 1.5\n") << failed
-                                         << QByteArray("line 2: expected key=value, got \"version 1.5\"");
-    QTest::newRow("empty-key") << QByteArray("name=Orvik\n=1.5\n") << failed
-                               << QByteArray("line 2: the key before '=' is empty");
-    QTest::newRow("repeated-key-in-other-case") << QByteArray("name=Orvik\nversion=1.5\r\nVersion=1.6\r\n") << failed
-                                                << QByteArray("line 3: the key \"version\" appears twice");
-    QTest::newRow("missing-version") << QByteArray("name=Orvik\nurl=https://u.example/o.exe\n") << failed
-                                     << QByteArray("gives no version");
-    QTest::newRow("missing-name") << QByteArray("version=1.5\n") << failed << QByteArray("gives no name");
-    QTest::newRow("version-with-letters") << QByteArray("name=Orvik\nversion=v1.5-beta\n") << failed
-                                          << QByteArray("\"v1.5-beta\" is not a version number");
-    QTest::newRow("version-with-trailing-dot")
-        << QByteArray("name=Orvik\nversion=1.5.\n") << failed << QByteArray("\"1.5.\" is not a version number");
-    QTest::newRow("size-not-a-number") << QByteArray("name=Orvik\nversion=2\nsize=12k\n") << failed
-                                       << QByteArray("the size \"12k\" is not a number of bytes");
-    QTest::newRow("sha256-too-short") << QByteArray("name=Orvik\nversion=2\nsha256=abcd\n") << failed
-                                      << QByteArray("the sha256 \"abcd\" is not 64 hexadecimal digits");
-    QTest::newRow("close-no-product-and-expires")
-        << "name=Orvik\nversion=2\nclose=NO\nproduct=Orvik\nexpires=" + utcIn(60) + "\n"
-        << available << QByteArray();
-    QTest::newRow("close-neither-yes-nor-no") << QByteArray("name=Orvik\nversion=2\nclose=later\n") << failed
-                                              << QByteArray("close is \"later\", not yes or no");
-    QTest::newRow("another-product") << QByteArray("name=Orvik\nversion=2\nproduct=OrvikPro\n") << failed
-                                     << QByteArray("Update description of another product: it names \"OrvikPro\"");
-    QTest::newRow("expired") << "name=Orvik\nversion=2\nexpires=" + utcIn(-1) + "\n"
-                             << failed << "Expired update description: it expired at " + utcIn(-1);
-    QTest::newRow("expires-not-utc") << QByteArray("name=Orvik\nversion=2\nexpires=2099-01-31T00:00:00+01:00\n")
-                                     << failed << QByteArray("not a UTC time such as 2027-01-31T00:00:00Z");
+    row("all-four-keys-value-keeps-later-equals",
+        "name=Orvik Suite\nversion=2\nurl=https://u.example/get?file=o.exe&arch=x64\npage=https://u.example/notes/\n",
+        available);
+    row("byte-order-mark-crlf-comments-and-blank-lines",
+        "\xEF\xBB\xBF# Orvik update\r\n\r\n   \r\nname=Orvik\r\n  # version=9.9\r\nversion=1.4.0\r\n\r\n",
+        UpdateChecker::UpdateStatusUpToDate, "name=Orvik\nversion=1.4.0\n");
+    row("space-around-key-and-value-no-final-line-end", "  name =  Orvik Suite \t\n version= 1.10 ", available,
+        "name=Orvik Suite\nversion=1.10\n");
+    failed("line-without-equals", "name=Orvik\nversion 1.5\n", "line 2: expected key=value, got \"version 1.5\"");
+    failed("empty-key", "name=Orvik\n=1.5\n", "line 2: the key before '=' is empty");
+    failed("repeated-key-in-other-case", "name=Orvik\nversion=1.5\r\nVersion=1.6\r\n",
+           "line 3: the key \"version\" appears twice");
+    failed("missing-version", "name=Orvik\nurl=https://u.example/o.exe\n", "gives no version");
+    failed("missing-name", "version=1.5\n", "gives no name");
+    failed("version-with-letters", "name=Orvik\nversion=v1.5-beta\n", "\"v1.5-beta\" is not a version number");
+    failed("version-with-trailing-dot", "name=Orvik\nversion=1.5.\n", "\"1.5.\" is not a version number");
+    failed("size-not-a-number", "name=Orvik\nversion=2\nsize=12k\n", "the size \"12k\" is not a number of bytes");
+    failed("sha256-too-short", "name=Orvik\nversion=2\nsha256=abcd\n",
+           "the sha256 \"abcd\" is not 64 hexadecimal digits");
+    row("close-no-product-and-expires", "name=Orvik\nversion=2\nclose=NO\nproduct=Orvik\nexpires=" + utcIn(60) + "\n",
+        available);
+    failed("close-neither-yes-nor-no", "name=Orvik\nversion=2\nclose=later\n", "close is \"later\", not yes or no");
+    const QByteArray past = utcIn(-1);
+    failed("expired", "name=Orvik\nversion=2\nexpires=" + past + "\n",
+           "Expired update description: it expired at " + past);
+    failed("expires-not-utc", "name=Orvik\nversion=2\nexpires=2099-01-31T00:00:00+01:00\n",
+           "not a UTC time such as 2027-01-31T00:00:00Z");
     // Refused whole, before any line is read.
-    QTest::newRow("over-64-kib") << "name=Orvik\nversion=2\n#" + QByteArray(64 * 1024, 'x') + "\n"
-                                 << failed << QByteArray("Update description refused: it is larger than 65536 bytes");
+    failed("over-64-kib", "name=Orvik\nversion=2\n#" + QByteArray(64 * 1024, 'x') + "\n",
+           "Update description refused: it is larger than 65536 bytes");
 }
 
 void tst_UpdateChecker::signedDescription_data()
@@ -127,43 +116,44 @@ void tst_UpdateChecker::signedDescription_data()
     const auto sign = [](const QByteArray &text) { return TestKeys::signedBy(TestKeys::kPublisher, text); };
     const QByteArray good = sign(body);
     const QByteArray signatureLine = good.mid(body.size());
-    const auto changedAt = [&good](qsizetype at) {
+    const auto changedAt = [&good](qsizetype at, char to) {
         QByteArray changed = good;
-        changed[at] = char(changed[at] ^ 0x01);
+        changed[at] = to;
         return changed;
     };
     const QByteArray mismatch = "the description was changed or signed by another key";
     const QByteArray nul = sign(QByteArray(body).replace("# Orvik", QByteArray("# \0 Orvik", 9)));
 
-    QTest::newRow("signed-with-bom-crlf-and-comment") << good << QByteArray() << false;
-    QTest::newRow("no-line-end-after-signature") << good.chopped(1) << QByteArray() << false;
+    const auto row = [](const char *tag, const QByteArray &text, const QByteArray &failure = {},
+                        bool malformed = false) { QTest::newRow(tag) << text << failure << malformed; };
+    row("signed-with-bom-crlf-and-comment", good);
+    row("no-line-end-after-signature", good.chopped(1));
     // Every byte is signed, those after a NUL too.
-    QTest::newRow("nul-in-signed-comment") << nul << QByteArray() << false;
-    QTest::newRow("changed-after-nul") << QByteArray(nul).replace("update", "UPDATE") << mismatch << false;
-    QTest::newRow("unsigned") << body << QByteArray("the description is not signed") << false;
-    QTest::newRow("changed-byte-in-bom") << changedAt(0) << mismatch << true;
-    QTest::newRow("changed-version") << QByteArray(good).replace("version=2.0", "version=3.0") << mismatch << false;
-    QTest::newRow("crlf-made-lf") << QByteArray(good).replace("name=Orvik\r\n", "name=Orvik\n") << mismatch << false;
-    QTest::newRow("changed-byte-in-signature") << changedAt(body.size() + 12) << mismatch << false;
-    QTest::newRow("signed-by-another-key") << TestKeys::signedBy(TestKeys::kOther, body) << mismatch << false;
-    QTest::newRow("signature-not-base64") << body + "signature=%%%\n"
-                                          << QByteArray("the signature is malformed") << false;
-    QTest::newRow("signature-too-short") << body + "signature=" + QByteArray(32, 'x').toBase64() + "\n"
-                                         << QByteArray("the signature is malformed") << false;
-    QTest::newRow("line-after-signature")
-        << good + "page=https://evil.example/\n"
-        << QByteArray("the signature line is not the description's last line") << false;
-    QTest::newRow("second-signature-line") << good + signatureLine << mismatch << true;
+    row("nul-in-signed-comment", nul);
+    row("changed-after-nul", QByteArray(nul).replace("update", "UPDATE"), mismatch);
+    row("unsigned", body, "the description is not signed");
+    row("changed-byte-in-bom", changedAt(0, '\xEE'), mismatch, true);
+    row("changed-version", QByteArray(good).replace("version=2.0", "version=3.0"), mismatch);
+    row("crlf-made-lf", QByteArray(good).replace("name=Orvik\r\n", "name=Orvik\n"), mismatch);
+    // Still base64, whatever the signature: it decodes to 64 other bytes.
+    const qsizetype inSignature = body.size() + 12;
+    row("changed-byte-in-signature", changedAt(inSignature, good[inSignature] == 'A' ? 'B' : 'A'), mismatch);
+    row("signed-by-another-key", TestKeys::signedBy(TestKeys::kOther, body), mismatch);
+    row("signature-not-base64", body + "signature=%%%\n", "the signature is malformed");
+    row("signature-too-short", body + "signature=" + QByteArray(32, 'x').toBase64() + "\n",
+        "the signature is malformed");
+    row("line-after-signature", good + "page=https://evil.example/\n",
+        "the signature line is not the description's last line");
+    row("second-signature-line", good + signatureLine, mismatch, true);
     // Genuine signatures that must not be taken for this product's, or for today's.
-    QTest::newRow("signed-without-product") << sign(QByteArray(body).replace("product=Orvik\r\n", ""))
-                                            << QByteArray("it gives no product (product=), which a signed") << false;
-    QTest::newRow("signed-for-another-product") << sign(QByteArray(body).replace("product=Orvik", "product=OrvikPro"))
-                                                << QByteArray("Update description of another product") << true;
-    QTest::newRow("signed-without-expires") << sign(QByteArray(body).replace(fresh, ""))
-                                            << QByteArray("it gives no expires (expires=), which a signed") << false;
-    QTest::newRow("signed-and-expired") << sign(QByteArray(body).replace(fresh, "expires=2020-01-31T00:00:00Z\r\n"))
-                                        << QByteArray("Expired update description: it expired at 2020-01-31T00:00:00Z")
-                                        << true;
+    row("signed-without-product", sign(QByteArray(body).replace("product=Orvik\r\n", "")),
+        "it gives no product (product=), which a signed");
+    row("signed-for-another-product", sign(QByteArray(body).replace("product=Orvik", "product=OrvikPro")),
+        "Update description of another product: it names \"OrvikPro\"", true);
+    row("signed-without-expires", sign(QByteArray(body).replace(fresh, "")),
+        "it gives no expires (expires=), which a signed");
+    row("signed-and-expired", sign(QByteArray(body).replace(fresh, "expires=2020-01-31T00:00:00Z\r\n")),
+        "Expired update description: it expired at 2020-01-31T00:00:00Z", true);
 }
 
 void tst_UpdateChecker::signedDescription()
@@ -194,19 +184,17 @@ void tst_UpdateChecker::safeFileName_data()
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("plain") << QStringLiteral("https://u.example/dl/Orvik-2.0.exe?x=1")
-                           << QStringLiteral("Orvik-2.0.exe");
-    QTest::newRow("encoded-separators") << QStringLiteral("https://u.example/dl/..%2F..%2F.bashrc")
-                                        << QStringLiteral("bashrc");
-    QTest::newRow("backslashes") << QStringLiteral("https://u.example/a%5C..%5Cevil.exe")
-                                 << QStringLiteral("a..evil.exe");
-    QTest::newRow("control-characters") << QStringLiteral("https://u.example/se%0Atup%00%E2%80%AE.exe%1B%C2%85")
-                                        << QStringLiteral("setup.exe");
-    QTest::newRow("dot-dot") << QStringLiteral("https://u.example/dl/..") << QStringLiteral("update-package");
-    QTest::newRow("leading-dot-and-space")
-        << QStringLiteral("https://u.example/%20.profile") << QStringLiteral("profile");
-    QTest::newRow("no-path") << QStringLiteral("https://u.example") << QStringLiteral("update-package");
-    QTest::newRow("folder-address") << QStringLiteral("https://u.example/dl/") << QStringLiteral("update-package");
+    const auto row = [](const char *tag, const QString &path, const QString &name) {
+        QTest::newRow(tag) << QStringLiteral("https://u.example") + path << name;
+    };
+    row("plain", "/dl/Orvik-2.0.exe?x=1", "Orvik-2.0.exe");
+    row("encoded-separators", "/dl/..%2F..%2F.bashrc", "bashrc");
+    row("backslashes", "/a%5C..%5Cevil.exe", "a..evil.exe");
+    row("control-characters", "/se%0Atup%00%E2%80%AE.exe%1B%C2%85", "setup.exe");
+    row("dot-dot", "/dl/..", "update-package");
+    row("leading-dot-and-space", "/%20.profile", "profile");
+    row("no-path", "", "update-package");
+    row("folder-address", "/dl/", "update-package");
     // Cut to 247 units of the file system's encoding (room for " (99)"), between characters, the
     // extension kept: bytes of UTF-8 here, UTF-16 units on Windows.
 #ifdef Q_OS_WIN
@@ -214,9 +202,7 @@ void tst_UpdateChecker::safeFileName_data()
 #else
     const int kept = 121;
 #endif
-    QTest::newRow("long-utf8-name-cut-in-bytes")
-        << QStringLiteral("https://u.example/") + QString(300, QChar(0xE9)) + QStringLiteral(".exe")
-        << QString(kept, QChar(0xE9)) + QStringLiteral(".exe");
+    row("long-utf8-name-cut-in-bytes", '/' + QString(300, QChar(0xE9)) + ".exe", QString(kept, QChar(0xE9)) + ".exe");
 }
 
 void tst_UpdateChecker::safeFileName()
@@ -332,17 +318,15 @@ void tst_UpdateChecker::rememberedVersion_data()
     QTest::addColumn<QByteArray>("failure");   // a part of the reason; empty: accepted
     QTest::addColumn<QByteArray>("keptAfter"); // the version kept for Orvik afterwards
 
-    QTest::newRow("verified-version-remembered") << QByteArray() << true << QByteArray() << QByteArray("1.5");
-    QTest::newRow("unverified-not-remembered") << QByteArray() << false << QByteArray() << QByteArray();
-    QTest::newRow("higher-kept") << QByteArray(R"({"Orvik": "1.5.0", "Other": "9"})") << true << QByteArray()
-                                 << QByteArray("1.5.0");
-    QTest::newRow("older-than-verified-refused")
-        << QByteArray(R"({"Orvik": "2.0"})") << true
-        << QByteArray("Rolled-back update description: it offers 1.5, older than 2.0") << QByteArray("2.0");
-    QTest::newRow("older-than-verified-refused-unpinned")
-        << QByteArray(R"({"Orvik": "2.0"})") << false << QByteArray("Rolled-back") << QByteArray("2.0");
-    QTest::newRow("damaged-file-ignored")
-        << QByteArray(R"({"Orvik": "9.0-evil"})") << true << QByteArray() << QByteArray("1.5");
+    const auto row = [](const char *tag, const QByteArray &kept, bool pinned, const QByteArray &failure,
+                        const QByteArray &keptAfter) { QTest::newRow(tag) << kept << pinned << failure << keptAfter; };
+    row("verified-version-remembered", {}, true, {}, "1.5");
+    row("unverified-not-remembered", {}, false, {}, {});
+    row("higher-kept", R"({"Orvik": "1.5.0", "Other": "9"})", true, {}, "1.5.0");
+    row("older-than-verified-refused", R"({"Orvik": "2.0"})", true,
+        "Rolled-back update description: it offers 1.5, older than 2.0", "2.0");
+    row("older-than-verified-refused-unpinned", R"({"Orvik": "2.0"})", false, "Rolled-back", "2.0");
+    row("damaged-file-ignored", R"({"Orvik": "9.0-evil"})", true, {}, "1.5");
 }
 
 // The highest verified version per product, under $XDG_STATE_HOME/orvik, whatever the installed version.
@@ -381,12 +365,10 @@ void tst_UpdateChecker::installedVersion_data()
     QTest::addColumn<QByteArray>("set");                     // a version set on the checker; empty: none
     QTest::addColumn<UpdateChecker::UpdateStatus>("status"); // after a description offering 1.10.0
 
-    QTest::newRow("application-older") << QStringLiteral("1.9.2") << QByteArray()
-                                       << UpdateChecker::UpdateStatusAvailable;
+    QTest::newRow("application-older") << "1.9.2" << QByteArray() << UpdateChecker::UpdateStatusAvailable;
     QTest::newRow("application-without-version-fails")
         << QString() << QByteArray() << UpdateChecker::UpdateStatusFailed;
-    QTest::newRow("checker-version-wins")
-        << QStringLiteral("5.0") << QByteArray("1.0") << UpdateChecker::UpdateStatusAvailable;
+    QTest::newRow("checker-version-wins") << "5.0" << QByteArray("1.0") << UpdateChecker::UpdateStatusAvailable;
 }
 
 void tst_UpdateChecker::installedVersion()

@@ -4,8 +4,7 @@
 #include "host/widgets/updatefolder.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
-#include "tests/update/statehome.h"
-#include "tests/update/testkeys.h"
+#include "tests/update/updatetest.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QApplication>
@@ -27,8 +26,6 @@ namespace {
 constexpr int kWaitMs = 20000; // well past the checker's 10-second download time-out
 const QByteArray kServer = "https://updates.orvik.example/";
 
-const auto bytes = [](const QByteArray &data) { return String(data.constData(), static_cast<uint32_t>(data.size())); };
-const auto qbytes = [](const String &text) { return QByteArray(text.data(), static_cast<qsizetype>(text.length())); };
 const auto statusAt = [](const QSignalSpy &spy, int i) { return spy.at(i).at(0).value<UpdateChecker::UpdateStatus>(); };
 
 // Records every text reaching the host's update logic and can be told to fail while a check is prepared.
@@ -61,15 +58,25 @@ HttpTestServer::Route serving(const QByteArray &body, int status = 200)
     return route;
 }
 
-// A checker named `name`, installed version 2.0.0.
-std::unique_ptr<ProbeChecker> checkerNamed(const QByteArray &name)
+// One download: where the package is (words in the path set the scene, see download()), what the server
+// sends, what the description gives, and what comes of it.
+struct Download
 {
-    auto checker = std::make_unique<ProbeChecker>(bytes(name));
-    checker->setCurrentVersion("2.0.0");
-    return checker;
-}
+    QByteArray path{};
+    QString fileName{};   // the package's path in the folder (a wildcard); empty: it fails
+    QByteArray failure{}; // a part of the reason
+    int requests = 1;     // that reach the server
+    QByteArray served{};  // what the server sends instead of the package; empty: the package
+    HttpTestServer::Framing framing = HttpTestServer::Framing::ContentLength;
+    qint64 dropAfter = -1;              // the server cuts answers after this many bytes
+    int dropTimes = -1;                 // that many answers (-1: all)
+    QByteArray entries = "size sha256"; // which of size and sha256 the description gives
+    bool pinned = true;                 // a key is pinned
+};
 
 } // namespace
+
+Q_DECLARE_METATYPE(Download)
 
 class tst_UpdateCheckHttp : public QObject
 {
@@ -95,8 +102,10 @@ private:
             "\nexpires=" + UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
         if (entries.contains("size"))
             description += "size=" + QByteArray::number(package.size()) + "\n";
+        Sha256 hash;
+        hash.addData(package);
         if (entries.contains("sha256"))
-            description += "sha256=" + sha256Hex(package) + "\n";
+            description += "sha256=" + hash.result().toHex() + "\n";
         auto checker = std::make_unique<UpdateChecker>("Orvik");
         checker->setCurrentVersion("1.0");
         checker->setDownloadFolder(folder);
@@ -116,17 +125,6 @@ private:
             files.append(QDir(folder).relativeFilePath(it.next()));
         files.sort();
         return files;
-    }
-    static QByteArray sha256Hex(const QByteArray &data)
-    {
-        Sha256 hash;
-        hash.addData(data);
-        return hash.result().toHex();
-    }
-
-    ItemDownloader *downloaderOf(ProbeChecker &checker)
-    {
-        return ItemDownloader::GetItemDownloader(checker.updateBaseURL.value() + checker.defaultURLPathName() + ".txt");
     }
 
     HttpTestServer server;
@@ -151,7 +149,8 @@ void tst_UpdateCheckHttp::init()
 // page that is set are orvik update-check's cases.
 void tst_UpdateCheckHttp::checksOnOneDownloader()
 {
-    std::unique_ptr<ProbeChecker> checker = checkerNamed("OrvikSuite");
+    auto checker = std::make_unique<ProbeChecker>("OrvikSuite");
+    checker->setCurrentVersion("2.0.0");
     QCOMPARE(qbytes(checker->updateBaseURL.value()), kServer + "Update/Windows/");
     QVERIFY(checker->updatePageURL.value().isEmpty());
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusIdle);
@@ -166,7 +165,7 @@ void tst_UpdateCheckHttp::checksOnOneDownloader()
     const QByteArray path = "/Update/Windows/OrvikSuite.txt";
     server.setRoute(path, stall);
     checker->updateBaseURL = bytes(server.url(QStringLiteral("/Update/Windows/")).toEncoded());
-    ItemDownloader *downloader = downloaderOf(*checker);
+    ItemDownloader *downloader = ItemDownloader::GetItemDownloader(checker->updateBaseURL.value() + "OrvikSuite.txt");
     QVERIFY(downloader);
     QList<QByteArray> failures; // the view is only valid while the signal is delivered
     QObject context;            // ends the connection before the list goes
@@ -246,20 +245,11 @@ void tst_UpdateCheckHttp::checksOnOneDownloader()
 
 void tst_UpdateCheckHttp::download_data()
 {
-    QTest::addColumn<QByteArray>("path");    // of the package's address; words in it set the scene (below)
-    QTest::addColumn<QByteArray>("served");  // what the server sends instead of the package; empty: the package
-    QTest::addColumn<int>("framing");        // HttpTestServer::Framing
-    QTest::addColumn<qint64>("dropAfter");   // the server cuts answers after this many bytes
-    QTest::addColumn<int>("dropTimes");      // that many answers (-1: all)
-    QTest::addColumn<QByteArray>("entries"); // which of size and sha256 the description gives
-    QTest::addColumn<bool>("pinned");        // a key is pinned
-    QTest::addColumn<int>("requests");       // that reach the server
-    QTest::addColumn<QString>("fileName");   // the package's path in the folder (a wildcard); empty: it fails
-    QTest::addColumn<QByteArray>("failure"); // a part of the reason
+    QTest::addColumn<Download>("download");
 
-    const int length = int(HttpTestServer::Framing::ContentLength);
-    const int chunked = int(HttpTestServer::Framing::Chunked);
-    const int closing = int(HttpTestServer::Framing::CloseDelimited);
+    const auto length = HttpTestServer::Framing::ContentLength;
+    const auto chunked = HttpTestServer::Framing::Chunked;
+    const auto closing = HttpTestServer::Framing::CloseDelimited;
     const QByteArray none;
     const QByteArray both = "size sha256";
     const QByteArray package = HttpTestServer::patternBytes(0, 300000);
@@ -270,57 +260,44 @@ void tst_UpdateCheckHttp::download_data()
     const QByteArray tooLarge = "the body is larger than 300000 bytes";
 
     // Most rows: the package itself, announced by length, never cut, both entries, a pinned key, one request.
-    const auto row = [&](const char *tag, const QByteArray &at, const QString &file, const QByteArray &reason,
-                         int requests = 1, const QByteArray &served = {},
-                         int framing = int(HttpTestServer::Framing::ContentLength), qint64 dropAfter = -1,
-                         int dropTimes = -1, const QByteArray &entries = "size sha256", bool pinned = true) {
-        QTest::newRow(tag) << at << served << framing << dropAfter << dropTimes << entries << pinned << requests << file
-                           << reason;
-    };
-    row("verified", path, name, none);
+    const auto row = [](const char *tag, const Download &download) { QTest::newRow(tag) << download; };
+    row("verified", {path, name, none});
     // Nothing unverified or unbounded is fetched.
-    row("unpinned-refused", path, {}, "No public key is pinned, so the update cannot be verified", 0, none, chunked, -1,
-        -1, both, false);
-    row("pinned-without-size-refused", path, {}, "gives no size of the package", 0, none, length, -1, -1, "sha256");
-    row("pinned-without-sha256-refused", path, {}, "gives no sha256 of the package", 0, none, length, -1, -1, "size");
-    row("changed-byte-in-package", path, {}, "differs from the description's", 1, changed);
-    row("more-than-size-announced", path, {}, tooLarge, 1, package + 'x');
+    row("unpinned-refused",
+        {path, {}, "No public key is pinned, so the update cannot be verified", 0, none, chunked, -1, -1, both, false});
+    row("pinned-without-size-refused", {path, {}, "gives no size of the package", 0, none, length, -1, -1, "sha256"});
+    row("pinned-without-sha256-refused", {path, {}, "gives no sha256 of the package", 0, none, length, -1, -1, "size"});
+    row("changed-byte-in-package", {path, {}, "differs from the description's", 1, changed});
+    row("more-than-size-announced", {path, {}, tooLarge, 1, package + 'x'});
     // No length announced and no end: only stopping at the size ends it.
-    row("endless-body-stopped-at-size", "/dl/endless.run", {}, tooLarge, 1, none, chunked);
-    row("reset-then-retried", path, name, none, 3, none, length, 100000, 2);
-    row("closed-early-then-retried", path, name, none, 2, none, closing, 100000, 1);
-    row("interrupted-beyond-the-retries", path, {}, "(after 4 attempts)", 4, none, length, 100000, -1);
-    row("unsafe-name", "/dl/..%2F..%2F.profile", QStringLiteral("orvik-updates/profile"), none);
-    row("not-found", "/dl/missing.run", {}, "Content Not Found");
-    row("checker-gone-mid-transfer", "/dl/slow.run", {}, none);
-    row("stalled", "/dl/stall.run", {}, "stalled: no bytes for 1000 ms");
+    row("endless-body-stopped-at-size", {"/dl/endless.run", {}, tooLarge, 1, none, chunked});
+    row("reset-then-retried", {path, name, none, 3, none, length, 100000, 2});
+    row("closed-early-then-retried", {path, name, none, 2, none, closing, 100000, 1});
+    row("interrupted-beyond-the-retries", {path, {}, "(after 4 attempts)", 4, none, length, 100000, -1});
+    row("unsafe-name", {"/dl/..%2F..%2F.profile", QStringLiteral("orvik-updates/profile"), none});
+    row("not-found", {"/dl/missing.run", {}, "Content Not Found"});
+    row("checker-gone-mid-transfer", {"/dl/slow.run", {}, none});
+    row("stalled", {"/dl/stall.run", {}, "stalled: no bytes for 1000 ms"});
     // 300000 bytes in pieces of 10000 every 50 ms: never stalled, but 1.5 s in all.
-    row("deadline-ran-out", "/dl/deadline.run", {}, "the download took longer than its limit of 0.3 s in all");
+    row("deadline-ran-out", {"/dl/deadline.run", {}, "the download took longer than its limit of 0.3 s in all"});
     // What is there already is kept.
-    row("name-taken-file-kept", "/dl/taken/Orvik-2.0.run", QStringLiteral("orvik-updates/Orvik-2.0 (2).run"), none);
+    row("name-taken-file-kept", {"/dl/taken/Orvik-2.0.run", QStringLiteral("orvik-updates/Orvik-2.0 (2).run"), none});
 #ifndef Q_OS_WIN
     // The private folder's name taken by a link, or by a folder that others may write: another is made.
-    row("private-name-is-a-link", "/dl/linked/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none);
-    row("private-name-open-to-others", "/dl/open/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none);
+    row("private-name-is-a-link", {"/dl/linked/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none});
+    row("private-name-open-to-others",
+        {"/dl/open/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none});
 #endif
 }
 
 void tst_UpdateCheckHttp::download()
 {
-    QFETCH(QByteArray, path);
-    QFETCH(QByteArray, served);
-    QFETCH(int, framing);
-    QFETCH(qint64, dropAfter);
-    QFETCH(int, dropTimes);
-    QFETCH(QByteArray, entries);
-    QFETCH(bool, pinned);
-    QFETCH(int, requests);
-    QFETCH(QString, fileName);
-    QFETCH(QByteArray, failure);
+    QFETCH(Download, download);
+    const auto &[path, fileName, failure, requests, served, framing, dropAfter, dropTimes, entries, pinned] = download;
 
     const QByteArray package = HttpTestServer::patternBytes(0, 300000);
     HttpTestServer::Route route = serving(served.isEmpty() ? package : served);
-    route.framing = HttpTestServer::Framing(framing);
+    route.framing = framing;
     route.dropAfter = dropAfter;
     route.dropTimes = dropTimes;
     route.stall = path.contains("stall");
@@ -381,12 +358,8 @@ void tst_UpdateCheckHttp::download()
     const QString downloaded = QDir(folder.path()).relativeFilePath(checker->downloadedFile());
     QStringList expected = planted;
     if (!fileName.isEmpty()) {
-        QVERIFY2(QRegularExpression(QRegularExpression::wildcardToRegularExpression(
-                                        fileName, QRegularExpression::UnanchoredWildcardConversion) +
-                                    "$")
-                     .match(downloaded)
-                     .hasMatch(),
-                 qPrintable(downloaded));
+        const QRegularExpression wanted(QRegularExpression::wildcardToRegularExpression(fileName));
+        QVERIFY2(wanted.match(downloaded).hasMatch(), qPrintable(downloaded));
         expected = QStringList(planted) << downloaded;
         expected.sort();
     }

@@ -45,8 +45,7 @@ public:
         qputenv("PATH", m_savedPath);
 #endif
     }
-    FakeNetsh(const FakeNetsh &) = delete;
-    FakeNetsh &operator=(const FakeNetsh &) = delete;
+    Q_DISABLE_COPY(FakeNetsh)
 
     bool isValid() const
     {

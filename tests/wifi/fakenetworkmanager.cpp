@@ -10,14 +10,14 @@ namespace ORVIK {
 
 namespace {
 
-constexpr const char *kService = "org.freedesktop.NetworkManager";
-constexpr const char *kMockInterface = "org.freedesktop.DBus.Mock";
-constexpr const char *kTemplateObject = "/org/freedesktop";
+const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kMockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
+const QString kTemplateObject = QStringLiteral("/org/freedesktop");
 constexpr int kStartMs = 30000;
 
 bool networkManagerOnBus()
 {
-    return QDBusConnection::systemBus().interface()->isServiceRegistered(QString::fromLatin1(kService));
+    return QDBusConnection::systemBus().interface()->isServiceRegistered(kService);
 }
 
 } // namespace
@@ -74,8 +74,7 @@ FakeNetworkManager::~FakeNetworkManager()
 
 QDBusMessage FakeNetworkManager::callMock(const QString &path, const char *method, const QVariantList &arguments) const
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QString::fromLatin1(kService), path, QString::fromLatin1(kMockInterface), QString::fromLatin1(method));
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, path, kMockInterface, QString::fromLatin1(method));
     message.setArguments(arguments);
     return QDBusConnection::systemBus().call(message, QDBus::Block, kStartMs);
 }
@@ -83,7 +82,7 @@ QDBusMessage FakeNetworkManager::callMock(const QString &path, const char *metho
 QString FakeNetworkManager::addDevice(const QString &interface, bool wifi)
 {
     const char *method = wifi ? "AddWiFiDevice" : "AddEthernetDevice";
-    const QDBusMessage reply = callMock(QString::fromLatin1(kTemplateObject), method, {interface, interface, 100});
+    const QDBusMessage reply = callMock(kTemplateObject, method, {interface, interface, 100});
     return reply.arguments().value(0).toString();
 }
 
@@ -91,13 +90,13 @@ void FakeNetworkManager::addAccessPoint(const QString &device, const Network &ne
 {
     const QString name = QStringLiteral("ap%1").arg(++m_accessPoints);
     const QString text = QString::fromUtf8(network.ssid);
-    const QDBusMessage reply = callMock(QString::fromLatin1(kTemplateObject), "AddAccessPoint",
+    const QDBusMessage reply = callMock(kTemplateObject, "AddAccessPoint",
                                         {device, name, text, QStringLiteral("00:11:22:33:44:55"), 2u, 2412u, 54000u,
                                          QVariant::fromValue(uchar(network.strength)), 0u});
     const QString path = reply.arguments().value(0).toString();
     // The template takes text; other bytes are set as they are.
     if (text.toUtf8() != network.ssid)
-        callMock(QString::fromLatin1(kTemplateObject), "SetProperty",
+        callMock(kTemplateObject, "SetProperty",
                  {path, QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"), QStringLiteral("Ssid"),
                   QVariant::fromValue(QDBusVariant(network.ssid))});
 }
@@ -128,7 +127,7 @@ void FakeNetworkManager::answerScans(bool refuse, const Network &found, bool rea
                                    "2412, 54000, %5, 0)\n"
                                    "    return False\n"
                                    "GLib.timeout_add(300, later)\n")
-                        .arg(QString::fromLatin1(kTemplateObject), device, QStringLiteral("ap%1").arg(++m_accessPoints),
+                        .arg(kTemplateObject, device, QStringLiteral("ap%1").arg(++m_accessPoints),
                              QString::fromUtf8(found.ssid))
                         .arg(found.strength)
                         .arg(QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"));
@@ -155,8 +154,8 @@ void FakeNetworkManager::scriptActivations(uint reason)
             .arg(reason == 0 ? 2 : 4)
             .arg(reason);
     callMock(QStringLiteral("/org/freedesktop/NetworkManager"), "AddMethod",
-             {QString::fromLatin1(kService), QStringLiteral("AddAndActivateConnection"), QStringLiteral("a{sa{sv}}oo"),
-              QStringLiteral("oo"), code});
+             {kService, QStringLiteral("AddAndActivateConnection"), QStringLiteral("a{sa{sv}}oo"), QStringLiteral("oo"),
+              code});
 }
 
 QStringList FakeNetworkManager::log() const
@@ -179,7 +178,7 @@ SilentNetworkManager::SilentNetworkManager()
                                                           "bus.request_name('%1')\n"
                                                           "print('ready', flush=True)\n"
                                                           "time.sleep(3600)\n")
-                                               .arg(QString::fromLatin1(kService))});
+                                               .arg(kService)});
     m_valid = m_service.waitForStarted(kStartMs) && m_service.waitForReadyRead(kStartMs) && networkManagerOnBus();
 }
 

@@ -16,8 +16,7 @@ class PrivateSystemBus
 public:
     PrivateSystemBus();
     ~PrivateSystemBus();
-    PrivateSystemBus(const PrivateSystemBus &) = delete;
-    PrivateSystemBus &operator=(const PrivateSystemBus &) = delete;
+    Q_DISABLE_COPY(PrivateSystemBus)
     bool isValid() const { return m_valid; }
 
 private:
@@ -39,8 +38,7 @@ public:
 
     explicit FakeNetworkManager(const QList<Networks> &radios);
     ~FakeNetworkManager();
-    FakeNetworkManager(const FakeNetworkManager &) = delete;
-    FakeNetworkManager &operator=(const FakeNetworkManager &) = delete;
+    Q_DISABLE_COPY(FakeNetworkManager)
 
     // False when python3-dbusmock is not installed or did not start.
     bool isValid() const { return m_valid; }
@@ -72,8 +70,7 @@ class SilentNetworkManager
 public:
     SilentNetworkManager();
     ~SilentNetworkManager();
-    SilentNetworkManager(const SilentNetworkManager &) = delete;
-    SilentNetworkManager &operator=(const SilentNetworkManager &) = delete;
+    Q_DISABLE_COPY(SilentNetworkManager)
     // False when python3-dbus is not installed or the name was not taken.
     bool isValid() const { return m_valid; }
 

@@ -1,12 +1,11 @@
 #include "tests/wifi/fakewlan.h"
 
 #include <QFile>
-#include <QHash>
-#include <QSet>
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
+#ifndef _WIN32
+// The stand-in's scan operations (windows/wlanapi.cpp), compiled into the fakes.
+const ORVIK::WlanFunctions &standInWlanFunctions();
+#endif
 
 namespace ORVIK {
 
@@ -30,100 +29,6 @@ int interfaceIndex(const QByteArray &line)
     return ok ? data1 - 0x1000 : -1;
 }
 
-} // namespace
-
-// What the log says so far, with the calls in the vocabulary of FakeWlan::calls.
-struct FakeWlan::Reading
-{
-    int lines = 0;
-    int opened = 0;
-    int closed = 0;
-    int scans = 0;
-    int reads = 0;
-    int misuses = 0;
-    QStringList calls;
-    QSet<QByteArray> live;
-    QSet<QByteArray> handles;
-    QHash<QByteArray, QByteArray> interfaceLists; // by handle
-    QByteArray pendingList;
-
-    void record(const QString &call)
-    {
-        if (calls.isEmpty() || calls.last() != call)
-            calls.append(call);
-    }
-    void misuse(const QByteArray &line)
-    {
-        ++misuses;
-        calls.append(QStringLiteral("misuse: ") + QString::fromLatin1(line));
-    }
-    void add(const QByteArray &line)
-    {
-        ++lines;
-        const QByteArray handle = field(line, "handle");
-        const bool known = handles.contains(handle);
-        const bool succeeded = field(line, "result") == "0";
-        if (line.startsWith("WlanOpenHandle ")) {
-            record(QStringLiteral("open"));
-            if (field(line, "version") != "2")
-                misuse(line);
-        } else if (line.startsWith("handle ")) {
-            handles.insert(line.mid(7));
-            ++opened;
-        } else if (line.startsWith("WlanEnumInterfaces ")) {
-            record(QStringLiteral("enum"));
-            if (!known)
-                misuse(line);
-            if (succeeded) {
-                interfaceLists.insert(handle, field(line, "list"));
-                live.insert(field(line, "list"));
-            }
-        } else if (line.startsWith("WlanScan ")) {
-            record(QStringLiteral("scan %1").arg(interfaceIndex(line)));
-            scans += known ? 1 : 0;
-            if (!known)
-                misuse(line);
-        } else if (line.startsWith("WlanGetAvailableNetworkList ")) {
-            if (!known || field(line, "flags") != "2")
-                misuse(line);
-            const int index = interfaceIndex(line);
-            if (!succeeded) {
-                record(QStringLiteral("list %1 failed").arg(index));
-                return;
-            }
-            ++reads;
-            pendingList = field(line, "list");
-            live.insert(pendingList);
-            // A list freed right after its read is recorded as the read alone.
-            record(QStringLiteral("list %1 unfreed").arg(index));
-        } else if (line.startsWith("WlanFreeMemory ")) {
-            const QByteArray list = line.mid(15);
-            if (!live.remove(list))
-                misuse(line);
-            else if (interfaceLists.values().contains(list))
-                record(QStringLiteral("free interfaces"));
-            else if (list == pendingList && calls.last().endsWith(QLatin1String(" unfreed")))
-                calls.last().chop(8);
-            else
-                record(QStringLiteral("misuse: free"));
-            // Consecutive reads of one interface are one entry.
-            if (calls.size() > 1 && calls.last() == calls.at(calls.size() - 2))
-                calls.removeLast();
-        } else if (line.startsWith("WlanCloseHandle ")) {
-            record(QStringLiteral("close"));
-            // The interface list is freed before the handle that it came from is closed.
-            if (!handles.remove(handle) || live.contains(interfaceLists.value(handle)))
-                misuse(line);
-            else
-                ++closed;
-        }
-    }
-};
-
-#ifdef _WIN32
-
-namespace {
-
 constexpr int kReadWatchMs = 5;
 
 // The scenario that the stand-in reads: interfaces, their polls and the networks of each.
@@ -145,20 +50,92 @@ QByteArray scenario(const QList<FakeWlan::Interface> &interfaces, DWORD openResu
 
 } // namespace
 
-FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult)
-    : interfaces(interfaces), openResult(openResult), enumResult(enumResult), m_reading(new Reading)
+void FakeWlan::Reading::add(const QByteArray &line)
 {
+    const auto record = [this](const QString &call) {
+        if (calls.isEmpty() || calls.last() != call)
+            calls.append(call);
+    };
+    const auto misuse = [this, &line] {
+        ++misuses;
+        calls.append(QStringLiteral("misuse: ") + QString::fromLatin1(line));
+    };
+    ++lines;
+    const QByteArray handle = field(line, "handle");
+    const bool known = handles.contains(handle);
+    const bool succeeded = field(line, "result") == "0";
+    if (line.startsWith("WlanOpenHandle ")) {
+        record(QStringLiteral("open"));
+        if (field(line, "version") != "2")
+            misuse();
+    } else if (line.startsWith("handle ")) {
+        handles.insert(line.mid(7));
+        ++opened;
+    } else if (line.startsWith("WlanEnumInterfaces ")) {
+        record(QStringLiteral("enum"));
+        if (!known)
+            misuse();
+        if (succeeded) {
+            interfaceLists.insert(handle, field(line, "list"));
+            live.insert(field(line, "list"));
+        }
+    } else if (line.startsWith("WlanScan ")) {
+        record(QStringLiteral("scan %1").arg(interfaceIndex(line)));
+        scans += known ? 1 : 0;
+        if (!known)
+            misuse();
+    } else if (line.startsWith("WlanGetAvailableNetworkList ")) {
+        if (!known || field(line, "flags") != "2")
+            misuse();
+        const int index = interfaceIndex(line);
+        if (!succeeded) {
+            record(QStringLiteral("list %1 failed").arg(index));
+            return;
+        }
+        ++reads;
+        pendingList = field(line, "list");
+        live.insert(pendingList);
+        // A list freed right after its read is recorded as the read alone.
+        record(QStringLiteral("list %1 unfreed").arg(index));
+    } else if (line.startsWith("WlanFreeMemory ")) {
+        const QByteArray list = line.mid(15);
+        if (!live.remove(list))
+            misuse();
+        else if (interfaceLists.values().contains(list))
+            record(QStringLiteral("free interfaces"));
+        else if (list == pendingList && calls.last().endsWith(QLatin1String(" unfreed")))
+            calls.last().chop(8);
+        else
+            record(QStringLiteral("misuse: free"));
+        // Consecutive reads of one interface are one entry.
+        if (calls.size() > 1 && calls.last() == calls.at(calls.size() - 2))
+            calls.removeLast();
+    } else if (line.startsWith("WlanCloseHandle ")) {
+        record(QStringLiteral("close"));
+        // The interface list is freed before the handle that it came from is closed.
+        if (!handles.remove(handle) || live.contains(interfaceLists.value(handle)))
+            misuse();
+        else
+            ++closed;
+    }
+}
+
+FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult)
+{
+#ifndef _WIN32
+    m_previous = installWlanFunctions(&standInWlanFunctions());
+#endif
     QFile file(m_dir.filePath(QStringLiteral("scenario")));
     if (!file.open(QIODevice::WriteOnly) || file.write(scenario(interfaces, openResult, enumResult)) < 0)
         qFatal("cannot write the WLAN scenario");
     qputenv("ORVIK_WLAN_SCENARIO", QFile::encodeName(file.fileName()));
     qputenv("ORVIK_WLAN_LOG", QFile::encodeName(m_dir.filePath(QStringLiteral("log"))));
-    // The stand-in cannot call back into the test: each new read is seen at the next event.
+    // The stand-in knows nothing of the test: each new read is seen at the next event.
     m_readWatch.setInterval(kReadWatchMs);
     QObject::connect(&m_readWatch, &QTimer::timeout, [this] {
         if (!onRead)
             return;
-        for (const int now = reads(); m_readsSeen < now; ++m_readsSeen)
+        for (const int now = reading().reads; m_readsSeen < now; ++m_readsSeen)
             onRead();
     });
     m_readWatch.start();
@@ -166,6 +143,9 @@ FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD e
 
 FakeWlan::~FakeWlan()
 {
+#ifndef _WIN32
+    installWlanFunctions(m_previous);
+#endif
     qunsetenv("ORVIK_WLAN_SCENARIO");
     qunsetenv("ORVIK_WLAN_LOG");
 }
@@ -188,189 +168,9 @@ QStringList FakeWlan::log() const
 const FakeWlan::Reading &FakeWlan::reading() const
 {
     const QStringList lines = log();
-    for (qsizetype i = m_reading->lines; i < lines.size(); ++i)
-        m_reading->add(lines.at(i).toLatin1());
-    return *m_reading;
-}
-
-#else
-
-namespace {
-
-constexpr DWORD kErrorInvalidHandle = 6;
-constexpr qint64 kPollPeriodMs = 1000;
-FakeWlan *current = nullptr;
-constexpr quintptr kFirstHandle = 0x100;
-quintptr nextHandle = kFirstHandle; // each open a new handle, as the service gives
-
-QByteArray text(const void *pointer)
-{
-    return "0x" + QByteArray::number(quintptr(pointer), 16);
-}
-
-QByteArray text(const GUID *guid)
-{
-    return guid ? QByteArray::number(guid->Data1, 16).rightJustified(8, '0') : QByteArray("null");
-}
-
-} // namespace
-
-// The table's operations, logged as the stand-in wlanapi.dll logs them.
-struct FakeWlanTable
-{
-    static void log(const QByteArray &line) { current->m_reading->add(line); }
-    // Closed ones too: using one is misuse that the log shows.
-    static bool known(HANDLE handle) { return quintptr(handle) >= kFirstHandle && quintptr(handle) < nextHandle; }
-
-    // The index of the interface that a GUID of the fake's list names; -1 for a foreign handle or GUID.
-    static qsizetype interfaceOf(HANDLE handle, const GUID *guid)
-    {
-        const qsizetype index = guid ? qsizetype(guid->Data1) - 0x1000 : -1;
-        return known(handle) && index >= 0 && index < current->interfaces.size() ? index : -1;
-    }
-
-    // A list of count items (the list type declares one item already) that the fake tracks.
-    template <typename List, typename Item>
-    static List *allocate(std::size_t count)
-    {
-        void *block = std::calloc(1, sizeof(List) + count * sizeof(Item));
-        current->m_live.insert(block);
-        auto *list = static_cast<List *>(block);
-        list->dwNumberOfItems = DWORD(count);
-        return list;
-    }
-
-    static DWORD open(DWORD version, PVOID, PDWORD negotiated, PHANDLE handle)
-    {
-        log("WlanOpenHandle version=" + QByteArray::number(version) +
-            " result=" + QByteArray::number(current->openResult));
-        if (current->openResult != 0)
-            return current->openResult;
-        *negotiated = version;
-        *handle = reinterpret_cast<HANDLE>(nextHandle++);
-        log("handle " + text(*handle));
-        return 0;
-    }
-
-    static DWORD enumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST *result)
-    {
-        const DWORD error = known(handle) ? current->enumResult : kErrorInvalidHandle;
-        if (error == 0) {
-            *result = allocate<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(std::size_t(current->interfaces.size()));
-            for (DWORD i = 0; i < (*result)->dwNumberOfItems; ++i)
-                (*result)->InterfaceInfo[i].InterfaceGuid.Data1 = 0x1000 + i;
-        }
-        log("WlanEnumInterfaces handle=" + text(handle) + " result=" + QByteArray::number(error) +
-            (error ? QByteArray() : " list=" + text(*result)));
-        return error;
-    }
-
-    static DWORD scan(HANDLE handle, const GUID *guid, const PDOT11_SSID, const PWLAN_RAW_DATA, PVOID)
-    {
-        if (const qsizetype index = interfaceOf(handle, guid); index >= 0)
-            current->m_sinceScan[index].start();
-        log("WlanScan handle=" + text(handle) + " interface=" + text(guid));
-        return 0;
-    }
-
-    static DWORD list(HANDLE handle, const GUID *guid, DWORD flags, PVOID, PWLAN_AVAILABLE_NETWORK_LIST *result)
-    {
-        const QByteArray line = "WlanGetAvailableNetworkList handle=" + text(handle) + " interface=" + text(guid) +
-                                " flags=" + QByteArray::number(flags);
-        const qsizetype index = interfaceOf(handle, guid);
-        if (index < 0 || current->interfaces[index].isEmpty()) {
-            log(line + " result=" + QByteArray::number(kErrorInvalidHandle));
-            return kErrorInvalidHandle;
-        }
-        const QElapsedTimer &sinceScan = current->m_sinceScan[index];
-        const qint64 period = sinceScan.isValid() ? sinceScan.elapsed() / kPollPeriodMs : 0;
-        const FakeWlan::Interface &polls = current->interfaces[index];
-        const FakeWlan::Poll &poll = polls.at(std::min<qsizetype>(period, polls.size() - 1));
-        *result = allocate<WLAN_AVAILABLE_NETWORK_LIST, WLAN_AVAILABLE_NETWORK>(std::size_t(poll.size()));
-        for (qsizetype i = 0; i < poll.size(); ++i) {
-            WLAN_AVAILABLE_NETWORK &network = (*result)->Network[i];
-            const QByteArray &ssid = poll[i].ssid;
-            std::memcpy(network.dot11Ssid.ucSSID, ssid.constData(),
-                        std::min<std::size_t>(ssid.size(), DOT11_SSID_MAX_LENGTH));
-            network.dot11Ssid.uSSIDLength = ULONG(poll[i].length < 0 ? ssid.size() : poll[i].length);
-            network.wlanSignalQuality = WLAN_SIGNAL_QUALITY(poll[i].quality);
-        }
-        log(line + " result=0 list=" + text(*result));
-        if (current->onRead)
-            current->onRead();
-        return 0;
-    }
-
-    static void freeMemory(PVOID memory)
-    {
-        log("WlanFreeMemory " + text(memory));
-        if (current->m_live.erase(memory) != 0)
-            std::free(memory);
-    }
-
-    static DWORD close(HANDLE handle, PVOID)
-    {
-        log("WlanCloseHandle handle=" + text(handle));
-        return 0;
-    }
-};
-
-FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD enumResult)
-    : interfaces(interfaces), openResult(openResult), enumResult(enumResult), m_reading(new Reading),
-      m_sinceScan(interfaces.size()), m_functions{&FakeWlanTable::open,       &FakeWlanTable::enumInterfaces,
-                                                  &FakeWlanTable::scan,       &FakeWlanTable::list,
-                                                  &FakeWlanTable::freeMemory, &FakeWlanTable::close},
-      m_previous(installWlanFunctions(&m_functions))
-{
-    current = this;
-    nextHandle = kFirstHandle;
-}
-
-FakeWlan::~FakeWlan()
-{
-    installWlanFunctions(m_previous);
-    current = nullptr;
-    for (void *block : m_live)
-        std::free(block);
-}
-
-const FakeWlan::Reading &FakeWlan::reading() const
-{
-    return *m_reading;
-}
-
-#endif
-
-int FakeWlan::opened() const
-{
-    return reading().opened;
-}
-
-bool FakeWlan::handleOpen() const
-{
-    const Reading &r = reading();
-    return r.opened > r.closed;
-}
-
-int FakeWlan::scans() const
-{
-    return reading().scans;
-}
-
-int FakeWlan::reads() const
-{
-    return reading().reads;
-}
-
-bool FakeWlan::balanced() const
-{
-    const Reading &r = reading();
-    return r.opened == r.closed && r.live.isEmpty() && r.misuses == 0;
-}
-
-QStringList FakeWlan::calls() const
-{
-    return reading().calls;
+    for (qsizetype i = m_reading.lines; i < lines.size(); ++i)
+        m_reading.add(lines.at(i).toLatin1());
+    return m_reading;
 }
 
 } // namespace ORVIK

@@ -3,24 +3,20 @@
 #include "wifi/wlanplatform_p.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QStringList>
-
-#include <functional>
-#include <memory>
-#include <set>
-
-#ifdef _WIN32
 #include <QTemporaryDir>
 #include <QTimer>
-#endif
+
+#include <functional>
 
 namespace ORVIK {
 
-// A scripted WLAN service for the scan's lifetime. Elsewhere it is installed in process as the
-// scan's platform table; on Windows it is the scenario of the stand-in wlanapi.dll that the test
-// program loads in place of the system's. Both log their calls in one form, from which it counts.
+// A scripted WLAN service for the scan's lifetime: the scenario of the stand-in wlanapi
+// (windows/wlanapi.cpp), which the test program loads in place of the system's on Windows and
+// installs in process as the scan's platform table elsewhere. It counts from the stand-in's log.
 class FakeWlan
 {
 public:
@@ -38,48 +34,50 @@ public:
 
     explicit FakeWlan(const QList<Interface> &interfaces = {}, DWORD openResult = 0, DWORD enumResult = 0);
     ~FakeWlan();
-    FakeWlan(const FakeWlan &) = delete;
-    FakeWlan &operator=(const FakeWlan &) = delete;
+    Q_DISABLE_COPY(FakeWlan)
 
-    int opened() const;
-    int scans() const;
-    int reads() const; // successful list reads
-    bool handleOpen() const;
-    // Every handle closed and every list freed once; the client version, the flags and the handles
-    // as the service wants them; each interface list freed before its handle is closed.
-    bool balanced() const;
-    // The calls in order, repeats of a call in a row as one: "open", "enum", "scan I", "list I"
-    // (a read of interface I freed right after), "list I failed", "free interfaces", "close",
-    // anything else as "misuse: ...".
-    QStringList calls() const;
+    // What the stand-in's log says so far.
+    struct Reading
+    {
+        int opened = 0;
+        int closed = 0;
+        int scans = 0;
+        int reads = 0; // successful list reads
+        int misuses = 0;
+        // The calls in order, repeats of a call in a row as one: "open", "enum", "scan I", "list I"
+        // (a read of interface I freed right after), "list I failed", "free interfaces", "close",
+        // anything else as "misuse: ...".
+        QStringList calls;
 
-    const QList<Interface> interfaces;
-    const DWORD openResult;
-    const DWORD enumResult;
-    // Runs after each list read, in a read (in process) or at the next event after it (on Windows).
+        bool handleOpen() const { return opened > closed; }
+        // Every handle closed and every list freed once; the client version, the flags and the handles
+        // as the service wants them; each interface list freed before its handle is closed.
+        bool balanced() const { return opened == closed && live.isEmpty() && misuses == 0; }
+
+        // Reads the log's next line, keeping what later lines are checked against.
+        void add(const QByteArray &line);
+        int lines = 0;
+        QSet<QByteArray> live;
+        QSet<QByteArray> handles;
+        QHash<QByteArray, QByteArray> interfaceLists; // by handle
+        QByteArray pendingList;
+    };
+    const Reading &reading() const;
+
+    // Runs at the next event after each list read.
     std::function<void()> onRead;
 
-#ifdef _WIN32
-    // What the stand-in's WlanConnect reports to the registered callback: a reason and its text.
+    // What the stand-in's WlanConnect reports to the registered callback (Windows): a reason and its text.
     void setConnectOutcome(DWORD reason, const QByteArray &text);
     QStringList log() const; // every call to the stand-in, one a line
-#endif
 
 private:
-    // The calls read from the stand-in's log lines, fed one at a time; in process the table feeds its own.
-    struct Reading;
-    const Reading &reading() const;
-    std::unique_ptr<Reading> m_reading;
-#ifdef _WIN32
+    mutable Reading m_reading;
     QTemporaryDir m_dir;
     QTimer m_readWatch;
     int m_readsSeen = 0;
-#else
-    friend struct FakeWlanTable;
-    QList<QElapsedTimer> m_sinceScan; // one per interface
-    std::set<void *> m_live;          // lists handed out and not freed yet
-    WlanFunctions m_functions;
-    const WlanFunctions *m_previous;
+#ifndef _WIN32
+    const WlanFunctions *m_previous = nullptr;
 #endif
 };
 

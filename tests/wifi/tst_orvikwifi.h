@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apps/orvik/plugins/wifidialogplugin.h"
+#include "tests/orvikprocess.h"
 
 #include <QObject>
 #include <QString>
@@ -17,10 +18,8 @@ private Q_SLOTS:
     void command();
     void answers_data();
     void answers();
-    void join_data();
+    void join_data(); // with orvik, and through the dialog's Accept
     void join();
-    void answersJoin_data();
-    void answersJoin();
 };
 
 namespace ORVIK {
@@ -30,7 +29,11 @@ extern const char *const kListing;
 
 // Runs the WiFi plug-in's entry in process; as soon as the dialog lists two networks, chooses the
 // second, types the name if one is given and the password "hunter 2", and answers ("Accept",
-// "Cancel" or "close"). Returns the exit code; out and err receive what the plug-in prints.
+// "Cancel" or "close"). Returns the exit code; out and err receive what the plug-in prints, err
+// also a window still shown once it returned.
 int answerDialog(WifiDialogRequest request, const QString &answer, const QString &typed, QString &out, QString &err);
+
+// The dialog's Accept with joining asked for, told as a run of orvik.
+OrvikRun acceptJoin(const QString &typed);
 
 } // namespace ORVIK

@@ -1,10 +1,8 @@
 // Joining through NetworkManager: python3-dbusmock's on a private system bus.
-#include "tests/orvikprocess.h"
 #include "tests/wifi/fakenetsh.h"
 #include "tests/wifi/fakenetworkmanager.h"
 #include "tests/wifi/tst_orvikwifi.h"
 
-#include <QApplication>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -14,28 +12,24 @@ using namespace ORVIK;
 
 namespace {
 
-// Cafe seen by two devices, more strongly by wlan1 (access point 3), and Home by wlan0.
+// Cafe seen by two devices, more strongly by wlan1 (access point 3), and Home by wlan0 (access point 2).
 const QList<FakeNetworkManager::Networks> kRadios = {{{"Cafe", 40}, {"Home", 60}}, {{"Cafe", 80}}};
 
-// What NetworkManager is asked when Cafe is joined.
-QString joinRequest(const QString &password)
+// What NetworkManager is asked when `network` is joined with `password` (none: an open network) on the
+// device wlanN at its access point apM; M = 0 joins it as a hidden network, with no access point named.
+QString joinRequest(const QByteArray &network, const QString &password, int device, int accessPoint)
 {
+    QStringList ssid;
+    for (const char byte : network)
+        ssid << QString::number(byte);
     const QString security =
         QStringLiteral(", \"802-11-wireless-security\": {\"key-mgmt\": \"wpa-psk\", \"psk\": \"%1\"}");
-    return QStringLiteral("AddAndActivateConnection {\"802-11-wireless\": {\"ssid\": [67, 97, 102, 101]}%1} "
-                          "\"/org/freedesktop/NetworkManager/Devices/wlan1\" "
-                          "\"/org/freedesktop/NetworkManager/AccessPoint/ap3\"")
-        .arg(password.isEmpty() ? QString() : security.arg(password));
-}
-
-// What NetworkManager is asked when the hidden network Attic is joined: on wlan1, whose strongest
-// access point is the strongest of all, with no access point named.
-QString hiddenJoinRequest(const QString &password)
-{
-    return QStringLiteral("AddAndActivateConnection {\"802-11-wireless\": {\"hidden\": True, \"ssid\": [65, 116, "
-                          "116, 105, 99]}, \"802-11-wireless-security\": {\"key-mgmt\": \"wpa-psk\", \"psk\": "
-                          "\"%1\"}} \"/org/freedesktop/NetworkManager/Devices/wlan1\" \"/\"")
-        .arg(password);
+    return QStringLiteral("AddAndActivateConnection {\"802-11-wireless\": {%1\"ssid\": [%2]}%3} "
+                          "\"/org/freedesktop/NetworkManager/Devices/wlan%4\" \"%5\"")
+        .arg(accessPoint == 0 ? QStringLiteral("\"hidden\": True, ") : QString(), ssid.join(QStringLiteral(", ")),
+             password.isEmpty() ? QString() : security.arg(password), QString::number(device),
+             accessPoint == 0 ? QStringLiteral("/")
+                              : QStringLiteral("/org/freedesktop/NetworkManager/AccessPoint/ap%1").arg(accessPoint));
 }
 
 QStringList joinRequests(const FakeNetworkManager &fake)
@@ -55,36 +49,44 @@ void tst_OrvikWifi::initTestCase()
 
 void tst_OrvikWifi::join_data()
 {
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("arguments"); // of orvik; none: the dialog's Accept in process
+    QTest::addColumn<QString>("typed");         // over the dialog's chosen entry, if not empty
     QTest::addColumn<bool>("networkManager");
     QTest::addColumn<uint>("failReason"); // of every activation; 0 lets them succeed
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("message"); // on standard output for 0, else on standard error
+    QTest::addColumn<QByteArray>("message"); // all of standard output for 0, else on standard error
     QTest::addColumn<QString>("request");    // the one join request NetworkManager receives, if any
 
+    const auto row = [](const char *tag, const QStringList &arguments, bool networkManager, uint failReason,
+                        int exitCode, const QByteArray &message, const QString &request = {},
+                        const QString &typed = {}) {
+        QTest::newRow(tag) << arguments << typed << networkManager << failReason << exitCode << message << request;
+    };
     const QStringList cafe = {"wifi", "--connect", "Cafe"};
-    QTest::newRow("password-joins-on-the-strongest-device")
-        << cafe + QStringList{"--password", "hunter 22"} << true << 0u << 0 << QByteArray("joined \"Cafe\" on wlan1\n")
-        << joinRequest(QStringLiteral("hunter 22"));
-    QTest::newRow("open-network-fails-with-the-reason")
-        << cafe << true << 6u << 1
-        << QByteArray("orvik: joining \"Cafe\" failed: the connection attempt timed out (NetworkManager reason 6)")
-        << joinRequest(QString());
-    QTest::newRow("unknown-ssid-asks-nothing") << QStringList{"wifi", "--connect", "Nowhere"} << true << 0u << 1
-                                               << QByteArray("orvik: no WiFi device sees \"Nowhere\"") << QString();
-    QTest::newRow("hidden-joins-on-the-device-with-the-best-link")
-        << QStringList{"wifi", "--connect", "Attic", "--hidden", "--password", "pw 1"} << true << 0u << 0
-        << QByteArray("joined \"Attic\" on wlan1\n") << hiddenJoinRequest(QStringLiteral("pw 1"));
-    QTest::newRow("without-networkmanager")
-        << cafe << false << 0u << 1 << QByteArray("orvik: joining a WiFi network needs NetworkManager") << QString();
+    row("password-joins-on-the-strongest-device", cafe + QStringList{"--password", "hunter 22"}, true, 0, 0,
+        "joined \"Cafe\" on wlan1\n", joinRequest("Cafe", QStringLiteral("hunter 22"), 1, 3));
+    row("open-network-fails-with-the-reason", cafe, true, 6, 1,
+        "orvik: joining \"Cafe\" failed: the connection attempt timed out (NetworkManager reason 6)",
+        joinRequest("Cafe", QString(), 1, 3));
+    row("unknown-ssid-asks-nothing", {"wifi", "--connect", "Nowhere"}, true, 0, 1,
+        "orvik: no WiFi device sees \"Nowhere\"");
+    row("hidden-joins-on-the-device-with-the-best-link",
+        {"wifi", "--connect", "Attic", "--hidden", "--password", "pw 1"}, true, 0, 0, "joined \"Attic\" on wlan1\n",
+        joinRequest("Attic", QStringLiteral("pw 1"), 1, 0));
+    row("without-networkmanager", cafe, false, 0, 1, "orvik: joining a WiFi network needs NetworkManager");
     // Nobody can press Accept or Cancel on the offscreen platform.
-    QTest::newRow("no-display-to-answer")
-        << QStringList{"wifi"} << false << 0u << 1 << QByteArray("orvik: wifi needs a display") << QString();
+    row("no-display-to-answer", {"wifi"}, false, 0, 1, "orvik: wifi needs a display");
+    // The dialog types the password "hunter 2".
+    row("accept-joins-the-network", {}, true, 0, 0, "joined \"Home\" on wlan0\n",
+        joinRequest("Home", QStringLiteral("hunter 2"), 0, 2));
+    row("accept-joins-a-typed-unlisted-name-as-hidden", {}, true, 0, 0, "joined \"Attic\" on wlan1\n",
+        joinRequest("Attic", QStringLiteral("hunter 2"), 1, 0), QStringLiteral("Attic"));
 }
 
 void tst_OrvikWifi::join()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, typed);
     QFETCH(bool, networkManager);
     QFETCH(uint, failReason);
     QFETCH(int, exitCode);
@@ -97,53 +99,17 @@ void tst_OrvikWifi::join()
     if (networkManager && !fake.emplace(kRadios).isValid())
         QSKIP("python3-dbusmock is not installed");
     // The stand-in's own activation needs an access point; a hidden network has none.
-    if (failReason != 0 || arguments.contains(QStringLiteral("--hidden")))
+    if (failReason != 0 || arguments.contains(QStringLiteral("--hidden")) || !typed.isEmpty())
         fake->scriptActivations(failReason);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qunsetenv("XDG_RUNTIME_DIR");
     qunsetenv("QT_LOGGING_RULES");
-    const OrvikRun orvik = runOrvik(arguments);
+    const OrvikRun orvik = arguments.isEmpty() ? acceptJoin(typed) : runOrvik(arguments);
     QVERIFY2(orvik.exitCode == exitCode, orvik.err.constData());
-    QVERIFY2((exitCode == 0 ? orvik.out : orvik.err).contains(message), orvik.err.constData());
     if (exitCode == 0)
-        QVERIFY2(orvik.err.isEmpty(), orvik.err.constData());
+        QVERIFY2(orvik.out == message && orvik.err.isEmpty(), (orvik.out + orvik.err).constData());
+    else
+        QVERIFY2(orvik.err.contains(message), orvik.err.constData());
     if (fake)
         QCOMPARE(joinRequests(*fake), request.isEmpty() ? QStringList() : QStringList{request});
-}
-
-void tst_OrvikWifi::answersJoin_data()
-{
-    QTest::addColumn<QString>("typed"); // typed over the chosen entry, if not empty
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<QString>("joinRequest"); // the one join request NetworkManager receives, if any
-
-    QTest::newRow("accept-joins-the-network") << QString() << QStringLiteral("joined \"Home\" on wlan0\n") << QString();
-    QTest::newRow("accept-joins-a-typed-unlisted-name-as-hidden")
-        << QStringLiteral("Attic") << QStringLiteral("joined \"Attic\" on wlan1\n")
-        << hiddenJoinRequest(QStringLiteral("hunter 2"));
-}
-
-void tst_OrvikWifi::answersJoin()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, output);
-    QFETCH(QString, joinRequest);
-
-    FakeNetworkManager fake(kRadios);
-    if (!fake.isValid())
-        QSKIP("python3-dbusmock is not installed");
-    if (!joinRequest.isEmpty())
-        fake.scriptActivations(0);
-    FakeNetsh netsh(kListing);
-    QVERIFY(netsh.isValid());
-    WifiDialogRequest request;
-    request.join = true;
-    QString out, err;
-    QCOMPARE(answerDialog(request, QStringLiteral("Accept"), typed, out, err), 0);
-    QCOMPARE(out, output);
-    QVERIFY2(err.isEmpty(), qPrintable(err));
-    for (const QWidget *widget : QApplication::topLevelWidgets())
-        QVERIFY(!widget->isVisible());
-    if (!joinRequest.isEmpty())
-        QCOMPARE(joinRequests(fake), QStringList{joinRequest});
 }

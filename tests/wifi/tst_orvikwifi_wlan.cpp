@@ -1,10 +1,8 @@
 // Joining through the WLAN API: the stand-in wlanapi.dll beside orvik and this program.
-#include "tests/orvikprocess.h"
 #include "tests/wifi/fakenetsh.h"
 #include "tests/wifi/fakewlan.h"
 #include "tests/wifi/tst_orvikwifi.h"
 
-#include <QApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
@@ -29,7 +27,7 @@ void checkGivenBack(const FakeWlan &wlan)
     const QStringList log = wlan.log();
     QCOMPARE(log.filter(QStringLiteral("WlanFreeMemory ")).size(), log.filter(QStringLiteral(" list=")).size());
     QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^WlanFreeMemory .* unknown$"))), QStringList());
-    QCOMPARE(callsOf(wlan, "WlanCloseHandle").size(), wlan.opened());
+    QCOMPARE(callsOf(wlan, "WlanCloseHandle").size(), wlan.reading().opened);
 }
 
 } // namespace
@@ -43,45 +41,54 @@ void tst_OrvikWifi::initTestCase()
 
 void tst_OrvikWifi::join_data()
 {
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("arguments"); // of orvik; none: the dialog's Accept in process
+    QTest::addColumn<QString>("typed");         // over the dialog's chosen entry, if not empty
     QTest::addColumn<DWORD>("openResult");
     QTest::addColumn<uint>("failReason"); // of the connection; 0 lets it succeed
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("message");  // on standard output for 0, else on standard error
+    QTest::addColumn<QByteArray>("message");  // all of standard output for 0, else on standard error
     QTest::addColumn<QStringList>("profile"); // parts of the one profile set, if any
     QTest::addColumn<QString>("connect");     // what the one WlanConnect names after its handle, if any
 
+    const auto row = [](const char *tag, const QStringList &arguments, DWORD openResult, uint failReason, int exitCode,
+                        const QByteArray &message, const QStringList &profile = {}, const QString &connect = {},
+                        const QString &typed = {}) {
+        QTest::newRow(tag) << arguments << typed << openResult << failReason << exitCode << message << profile
+                           << connect;
+    };
     const QStringList cafe = {"wifi", "--connect", "Cafe", "--password", "hunter <22>"};
     const QStringList cafeProfile = {"<name>Cafe</name>",
                                      "<SSID><hex>43616665</hex></SSID><nonBroadcast>false</nonBroadcast>",
                                      "<authentication>WPA2PSK</authentication><encryption>AES</encryption>",
                                      "<keyMaterial>hunter &lt;22&gt;</keyMaterial>"};
     const QString cafeConnect = kSecond + QStringLiteral(" mode=0 profile=Cafe flags=0");
-    QTest::newRow("password-joins-on-the-strongest-interface")
-        << cafe << DWORD(0) << 0u << 0 << QByteArray("joined \"Cafe\" on Wireless adapter 1\n") << cafeProfile
-        << cafeConnect;
-    QTest::newRow("failure-told-with-the-reason")
-        << cafe << DWORD(0) << 42u << 1
-        << QByteArray("orvik: joining \"Cafe\" failed: the security key is wrong (WLAN reason 42)") << cafeProfile
-        << cafeConnect;
-    QTest::newRow("unknown-ssid-asks-nothing")
-        << QStringList{"wifi", "--connect", "Nowhere"} << DWORD(0) << 0u << 1
-        << QByteArray("orvik: no WiFi device sees \"Nowhere\"") << QStringList() << QString();
+    row("password-joins-on-the-strongest-interface", cafe, 0, 0, 0, "joined \"Cafe\" on Wireless adapter 1\n",
+        cafeProfile, cafeConnect);
+    row("failure-told-with-the-reason", cafe, 0, 42, 1,
+        "orvik: joining \"Cafe\" failed: the security key is wrong (WLAN reason 42)", cafeProfile, cafeConnect);
+    row("unknown-ssid-asks-nothing", {"wifi", "--connect", "Nowhere"}, 0, 0, 1,
+        "orvik: no WiFi device sees \"Nowhere\"");
     // Flag 1 is WLAN_CONNECTION_HIDDEN_NETWORK.
-    QTest::newRow("hidden-joins-on-the-interface-with-the-best-link")
-        << QStringList{"wifi", "--connect", "Attic", "--hidden", "--password", "pw 1"} << DWORD(0) << 0u << 0
-        << QByteArray("joined \"Attic\" on Wireless adapter 1\n")
-        << QStringList{"<hex>4174746963</hex></SSID><nonBroadcast>true</nonBroadcast>",
-                       "<keyMaterial>pw 1</keyMaterial>"}
-        << kSecond + QStringLiteral(" mode=0 profile=Attic flags=1");
-    QTest::newRow("without-the-wlan-service")
-        << cafe << DWORD(1062) << 0u << 1
-        << QByteArray("orvik: joining a WiFi network needs the WLAN AutoConfig service") << QStringList() << QString();
+    row("hidden-joins-on-the-interface-with-the-best-link",
+        {"wifi", "--connect", "Attic", "--hidden", "--password", "pw 1"}, 0, 0, 0,
+        "joined \"Attic\" on Wireless adapter 1\n",
+        {"<hex>4174746963</hex></SSID><nonBroadcast>true</nonBroadcast>", "<keyMaterial>pw 1</keyMaterial>"},
+        kSecond + QStringLiteral(" mode=0 profile=Attic flags=1"));
+    row("without-the-wlan-service", cafe, 1062, 0, 1,
+        "orvik: joining a WiFi network needs the WLAN AutoConfig service");
+    // The dialog types the password "hunter 2".
+    row("accept-joins-the-network", {}, 0, 0, 0, "joined \"Home\" on Wireless adapter 0\n",
+        {"<name>Home</name>", "<nonBroadcast>false</nonBroadcast>", "<keyMaterial>hunter 2</keyMaterial>"},
+        QStringLiteral("interface=00001000-0000-4000-8000 mode=0 profile=Home flags=0"));
+    row("accept-joins-a-typed-unlisted-name-as-hidden", {}, 0, 0, 0, "joined \"Attic\" on Wireless adapter 1\n",
+        {"<name>Attic</name>", "<nonBroadcast>true</nonBroadcast>", "<keyMaterial>hunter 2</keyMaterial>"},
+        kSecond + QStringLiteral(" mode=0 profile=Attic flags=1"), QStringLiteral("Attic"));
 }
 
 void tst_OrvikWifi::join()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, typed);
     QFETCH(DWORD, openResult);
     QFETCH(uint, failReason);
     QFETCH(int, exitCode);
@@ -91,9 +98,13 @@ void tst_OrvikWifi::join()
 
     FakeWlan wlan(kRadios, openResult);
     wlan.setConnectOutcome(failReason, "the security key is wrong");
-    const OrvikRun orvik = runOrvik(arguments);
+    FakeNetsh noCommand;
+    const OrvikRun orvik = arguments.isEmpty() ? acceptJoin(typed) : runOrvik(arguments);
     QVERIFY2(orvik.exitCode == exitCode, orvik.err.constData());
-    QVERIFY2((exitCode == 0 ? orvik.out : orvik.err).contains(message), orvik.err.constData());
+    if (exitCode == 0)
+        QVERIFY2(orvik.out == message && orvik.err.isEmpty(), (orvik.out + orvik.err).constData());
+    else
+        QVERIFY2(orvik.err.contains(message), orvik.err.constData());
 
     const QStringList profiles = callsOf(wlan, "WlanSetProfile");
     QCOMPARE(profiles.size(), profile.isEmpty() ? 0 : 1);
@@ -110,43 +121,6 @@ void tst_OrvikWifi::join()
                 registrations[1].contains(QLatin1String(" source=0 ")));
         QVERIFY(wlan.log().indexOf(registrations[0]) < wlan.log().indexOf(connects.constFirst()));
     }
-    checkGivenBack(wlan);
-}
-
-void tst_OrvikWifi::answersJoin_data()
-{
-    QTest::addColumn<QString>("typed"); // typed over the chosen entry, if not empty
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<QString>("connect"); // what the one WlanConnect names after its handle
-
-    QTest::newRow("accept-joins-the-network")
-        << QString() << QStringLiteral("joined \"Home\" on Wireless adapter 0\n")
-        << QStringLiteral("interface=00001000-0000-4000-8000 mode=0 profile=Home flags=0");
-    QTest::newRow("accept-joins-a-typed-unlisted-name-as-hidden")
-        << QStringLiteral("Attic") << QStringLiteral("joined \"Attic\" on Wireless adapter 1\n")
-        << kSecond + QStringLiteral(" mode=0 profile=Attic flags=1");
-}
-
-void tst_OrvikWifi::answersJoin()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, output);
-    QFETCH(QString, connect);
-
-    FakeWlan wlan(kRadios);
-    wlan.setConnectOutcome(0, {});
-    FakeNetsh noCommand;
-    WifiDialogRequest request;
-    request.join = true;
-    QString out, err;
-    QCOMPARE(answerDialog(request, QStringLiteral("Accept"), typed, out, err), 0);
-    QCOMPARE(out, output);
-    QVERIFY2(err.isEmpty(), qPrintable(err));
-    for (const QWidget *widget : QApplication::topLevelWidgets())
-        QVERIFY(!widget->isVisible());
-    const QStringList connects = callsOf(wlan, "WlanConnect");
-    QCOMPARE(connects.size(), 1);
-    QVERIFY2(connects.constFirst().endsWith(connect), qPrintable(connects.constFirst()));
-    QTRY_VERIFY(!wlan.handleOpen()); // the dialog's scans end with it
+    QTRY_VERIFY(!wlan.reading().handleOpen()); // the dialog's scans end with it
     checkGivenBack(wlan);
 }

@@ -74,12 +74,6 @@ const QByteArray kCommandOutput = "SSID 1 : Weak\r\n    BSSID 1 : 00:11:22:33:44
 // In the order of the output, names trimmed.
 const QStringList kCommandEntries = {"Weak 10", "My  Net 70", "Weak 12"};
 
-// No wireless interface answers: the list is the command's output, parsed.
-void addCommandRow(const char *row, const QByteArray &output, const QStringList &entries)
-{
-    QTest::newRow(row) << DWORD(0) << DWORD(0) << Interfaces{} << output << true << entries;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Interfaces)
@@ -111,42 +105,39 @@ void tst_WifiConnectDialog::scanAndPopulate_data()
     QTest::addColumn<bool>("netshRuns");
     QTest::addColumn<QStringList>("entries"); // name and quality as the dialog lists them
 
+    const auto row = [](const char *tag, const Interfaces &interfaces, bool netshRuns, const QStringList &entries,
+                        DWORD openResult = 0, DWORD enumResult = 0, const QByteArray &netshOutput = kCommandOutput) {
+        QTest::newRow(tag) << openResult << enumResult << interfaces << netshOutput << netshRuns << entries;
+    };
     // What each interface lists a second after its scan request counts: both are polled for longer
     // than that. The second lists nothing at first; a name once read stays although later reads lack it.
     const Interfaces merging = {
         {{{"Dup", 10}, {"Dup", 20}, {"Ghost", 99, 0}, {"Gone", 30}}, {{"Dup", 50}, {"Late", 35}}},
         {{}, {{"Dup", 70}, {"Late", 36}}}};
-    QTest::newRow("wlan-last-read-wins-across-entries-polls-and-interfaces")
-        << DWORD(0) << DWORD(0) << merging << kCommandOutput << false << QStringList{"Dup 70", "Late 36", "Gone 30"};
+    row("wlan-last-read-wins-across-entries-polls-and-interfaces", merging, false, {"Dup 70", "Late 36", "Gone 30"});
     // Letter case and spaces make names of their own; bytes above ASCII come after the letters.
     const Interfaces mixed = {{{{"Beta", 80}, {"alpha", 80}, {"Gamma", 95}, {"Home", 60}}},
                               {{{"home", 61}, {" Home ", 59}, {"zz", 50}, {"\xc3\xa9t\xc3\xa9", 50}}}};
-    const QStringList ordered = {"Gamma 95", "alpha 80",  "Beta 80", "home 61",
-                                 "Home 60",  " Home  59", "zz 50",   "\u00e9t\u00e9 50"};
-    QTest::newRow("wlan-strongest-first-then-lower-cased-name")
-        << DWORD(0) << DWORD(0) << mixed << kCommandOutput << false << ordered;
+    row("wlan-strongest-first-then-lower-cased-name", mixed, false,
+        {"Gamma 95", "alpha 80", "Beta 80", "home 61", "Home 60", " Home  59", "zz 50", "\u00e9t\u00e9 50"});
     // The reported length counts, not the bytes.
-    QTest::newRow("wlan-only-nameless-networks-fall-through")
-        << DWORD(0) << DWORD(0) << radio({{"Hidden", 40, 0}}) << kCommandOutput << true << kCommandEntries;
-    QTest::newRow("wlan-service-missing-falls-through")
-        << DWORD(1062) << DWORD(0) << radio({{"Cafe", 50}}) << kCommandOutput << true << kCommandEntries;
-    QTest::newRow("wlan-interfaces-not-listed-falls-through")
-        << DWORD(0) << DWORD(5) << radio({{"Cafe", 50}}) << kCommandOutput << true << kCommandEntries;
-    // A listing as netsh prints it in English: several access points of one network, of which the
-    // first counts, and a network without a name, which is left out.
+    row("wlan-only-nameless-networks-fall-through", radio({{"Hidden", 40, 0}}), true, kCommandEntries);
+    row("wlan-interfaces-not-listed-falls-through", radio({{"Cafe", 50}}), true, kCommandEntries, 0, 5);
+    // Without the service, a listing as netsh prints it in English: several access points of one
+    // network, of which the first counts, and a network without a name, which is left out.
     QFile listing(QStringLiteral(":/netsh-bssid-en.txt"));
     QVERIFY(listing.open(QIODevice::ReadOnly));
-    QTest::newRow("wlan-service-missing-english-listing")
-        << DWORD(1062) << DWORD(0) << Interfaces{} << listing.readAll() << true
-        << QStringList{"Harbour View 86", "Corner Bakery Guest 40", "DIRECT-7F-Printer 18"};
-    QTest::newRow("command-missing-empty-list")
-        << DWORD(0) << DWORD(0) << Interfaces{} << QByteArray() << false << QStringList{};
-    addCommandRow("command-two-ssids-then-one-signal", "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n", {"B 70"});
-    addCommandRow("command-hidden-name-clears-the-current-one", "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n", {});
-    addCommandRow("command-ssid-line-ending-at-the-colon-keeps-the-name", "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n",
-                  {"Earlier 33"});
-    addCommandRow("command-space-before-percent-does-not-match-first-match-only",
-                  "SSID 1 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n", {"Cafe 41"});
+    row("wlan-service-missing-english-listing", {}, true,
+        {"Harbour View 86", "Corner Bakery Guest 40", "DIRECT-7F-Printer 18"}, 1062, 0, listing.readAll());
+    row("command-missing-empty-list", {}, false, {}, 0, 0, QByteArray());
+    // No wireless interface answers: the list is the command's output, parsed.
+    row("command-two-ssids-then-one-signal", {}, true, {"B 70"}, 0, 0, "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n");
+    row("command-hidden-name-clears-the-current-one", {}, true, {}, 0, 0,
+        "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n");
+    row("command-ssid-line-ending-at-the-colon-keeps-the-name", {}, true, {"Earlier 33"}, 0, 0,
+        "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n");
+    row("command-space-before-percent-does-not-match-first-match-only", {}, true, {"Cafe 41"}, 0, 0,
+        "SSID 1 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n");
 }
 
 void tst_WifiConnectDialog::scanAndPopulate()
@@ -164,7 +155,7 @@ void tst_WifiConnectDialog::scanAndPopulate()
     // Posted before the scan: it runs during the scan only if the scan handles events while it polls.
     QObject scope;
     bool firedDuringScan = false;
-    QTimer::singleShot(0, &scope, [&] { firedDuringScan = wlan.handleOpen(); });
+    QTimer::singleShot(0, &scope, [&] { firedDuringScan = wlan.reading().handleOpen(); });
 
     WifiConnectDialog dialog;
     dialog.scanAndPopulate();
@@ -174,11 +165,11 @@ void tst_WifiConnectDialog::scanAndPopulate()
 
     // Every interface is asked to scan; the command runs only when that found no name.
     const bool reached = openResult == 0 && enumResult == 0;
-    QCOMPARE(wlan.scans(), reached ? int(interfaces.size()) : 0);
+    QCOMPARE(wlan.reading().scans, reached ? int(interfaces.size()) : 0);
     QCOMPARE(firedDuringScan, reached && !interfaces.isEmpty());
     const QStringList ran = {"wlan", "show", "networks", "mode=Bssid"};
     QCOMPARE(netsh.arguments(), netshRuns ? ran : QStringList());
-    QVERIFY2(wlan.balanced(), "a handle or list was not given back");
+    QVERIFY2(wlan.reading().balanced(), "a handle or list was not given back");
 
     // In order: each interface asked to scan, then its list read (and freed) until the next
     // interface's turn; the interface list freed before the handle is closed.
@@ -192,11 +183,11 @@ void tst_WifiConnectDialog::scanAndPopulate()
         calls.append(QStringLiteral("free interfaces"));
     if (openResult == 0)
         calls.append(QStringLiteral("close"));
-    QCOMPARE(wlan.calls(), calls);
+    QCOMPARE(wlan.reading().calls, calls);
     // Read over and over: more than once per readable interface.
     const auto readable = std::count_if(interfaces.cbegin(), interfaces.cend(),
                                         [](const FakeWlan::Interface &polls) { return !polls.isEmpty(); });
-    QVERIFY(!reached || wlan.reads() >= 2 * int(readable));
+    QVERIFY(!reached || wlan.reading().reads >= 2 * int(readable));
 }
 
 void tst_WifiConnectDialog::controlsLayoutAndPassword()
@@ -293,7 +284,7 @@ void tst_WifiConnectDialog::periodicScanning()
     // Every scan finds no interface and no netsh command at once; each opens the service once.
     FakeWlan wlan;
     FakeNetsh noCommand;
-    const auto scans = [&wlan] { return wlan.opened(); };
+    const auto scans = [&wlan] { return wlan.reading().opened; };
     WifiConnectDialog dialog;
     dialog.setSSIDs({"Cafe", "Bar"}, {80, 20});
     dialog.show();
@@ -345,15 +336,16 @@ void tst_WifiConnectDialog::nameSurvivesRescan_data()
     QTest::addColumn<int>("index"); // after the rescan; -1 when the name is a free value
     QTest::addColumn<QString>("kept");
 
-    QTest::newRow("selected-name-at-another-position")
-        << QStringList{"Alpha", "Bravo", "Charlie"} << "down"
-        << "Bravo" << QStringList{"Delta", "Charlie", "Bravo"} << 2 << "Bravo";
-    QTest::newRow("typed-name-trimmed-and-kept") << QStringList{"Alpha", "Bravo"} << "type:  Hidden Net "
-                                                 << "Hidden Net" << QStringList{"Charlie"} << -1 << "Hidden Net";
-    QTest::newRow("set-name-kept-by-an-empty-result") << QStringList{} << "set: \tCafe Nord \r\n"
-                                                      << "Cafe Nord" << QStringList{} << -1 << "Cafe Nord";
-    QTest::newRow("white-space-name-is-empty-and-yields") << QStringList{} << "set:   "
-                                                          << "" << QStringList{"X", "Y"} << 0 << "X";
+    const auto row = [](const char *tag, const QStringList &before, const QString &choice, const QString &chosen,
+                        const QStringList &after, int index, const QString &kept) {
+        QTest::newRow(tag) << before << choice << chosen << after << index << kept;
+    };
+    row("selected-name-at-another-position", {"Alpha", "Bravo", "Charlie"}, "down", "Bravo",
+        {"Delta", "Charlie", "Bravo"}, 2, "Bravo");
+    row("typed-name-trimmed-and-kept", {"Alpha", "Bravo"}, "type:  Hidden Net ", "Hidden Net", {"Charlie"}, -1,
+        "Hidden Net");
+    row("set-name-kept-by-an-empty-result", {}, "set: \tCafe Nord \r\n", "Cafe Nord", {}, -1, "Cafe Nord");
+    row("white-space-name-is-empty-and-yields", {}, "set:   ", "", {"X", "Y"}, 0, "X");
 }
 
 void tst_WifiConnectDialog::nameSurvivesRescan()
@@ -416,10 +408,10 @@ void tst_WifiConnectDialog::deletedDuringScan()
     // The owner deletes the dialog from an event handled while a scan polls; for a tick, the scan
     // nested in the first one.
     wlan.onRead = [&] {
-        if (wlan.opened() == deletingScan)
+        if (wlan.reading().opened == deletingScan)
             QTimer::singleShot(0, &scope, [&] {
                 if (watch)
-                    readsAtDeletion = wlan.reads();
+                    readsAtDeletion = wlan.reading().reads;
                 delete watch.data();
             });
     };
@@ -428,13 +420,13 @@ void tst_WifiConnectDialog::deletedDuringScan()
     else
         dialog->startAutoScan(interval);
     QTRY_VERIFY_WITH_TIMEOUT(watch.isNull(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!wlan.handleOpen(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!wlan.reading().handleOpen(), 10000);
     // Every scan under way stops at its next poll: no read after the deletion, no further
     // interface, no command; and it gives back what it took.
-    QCOMPARE(wlan.reads(), readsAtDeletion);
-    QCOMPARE(wlan.scans(), deletingScan);
+    QCOMPARE(wlan.reading().reads, readsAtDeletion);
+    QCOMPARE(wlan.reading().scans, deletingScan);
     QCOMPARE(netsh.arguments(), QStringList());
-    QVERIFY(wlan.balanced());
+    QVERIFY(wlan.reading().balanced());
 }
 
 QTEST_MAIN(tst_WifiConnectDialog)

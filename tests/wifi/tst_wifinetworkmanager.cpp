@@ -43,42 +43,31 @@ void tst_WifiNetworkManager::networkManagerScan_data()
     QTest::addColumn<bool>("readableLate");      // the new network cannot be read for 300 ms
     QTest::addColumn<QByteArrayList>("entries"); // name and quality, as handed to the dialog
 
-    QTest::newRow("no-wifi-device-falls-through")
-        << true << Radios{} << false << Sighting{} << false << QByteArrayList{};
-    QTest::newRow("never-answering-service-falls-through")
-        << false << Radios{} << false << Sighting{} << false << QByteArrayList{};
+    // Most rows: NetworkManager answers, every scan request is accepted and finds nothing new.
+    const auto row = [](const char *tag, const Radios &radios, const QByteArrayList &entries,
+                        const Sighting &found = {}, bool readableLate = false, bool refuses = false,
+                        bool answers = true) {
+        QTest::newRow(tag) << answers << radios << refuses << found << readableLate << entries;
+    };
+    row("no-wifi-device-falls-through", {}, {});
+    row("never-answering-service-falls-through", {}, {}, {}, false, false, false);
     // The later device's reading of a name wins, as a later interface's does.
-    QTest::newRow("two-devices-see-the-same-ssid")
-        << true << Radios{{{"Cafe", 40}, {"Home", 70}}, {{"Cafe", 60}}} << false << Sighting{} << false
-        << QByteArrayList{"Home 70", "Cafe 60"};
+    row("two-devices-see-the-same-ssid", {{{"Cafe", 40}, {"Home", 70}}, {{"Cafe", 60}}}, {"Home 70", "Cafe 60"});
     // Each device lists only its own access points: the later device's weaker reading still wins.
-    QTest::newRow("each-device-lists-only-what-it-sees")
-        << true << Radios{{{"Cafe", 60}, {"Home", 70}}, {{"Cafe", 40}}} << false << Sighting{} << false
-        << QByteArrayList{"Home 70", "Cafe 40"};
+    row("each-device-lists-only-what-it-sees", {{{"Cafe", 60}, {"Home", 70}}, {{"Cafe", 40}}}, {"Home 70", "Cafe 40"});
     // A network served by two access points has the strength of the stronger, listed first or not.
-    QTest::newRow("two-access-points-one-ssid-strongest-counts")
-        << true << Radios{{{"Office", 80}, {"Home", 60}, {"Office", 30}}} << false << Sighting{} << false
-        << QByteArrayList{"Office 80", "Home 60"};
+    row("two-access-points-one-ssid-strongest-counts", {{{"Office", 80}, {"Home", 60}, {"Office", 30}}},
+        {"Office 80", "Home 60"});
     // Latin-1 "Café": not UTF-8.
-    QTest::newRow("non-utf8-ssid-bytes-kept")
-        << true << Radios{{{"Caf\xe9", 55}}} << false << Sighting{} << false << QByteArrayList{"Caf\xe9 55"};
+    row("non-utf8-ssid-bytes-kept", {{{"Caf\xe9", 55}}}, {"Caf\xe9 55"});
     const QByteArray longest = "thirty-two-bytes-network-name-32";
-    QTest::newRow("32-byte-ssid-kept-whole")
-        << true << Radios{{{longest, 45}}} << false << Sighting{} << false << QByteArrayList{longest + " 45"};
-    QTest::newRow("hidden-access-point-left-out")
-        << true << Radios{{{"", 90}, {"Cafe", 50}}} << false << Sighting{} << false << QByteArrayList{"Cafe 50"};
-    QTest::newRow("refused-scan-request-still-lists")
-        << true << Radios{{{"Cafe", 50}}} << true << Sighting{} << false << QByteArrayList{"Cafe 50"};
-    QTest::newRow("network-found-by-the-requested-scan")
-        << true << Radios{{{"Cafe", 50}}} << false << Sighting{"Late", 80} << false
-        << QByteArrayList{"Late 80", "Cafe 50"};
-    QTest::newRow("strength-changed-during-the-scan")
-        << true << Radios{{{"Cafe", 50}, {"Home", 70}}} << false << Sighting{"Cafe", 90} << false
-        << QByteArrayList{"Cafe 90", "Home 70"};
+    row("32-byte-ssid-kept-whole", {{{longest, 45}}}, {longest + " 45"});
+    row("hidden-access-point-left-out", {{{"", 90}, {"Cafe", 50}}}, {"Cafe 50"});
+    row("refused-scan-request-still-lists", {{{"Cafe", 50}}}, {"Cafe 50"}, {}, false, true);
+    row("network-found-by-the-requested-scan", {{{"Cafe", 50}}}, {"Late 80", "Cafe 50"}, {"Late", 80});
+    row("strength-changed-during-the-scan", {{{"Cafe", 50}, {"Home", 70}}}, {"Cafe 90", "Home 70"}, {"Cafe", 90});
     // Announced before it can be read: only a read at a later poll, after the first one failed, sees it.
-    QTest::newRow("access-point-read-again-after-a-failed-read")
-        << true << Radios{{{"Cafe", 50}}} << false << Sighting{"Late", 80} << true
-        << QByteArrayList{"Late 80", "Cafe 50"};
+    row("access-point-read-again-after-a-failed-read", {{{"Cafe", 50}}}, {"Late 80", "Cafe 50"}, {"Late", 80}, true);
 }
 
 void tst_WifiNetworkManager::networkManagerScan()

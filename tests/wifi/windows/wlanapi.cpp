@@ -1,19 +1,20 @@
-// A stand-in for the WLAN client library that Windows tests load in place of the system's. It
+// A stand-in for the WLAN client library. Windows tests load it in place of the system's
+// wlanapi.dll; elsewhere FakeWlan installs its scan operations in process as the scan's table. It
 // serves the interfaces and networks of a scenario file (ORVIK_WLAN_SCENARIO), read again at every
 // WlanOpenHandle, and appends one line per call to a log file (ORVIK_WLAN_LOG). Scenario lines:
 //   open CODE | enum CODE           the result of WlanOpenHandle / WlanEnumInterfaces
-//   connect REASON [TEXT]           the reason that WlanConnect's notification carries
+//   connect REASON [TEXT]           the reason that WlanConnect's notification carries (Windows)
 //   interface DESCRIPTION           a new interface; without a poll its list calls fail
 //   poll                            the interface's next list, read from k seconds after WlanScan
 //   network QUALITY SSIDHEX|- [LENGTH [AUTH CIPHER]]
-#include <windows.h>
-// windows.h first: wlanapi.h relies on its types.
-#include <wlanapi.h>
+#include "wifi/wlanplatform_p.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -21,6 +22,15 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifndef _WIN32
+// Windows' codes, which the platform header leaves out.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_READY = 21;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+#define WINAPI
+#endif
 
 namespace {
 
@@ -41,10 +51,12 @@ struct State
     std::vector<Interface> interfaces;
     std::set<void *> live;
     std::set<HANDLE> handles;
-    UINT_PTR nextHandle = 0x100;
+    std::uintptr_t nextHandle = 0x100;
+    std::thread notifier;
+#ifdef _WIN32
     WLAN_NOTIFICATION_CALLBACK callback = nullptr;
     PVOID context = nullptr;
-    std::thread notifier;
+#endif
 };
 
 State &state()
@@ -77,7 +89,7 @@ std::string text(const void *pointer)
 // Interface i has the GUID {0000100i-0000-4000-8000-0000000000ii}, so tests can name it.
 GUID guidOf(std::size_t index)
 {
-    return GUID{DWORD(0x1000 + index), 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, BYTE(index)}};
+    return GUID{DWORD(0x1000 + index), 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, UCHAR(index)}};
 }
 
 std::string text(const GUID *guid)
@@ -94,7 +106,7 @@ Interface *interfaceOf(const GUID *guid)
 {
     auto &interfaces = state().interfaces;
     for (std::size_t i = 0; guid && i < interfaces.size(); ++i)
-        if (IsEqualGUID(*guid, guidOf(i)))
+        if (const GUID ith = guidOf(i); std::memcmp(guid, &ith, sizeof ith) == 0)
             return &interfaces[i];
     return nullptr;
 }
@@ -126,18 +138,21 @@ void load()
             WLAN_AVAILABLE_NETWORK network{};
             std::string hex;
             ULONG length = ~0u;
-            int auth = DOT11_AUTH_ALGO_RSNA_PSK, cipher = DOT11_CIPHER_ALGO_CCMP;
-            in >> network.wlanSignalQuality >> hex >> length >> auth >> cipher;
+            in >> network.wlanSignalQuality >> hex >> length;
             ULONG bytes = 0;
             for (std::size_t i = 0; hex != "-" && i + 1 < hex.size() && bytes < DOT11_SSID_MAX_LENGTH; i += 2)
                 network.dot11Ssid.ucSSID[bytes++] = UCHAR(std::stoul(hex.substr(i, 2), nullptr, 16));
             network.dot11Ssid.uSSIDLength = length == ~0u ? bytes : length;
+#ifdef _WIN32
+            int auth = DOT11_AUTH_ALGO_RSNA_PSK, cipher = DOT11_CIPHER_ALGO_CCMP;
+            in >> auth >> cipher;
             network.dot11BssType = dot11_BSS_type_infrastructure;
             network.uNumberOfBssids = 1;
             network.bNetworkConnectable = TRUE;
             network.bSecurityEnabled = auth != DOT11_AUTH_ALGO_80211_OPEN;
             network.dot11DefaultAuthAlgorithm = DOT11_AUTH_ALGORITHM(auth);
             network.dot11DefaultCipherAlgorithm = DOT11_CIPHER_ALGORITHM(cipher);
+#endif
             s.interfaces.back().polls.back().push_back(network);
         }
     }
@@ -200,7 +215,9 @@ DWORD WINAPI WlanEnumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST 
         for (std::size_t i = 0; i < interfaces.size(); ++i) {
             WLAN_INTERFACE_INFO &info = (*result)->InterfaceInfo[i];
             info.InterfaceGuid = guidOf(i);
+#ifdef _WIN32
             info.isState = wlan_interface_state_disconnected;
+#endif
             const std::string &description = interfaces[i].description;
             std::copy_n(description.begin(), std::min<std::size_t>(description.size(), 255),
                         info.strInterfaceDescription);
@@ -241,7 +258,7 @@ DWORD WINAPI WlanGetAvailableNetworkList(HANDLE handle, const GUID *guid, DWORD 
     return ERROR_SUCCESS;
 }
 
-VOID WINAPI WlanFreeMemory(PVOID memory)
+void WINAPI WlanFreeMemory(PVOID memory)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
     const bool live = state().live.erase(memory) != 0;
@@ -250,6 +267,7 @@ VOID WINAPI WlanFreeMemory(PVOID memory)
         std::free(memory);
 }
 
+#ifdef _WIN32
 DWORD WINAPI WlanSetProfile(HANDLE handle, const GUID *guid, DWORD flags, LPCWSTR xml, LPCWSTR, BOOL overwrite, PVOID,
                             DWORD *reason)
 {
@@ -320,4 +338,16 @@ DWORD WINAPI WlanReasonCodeToString(DWORD reason, DWORD size, PWCHAR buffer, PVO
     return ERROR_SUCCESS;
 }
 
+#endif
+
 } // extern "C"
+
+#ifndef _WIN32
+const ORVIK::WlanFunctions &standInWlanFunctions()
+{
+    static const ORVIK::WlanFunctions functions = {&WlanOpenHandle, &WlanEnumInterfaces,
+                                                   &WlanScan,       &WlanGetAvailableNetworkList,
+                                                   &WlanFreeMemory, &WlanCloseHandle};
+    return functions;
+}
+#endif
