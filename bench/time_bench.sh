@@ -2,7 +2,8 @@
 # Compares `orvik time` (through the module) with chrony's own client, side by side, against one
 # chronyd that serves this machine's clock on loopback. Server and clients read the same clock, so the
 # true offset is 0 and every offset shown is error. Each run:
-#   orvik:  `orvik time 127.0.0.1 --port P` (default options unless --samples): offset ± bound, delay;
+#   orvik:  `orvik time 127.0.0.1 --port P` (default options unless --samples): offset ± bound, and the
+#           delay of the table's one address;
 #   chrony: `chronyd -Q "server 127.0.0.1 port P iburst"`, which measures without setting the clock;
 #           from its measurement log, the sample with the smallest delay: its offset and delay.
 # Prints every run, the medians, the ratios orvik / chrony and how many printed bounds contain 0.
@@ -71,7 +72,7 @@ done
 run_orvik() {
     "$orvik" time 127.0.0.1 --port "$port" "${samples[@]}" | awk '
         /^offset:/ { offset = $2; bound = $4 }
-        /^delay:/ { delay = $2 }
+        /  used$/ { delay = $6 }
         END { if (offset == "") exit 1; offset += 0; if (offset < 0) offset = -offset
               printf "%.0f %.0f %.0f\n", offset * 1000, bound * 1000, delay * 1000 }'
 }

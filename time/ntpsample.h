@@ -44,9 +44,11 @@ NtpSampleMicroseconds inMicroseconds(const NtpSample &sample);
 // Whether a reply may be used, and if not, why.
 struct NtpVerdict
 {
-    enum class Kind { Accepted, KissOfDeath, Rejected };
+    // Stray: the datagram does not answer our request (anyone can send to our port), so it says
+    // nothing about the server that we asked.
+    enum class Kind { Accepted, KissOfDeath, Rejected, Stray };
     Kind kind = Kind::Rejected;
-    QString reason; // for a rejection, a clause that says why
+    QString reason; // for anything but Accepted, a clause that says why
     NtpSample sample;
 };
 

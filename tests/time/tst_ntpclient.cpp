@@ -1,5 +1,6 @@
 #include "loopback/ntpresponder.h"
 #include "network/qtnetworkaccessmanager.h"
+#include "tests/chronyserver.h"
 #include "tests/ntpports.h"
 #include "tests/wine.h"
 #include "time/ntpclient.h"
@@ -303,24 +304,13 @@ void tst_NtpClient::destroyedWhileLookupPending()
 #ifndef Q_OS_WIN
 void tst_NtpClient::realServer()
 {
-    const QString chronyd = QStandardPaths::findExecutable(QStringLiteral("chronyd"), {"/usr/sbin", "/sbin"});
-    if (chronyd.isEmpty())
+    if (ChronyServer::program().isEmpty())
         QSKIP("chronyd is not installed (Debian package chrony): no real NTP server to test against");
-    QUdpSocket upstream; // between the relay and chronyd, which takes the port that this socket had first
+    ChronyServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    const quint16 port = server.port();
+    QUdpSocket upstream; // between the relay and chronyd
     QVERIFY(upstream.bind(kIPv4, 0));
-    const quint16 port = upstream.localPort();
-    upstream.close();
-    QVERIFY(upstream.bind(kIPv4, 0));
-    // In the foreground (-d), never adjusting the clock (-x), configured by the directives that follow. As root
-    // it keeps its privileges (its own user could not write the temporary folder), else it skips the root check.
-    const QTemporaryDir dir;
-    QProcess server;
-    server.setProcessChannelMode(QProcess::MergedChannels);
-    server.start(chronyd, {"-d", "-x", geteuid() == 0 ? "-uroot" : "-U", QStringLiteral("port %1").arg(port),
-                           "bindaddress 127.0.0.1", "allow 127.0.0.1", "local stratum 8", "cmdport 0",
-                           "pidfile " + dir.filePath(QStringLiteral("chronyd.pid"))});
-    QVERIFY2(server.waitForStarted(kWaitMs), qPrintable(server.errorString()));
-    const auto stop = qScopeGuard([&] { server.terminate(), server.waitForFinished(kWaitMs); });
 
     // A relay in between sees the exact bytes both ways.
     NtpResponder relay;
@@ -338,7 +328,7 @@ void tst_NtpClient::realServer()
         query->finished.wait(2000);
     }
     const Time now = Time::SystemTime();
-    QVERIFY2(query->finished.size() == 1, qPrintable(QString::fromLocal8Bit(server.readAll())));
+    QVERIFY2(query->finished.size() == 1, qPrintable(QString::fromLocal8Bit(server.process().readAll())));
     QCOMPARE(reply[0] & 0x07, 4); // server mode
     QCOMPARE(reply.mid(NtpPacket::kOriginOffset, 8), relay.requests().constLast().data().mid(40, 8));
     QCOMPARE(query->request->serverTime(), transmitTimeOf(relay.requests().constLast().data()));

@@ -2,16 +2,20 @@
 
 #include "apps/orvik/cli/optionvalues.h"
 #include "apps/orvik/commands.h"
-#include "apps/orvik/ntp/timeexchange.h"
+#include "apps/orvik/ntp/requestpacer.h"
+#include "apps/orvik/ntp/timesurvey.h"
+#include "host/base/orviktime.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
 #include "time/ntpsample.h"
 
-#include <QHostAddress>
+#include <QHostInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
-#include <cmath>
+#include <algorithm>
 #include <optional>
-#include <tuple>
 
 namespace ORVIK {
 
@@ -19,8 +23,6 @@ namespace {
 
 // Longer than any sensible wait, short enough that the value fits a timer.
 constexpr double kMaximumTimeoutSeconds = 3600;
-// Enough to find a request that left early in its millisecond; more only loads the server.
-constexpr int kMaximumSamples = 64;
 
 // Whole microseconds as milliseconds with three decimals.
 QString milliseconds(int64_t microseconds, bool withSign)
@@ -31,9 +33,14 @@ QString milliseconds(int64_t microseconds, bool withSign)
     return (microseconds < 0 ? QStringLiteral("-") : withSign ? QStringLiteral("+") : QString()) + text;
 }
 
-QString describe(const TimeQuery &query)
+// An interval as printed: the offset to the microsecond and a radius rounded up so that it still holds.
+NtpSampleMicroseconds shown(int64_t offset, int64_t radius, int64_t delay = 0)
 {
-    return QStringLiteral("%1 port %2").arg(query.host).arg(query.port);
+    NtpSample sample;
+    sample.offset = offset;
+    sample.bound = radius;
+    sample.delay = delay;
+    return inMicroseconds(sample);
 }
 
 // A primary server (stratum 1) names its source in up to four letters; any other gives the IPv4 address
@@ -43,36 +50,206 @@ QString referenceId(const NtpSample &sample)
     return sample.stratum == 1 ? referenceLetters(sample.referenceId) : QHostAddress(sample.referenceId).toString();
 }
 
-QString leap(int indicator)
+QString statusName(AddressReport::Status status)
 {
-    switch (indicator) {
-    case 1:
-        return QStringLiteral("a second is added at the end of the day");
-    case 2:
-        return QStringLiteral("a second is left out at the end of the day");
-    default:
-        return QStringLiteral("none");
+    switch (status) {
+    case AddressReport::Status::Used:
+        return QStringLiteral("used");
+    case AddressReport::Status::Rejected:
+        return QStringLiteral("rejected");
+    case AddressReport::Status::Undecided:
+        return QStringLiteral("undecided");
+    case AddressReport::Status::Refused:
+        return QStringLiteral("refused");
+    case AddressReport::Status::Silent:
+        return QStringLiteral("silent");
+    case AddressReport::Status::Unusable:
+        return QStringLiteral("unusable");
+    case AddressReport::Status::Failed:
+        break;
     }
+    return QStringLiteral("failed");
 }
 
-void printSample(const NtpSample &sample, int answers, const TimeQuery &query, QTextStream &out)
+QString statusText(const AddressReport &report, const TimeQuery &query)
 {
-    const NtpSampleMicroseconds shown = inMicroseconds(sample);
-    out << "server: " << describe(query) << '\n';
-    out << "stratum: " << sample.stratum << '\n';
-    out << "reference id: " << referenceId(sample) << '\n';
-    out << "leap: " << leap(sample.leap) << '\n';
-    out << "transmit time: " << isoTime(sample.transmit) << '\n';
-    out << "offset: " << milliseconds(shown.offset, true) << ' ' << QChar(0x00B1) << ' '
-        << milliseconds(shown.bound, false) << " ms\n";
-    out << "delay: " << milliseconds(shown.delay, false) << " ms\n";
-    out << "samples: " << answers << " of " << query.samples << '\n';
+    const QString name = statusName(report.status);
+    switch (report.status) {
+    case AddressReport::Status::Rejected:
+        return name + QStringLiteral(": outside the group that agrees");
+    case AddressReport::Status::Undecided:
+        return name + QStringLiteral(": no group agrees");
+    case AddressReport::Status::Refused:
+        return name + QStringLiteral(": kiss-o'-death %1, not asked again").arg(report.detail);
+    case AddressReport::Status::Silent:
+        return name + QStringLiteral(": no reply within %1 s").arg(query.timeoutMs / 1000.0);
+    case AddressReport::Status::Unusable:
+    case AddressReport::Status::Failed:
+        return name + QStringLiteral(": ") + report.detail;
+    case AddressReport::Status::Used:
+        break;
+    }
+    return name;
+}
+
+QString addressText(const TimeServerAddress &server)
+{
+    const QString address = server.address.toString();
+    return server.name == address ? address : QStringLiteral("%1 (%2)").arg(address, server.name);
+}
+
+// Why no answer can be given, as the one line on standard error; empty when a majority agrees.
+QString disagreement(const TimeSelection &selection)
+{
+    switch (selection.outcome()) {
+    case TimeSelection::Outcome::Agreed:
+        return {};
+    case TimeSelection::Outcome::NoAnswers:
+        return QStringLiteral("no address gave a usable answer");
+    case TimeSelection::Outcome::NoMajority:
+        return QStringLiteral("no majority agrees on the time: the largest group that agrees is %1 of the %2 "
+                              "addresses that answered")
+            .arg(selection.groupSize())
+            .arg(selection.answered());
+    case TimeSelection::Outcome::Split:
+        break;
+    }
+    return QStringLiteral("the %1 addresses that answered split into separate groups of %2 that do not agree")
+        .arg(selection.answered())
+        .arg(selection.groupSize());
+}
+
+void printTable(const TimeSurvey &survey, const TimeQuery &query, QTextStream &out)
+{
+    const QStringList header{QStringLiteral("ADDRESS"),     QStringLiteral("PORT"),     QStringLiteral("STRATUM"),
+                             QStringLiteral("OFFSET ms"),   QStringLiteral("\u00B1 ms"), QStringLiteral("DELAY ms"),
+                             QStringLiteral("ANSWERS"),     QStringLiteral("STATUS")};
+    QList<QStringList> rows{header};
+    for (const AddressReport &report : survey.reports()) {
+        QStringList row{addressText(report.server), QString::number(report.server.port)};
+        if (report.best) {
+            const NtpSample &sample = report.best->sample;
+            const NtpSampleMicroseconds figures = shown(sample.offset, report.best->radius(), sample.delay);
+            row << QString::number(sample.stratum) << milliseconds(figures.offset, true)
+                << milliseconds(figures.bound, false) << milliseconds(figures.delay, false);
+        } else {
+            row << QStringLiteral("-") << QStringLiteral("-") << QStringLiteral("-") << QStringLiteral("-");
+        }
+        row << QStringLiteral("%1/%2").arg(report.answers).arg(report.requests) << statusText(report, query);
+        rows << row;
+    }
+    QList<int> widths(header.size(), 0);
+    for (const QStringList &row : rows)
+        for (int column = 0; column < row.size(); ++column)
+            widths[column] = std::max(widths[column], int(row[column].size()));
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int column = 0; column < row.size(); ++column) {
+            const bool last = column == row.size() - 1;
+            // Names left, figures right, so that the decimal points line up.
+            const bool left = column == 0 || last;
+            line += left ? (last ? row[column] : row[column].leftJustified(widths[column]))
+                         : row[column].rightJustified(widths[column]);
+            if (!last)
+                line += QStringLiteral("  ");
+        }
+        out << line << '\n';
+    }
+    const TimeSelection &selection = survey.selection();
+    if (selection.outcome() == TimeSelection::Outcome::Agreed) {
+        const TimeInterval combined = selection.combined();
+        const NtpSampleMicroseconds figures = shown(combined.offset, combined.radius);
+        out << "agreed: " << selection.groupSize() << " of the " << selection.answered()
+            << " addresses that answered\n";
+        out << "offset: " << milliseconds(figures.offset, true) << ' ' << QChar(0x00B1) << ' '
+            << milliseconds(figures.bound, false) << " ms\n";
+        out << "time: " << isoTime(Time::SystemTime().nanoseconds() + combined.offset) << '\n';
+    }
     out.flush();
+}
+
+QJsonObject addressJson(const AddressReport &report)
+{
+    QJsonObject object{{QStringLiteral("name"), report.server.name},
+                       {QStringLiteral("address"), report.server.address.toString()},
+                       {QStringLiteral("port"), int(report.server.port)},
+                       {QStringLiteral("status"), statusName(report.status)},
+                       {QStringLiteral("requests"), report.requests},
+                       {QStringLiteral("answers"), report.answers}};
+    if (!report.detail.isEmpty())
+        object.insert(QStringLiteral("detail"), report.detail);
+    if (report.best) {
+        const NtpSample &sample = report.best->sample;
+        object.insert(QStringLiteral("stratum"), sample.stratum);
+        object.insert(QStringLiteral("referenceId"), referenceId(sample));
+        object.insert(QStringLiteral("leap"), sample.leap);
+        object.insert(QStringLiteral("transmitTime"), isoTime(sample.transmit));
+        object.insert(QStringLiteral("offsetNs"), qint64(sample.offset));
+        object.insert(QStringLiteral("boundNs"), qint64(sample.bound));
+        object.insert(QStringLiteral("delayNs"), qint64(sample.delay));
+        object.insert(QStringLiteral("rootDelayNs"), qint64(report.best->rootDelay));
+        object.insert(QStringLiteral("rootDispersionNs"), qint64(report.best->rootDispersion));
+        object.insert(QStringLiteral("radiusNs"), qint64(report.best->radius()));
+    }
+    return object;
+}
+
+void printJson(const TimeSurvey &survey, const QJsonArray &unresolved, QTextStream &out)
+{
+    QJsonArray addresses;
+    for (const AddressReport &report : survey.reports())
+        addresses.append(addressJson(report));
+    const TimeSelection &selection = survey.selection();
+    const bool agreed = selection.outcome() == TimeSelection::Outcome::Agreed;
+    QJsonObject result{{QStringLiteral("agreed"), agreed},
+                       {QStringLiteral("answered"), selection.answered()},
+                       {QStringLiteral("groupSize"), selection.groupSize()}};
+    if (agreed) {
+        const TimeInterval combined = selection.combined();
+        result.insert(QStringLiteral("offsetNs"), qint64(combined.offset));
+        result.insert(QStringLiteral("boundNs"), qint64(combined.radius));
+        result.insert(QStringLiteral("time"), isoTime(Time::SystemTime().nanoseconds() + combined.offset));
+    } else {
+        result.insert(QStringLiteral("reason"), disagreement(selection));
+    }
+    const QJsonObject document{{QStringLiteral("addresses"), addresses},
+                               {QStringLiteral("unresolved"), unresolved},
+                               {QStringLiteral("result"), result}};
+    out << QJsonDocument(document).toJson(QJsonDocument::Indented);
+    out.flush();
+}
+
+// Every address of every server, in the order given, each (address, port) once: a server named twice
+// must not get two votes.
+std::vector<TimeServerAddress> resolve(CommandContext &context, const TimeQuery &query, QJsonArray &unresolved)
+{
+    std::vector<TimeServerAddress> addresses;
+    for (const ServerArgument &server : query.servers) {
+        const uint16_t port = server.port.value_or(query.port);
+        const QHostInfo info = QHostInfo::fromName(server.host);
+        QString error;
+        if (info.error() != QHostInfo::NoError)
+            error = QStringLiteral("cannot resolve %1").arg(server.host);
+        else if (info.addresses().isEmpty())
+            error = QStringLiteral("%1 has no address").arg(server.host);
+        if (!error.isEmpty()) {
+            context.err << "orvik: " << error << Qt::endl;
+            unresolved.append(QJsonObject{{QStringLiteral("name"), server.host}, {QStringLiteral("error"), error}});
+            continue;
+        }
+        for (const QHostAddress &address : info.addresses()) {
+            const bool known = std::any_of(addresses.cbegin(), addresses.cend(), [&](const TimeServerAddress &a) {
+                return a.port == port && a.address.isEqual(address, QHostAddress::ConvertV4MappedToIPv4);
+            });
+            if (!known)
+                addresses.push_back({server.host, address, port});
+        }
+    }
+    return addresses;
 }
 
 } // namespace
 
-// Asks the installed access manager for query.samples time requests and reports the best answer.
 int runTimeQuery(CommandContext &context, const TimeQuery &query)
 {
     NetworkAccessManager *manager = ItemDownloader::AccessManager();
@@ -80,67 +257,53 @@ int runTimeQuery(CommandContext &context, const TimeQuery &query)
         context.err << "orvik: no access manager is installed" << Qt::endl;
         return ExitFailure;
     }
-    std::optional<NtpSample> best;
-    int answers = 0;
-    // One request after another: each listens on the module's fixed port, free again only once it is gone.
-    for (int sample = 0; sample < query.samples; ++sample) {
-        TimeExchange exchange;
-        const TimeExchange::Outcome outcome = exchange.run(*manager, query.host, query.port, query.timeoutMs);
-        if (outcome == TimeExchange::Outcome::TimedOut && answers > 0)
-            break; // a lost datagram or a server that stopped answering: what came is still good
-        switch (outcome) {
-        case TimeExchange::Outcome::TimedOut:
-            context.err << "orvik: no reply from " << describe(query) << " within " << query.timeoutMs / 1000.0 << " s"
-                        << Qt::endl;
-            return ExitFailure;
-        case TimeExchange::Outcome::Failed:
-            context.err << "orvik: time request to " << describe(query) << " failed: "
-                        << (exchange.failureReason().isEmpty() ? QStringLiteral("the module gives no reason")
-                                                               : exchange.failureReason())
-                        << Qt::endl;
-            return ExitFailure;
-        case TimeExchange::Outcome::NoDatagram:
-            context.err << "orvik: this module's time request does not report the reply's datagram" << Qt::endl;
-            return ExitFailure;
-        case TimeExchange::Outcome::Replied:
-            break;
-        }
-        const NtpVerdict verdict = judgeExchange(exchange.exchange());
-        if (verdict.kind != NtpVerdict::Kind::Accepted) {
-            // A kiss-o'-death asks us to stop; any other bad reply ends the query as well.
-            context.err << "orvik: rejected the reply from " << describe(query) << ": " << verdict.reason
-                        << (verdict.kind == NtpVerdict::Kind::KissOfDeath ? ", so no further request is sent" : "")
-                        << Qt::endl;
-            return ExitFailure;
-        }
-        ++answers;
-        const NtpSample &candidate = verdict.sample;
-        if (!best || std::tie(candidate.bound, candidate.delay) < std::tie(best->bound, best->delay))
-            best = candidate;
-    }
-    printSample(*best, answers, query, context.out);
-    return ExitOk;
+    QJsonArray unresolved;
+    std::vector<TimeServerAddress> addresses = resolve(context, query, unresolved);
+    if (addresses.empty() && !query.json)
+        return ExitFailure; // each name has said why
+    TimeSurvey survey(*manager, std::move(addresses), query.samples, query.timeoutMs);
+    survey.run();
+    if (query.json)
+        printJson(survey, unresolved, context.out);
+    else
+        printTable(survey, query, context.out);
+    const QString why = disagreement(survey.selection());
+    if (why.isEmpty())
+        return ExitOk;
+    if (!survey.reports().empty())
+        context.err << "orvik: " << why << Qt::endl;
+    return ExitFailure;
 }
 
 namespace {
 
-const QCommandLineOption kPortOption(QStringLiteral("port"), QStringLiteral("Server UDP port (default 123)."),
+const QCommandLineOption kPortOption(QStringLiteral("port"),
+                                     QStringLiteral("UDP port of servers that name none (default 123)."),
                                      QStringLiteral("N"), QString::number(kDefaultNtpPort));
 const QCommandLineOption kTimeoutOption(QStringLiteral("timeout"),
                                         QStringLiteral("Seconds to wait for each reply (default 5)."),
                                         QStringLiteral("SECONDS"), QString::number(kDefaultTimeoutSeconds));
 const QCommandLineOption kSamplesOption(QStringLiteral("samples"),
-                                        QStringLiteral("Requests to send, one after another (default 8)."),
+                                        QStringLiteral("Requests to each address, 2 s apart (default 4, at most 8)."),
                                         QStringLiteral("N"), QString::number(kDefaultSamples));
+const QCommandLineOption kJsonOption(QStringLiteral("json"), QStringLiteral("Print one JSON document."));
 
 bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQuery &query)
 {
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1 || positional.constFirst().isEmpty()) {
-        context.err << "orvik: time needs exactly one HOST" << Qt::endl;
+    if (positional.isEmpty()) {
+        context.err << "orvik: time needs at least one HOST" << Qt::endl;
         return false;
     }
-    query.host = positional.constFirst();
+    for (const QString &text : positional) {
+        QString error;
+        const std::optional<ServerArgument> server = ServerArgument::parse(text, &error);
+        if (!server) {
+            context.err << "orvik: " << error << Qt::endl;
+            return false;
+        }
+        query.servers << *server;
+    }
     const std::optional<uint16_t> port = OptionValues::port(parser.value(kPortOption));
     if (!port) {
         context.err << "orvik: --port must be a number from 1 to 65535" << Qt::endl;
@@ -157,10 +320,11 @@ bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQ
     query.timeoutMs = int(*timeoutMs);
     bool ok = false;
     query.samples = parser.value(kSamplesOption).toInt(&ok);
-    if (!ok || query.samples < 1 || query.samples > kMaximumSamples) {
-        context.err << "orvik: --samples must be a number from 1 to " << kMaximumSamples << Qt::endl;
+    if (!ok || query.samples < 1 || query.samples > RequestPacer::kMaximumRequests) {
+        context.err << "orvik: --samples must be a number from 1 to " << RequestPacer::kMaximumRequests << Qt::endl;
         return false;
     }
+    query.json = parser.isSet(kJsonOption);
     return true;
 }
 
@@ -170,20 +334,21 @@ int runTimeCommand(CommandContext &context)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Ask an NTP server for the time through the module and print the server's stratum, reference id,\n"
-        "leap state and transmit time, the clock offset with its error bound and the round-trip delay.\n"
-        "With t2, t3 = the server's receive and transmit times, t4 = the local receive time and t1 = the\n"
-        "middle of the interval that the request's send time is known to lie in:\n"
-        "  offset = ((t2 - t1) + (t3 - t4)) / 2    (positive: the local clock is behind)\n"
-        "  delay  = (t4 - t1) - (t3 - t2)\n"
-        "The true offset lies within the printed bound. Of the samples, the one with the tightest bound is\n"
-        "shown. A reply that is not a server's, does not echo our request, is a kiss-o'-death, comes from an\n"
-        "unsynchronised server or carries a zero transmit time is rejected."));
+        "Ask NTP servers for the time through the module and combine their answers as NTP does.\n"
+        "Every address of every HOST is asked, at most three at once, each up to --samples times, 2 s\n"
+        "apart. Each answer is an interval, offset \u00B1 (error bound + root delay / 2 + root\n"
+        "dispersion); the largest group of intervals that share a point must be a majority of the\n"
+        "addresses that answered, and the answer is the middle of their common part. Servers outside it\n"
+        "are rejected. A kiss-o'-death RATE, DENY or RSTR is obeyed: that address is not asked again.\n"
+        "Offset: server clock minus local clock (positive: the local clock is behind)."));
     context.addCommonOptions(parser);
     parser.addOption(kPortOption);
     parser.addOption(kTimeoutOption);
     parser.addOption(kSamplesOption);
-    parser.addPositionalArgument(QStringLiteral("HOST"), QStringLiteral("NTP server name or address."));
+    parser.addOption(kJsonOption);
+    parser.addPositionalArgument(QStringLiteral("HOST"),
+                                 QStringLiteral("NTP server: a name or an address, HOST:PORT or [IPv6]:PORT."),
+                                 QStringLiteral("HOST [HOST...]"));
     if (!context.parse(parser))
         return ExitUsage;
     TimeQuery query;

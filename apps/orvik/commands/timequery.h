@@ -1,8 +1,9 @@
 #pragma once
 
 #include "apps/orvik/commandcontext.h"
+#include "apps/orvik/ntp/serverargument.h"
 
-#include <QString>
+#include <QList>
 
 #include <cstdint>
 
@@ -10,18 +11,20 @@ namespace ORVIK {
 
 constexpr uint16_t kDefaultNtpPort = 123;
 constexpr double kDefaultTimeoutSeconds = 5;
-constexpr int kDefaultSamples = 8;
+constexpr int kDefaultSamples = 4;
 
-// One question to an NTP server, as `orvik time` and the demo ask it.
+// What `orvik time` and the demo ask: every address of every server, combined into one answer.
 struct TimeQuery
 {
-    QString host;
-    uint16_t port = kDefaultNtpPort;
+    QList<ServerArgument> servers;
+    uint16_t port = kDefaultNtpPort; // for servers that name no port of their own
     int timeoutMs = static_cast<int>(kDefaultTimeoutSeconds * 1000); // for each reply
-    int samples = kDefaultSamples; // requests, one after another; the best answer is reported
+    int samples = kDefaultSamples; // requests to each address, paced; the best answer of each counts
+    bool json = false;             // one JSON document instead of the table
 };
 
-// Asks through the installed access manager and prints the best answer, or says on err why there is none.
+// Resolves the servers, asks each address through the installed access manager, prints what each said
+// and the combined answer. 0 when a majority agrees, else 1 with one line on err that says why.
 int runTimeQuery(CommandContext &context, const TimeQuery &query);
 
 } // namespace ORVIK

@@ -13,8 +13,8 @@ int demoTime(CommandContext &context)
     }
     context.out << "NTP responder on " << responder.address().toString() << " port " << responder.port() << Qt::endl;
     TimeQuery query;
-    query.host = responder.address().toString();
-    query.port = responder.port();
+    query.servers << ServerArgument{responder.address().toString(), responder.port()};
+    query.samples = 1; // a second one would wait 2 s, as a server may ask
     return runTimeQuery(context, query);
 }
 

@@ -6,51 +6,54 @@
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/timerequest.h"
 
-#include <QEventLoop>
-#include <QScopeGuard>
-#include <QTimer>
-
 #include <algorithm>
-#include <memory>
 
 namespace ORVIK {
 
-TimeExchange::Outcome TimeExchange::run(NetworkAccessManager &manager, const QString &host, uint16_t port,
-                                        int timeoutMs)
+TimeExchange::TimeExchange(QObject *parent) : QObject(parent)
+{
+    m_timeout.setSingleShot(true);
+    connect(&m_timeout, &QTimer::timeout, this, [this] { finish(Outcome::TimedOut); });
+}
+
+TimeExchange::~TimeExchange() = default;
+
+void TimeExchange::start(NetworkAccessManager &manager, const QString &host, uint16_t port, int timeoutMs)
 {
     const QByteArray name = host.toUtf8();
-    QEventLoop loop;
-    m_loop = &loop;
     // Our own reading bounds the send from below when the request does not give its own.
     m_exchange.sentAfter = Time::SystemTime().nanoseconds();
-    const std::unique_ptr<TimeRequest> request(
-        manager.createTimeRequest(StringView(name.constData(), static_cast<uint32_t>(name.size())), port));
-    if (!request)
-        return Outcome::Failed;
-    m_request = request.get();
-    const auto forget = qScopeGuard([this] { m_request = nullptr, m_loop = nullptr; });
+    m_request.reset(manager.createTimeRequest(StringView(name.constData(), static_cast<uint32_t>(name.size())), port));
+    if (!m_request)
+        return finish(Outcome::Failed);
     // Its lookup has only started; binding and sending happen later, on this thread's event loop.
-    QObject::connect(request.get(), &TimeRequest::finishedSignal, &loop, [this] { takeReply(); });
-    QObject::connect(request.get(), &TimeRequest::errorOccurredSignal, &loop, [this] {
+    connect(m_request.get(), &TimeRequest::finishedSignal, this, &TimeExchange::takeReply);
+    connect(m_request.get(), &TimeRequest::errorOccurredSignal, this, [this] {
         m_failureReason = TimeRequestExtras::of(*m_request).failureReason;
         finish(Outcome::Failed);
     });
-    QTimer::singleShot(timeoutMs, &loop, [this] { finish(Outcome::TimedOut); });
-    loop.exec();
-    return m_outcome;
+    m_timeout.start(timeoutMs);
 }
 
 void TimeExchange::takeReply()
 {
+    if (m_done)
+        return;
     const TimeRequestExtras extras = TimeRequestExtras::of(*m_request);
     if (!extras.replyDatagram || extras.replyDatagram->size() < static_cast<int>(m_exchange.packet.size()))
         return finish(Outcome::NoDatagram);
-    std::copy_n(extras.replyDatagram->constData(), m_exchange.packet.size(), m_exchange.packet.begin());
+    NtpExchange exchange = m_exchange;
+    std::copy_n(extras.replyDatagram->constData(), exchange.packet.size(), exchange.packet.begin());
     if (extras.stampClockReading >= 0)
-        m_exchange.sentAfter = extras.stampClockReading;
+        exchange.sentAfter = extras.stampClockReading;
     if (extras.sentClockReading >= 0)
-        m_exchange.sentBefore = extras.sentClockReading;
-    m_exchange.received = m_request->rxTime().nanoseconds();
+        exchange.sentBefore = extras.sentClockReading;
+    exchange.received = m_request->rxTime().nanoseconds();
+    NtpVerdict verdict = judgeExchange(exchange);
+    if (verdict.kind == NtpVerdict::Kind::Stray)
+        return; // the answer to our request may still come
+    m_exchange = exchange;
+    m_verdict = std::move(verdict);
     finish(Outcome::Replied);
 }
 
@@ -60,9 +63,19 @@ void TimeExchange::finish(Outcome outcome)
     if (m_done)
         return;
     m_done = true;
-    QObject::disconnect(m_request, nullptr, m_loop, nullptr);
     m_outcome = outcome;
-    m_loop->quit();
+    m_timeout.stop();
+    if (m_request)
+        m_request->disconnect(this);
+    // From the event loop, not from inside the request's own signal: there it can be deleted at once,
+    // which frees its port before anyone hears that this exchange is over.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_request.reset();
+            Q_EMIT finished();
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace ORVIK

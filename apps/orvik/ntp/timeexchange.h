@@ -2,42 +2,58 @@
 
 #include "time/ntpsample.h"
 
+#include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
-
-class QEventLoop;
+#include <memory>
 
 namespace ORVIK {
 
 class NetworkAccessManager;
 class TimeRequest;
 
-// One request through the installed access manager and its first reply, with the clock readings around
-// the send. Use one object per request: it ignores anything after its run.
-class TimeExchange
+// One request through the installed access manager and the first reply that answers it, with the
+// clock readings around the send. Several run at once on the caller's event loop. Use one object per
+// request: it ignores anything after it has finished.
+class TimeExchange : public QObject
 {
+    Q_OBJECT
 public:
     enum class Outcome { Replied, Failed, TimedOut, NoDatagram };
 
-    // Asks host:port once and waits up to timeoutMs for a reply. The request is gone, and its port
-    // free again, when this returns.
-    Outcome run(NetworkAccessManager &manager, const QString &host, uint16_t port, int timeoutMs);
-    // Valid after Outcome::Replied.
+    explicit TimeExchange(QObject *parent = nullptr);
+    ~TimeExchange() override;
+
+    // Asks host:port once and waits up to timeoutMs for a reply that answers the request; datagrams that
+    // do not (stray or forged ones) are passed over. finished() follows later, from the event loop, even
+    // when the request cannot be created. Call once.
+    void start(NetworkAccessManager &manager, const QString &host, uint16_t port, int timeoutMs);
+
+    Outcome outcome() const noexcept { return m_outcome; }
+    // After Outcome::Replied: what the reply says, as judgeExchange finds it (never Stray).
+    const NtpVerdict &verdict() const noexcept { return m_verdict; }
+    // After Outcome::Replied: the reply's header and the clock readings.
     const NtpExchange &exchange() const noexcept { return m_exchange; }
     // After Outcome::Failed: why, as the request says it; empty when it does not.
     const QString &failureReason() const noexcept { return m_failureReason; }
+
+Q_SIGNALS:
+    // Emitted once. The request is gone and its port free again; a handler may delete this object.
+    void finished();
 
 private:
     void takeReply();
     void finish(Outcome outcome);
 
-    TimeRequest *m_request = nullptr; // owned by run()
-    QEventLoop *m_loop = nullptr;     // run()'s
+    std::unique_ptr<TimeRequest> m_request;
+    QTimer m_timeout;
     Outcome m_outcome = Outcome::TimedOut;
     bool m_done = false;
     QString m_failureReason;
     NtpExchange m_exchange;
+    NtpVerdict m_verdict;
 };
 
 } // namespace ORVIK

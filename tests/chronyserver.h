@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QString>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+
+#include <memory>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+// Debian's chronyd as a real NTP server on a free loopback port of 127.0.0.1: in the foreground (-d),
+// never adjusting the clock (-x), configured by the directives on its command line, serving its own
+// clock as stratum 8. As root it keeps its privileges (its own user could not write the temporary
+// folder), else it skips the root check. Stopped when destroyed.
+class ChronyServer
+{
+public:
+    // Empty when chrony is not installed.
+    static QString program()
+    {
+        return QStandardPaths::findExecutable(QStringLiteral("chronyd"), {"/usr/sbin", "/sbin"});
+    }
+
+    ChronyServer() = default;
+    ChronyServer(const ChronyServer &) = delete;
+    ChronyServer &operator=(const ChronyServer &) = delete;
+    ~ChronyServer()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            m_process.waitForFinished(10000);
+        }
+    }
+
+    // Starts it on `port` (0: a free one); false with the reason in error().
+    bool start(quint16 port = 0)
+    {
+        if (port == 0) {
+            QUdpSocket probe; // the port that the system gives it is free for chronyd once closed
+            if (!probe.bind(QHostAddress(QHostAddress::LocalHost), 0))
+                return fail(probe.errorString());
+            port = probe.localPort();
+        }
+        m_port = port;
+        if (!m_dir.isValid())
+            return fail(QStringLiteral("no temporary folder"));
+#ifndef Q_OS_WIN
+        const QString user = geteuid() == 0 ? QStringLiteral("-uroot") : QStringLiteral("-U");
+#else
+        const QString user = QStringLiteral("-U");
+#endif
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(program(), {"-d", "-x", user, QStringLiteral("port %1").arg(port), "bindaddress 127.0.0.1",
+                                    "allow 127.0.0.1", "local stratum 8", "cmdport 0",
+                                    "pidfile " + m_dir.filePath(QStringLiteral("chronyd.pid"))});
+        if (!m_process.waitForStarted(10000))
+            return fail(m_process.errorString());
+        return true;
+    }
+
+    // Asks it once a second, for up to `attempts`, until it answers: it needs a moment to bind.
+    bool waitUntilServing(int attempts = 20)
+    {
+        QUdpSocket socket;
+        if (!socket.bind(QHostAddress(QHostAddress::LocalHost), 0))
+            return fail(socket.errorString());
+        QByteArray request(48, '\0');
+        request[0] = 0x23; // version 4, client
+        for (int attempt = 0; attempt < attempts; ++attempt) {
+            QSignalSpy ready(&socket, &QUdpSocket::readyRead);
+            socket.writeDatagram(request, QHostAddress(QHostAddress::LocalHost), m_port);
+            if (ready.wait(1000))
+                return true;
+            if (m_process.state() == QProcess::NotRunning)
+                break;
+        }
+        return fail(QStringLiteral("chronyd does not answer: ") + QString::fromLocal8Bit(m_process.readAll()));
+    }
+
+    quint16 port() const noexcept { return m_port; }
+    const QString &error() const noexcept { return m_error; }
+    QProcess &process() noexcept { return m_process; }
+
+private:
+    bool fail(const QString &why)
+    {
+        m_error = why;
+        return false;
+    }
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_error;
+};

@@ -1,0 +1,281 @@
+#include "apps/orvik/ntp/requestpacer.h"
+#include "apps/orvik/ntp/serverargument.h"
+#include "apps/orvik/ntp/timeselection.h"
+#include "apps/orvik/ntp/timesurvey.h"
+
+#include <QTest>
+
+#include <map>
+#include <vector>
+
+using namespace ORVIK;
+
+namespace {
+
+constexpr qint64 kUs = 1000;
+constexpr qint64 kMs = 1000 * kUs;
+constexpr qint64 kHour = 3600 * 1000 * kMs;
+
+using Intervals = std::vector<TimeInterval>;
+
+uint32_t letters(const char *code)
+{
+    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 | uint32_t(uint8_t(code[2])) << 8 |
+           uint32_t(uint8_t(code[3]));
+}
+
+// Plays RequestPacer's steps against made-up servers on a made-up clock. Each address has a script, one
+// letter per request (the last one repeats): 'a' answers after 10 ms, 'k' refuses after 10 ms, 's' stays
+// silent until the 5 s time-out, 'f' cannot even be sent. `ports` is how many of the client's ports are
+// free: a start beyond them fails as 'f' does. Returns the sends as "address@ms", a failed one marked '!'.
+QString play(const QStringList &scripts, int samples, int ports)
+{
+    RequestPacer pacer(int(scripts.size()), samples);
+    std::multimap<qint64, std::pair<int, QChar>> ends; // when, which address, how
+    std::map<int, qint64> lastEnd;
+    std::map<int, bool> inFlight;
+    QStringList log;
+    qint64 now = 0;
+    for (int guard = 0; guard < 1000; ++guard) {
+        RequestPacer::Step step = pacer.next(now);
+        while (step.kind == RequestPacer::Step::Kind::Send) {
+            const int address = step.address;
+            const QString &script = scripts[address];
+            const QChar how = script.at(std::min<qsizetype>(pacer.requests(address), script.size() - 1));
+            const int running = int(std::count_if(inFlight.cbegin(), inFlight.cend(), [](auto &e) { return e.second; }));
+            const bool fails = how == QLatin1Char('f') || running >= ports;
+            if (lastEnd.count(address) && now - lastEnd[address] < RequestPacer::kSpacingMs)
+                return QStringLiteral("too soon: %1@%2").arg(address).arg(now);
+            pacer.started(address);
+            inFlight[address] = true;
+            log << QStringLiteral("%1@%2%3").arg(address).arg(now).arg(fails ? QStringLiteral("!") : QString());
+            const qint64 after = fails ? 0 : how == QLatin1Char('s') ? 5000 : 10;
+            ends.emplace(now + after, std::make_pair(address, fails ? QLatin1Char('f') : how));
+            step = pacer.next(now);
+        }
+        if (step.kind == RequestPacer::Step::Kind::Done)
+            return ends.empty() ? log.join(QLatin1Char(' ')) : QStringLiteral("done while some run");
+        qint64 then = ends.empty() ? std::numeric_limits<qint64>::max() : ends.begin()->first;
+        if (step.waitMs >= 0)
+            then = std::min(then, now + step.waitMs);
+        if (then == std::numeric_limits<qint64>::max())
+            return QStringLiteral("waits for nothing");
+        now = then;
+        while (!ends.empty() && ends.begin()->first <= now) {
+            const auto [address, how] = ends.begin()->second;
+            ends.erase(ends.begin());
+            inFlight[address] = false;
+            const bool others = std::any_of(inFlight.cbegin(), inFlight.cend(), [](auto &e) { return e.second; });
+            if (how == QLatin1Char('f') && others) {
+                pacer.retryLater(address);
+                continue;
+            }
+            lastEnd[address] = now;
+            pacer.ended(address, now, how == QLatin1Char('a'));
+        }
+    }
+    return QStringLiteral("never done");
+}
+
+} // namespace
+
+class tst_OrvikTimeRules : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void selection_data();
+    void selection();
+    void intervalOfAnAnswer_data();
+    void intervalOfAnAnswer();
+    void kissCodes_data();
+    void kissCodes();
+    void pacing_data();
+    void pacing();
+    void serverArgument_data();
+    void serverArgument();
+};
+
+void tst_OrvikTimeRules::selection_data()
+{
+    QTest::addColumn<Intervals>("intervals");
+    QTest::addColumn<TimeSelection::Outcome>("outcome");
+    QTest::addColumn<int>("groupSize");
+    QTest::addColumn<QString>("members"); // '1' for each interval in the group
+    QTest::addColumn<qint64>("offset");   // of the combination, when agreed
+    QTest::addColumn<qint64>("radius");
+    using O = TimeSelection::Outcome;
+    QTest::newRow("three-honest-one-an-hour-off")
+        << Intervals{{0, kMs}, {200 * kUs, kMs}, {-100 * kUs, kMs}, {kHour, kMs}} << O::Agreed << 3 << "1110"
+        << 50 * kUs << 850 * kUs;
+    QTest::newRow("the-liar-first-changes-nothing")
+        << Intervals{{kHour, kMs}, {0, kMs}, {200 * kUs, kMs}, {-100 * kUs, kMs}} << O::Agreed << 3 << "0111"
+        << 50 * kUs << 850 * kUs;
+    QTest::newRow("one-server-is-its-own-majority") << Intervals{{5 * kMs, 2 * kMs}} << O::Agreed << 1 << "1"
+                                                    << 5 * kMs << 2 * kMs;
+    QTest::newRow("odd-width-rounds-the-radius-up") << Intervals{{0, 3}, {2, 2}} << O::Agreed << 2 << "11" << qint64(1)
+                                                    << qint64(2);
+    // Closed intervals: a third server that sits exactly where the other two touch agrees with both.
+    QTest::newRow("touching-intervals-share-their-end-point")
+        << Intervals{{0, kMs}, {2 * kMs, kMs}, {kMs, 0}} << O::Agreed << 3 << "111" << kMs << qint64(0);
+    QTest::newRow("a-wide-enough-interval-is-not-a-liar")
+        << Intervals{{0, kMs}, {0, kMs}, {kHour, kHour + kMs}} << O::Agreed << 3 << "111" << qint64(0) << kMs;
+    QTest::newRow("three-of-five-outvote-two-liars")
+        << Intervals{{0, kMs}, {100 * kUs, kMs}, {-100 * kUs, kMs}, {50 * kMs, kMs}, {-50 * kMs, kMs}} << O::Agreed
+        << 3 << "11100" << qint64(0) << 900 * kUs;
+    QTest::newRow("one-against-one-is-no-majority")
+        << Intervals{{0, kMs}, {kHour, kMs}} << O::NoMajority << 1 << "" << qint64(0) << qint64(0);
+    QTest::newRow("two-against-two-is-no-majority")
+        << Intervals{{0, kMs}, {500 * kUs, kMs}, {kHour, kMs}, {kHour + 1, kMs}} << O::NoMajority << 2 << ""
+        << qint64(0) << qint64(0);
+    QTest::newRow("one-wide-interval-in-two-separate-majorities")
+        << Intervals{{5 * kMs, 5 * kMs}, {0, kMs}, {10 * kMs, kMs}} << O::Split << 2 << "" << qint64(0) << qint64(0);
+    QTest::newRow("nothing-answered") << Intervals{} << O::NoAnswers << 0 << "" << qint64(0) << qint64(0);
+}
+
+void tst_OrvikTimeRules::selection()
+{
+    QFETCH(Intervals, intervals);
+    QFETCH(TimeSelection::Outcome, outcome);
+    QFETCH(int, groupSize);
+    const TimeSelection selection(intervals);
+    QCOMPARE(selection.outcome(), outcome);
+    QCOMPARE(selection.groupSize(), groupSize);
+    QCOMPARE(selection.answered(), int(intervals.size()));
+    if (outcome != TimeSelection::Outcome::Agreed)
+        return;
+    QFETCH(QString, members);
+    QString found;
+    for (int i = 0; i < selection.answered(); ++i)
+        found += selection.inGroup(i) ? QLatin1Char('1') : QLatin1Char('0');
+    QCOMPARE(found, members);
+    QFETCH(qint64, offset);
+    QFETCH(qint64, radius);
+    QCOMPARE(selection.combined().offset, offset);
+    QCOMPARE(selection.combined().radius, radius);
+    // The combination lies inside every member's interval, but for the rounding up of an odd width.
+    for (int i = 0; i < selection.answered(); ++i) {
+        if (selection.inGroup(i)) {
+            QVERIFY(selection.combined().low() >= intervals[std::size_t(i)].low() - 1);
+            QVERIFY(selection.combined().high() <= intervals[std::size_t(i)].high() + 1);
+        }
+    }
+}
+
+void tst_OrvikTimeRules::intervalOfAnAnswer_data()
+{
+    QTest::addColumn<QByteArray>("rootFields"); // root delay, then root dispersion: 16.16 seconds each
+    QTest::addColumn<qint64>("radius");         // of an answer whose own bound is 1 ms
+    QTest::newRow("a-primary-server-adds-nothing") << QByteArray(8, '\0') << kMs;
+    QTest::newRow("half-the-root-delay") << QByteArray::fromHex("0000800000000000") << kMs + 250 * kMs;
+    QTest::newRow("all-the-root-dispersion") << QByteArray::fromHex("0000000000004000") << kMs + 250 * kMs;
+    // 1/65536 s is 15258.789 ns: both round up, so the interval only ever grows.
+    QTest::newRow("smallest-units-round-up") << QByteArray::fromHex("0000000100000001") << kMs + 7630 + 15259;
+}
+
+void tst_OrvikTimeRules::intervalOfAnAnswer()
+{
+    QFETCH(QByteArray, rootFields);
+    QFETCH(qint64, radius);
+    NtpExchange exchange;
+    std::copy(rootFields.cbegin(), rootFields.cend(), exchange.packet.begin() + 4);
+    NtpSample sample;
+    sample.offset = 7 * kMs;
+    sample.bound = kMs;
+    const TimeAnswer answer = TimeAnswer::of(sample, exchange);
+    QCOMPARE(answer.radius(), radius);
+    QCOMPARE(answer.interval().offset, 7 * kMs);
+    QCOMPARE(answer.interval().radius, radius);
+}
+
+void tst_OrvikTimeRules::kissCodes_data()
+{
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<bool>("refusal");
+    QTest::newRow("RATE-slow-down") << QByteArray("RATE") << true;
+    QTest::newRow("DENY-access-denied") << QByteArray("DENY") << true;
+    QTest::newRow("RSTR-restricted") << QByteArray("RSTR") << true;
+    QTest::newRow("INIT-only-not-synchronised-yet") << QByteArray("INIT") << false;
+    QTest::newRow("STEP-only-not-synchronised") << QByteArray("STEP") << false;
+    QTest::newRow("lower-case-rate-is-another-code") << QByteArray("rate") << false;
+}
+
+void tst_OrvikTimeRules::kissCodes()
+{
+    QFETCH(QByteArray, code);
+    QFETCH(bool, refusal);
+    QCOMPARE(TimeSelection::isRefusal(letters(code.constData())), refusal);
+}
+
+void tst_OrvikTimeRules::pacing_data()
+{
+    QTest::addColumn<QStringList>("scripts");
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("ports");
+    QTest::addColumn<QString>("sends");
+    QTest::newRow("two-seconds-after-each-answer") << QStringList{"a"} << 4 << 3 << "0@0 0@2010 0@4020 0@6030";
+    QTest::newRow("three-at-once-the-fourth-when-one-is-done")
+        << QStringList{"a", "a", "a", "a"} << 2 << 3 << "0@0 1@0 2@0 3@10 0@2010 1@2010 2@2010 3@2020";
+    QTest::newRow("a-refusal-ends-that-address-only")
+        << QStringList{"a", "ak"} << 3 << 3 << "0@0 1@0 0@2010 1@2010 0@4020";
+    QTest::newRow("a-silent-address-is-asked-once") << QStringList{"s", "a"} << 3 << 3 << "0@0 1@0 1@2010 1@4020";
+    QTest::newRow("never-more-than-eight")
+        << QStringList{"a"} << 20 << 3 << "0@0 0@2010 0@4020 0@6030 0@8040 0@10050 0@12060 0@14070";
+    QTest::newRow("a-port-held-elsewhere-means-fewer-at-once")
+        << QStringList{"a", "a", "a"} << 1 << 2 << "0@0 1@0 2@0! 2@10";
+    QTest::newRow("a-failure-with-nothing-else-running-ends-that-address")
+        << QStringList{"f", "s"} << 3 << 3 << "0@0! 1@0 0@5000!";
+}
+
+void tst_OrvikTimeRules::pacing()
+{
+    QFETCH(QStringList, scripts);
+    QFETCH(int, samples);
+    QFETCH(int, ports);
+    QFETCH(QString, sends);
+    QCOMPARE(play(scripts, samples, ports), sends);
+}
+
+void tst_OrvikTimeRules::serverArgument_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("host"); // empty: refused
+    QTest::addColumn<int>("port");     // 0: none of its own
+    QTest::addColumn<QString>("error");
+    QTest::newRow("name") << "time.example" << "time.example" << 0 << "";
+    QTest::newRow("name-with-port") << "time.example:1123" << "time.example" << 1123 << "";
+    QTest::newRow("ipv4-with-port") << "127.0.0.1:65535" << "127.0.0.1" << 65535 << "";
+    QTest::newRow("ipv6-bare") << "::1" << "::1" << 0 << "";
+    QTest::newRow("ipv6-in-brackets") << "[2001:db8::7]" << "2001:db8::7" << 0 << "";
+    QTest::newRow("ipv6-in-brackets-with-port") << "[::1]:11123" << "::1" << 11123 << "";
+    QTest::newRow("empty") << "" << "" << 0 << "may not be empty";
+    QTest::newRow("port-zero") << "host:0" << "" << 0 << "from 1 to 65535";
+    QTest::newRow("port-too-big") << "host:65536" << "" << 0 << "from 1 to 65535";
+    QTest::newRow("port-empty") << "host:" << "" << 0 << "from 1 to 65535";
+    QTest::newRow("no-host-before-the-port") << ":123" << "" << 0 << "names no host";
+    QTest::newRow("ipv6-with-port-but-no-brackets-is-not-an-address")
+        << "2001:db8::7:123:99999" << "" << 0 << "with a port, write [ADDRESS]:PORT";
+    QTest::newRow("bracket-left-open") << "[::1:123" << "" << 0 << "does not close";
+    QTest::newRow("ipv4-in-brackets") << "[127.0.0.1]:123" << "" << 0 << "not an IPv6 address";
+    QTest::newRow("junk-after-the-bracket") << "[::1]123" << "" << 0 << "other than :PORT";
+}
+
+void tst_OrvikTimeRules::serverArgument()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(QString, error);
+    QString why;
+    const std::optional<ServerArgument> server = ServerArgument::parse(text, &why);
+    if (host.isEmpty()) {
+        QVERIFY(!server);
+        QVERIFY2(why.contains(error), qPrintable(why));
+        return;
+    }
+    QVERIFY2(server, qPrintable(why));
+    QCOMPARE(server->host, host);
+    QCOMPARE(int(server->port.value_or(0)), port);
+}
+
+QTEST_GUILESS_MAIN(tst_OrvikTimeRules)
+#include "tst_orviktimerules.moc"
