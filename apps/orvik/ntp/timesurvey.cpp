@@ -28,6 +28,12 @@ int64_t shortFormat(const NtpExchange &exchange, int offset)
     return int64_t((value * 1000000000u + 0xFFFF) >> 16);
 }
 
+// A kiss-o'-death carries its code where a server names its reference.
+uint32_t kissCode(const NtpExchange &exchange)
+{
+    return qFromBigEndian<quint32>(exchange.packet.data() + NtpPacket::kReferenceIdOffset);
+}
+
 bool narrower(const TimeAnswer &a, const TimeAnswer &b)
 {
     return std::make_tuple(a.radius(), a.sample.delay) < std::make_tuple(b.radius(), b.sample.delay);
@@ -78,9 +84,9 @@ void TimeSurvey::run()
                 ++report.answers;
                 again = true;
             } else if (verdict.kind == NtpVerdict::Kind::KissOfDeath &&
-                       TimeSelection::isRefusal(verdict.sample.referenceId)) {
+                       TimeSelection::isRefusal(kissCode(exchange->exchange()))) {
                 report.status = AddressReport::Status::Refused;
-                report.detail = referenceLetters(verdict.sample.referenceId);
+                report.detail = referenceLetters(kissCode(exchange->exchange()));
             } else {
                 // Not synchronised, or not what a server sends: what it said before cannot be trusted either.
                 report.status = AddressReport::Status::Unusable;
