@@ -82,9 +82,18 @@ public:
         return fail(QStringLiteral("chronyd does not answer: ") + QString::fromLocal8Bit(m_process.readAll()));
     }
 
-    quint16 port() const noexcept { return m_port; }
-    const QString &error() const noexcept { return m_error; }
-    QProcess &process() noexcept { return m_process; }
+    quint16 port() const noexcept
+    {
+        return m_port;
+    }
+    const QString &error() const noexcept
+    {
+        return m_error;
+    }
+    QProcess &process() noexcept
+    {
+        return m_process;
+    }
 
 private:
     bool fail(const QString &why)

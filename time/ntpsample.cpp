@@ -90,8 +90,8 @@ NtpVerdict judgeExchange(const NtpExchange &exchange)
     const int64_t latest = std::min(exchange.sentBefore, t4);
     if (!stamp || *stamp < earliest || *stamp > latest)
         return reject(Kind::Stray, QStringLiteral("its origin time %1 is not the stamp of our request, sent "
-                                                     "between %2 and %3, so it does not answer it")
-                                          .arg(isoTime(origin.toNanoseconds(t4)), isoTime(earliest), isoTime(latest)));
+                                                  "between %2 and %3, so it does not answer it")
+                                       .arg(isoTime(origin.toNanoseconds(t4)), isoTime(earliest), isoTime(latest)));
     if (stratum == 0)
         return reject(Kind::KissOfDeath, QStringLiteral("kiss-o'-death %1").arg(referenceLetters(referenceId)));
     if (leap == NtpPacket::kLeapUnsynchronised)

@@ -8,8 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSet>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 
 #include <memory>
@@ -47,8 +47,8 @@ struct TimeRun
     QStringList arguments;
     int exitCode;
     QStringList statuses;
-    QList<int> requests; // that each peer received
-    QString error{};     // that the one line on standard error contains; empty: nothing on it
+    QList<int> requests;     // that each peer received
+    QString error{};         // that the one line on standard error contains; empty: nothing on it
     qint64 trueOffsetNs = 0; // the honest servers serve our own clock
 };
 
@@ -192,8 +192,8 @@ QList<TableRow> tableOf(const QString &out)
         const QRegularExpressionMatch match = pattern.match(lines[i]);
         if (!match.hasMatch())
             break;
-        rows.append({match.captured(1), match.captured(2).toInt(), match.captured(7).toInt(),
-                     match.captured(8).toInt(), match.captured(9)});
+        rows.append({match.captured(1), match.captured(2).toInt(), match.captured(7).toInt(), match.captured(8).toInt(),
+                     match.captured(9)});
     }
     return rows;
 }
@@ -250,42 +250,71 @@ void tst_OrvikTime::timeCommand_data()
     const Peer liar{K::HourAhead};
     const Peer silent{K::Silent};
     const auto kiss = [](const char *code) { return Peer{K::Kiss, code}; };
-    const auto changed = [](int at, const QByteArray &bytes, qint64 shift) { return Peer{K::Changed, bytes, at, shift}; };
+    const auto changed = [](int at, const QByteArray &bytes, qint64 shift) {
+        return Peer{K::Changed, bytes, at, shift};
+    };
     const auto row = [](const QString &name, const TimeRun &run) { QTest::newRow(qPrintable(name)) << run; };
     const QString outside = QStringLiteral("rejected: outside the group that agrees");
 
-    row("three-chronyd-outvote-one-an-hour-off",
-        {{chrony, chrony, chrony, liar}, {"time", "{0}", "{1}", "{2}", "{3}", "--samples", "2"}, 0,
-         {"used", "used", "used", outside}, {2, 2, 2, 2}});
-    row("an-hour-off-first-changes-nothing",
-        {{liar, chrony, chrony, chrony}, {"time", "{0}", "{1}", "{2}", "{3}", "--samples", "1"}, 0,
-         {outside, "used", "used", "used"}, {1, 1, 1, 1}});
+    row("three-chronyd-outvote-one-an-hour-off", {{chrony, chrony, chrony, liar},
+                                                  {"time", "{0}", "{1}", "{2}", "{3}", "--samples", "2"},
+                                                  0,
+                                                  {"used", "used", "used", outside},
+                                                  {2, 2, 2, 2}});
+    row("an-hour-off-first-changes-nothing", {{liar, chrony, chrony, chrony},
+                                              {"time", "{0}", "{1}", "{2}", "{3}", "--samples", "1"},
+                                              0,
+                                              {outside, "used", "used", "used"},
+                                              {1, 1, 1, 1}});
     row("a-lone-server-is-believed", {{liar}, {"time", "{0}", "--samples", "2"}, 0, {"used"}, {2}, {}, kHourNs});
     for (const char *code : {"RATE", "DENY", "RSTR"})
         row(QStringLiteral("kiss-o'-death-%1-is-not-asked-again").arg(code),
-            {{chrony, kiss(code), chrony}, {"time", "{0}", "{1}", "{2}", "--samples", "2"}, 0,
-             {"used", QStringLiteral("refused: kiss-o'-death %1, not asked again").arg(code), "used"}, {2, 1, 2}});
-    row("kiss-code-INIT-only-means-not-synchronised",
-        {{chrony, chrony, kiss("INIT")}, {"time", "{0}", "{1}", "{2}", "--samples", "2"}, 0,
-         {"used", "used", "unusable: kiss-o'-death INIT"}, {2, 2, 1}});
+            {{chrony, kiss(code), chrony},
+             {"time", "{0}", "{1}", "{2}", "--samples", "2"},
+             0,
+             {"used", QStringLiteral("refused: kiss-o'-death %1, not asked again").arg(code), "used"},
+             {2, 1, 2}});
+    row("kiss-code-INIT-only-means-not-synchronised", {{chrony, chrony, kiss("INIT")},
+                                                       {"time", "{0}", "{1}", "{2}", "--samples", "2"},
+                                                       0,
+                                                       {"used", "used", "unusable: kiss-o'-death INIT"},
+                                                       {2, 2, 1}});
     row("a-silent-address-is-reported-the-rest-go-on",
-        {{silent, chrony, chrony}, {"time", "{0}", "{1}", "{2}", "--samples", "2", "--timeout", "1"}, 0,
-         {"silent: no reply within 1 s", "used", "used"}, {1, 2, 2}});
+        {{silent, chrony, chrony},
+         {"time", "{0}", "{1}", "{2}", "--samples", "2", "--timeout", "1"},
+         0,
+         {"silent: no reply within 1 s", "used", "used"},
+         {1, 2, 2}});
     row("one-against-an-hour-off-is-no-majority",
-        {{chrony, liar}, {"time", "{0}", "{1}", "--samples", "1"}, 1, {"undecided", "undecided"}, {1, 1},
+        {{chrony, liar},
+         {"time", "{0}", "{1}", "--samples", "1"},
+         1,
+         {"undecided", "undecided"},
+         {1, 1},
          "orvik: no majority agrees on the time: the largest group that agrees is 1 of the 2 addresses that answered"});
-    row("a-server-named-twice-gets-one-vote",
-        {{liar, chrony}, {"time", "{0}", "{0}", "{1}", "--samples", "1"}, 1, {"undecided", "undecided"}, {1, 1},
-         "is 1 of the 2 addresses"});
-    row("ipv6-in-brackets-with-its-port",
-        {{chronyOnIPv6, chrony, chrony}, {"time", "{0}", "{1}", "{2}", "--samples", "1"}, 0, {"used", "used", "used"},
-         {1, 1, 1}});
-    row("one---port-for-an-ipv4-and-an-ipv6-address",
-        {{chrony, Peer{K::Chrony, {}, 0, 0, true, true}}, {"time", "127.0.0.1", "::1", "--port", "{P0}", "--samples", "1"},
-         0, {"used", "used"}, {1, 1}});
+    row("a-server-named-twice-gets-one-vote", {{liar, chrony},
+                                               {"time", "{0}", "{0}", "{1}", "--samples", "1"},
+                                               1,
+                                               {"undecided", "undecided"},
+                                               {1, 1},
+                                               "is 1 of the 2 addresses"});
+    row("ipv6-in-brackets-with-its-port", {{chronyOnIPv6, chrony, chrony},
+                                           {"time", "{0}", "{1}", "{2}", "--samples", "1"},
+                                           0,
+                                           {"used", "used", "used"},
+                                           {1, 1, 1}});
+    row("one---port-for-an-ipv4-and-an-ipv6-address", {{chrony, Peer{K::Chrony, {}, 0, 0, true, true}},
+                                                       {"time", "127.0.0.1", "::1", "--port", "{P0}", "--samples", "1"},
+                                                       0,
+                                                       {"used", "used"},
+                                                       {1, 1}});
     row("a-stray-datagram-before-the-answer-is-passed-over",
         {{Peer{K::StrayFirst}}, {"time", "{0}", "--samples", "1"}, 0, {"used"}, {1}});
-    row("nothing-answers", {{silent}, {"time", "{0}", "--timeout", "0.5"}, 1, {"silent: no reply within 0.5 s"}, {1},
+    row("nothing-answers", {{silent},
+                            {"time", "{0}", "--timeout", "0.5"},
+                            1,
+                            {"silent: no reply within 0.5 s"},
+                            {1},
                             "orvik: no address gave a usable answer"});
 
     // A reply that fails the checks ends what that address says, though more requests were asked for.
@@ -301,7 +330,11 @@ void tst_OrvikTime::timeCommand_data()
     // A reply that does not echo our stamp answers some other request: it is passed over, so the server
     // has not answered.
     const auto notOurs = [&](const char *name, qint64 shift) {
-        row(name, {{changed(0, {}, shift)}, {"time", "{0}", "--timeout", "0.5"}, 1, {"silent"}, {1},
+        row(name, {{changed(0, {}, shift)},
+                   {"time", "{0}", "--timeout", "0.5"},
+                   1,
+                   {"silent"},
+                   {1},
                    "no address gave a usable answer"});
     };
     notOurs("origin-before-the-request", qint64(-10 * kSecond));
@@ -334,9 +367,10 @@ void tst_OrvikTime::timeCommand()
 
     // Each peer saw what the pacing allows, and the table says so of each address.
     for (std::size_t i = 0; i < peers.responders.size(); ++i)
-        QVERIFY2(peers.responders[i]->requests().size() == run.requests.value(int(i)),
-                 qPrintable(QStringLiteral("peer %1: %2 requests\n").arg(i).arg(peers.responders[i]->requests().size()) +
-                            out));
+        QVERIFY2(
+            peers.responders[i]->requests().size() == run.requests.value(int(i)),
+            qPrintable(QStringLiteral("peer %1: %2 requests\n").arg(i).arg(peers.responders[i]->requests().size()) +
+                       out));
     const QList<TableRow> rows = tableOf(out);
     QCOMPARE(rows.size(), run.statuses.size());
     for (int i = 0; i < rows.size(); ++i) {
@@ -381,9 +415,8 @@ void tst_OrvikTime::jsonDocument()
     QVERIFY2(peers.setUp({Peer{Peer::Kind::Chrony}, Peer{Peer::Kind::HourAhead}, Peer{Peer::Kind::Chrony},
                           Peer{Peer::Kind::Chrony}, Peer{Peer::Kind::Silent}}),
              qPrintable(peers.error));
-    const OrvikRun result =
-        runOrvik(peers.substitute({"time", "{0}", "{1}", "{2}", "{3}", "{4}", "--samples", "1", "--timeout", "0.5",
-                                   "--json"}));
+    const OrvikRun result = runOrvik(
+        peers.substitute({"time", "{0}", "{1}", "{2}", "{3}", "{4}", "--samples", "1", "--timeout", "0.5", "--json"}));
     QVERIFY2(result.exitCode == 0, result.err.constData());
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(result.out, &error); // the whole output, one document

@@ -42,7 +42,8 @@ QString play(const QStringList &scripts, int samples, int ports)
             const int address = step.address;
             const QString &script = scripts[address];
             const QChar how = script.at(std::min<qsizetype>(pacer.requests(address), script.size() - 1));
-            const int running = int(std::count_if(inFlight.cbegin(), inFlight.cend(), [](auto &e) { return e.second; }));
+            const int running =
+                int(std::count_if(inFlight.cbegin(), inFlight.cend(), [](auto &e) { return e.second; }));
             const bool fails = how == QLatin1Char('f') || running >= ports;
             if (lastEnd.count(address) && now - lastEnd[address] < RequestPacer::kSpacingMs)
                 return QStringLiteral("too soon: %1@%2").arg(address).arg(now);
@@ -110,18 +111,18 @@ void tst_OrvikTimeRules::selection_data()
     QTest::newRow("the-liar-first-changes-nothing")
         << Intervals{{kHour, kMs}, {0, kMs}, {200 * kUs, kMs}, {-100 * kUs, kMs}} << O::Agreed << 3 << "0111"
         << 50 * kUs << 850 * kUs;
-    QTest::newRow("one-server-is-its-own-majority") << Intervals{{5 * kMs, 2 * kMs}} << O::Agreed << 1 << "1"
-                                                    << 5 * kMs << 2 * kMs;
-    QTest::newRow("odd-width-rounds-the-radius-up") << Intervals{{0, 3}, {2, 2}} << O::Agreed << 2 << "11" << qint64(1)
-                                                    << qint64(2);
+    QTest::newRow("one-server-is-its-own-majority")
+        << Intervals{{5 * kMs, 2 * kMs}} << O::Agreed << 1 << "1" << 5 * kMs << 2 * kMs;
+    QTest::newRow("odd-width-rounds-the-radius-up")
+        << Intervals{{0, 3}, {2, 2}} << O::Agreed << 2 << "11" << qint64(1) << qint64(2);
     // Closed intervals: a third server that sits exactly where the other two touch agrees with both.
     QTest::newRow("touching-intervals-share-their-end-point")
         << Intervals{{0, kMs}, {2 * kMs, kMs}, {kMs, 0}} << O::Agreed << 3 << "111" << kMs << qint64(0);
     QTest::newRow("a-wide-enough-interval-is-not-a-liar")
         << Intervals{{0, kMs}, {0, kMs}, {kHour, kHour + kMs}} << O::Agreed << 3 << "111" << qint64(0) << kMs;
     QTest::newRow("three-of-five-outvote-two-liars")
-        << Intervals{{0, kMs}, {100 * kUs, kMs}, {-100 * kUs, kMs}, {50 * kMs, kMs}, {-50 * kMs, kMs}} << O::Agreed
-        << 3 << "11100" << qint64(0) << 900 * kUs;
+        << Intervals{{0, kMs}, {100 * kUs, kMs}, {-100 * kUs, kMs}, {50 * kMs, kMs}, {-50 * kMs, kMs}} << O::Agreed << 3
+        << "11100" << qint64(0) << 900 * kUs;
     QTest::newRow("one-against-one-is-no-majority")
         << Intervals{{0, kMs}, {kHour, kMs}} << O::NoMajority << 1 << "" << qint64(0) << qint64(0);
     QTest::newRow("two-against-two-is-no-majority")
@@ -241,22 +242,36 @@ void tst_OrvikTimeRules::serverArgument_data()
     QTest::addColumn<QString>("host"); // empty: refused
     QTest::addColumn<int>("port");     // 0: none of its own
     QTest::addColumn<QString>("error");
-    QTest::newRow("name") << "time.example" << "time.example" << 0 << "";
-    QTest::newRow("name-with-port") << "time.example:1123" << "time.example" << 1123 << "";
-    QTest::newRow("ipv4-with-port") << "127.0.0.1:65535" << "127.0.0.1" << 65535 << "";
-    QTest::newRow("ipv6-bare") << "::1" << "::1" << 0 << "";
-    QTest::newRow("ipv6-in-brackets") << "[2001:db8::7]" << "2001:db8::7" << 0 << "";
-    QTest::newRow("ipv6-in-brackets-with-port") << "[::1]:11123" << "::1" << 11123 << "";
-    QTest::newRow("empty") << "" << "" << 0 << "may not be empty";
-    QTest::newRow("port-zero") << "host:0" << "" << 0 << "from 1 to 65535";
-    QTest::newRow("port-too-big") << "host:65536" << "" << 0 << "from 1 to 65535";
-    QTest::newRow("port-empty") << "host:" << "" << 0 << "from 1 to 65535";
-    QTest::newRow("no-host-before-the-port") << ":123" << "" << 0 << "names no host";
-    QTest::newRow("ipv6-with-port-but-no-brackets-is-not-an-address")
-        << "2001:db8::7:123:99999" << "" << 0 << "with a port, write [ADDRESS]:PORT";
-    QTest::newRow("bracket-left-open") << "[::1:123" << "" << 0 << "does not close";
-    QTest::newRow("ipv4-in-brackets") << "[127.0.0.1]:123" << "" << 0 << "not an IPv6 address";
-    QTest::newRow("junk-after-the-bracket") << "[::1]123" << "" << 0 << "other than :PORT";
+    QTest::newRow("name") << "time.example"
+                          << "time.example" << 0 << "";
+    QTest::newRow("name-with-port") << "time.example:1123"
+                                    << "time.example" << 1123 << "";
+    QTest::newRow("ipv4-with-port") << "127.0.0.1:65535"
+                                    << "127.0.0.1" << 65535 << "";
+    QTest::newRow("ipv6-bare") << "::1"
+                               << "::1" << 0 << "";
+    QTest::newRow("ipv6-in-brackets") << "[2001:db8::7]"
+                                      << "2001:db8::7" << 0 << "";
+    QTest::newRow("ipv6-in-brackets-with-port") << "[::1]:11123"
+                                                << "::1" << 11123 << "";
+    QTest::newRow("empty") << ""
+                           << "" << 0 << "may not be empty";
+    QTest::newRow("port-zero") << "host:0"
+                               << "" << 0 << "from 1 to 65535";
+    QTest::newRow("port-too-big") << "host:65536"
+                                  << "" << 0 << "from 1 to 65535";
+    QTest::newRow("port-empty") << "host:"
+                                << "" << 0 << "from 1 to 65535";
+    QTest::newRow("no-host-before-the-port") << ":123"
+                                             << "" << 0 << "names no host";
+    QTest::newRow("ipv6-with-port-but-no-brackets-is-not-an-address") << "2001:db8::7:123:99999"
+                                                                      << "" << 0 << "with a port, write [ADDRESS]:PORT";
+    QTest::newRow("bracket-left-open") << "[::1:123"
+                                       << "" << 0 << "does not close";
+    QTest::newRow("ipv4-in-brackets") << "[127.0.0.1]:123"
+                                      << "" << 0 << "not an IPv6 address";
+    QTest::newRow("junk-after-the-bracket") << "[::1]123"
+                                            << "" << 0 << "other than :PORT";
 }
 
 void tst_OrvikTimeRules::serverArgument()

@@ -121,9 +121,9 @@ QString disagreement(const TimeSelection &selection)
 
 void printTable(const TimeSurvey &survey, const TimeQuery &query, QTextStream &out)
 {
-    const QStringList header{QStringLiteral("ADDRESS"),     QStringLiteral("PORT"),     QStringLiteral("STRATUM"),
-                             QStringLiteral("OFFSET ms"),   QStringLiteral("\u00B1 ms"), QStringLiteral("DELAY ms"),
-                             QStringLiteral("ANSWERS"),     QStringLiteral("STATUS")};
+    const QStringList header{QStringLiteral("ADDRESS"),   QStringLiteral("PORT"),      QStringLiteral("STRATUM"),
+                             QStringLiteral("OFFSET ms"), QStringLiteral("\u00B1 ms"), QStringLiteral("DELAY ms"),
+                             QStringLiteral("ANSWERS"),   QStringLiteral("STATUS")};
     QList<QStringList> rows{header};
     for (const AddressReport &report : survey.reports()) {
         QStringList row{addressText(report.server), QString::number(report.server.port)};

@@ -17,7 +17,7 @@ constexpr int kDefaultSamples = 4;
 struct TimeQuery
 {
     QList<ServerArgument> servers;
-    uint16_t port = kDefaultNtpPort; // for servers that name no port of their own
+    uint16_t port = kDefaultNtpPort;                                 // for servers that name no port of their own
     int timeoutMs = static_cast<int>(kDefaultTimeoutSeconds * 1000); // for each reply
     int samples = kDefaultSamples; // requests to each address, paced; the best answer of each counts
     bool json = false;             // one JSON document instead of the table

@@ -6,8 +6,7 @@ namespace ORVIK {
 
 RequestPacer::RequestPacer(int addresses, int requestsEach)
     : m_states(std::size_t(std::max(addresses, 0))), m_each(std::clamp(requestsEach, 0, kMaximumRequests))
-{
-}
+{}
 
 int RequestPacer::inFlight() const
 {

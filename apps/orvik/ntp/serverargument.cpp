@@ -45,8 +45,8 @@ std::optional<ServerArgument> ServerArgument::parse(const QString &text, QString
         portText = rest.mid(1);
     } else if (text.count(QLatin1Char(':')) > 1) {
         if (!isIPv6(text))
-            return refuse(error, QStringLiteral("\"%1\" is not an IPv6 address (with a port, write [ADDRESS]:PORT)")
-                                     .arg(text));
+            return refuse(
+                error, QStringLiteral("\"%1\" is not an IPv6 address (with a port, write [ADDRESS]:PORT)").arg(text));
         server.host = text;
     } else {
         const qsizetype colon = text.indexOf(QLatin1Char(':'));

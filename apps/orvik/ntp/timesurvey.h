@@ -50,8 +50,8 @@ struct AddressReport
     };
     TimeServerAddress server;
     Status status = Status::Silent;
-    int requests = 0; // sent
-    int answers = 0;  // accepted
+    int requests = 0;               // sent
+    int answers = 0;                // accepted
     std::optional<TimeAnswer> best; // the answer with the narrowest interval, then the shortest delay
     QString detail;
 };
