@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -350,6 +351,10 @@ void tst_OrvikTime::timeCommand_data()
 void tst_OrvikTime::timeCommand()
 {
     QFETCH(TimeRun, run);
+    const auto chronyPeers = std::count_if(run.peers.cbegin(), run.peers.cend(),
+                                           [](const Peer &peer) { return peer.kind == Peer::Kind::Chrony; });
+    if (std::size_t(chronyPeers) > m_chrony.size())
+        QSKIP("chronyd is not installed (Debian package chrony): no honest servers to ask");
     if (!run.peers.isEmpty())
         ORVIK_SKIP_WITHOUT_NTP_PORTS();
     Peers peers(m_chrony);

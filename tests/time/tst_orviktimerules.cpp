@@ -94,6 +94,8 @@ private Q_SLOTS:
     void pacing();
     void serverArgument_data();
     void serverArgument();
+    void addressesOfNames_data();
+    void addressesOfNames();
 };
 
 void tst_OrvikTimeRules::selection_data()
@@ -290,6 +292,48 @@ void tst_OrvikTimeRules::serverArgument()
     QVERIFY2(server, qPrintable(why));
     QCOMPARE(server->host, host);
     QCOMPARE(int(server->port.value_or(0)), port);
+}
+
+using Found = QList<QStringList>; // per name given, on port 123 unless "name:port": the addresses it gave
+
+void tst_OrvikTimeRules::addressesOfNames_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<Found>("found");
+    QTest::addColumn<QStringList>("asked"); // "address port name"
+    QTest::newRow("every-address-of-a-name-counts")
+        << QStringList{"pool"} << Found{{"192.0.2.1", "2001:db8::1", "192.0.2.2"}}
+        << QStringList{"192.0.2.1 123 pool", "2001:db8::1 123 pool", "192.0.2.2 123 pool"};
+    QTest::newRow("an-address-named-twice-is-asked-once")
+        << QStringList{"192.0.2.1", "192.0.2.1"} << Found{{"192.0.2.1"}, {"192.0.2.1"}}
+        << QStringList{"192.0.2.1 123 192.0.2.1"};
+    QTest::newRow("two-names-for-one-address-give-one-vote")
+        << QStringList{"a", "b"} << Found{{"192.0.2.1", "192.0.2.2"}, {"192.0.2.2", "192.0.2.3"}}
+        << QStringList{"192.0.2.1 123 a", "192.0.2.2 123 a", "192.0.2.3 123 b"};
+    QTest::newRow("ipv4-mapped-is-the-same-address")
+        << QStringList{"a", "b"} << Found{{"192.0.2.1"}, {"::ffff:192.0.2.1"}} << QStringList{"192.0.2.1 123 a"};
+    QTest::newRow("another-port-is-another-server") << QStringList{"a", "a:1123"} << Found{{"192.0.2.1"}, {"192.0.2.1"}}
+                                                    << QStringList{"192.0.2.1 123 a", "192.0.2.1 1123 a"};
+}
+
+void tst_OrvikTimeRules::addressesOfNames()
+{
+    QFETCH(QStringList, names);
+    QFETCH(Found, found);
+    QFETCH(QStringList, asked);
+    std::vector<TimeServerAddress> addresses;
+    for (int i = 0; i < names.size(); ++i) {
+        const std::optional<ServerArgument> server = ServerArgument::parse(names[i], nullptr);
+        QVERIFY(server);
+        QList<QHostAddress> list;
+        for (const QString &address : found[i])
+            list << QHostAddress(address);
+        addAddresses(addresses, server->host, server->port.value_or(123), list);
+    }
+    QStringList result;
+    for (const TimeServerAddress &address : addresses)
+        result << QStringLiteral("%1 %2 %3").arg(address.address.toString()).arg(address.port).arg(address.name);
+    QCOMPARE(result, asked);
 }
 
 QTEST_GUILESS_MAIN(tst_OrvikTimeRules)

@@ -219,8 +219,7 @@ void printJson(const TimeSurvey &survey, const QJsonArray &unresolved, QTextStre
     out.flush();
 }
 
-// Every address of every server, in the order given, each (address, port) once: a server named twice
-// must not get two votes.
+// Every address of every server, in the order given, each (address, port) once.
 std::vector<TimeServerAddress> resolve(CommandContext &context, const TimeQuery &query, QJsonArray &unresolved)
 {
     std::vector<TimeServerAddress> addresses;
@@ -237,13 +236,7 @@ std::vector<TimeServerAddress> resolve(CommandContext &context, const TimeQuery 
             unresolved.append(QJsonObject{{QStringLiteral("name"), server.host}, {QStringLiteral("error"), error}});
             continue;
         }
-        for (const QHostAddress &address : info.addresses()) {
-            const bool known = std::any_of(addresses.cbegin(), addresses.cend(), [&](const TimeServerAddress &a) {
-                return a.port == port && a.address.isEqual(address, QHostAddress::ConvertV4MappedToIPv4);
-            });
-            if (!known)
-                addresses.push_back({server.host, address, port});
-        }
+        addAddresses(addresses, server.host, port, info.addresses());
     }
     return addresses;
 }

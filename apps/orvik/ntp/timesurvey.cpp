@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -40,6 +41,18 @@ bool narrower(const TimeAnswer &a, const TimeAnswer &b)
 }
 
 } // namespace
+
+void addAddresses(std::vector<TimeServerAddress> &addresses, const QString &name, uint16_t port,
+                  const QList<QHostAddress> &found)
+{
+    for (const QHostAddress &address : found) {
+        const bool known = std::any_of(addresses.cbegin(), addresses.cend(), [&](const TimeServerAddress &a) {
+            return a.port == port && a.address.isEqual(address, QHostAddress::ConvertV4MappedToIPv4);
+        });
+        if (!known)
+            addresses.push_back({name, address, port});
+    }
+}
 
 TimeAnswer TimeAnswer::of(const NtpSample &sample, const NtpExchange &exchange)
 {
@@ -97,6 +110,7 @@ void TimeSurvey::run()
             if (!running.empty()) {
                 // Most likely one of the client's ports is held elsewhere: try again with fewer at once.
                 pacer.retryLater(index);
+                report.requests = pacer.requests(index);
                 schedule();
                 return;
             }

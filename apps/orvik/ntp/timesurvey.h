@@ -4,6 +4,7 @@
 #include "time/ntpsample.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -21,6 +22,12 @@ struct TimeServerAddress
     QHostAddress address;
     uint16_t port = 0;
 };
+
+// Adds each address that a name gave, except those already there with the same port (an IPv4 address
+// and its IPv4-mapped IPv6 form are one): a server named twice, or reached through two names, must not
+// get two votes.
+void addAddresses(std::vector<TimeServerAddress> &addresses, const QString &name, uint16_t port,
+                  const QList<QHostAddress> &found);
 
 // An accepted answer with what the server says of its own distance from its reference, in nanoseconds.
 struct TimeAnswer
