@@ -80,7 +80,7 @@ void tst_OrvikTime::timeCommand_data()
     row("three-samples-from-a-server-2s-ahead", {Server::Good, ask + QStringList{"--samples", "3"}, 0, {}, 3});
     row("silent-server-times-out", {Server::Silent, ask + QStringList{"--timeout", "0.5"}, 1,
                                     QStringLiteral("no reply from %HOST% port %PORT% within 0.5 s"), 1});
-    row("unresolvable-host", {Server::None, {"time", "no such host"}, 1, "cannot resolve no such host", 0});
+    row("unresolvable-host", {Server::None, {"time", "no such host"}, 1, "cannot resolve the host no such host (", 0});
     row("no-samples", {Server::None, {"time", "::1", "--samples", "0"}, 2, "--samples must be", 0});
 
     // Every rejection ends the query at its first request, though the default asks for several.

@@ -1,8 +1,10 @@
 #include "apps/orvik/commands/timequery.h"
 
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/optionvalues.h"
 #include "apps/orvik/commands.h"
 #include "apps/orvik/ntp/timeexchange.h"
+#include "apps/orvik/transfer/failuretext.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
 #include "time/ntpsample.h"
@@ -94,10 +96,9 @@ int runTimeQuery(CommandContext &context, const TimeQuery &query)
                         << Qt::endl;
             return ExitFailure;
         case TimeExchange::Outcome::Failed:
-            context.err << "orvik: time request to " << describe(query) << " failed: "
-                        << (exchange.failureReason().isEmpty() ? QStringLiteral("the module gives no reason")
-                                                               : exchange.failureReason())
-                        << Qt::endl;
+            ErrorLine::print(context.err,
+                             FailureText::describe(exchange.failureReason(), QStringLiteral("time request"), query.host,
+                                                   query.port));
             return ExitFailure;
         case TimeExchange::Outcome::NoDatagram:
             context.err << "orvik: this module's time request does not report the reply's datagram" << Qt::endl;
@@ -133,7 +134,7 @@ const QCommandLineOption kSamplesOption(QStringLiteral("samples"),
                                         QStringLiteral("Requests to send, one after another (default 8)."),
                                         QStringLiteral("N"), QString::number(kDefaultSamples));
 
-bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQuery &query)
+bool parseQuery(CommandContext &context, const CommandLine &parser, TimeQuery &query)
 {
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1 || positional.constFirst().isEmpty()) {
@@ -150,17 +151,17 @@ bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQ
     const std::optional<qint64> timeoutMs =
         OptionValues::secondsAsMs(parser.value(kTimeoutOption), kMaximumTimeoutSeconds);
     if (!timeoutMs) {
-        context.err << "orvik: --timeout must be a number of seconds above 0 and at most " << kMaximumTimeoutSeconds
-                    << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--timeout must be a number of seconds above 0 and at most %1")
+                                          .arg(OptionValues::plain(kMaximumTimeoutSeconds)));
         return false;
     }
     query.timeoutMs = int(*timeoutMs);
-    bool ok = false;
-    query.samples = parser.value(kSamplesOption).toInt(&ok);
-    if (!ok || query.samples < 1 || query.samples > kMaximumSamples) {
+    const std::optional<qint64> samples = OptionValues::wholeNumber(parser.value(kSamplesOption), 1, kMaximumSamples);
+    if (!samples) {
         context.err << "orvik: --samples must be a number from 1 to " << kMaximumSamples << Qt::endl;
         return false;
     }
+    query.samples = int(*samples);
     return true;
 }
 
@@ -168,7 +169,7 @@ bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQ
 
 int runTimeCommand(CommandContext &context)
 {
-    QCommandLineParser parser;
+    CommandLine parser;
     parser.setApplicationDescription(QStringLiteral(
         "Ask an NTP server for the time through the module and print the server's stratum, reference id,\n"
         "leap state and transmit time, the clock offset with its error bound and the round-trip delay.\n"
