@@ -209,7 +209,7 @@ void tst_OrvikUpdateCheck::sign_data()
     const QByteArray studio = "name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\n";
     row("product-and-expires-kept", {key, "DIR/offer.txt"}, studio, 0, signedOffer, studio + "signature=");
     row("public-key-printed", {key, "--public-key"}, {}, 0, TestKeys::publisherKey().toBase64() + "\n");
-    row("missing-key", {"DIR/offer.txt"}, {}, 2, "usage");
+    row("missing-key", {"DIR/offer.txt"}, {}, 2, "orvik: update-sign needs --key FILE");
     row("not-a-private-key", {"--key=DIR/publisher.pub", "DIR/offer.txt"}, {}, 1, "not an Ed25519 private key");
     // Malformed descriptions are not signed: what the reader refuses, and a download it could not check.
     row("key-given-twice", {key, "DIR/offer.txt", "DIR/package.run"}, "name=O\nsize=1\nversion=2\nSize=2\n", 2,
