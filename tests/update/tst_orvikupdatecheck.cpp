@@ -211,6 +211,8 @@ void tst_OrvikUpdateCheck::sign_data()
     row("public-key-printed", {key, "--public-key"}, {}, 0, TestKeys::publisherKey().toBase64() + "\n");
     row("missing-key", {"DIR/offer.txt"}, {}, 2, "orvik: update-sign needs --key FILE");
     row("not-a-private-key", {"--key=DIR/publisher.pub", "DIR/offer.txt"}, {}, 1, "not an Ed25519 private key");
+    // A missing file is said as put says it.
+    row("description-missing", {key, "DIR/absent.txt"}, {}, 1, "orvik: cannot read DIR/absent.txt: no such file\n");
     // Malformed descriptions are not signed: what the reader refuses, and a download it could not check.
     row("key-given-twice", {key, "DIR/offer.txt", "DIR/package.run"}, "name=O\nsize=1\nversion=2\nSize=2\n", 2,
         "DIR/offer.txt: line 4: the key \"size\" appears twice");
