@@ -101,6 +101,8 @@ void HttpTestConnection::writeHead()
     QByteArray head = "HTTP/1.1 " + QByteArray::number(m_route.status) + ' ' + reasons.value(m_route.status, "Status");
     if (m_route.status == 401 && !m_route.basicAuth.isEmpty())
         head += "\r\nWWW-Authenticate: Basic realm=\"test\"";
+    for (const auto &header : m_route.headers)
+        head += "\r\n" + header.first + ": " + header.second;
     if (!m_route.contentEncoding.isEmpty())
         head += "\r\nContent-Encoding: " + m_route.contentEncoding;
     if (m_route.framing == HttpTestServer::Framing::ContentLength)

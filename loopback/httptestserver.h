@@ -39,6 +39,7 @@ public:
     struct Route
     {
         int status = 200;
+        QList<QPair<QByteArray, QByteArray>> headers; // sent as they are (Location of a redirect)
         QByteArray body;
         qint64 generatedSize = -1; // >= 0: the body is this many patternBytes(), made as they are sent
         Framing framing = Framing::ContentLength;

@@ -1,5 +1,6 @@
 #include "apps/orvik/commandcontext.h"
 
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/programfolders.h"
 #include "apps/orvik/transfer/environmentproxy.h"
 
@@ -13,38 +14,47 @@ namespace ORVIK {
 
 namespace {
 
-const QCommandLineOption kModuleOption(QStringLiteral("module"), QStringLiteral("Path of the module file."),
-                                       QStringLiteral("path"));
+const QCommandLineOption
+    kModuleOption(QStringLiteral("module"),
+                  QStringLiteral("The module file (default: beside orvik, else the installed one)."),
+                  QStringLiteral("PATH"));
 
 } // namespace
 
-void CommandContext::addCommonOptions(QCommandLineParser &parser) const
+QString CommandContext::command() const
 {
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    return arguments.constFirst().section(QLatin1Char(' '), 1);
+}
+
+void CommandContext::addCommonOptions(CommandLine &parser) const
+{
+    parser.setCommand(command());
+    addSharedOptions(parser);
+}
+
+void CommandContext::addSharedOptions(CommandLine &parser)
+{
     parser.addOption(kModuleOption);
     parser.addHelpOption();
 }
 
-bool CommandContext::parse(QCommandLineParser &parser)
+bool CommandContext::parse(CommandLine &parser)
 {
-    if (!parser.parse(arguments)) {
-        err << "orvik: " << parser.errorText() << Qt::endl;
+    switch (parser.parse(arguments.mid(1))) {
+    case CommandLine::Outcome::UsageError:
+        ErrorLine::print(err, parser.errorText());
         return false;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        // Qt names the program by the path it was started with; the user typed "orvik COMMAND".
-        QString help = parser.helpText();
-        const QString program = QCoreApplication::arguments().constFirst();
-        if (help.startsWith(QStringLiteral("Usage: ") + program))
-            help.replace(7, program.size(), arguments.constFirst());
-        out << help;
+    case CommandLine::Outcome::Help:
+        out << parser.helpText();
         out.flush();
         std::exit(ExitOk); // as QCommandLineParser::showHelp does: nothing is loaded yet
+    case CommandLine::Outcome::Run:
+        break;
     }
     return true;
 }
 
-bool CommandContext::loadModule(const QCommandLineParser &parser)
+bool CommandContext::loadModule(const CommandLine &parser)
 {
     if (loader.module())
         return true;
@@ -56,7 +66,7 @@ bool CommandContext::loadModule(const QCommandLineParser &parser)
     return true;
 }
 
-bool CommandContext::loadModuleWithServices(const QCommandLineParser &parser)
+bool CommandContext::loadModuleWithServices(const CommandLine &parser)
 {
     if (!loadModule(parser))
         return false;

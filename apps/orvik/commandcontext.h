@@ -1,8 +1,8 @@
 #pragma once
 
+#include "apps/orvik/cli/commandline.h"
 #include "apps/orvik/moduleloader.h"
 
-#include <QCommandLineParser>
 #include <QStringList>
 #include <QTextStream>
 
@@ -19,14 +19,19 @@ struct CommandContext
     QTextStream &err;
     ModuleLoader &loader;
 
-    // Adds the options that every command takes (--module, --help).
-    void addCommonOptions(QCommandLineParser &parser) const;
-    // Parses; on a usage error prints one line and returns false. --help prints the options and exits 0.
-    bool parse(QCommandLineParser &parser);
+    // The command's name ("get").
+    QString command() const;
+    // Names the command and adds the options that every command takes (--module, --help).
+    void addCommonOptions(CommandLine &parser) const;
+    // Those options alone, for a look at a command's arguments before it runs.
+    static void addSharedOptions(CommandLine &parser);
+    // Parses; on a usage error prints one line and returns false. --help prints the help and exits 0
+    // before anything is loaded or contacted.
+    bool parse(CommandLine &parser);
     // Loads and registers the module from --module or beside the program; prints one line on failure.
-    bool loadModule(const QCommandLineParser &parser);
+    bool loadModule(const CommandLine &parser);
     // Loads the module and installs its access manager through the meta-types hook.
-    bool loadModuleWithServices(const QCommandLineParser &parser);
+    bool loadModuleWithServices(const CommandLine &parser);
     // Loads one of orvik's plug-ins from beside the program or where installed (they stay loaded) and
     // resolves its entry; prints one line and returns null on failure.
     QFunctionPointer resolvePluginEntry(const char *pluginName, const char *symbol);

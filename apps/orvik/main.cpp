@@ -1,15 +1,14 @@
 #include "apps/orvik/cli/displaycheck.h"
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/messagefilter.h"
-#include "apps/orvik/cli/safetext.h"
+#include "apps/orvik/cli/programarguments.h"
 #include "apps/orvik/commands.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <vector>
 
 #ifndef Q_OS_WIN
 #include <csignal>
@@ -23,54 +22,54 @@ struct Command
 {
     const char *name;
     const char *summary;
-    bool needsWidgets; // widgets, drawn off screen unless showsWindow says the command shows one
+    bool needsWidgets; // widgets, drawn off screen unless showsWindow says this use shows one
     bool bulkTransfer; // moves a body through Qt's network thread, a piece of a few KiB per event
     int (*run)(CommandContext &);
+    bool (*showsWindow)(const QStringList &arguments); // null: never
 };
 
 const Command kCommands[] = {
-    {"module", "load the module and print its registration and resources", false, false, &runModuleCommand},
-    {"demo", "run every service once against loopback peers", true, false, &runDemoCommand},
-    {"get", "download a URL through the module (-o FILE, or standard output)", false, true, &runGetCommand},
-    {"put", "upload a FILE or --data TEXT to a URL through the module", false, true, &runPutCommand},
-    {"time", "ask an NTP server for the time: transmit time, offset, delay", false, false, &runTimeCommand},
-    {"update-check", "ask the update server whether a newer version exists", false, false, &runUpdateCheckCommand},
-    {"update-sign", "sign an update description with an Ed25519 key", false, false, &runUpdateSignCommand},
-    {"wifi", "scan for WiFi networks and choose one in the dialog", true, false, &runWifiCommand},
-    {"version", "print the versions of orvik, the module and Qt (also: --version)", false, false, &runVersionCommand},
+    {"module", "load the module and print its registration and resources", false, false, &runModuleCommand, nullptr},
+    {"demo", "run every service once against loopback peers", true, false, &runDemoCommand, nullptr},
+    {"get", "download a URL through the module (-o FILE, or standard output)", false, true, &runGetCommand, nullptr},
+    {"put", "upload a FILE or --data TEXT to a URL through the module", false, true, &runPutCommand, nullptr},
+    {"time", "ask an NTP server for the time: transmit time, offset, delay", false, false, &runTimeCommand, nullptr},
+    {"update-check", "ask the update server whether a newer version exists", false, false, &runUpdateCheckCommand,
+     nullptr},
+    {"update-sign", "sign an update description with an Ed25519 key", false, false, &runUpdateSignCommand, nullptr},
+    {"wifi", "scan for WiFi networks and choose one in the dialog", true, false, &runWifiCommand, &wifiShowsWindow},
+    {"version", "print the versions of orvik, the module and Qt (also: --version)", false, false, &runVersionCommand,
+     nullptr},
 };
 
 int usage(QTextStream &stream, int exitCode)
 {
-    stream << "usage: orvik [--verbose] COMMAND [options]   (orvik COMMAND --help for its options)\n\ncommands:\n";
+    stream << "usage: orvik [options] COMMAND [options] [arguments]\n"
+              "       orvik help [COMMAND]\n\ncommands:\n";
     for (const Command &command : kCommands)
         stream << "  " << QString::fromLatin1(command.name).leftJustified(14) << command.summary << '\n';
-    stream << "\noptions:\n"
-              "  --help        this text\n"
-              "  --version     the same as the version command\n"
-              "  --verbose     also show Qt's own warnings (as does setting QT_LOGGING_RULES)\n";
+    stream << "  " << QStringLiteral("help").leftJustified(14)
+           << "this text; help COMMAND: the command's options, as COMMAND --help prints them\n";
+    stream << "\noptions (before or after the command):\n"
+              "  --module PATH  the module file (default: beside orvik, else the installed one)\n"
+              "  --verbose      also show Qt's own warnings (as does setting QT_LOGGING_RULES)\n"
+              "  -h, --help     this text, or after a command its options\n"
+              "  --version      the same as the version command\n"
+              "\nexit codes:\n"
+              "  0  the command did what was asked (update-check: it got an answer, whatever it says)\n"
+              "  1  it failed: the network, TLS, an HTTP error status, a time-out, a file, a rejected answer\n"
+              "  2  usage: an unknown command or option, a bad value, a module file that cannot be loaded\n"
+              "\nenvironment:\n"
+              "  http_proxy, https_proxy, all_proxy, no_proxy (and HTTPS_PROXY, ALL_PROXY, NO_PROXY)\n"
+              "                    the proxies of get, put and update-check, read as curl reads them\n"
+              "  TMPDIR            where temporary files go (in folders of their own)\n"
+              "  QT_LOGGING_RULES  Qt's message rules; when set, Qt's own warnings show, as with --verbose\n"
+              "  DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM\n"
+              "                    the display on which the interactive wifi dialog opens\n"
+              "  DBUS_SYSTEM_BUS_ADDRESS\n"
+              "                    the system bus through which wifi reaches NetworkManager (not on Windows)\n";
     stream.flush();
     return exitCode;
-}
-
-// Whether this use of a widget command puts a window on the screen. The WiFi dialog does only when
-// it is to be answered; the demo and the scans render off screen.
-bool showsWindow(const Command &command, int argc, char *argv[])
-{
-    if (std::strcmp(command.name, "wifi") != 0)
-        return false;
-    for (int i = 2; i < argc; ++i) {
-        const char *option = argv[i];
-        // QCommandLineParser takes -name as --name for these commands.
-        if (option[0] == '-' && option[1] == '-')
-            ++option;
-        for (const char *offScreen : {"-list", "-screenshot", "-connect", "-help", "-h"}) {
-            const size_t length = std::strlen(offScreen);
-            if (std::strncmp(option, offScreen, length) == 0 && (option[length] == '\0' || option[length] == '='))
-                return false;
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -79,35 +78,21 @@ int main(int argc, char *argv[])
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    // --verbose may stand anywhere; the commands never see it.
-    bool verbose = false;
-    std::vector<char *> args;
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0 && std::strcmp(argv[i], "--verbose") == 0)
-            verbose = true;
-        else
-            args.push_back(argv[i]);
-    }
-    argc = int(args.size());
-    args.push_back(nullptr);
-    argv = args.data();
-    static char versionCommand[] = "version";
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0)
-        argv[1] = versionCommand;
-
-    const Command *command = nullptr;
+    QStringList names;
     for (const Command &candidate : kCommands)
-        if (argc > 1 && std::strcmp(argv[1], candidate.name) == 0)
-            command = &candidate;
-    if (!command && argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
+        names.append(QString::fromLatin1(candidate.name));
+    const ProgramArguments program = ProgramArguments::read(ProgramArguments::fromMain(argc, argv), names);
+    if (program.action == ProgramArguments::Action::ShowUsage)
         return usage(out, ExitOk);
-    if (!command) {
-        if (argc > 1)
-            err << "orvik: unknown command \"" << SafeText::printable(QString::fromLocal8Bit(argv[1])) << "\"\n";
-        else
-            err << "orvik: no command given\n";
+    if (program.action == ProgramArguments::Action::UsageError) {
+        ErrorLine::print(err, program.error);
         return usage(err, ExitUsage);
     }
+    const Command *command = nullptr;
+    for (const Command &candidate : kCommands)
+        if (program.command == QLatin1String(candidate.name))
+            command = &candidate;
+    const bool verbose = program.verbose;
     MessageFilter::install(verbose);
 #ifndef Q_OS_WIN
     // A reader that goes away shows as a failed write (EPIPE), which orvik handles, not as a signal.
@@ -121,11 +106,14 @@ int main(int argc, char *argv[])
     if (command->bulkTransfer && !qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
 
+    // Qt reads no option of its own from orvik's command line: the command alone reads its arguments.
+    int appArgc = 1;
     std::unique_ptr<QCoreApplication> app;
-    if (command->needsWidgets && !showsWindow(*command, argc, argv)) {
+    const bool window = command->showsWindow && command->showsWindow(program.arguments);
+    if (command->needsWidgets && !window) {
         // Rendered off screen: whatever display there is, reachable or not, plays no part.
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QApplication>(argc, argv);
+        app = std::make_unique<QApplication>(appArgc, argv);
     } else if (command->needsWidgets) {
 #ifndef Q_OS_WIN
         if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
@@ -137,16 +125,15 @@ int main(int argc, char *argv[])
         }
 #endif
         DisplayCheck::arm(command->name);
-        app = std::make_unique<QApplication>(argc, argv);
+        app = std::make_unique<QApplication>(appArgc, argv);
         DisplayCheck::disarm();
     } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
+        app = std::make_unique<QCoreApplication>(appArgc, argv);
     }
     QCoreApplication::setApplicationName(QStringLiteral("orvik"));
 
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeAt(1);
-    arguments.first() = QStringLiteral("orvik ") + QLatin1String(command->name);
+    const QStringList arguments =
+        QStringList{QStringLiteral("orvik ") + QLatin1String(command->name)} + program.arguments;
     ModuleLoader loader;
     CommandContext context{arguments, out, err, loader};
     return command->run(context);

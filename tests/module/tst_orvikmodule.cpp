@@ -48,14 +48,39 @@ void tst_OrvikModule::commandLine_data()
                              "  tls/qschannelbackendd (debug, os all, platform all, type 1)\n",
                              "ports: 1\n  ntp_recieive_comp: NTP RX Port, udp 42912, profile domain, scope any\n"}
         << QString();
-    QTest::newRow("help-lists-commands-and-options")
-        << QStringList{"--help"} << 0
-        << QList<QByteArray>{"usage: orvik ", "  get ", "  version ", "  --version ", "  --verbose "} << QString();
-    QTest::newRow("command-help-lists-its-options")
-        << QStringList{"get", "--help"} << 0
-        << QList<QByteArray>{"Usage: orvik get [options] url\n", "  --insecure ", "  --timeout <seconds> ",
-                             "  --port <n> ", "  --module <path> "}
-        << QString();
+    // The top-level help: commands, options, exit codes and the environment that orvik reads.
+    const QList<QByteArray> usage{"usage: orvik [options] COMMAND [options] [arguments]\n",
+                                  "  get ",
+                                  "  version ",
+                                  "  help ",
+                                  "  --version ",
+                                  "  --verbose ",
+                                  "exit codes:\n",
+                                  "  2  usage: ",
+                                  "environment:\n",
+                                  "  http_proxy, https_proxy, all_proxy, no_proxy ",
+                                  "  QT_LOGGING_RULES "};
+    QTest::newRow("help-lists-commands-and-options") << QStringList{"--help"} << 0 << usage << QString();
+    QTest::newRow("help-command") << QStringList{"help"} << 0 << usage << QString();
+    const QList<QByteArray> getHelp{"usage: orvik get [options] URL\n",
+                                    "An HTTP error status is a failure (exit code 1)",
+                                    "  -o, --output FILE ",
+                                    "      --insecure ",
+                                    "      --timeout SECONDS ",
+                                    "      --port N ",
+                                    "      --module PATH ",
+                                    "  -h, --help "};
+    QTest::newRow("command-help-lists-its-options") << QStringList{"get", "--help"} << 0 << getHelp << QString();
+    QTest::newRow("help-command-for-a-command") << QStringList{"help", "get"} << 0 << getHelp << QString();
+    QTest::newRow("help-before-the-command") << QStringList{"--help", "get"} << 0 << getHelp << QString();
+    // Help wins over whatever else stands on the line, and runs nothing: the module is not even loaded.
+    const QStringList nowhere{"--module", "/nonexistent/ORVIKNetwork.so"};
+    for (const char *command :
+         {"module", "demo", "get", "put", "time", "update-check", "update-sign", "wifi", "version"})
+        for (const char *help : {"--help-all", "-h"})
+            QTest::addRow("%s-%s-runs-nothing", command, help)
+                << QStringList{command, help, "--frobnicate"} + nowhere << 0
+                << QList<QByteArray>{"usage: orvik " + QByteArray(command) + ' '} << QString();
     // Usage errors: one line that names the fault, then the usage, all on standard error.
     const QList<QByteArray> none;
     QTest::newRow("unknown-command") << QStringList{"frobnicate", "x"} << 2 << none
@@ -64,6 +89,48 @@ void tst_OrvikModule::commandLine_data()
                                      << QString("orvik: no command given\nusage: orvik .+");
     QTest::newRow("time-port-zero") << QStringList{"time", "127.0.0.1", "--port", "0"} << 2 << none
                                     << QString("orvik: --port must be a number from 1 to 65535\n");
+    QTest::newRow("help-for-an-unknown-command") << QStringList{"help", "frobnicate"} << 2 << none
+                                                 << QString("orvik: unknown command \"frobnicate\"\nusage: orvik .+");
+    // Mistakes in options: named as typed, with the way to the command's help.
+    QTest::newRow("unknown-long-option")
+        << QStringList{"get", "--frobnicate", "http://127.0.0.1:1/"} << 2 << none
+        << QString("orvik: unknown option --frobnicate; orvik get --help lists the options\n");
+    QTest::newRow("unknown-short-option-among-known")
+        << QStringList{"get", "-sx", "http://127.0.0.1:1/"} << 2 << none
+        << QString("orvik: unknown option -x \\(in -sx\\); orvik get --help lists the options\n");
+    QTest::newRow("long-option-with-one-dash")
+        << QStringList{"wifi", "-list"} << 2 << none
+        << QString("orvik: unknown option -list \\(did you mean --list\\?\\); orvik wifi --help lists the options\n");
+    QTest::newRow("option-without-its-value")
+        << QStringList{"get", "http://127.0.0.1:1/", "--timeout"} << 2 << none
+        << QString("orvik: --timeout needs a value \\(SECONDS\\); orvik get --help lists the options\n");
+    QTest::newRow("flag-with-a-value") << QStringList{"get", "http://127.0.0.1:1/", "--insecure=yes"} << 2 << none
+                                       << QString(
+                                              "orvik: --insecure takes no value; orvik get --help lists the options\n");
+    QTest::newRow("option-of-another-command-before-it")
+        << QStringList{"-s", "module"} << 2 << none
+        << QString("orvik: unknown option -s; orvik module --help lists the options\n");
+    // Extra arguments are refused, not ignored.
+    QTest::newRow("module-extra-argument")
+        << QStringList{"module", "extra"} << 2 << none
+        << QString(
+               "orvik: module takes no arguments, and \"extra\" was given; orvik module --help lists the options\n");
+    QTest::newRow("get-second-url") << QStringList{"get", "http://127.0.0.1:1/", "http://127.0.0.1:2/"} << 2 << none
+                                    << QString("orvik: one argument too many: \"http://127\\.0\\.0\\.1:2/\"; orvik "
+                                               "get --help lists the options\n");
+    QTest::newRow("help-with-two-commands") << QStringList{"help", "get", "put"} << 2 << none
+                                            << QString("orvik: help takes one COMMAND, and \"put\" was given as "
+                                                       "well\nusage: orvik .+");
+    // Every number is read the same way, and a limit is written as a number.
+    QTest::newRow("time-timeout-limit") << QStringList{"time", "127.0.0.1", "--timeout", "1e9"} << 2 << none
+                                        << QString("orvik: --timeout must be a number of seconds above 0 and at most "
+                                                   "3600\n");
+    QTest::newRow("update-stall-timeout-not-a-number")
+        << QStringList{"update-check", "--stall-timeout", "soon"} << 2 << none
+        << QString("orvik: --stall-timeout must be a whole number of seconds from 0 to 2000000\n");
+    QTest::newRow("update-sign-expires-days-beyond")
+        << QStringList{"update-sign", "--key", "k.pem", "d.txt", "--expires-days", "3651"} << 2 << none
+        << QString("orvik: --expires-days must be a whole number from 1 to 3650\n");
     // A module file that cannot serve: one line, and for a file that is no loadable library, the loader's own error.
     const QStringList module{"module", "--module"};
     const QString missing = QStringLiteral("/nonexistent/ORVIKNetwork.so");
@@ -87,6 +154,10 @@ void tst_OrvikModule::commandLine_data()
     for (const QStringList &command : commands)
         QTest::addRow("%s-module-file-missing", qPrintable(command.first()))
             << command + QStringList{"--module", missing} << 2 << none << notFound;
+    // Options of every command may stand before it.
+    QTest::newRow("module-option-before-the-command")
+        << QStringList{"--module", missing, "time", "127.0.0.1"} << 2 << none << notFound;
+    QTest::newRow("verbose-before-the-command") << QStringList{"--verbose", "--version"} << 0 << versions << QString();
 }
 
 void tst_OrvikModule::commandLine()

@@ -1,4 +1,6 @@
+#include "apps/orvik/cli/optionvalues.h"
 #include "apps/orvik/transfer/environmentproxy.h"
+#include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferprogress.h"
 #include "loopback/httptestserver.h"
 #include "tests/ntpports.h"
@@ -7,15 +9,21 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
+#include <optional>
 
 #ifndef Q_OS_WIN
 #include <csignal>
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -37,7 +45,24 @@ private Q_SLOTS:
     void progressLine();
     void noProxyNames_data();
     void noProxyNames();
+    void proxyChoice_data();
+    void proxyChoice();
+    void optionValues_data();
+    void optionValues();
+    void statusPhrases_data();
+    void statusPhrases();
     void showsAStall();
+    void progressTimeline_data();
+    void progressTimeline();
+    void combinedShortOptions_data();
+    void combinedShortOptions();
+    void redrawsWhileNothingArrives();
+    void tlsThroughAProxy_data();
+    void tlsThroughAProxy();
+#ifndef Q_OS_WIN
+    void barOnATerminal();
+    void folderThatMayNotBeEntered();
+#endif
 
 private:
     // Runs orvik with the arguments expanded; "env:NAME=VALUE" (PROXY: the plain server as a proxy),
@@ -49,7 +74,8 @@ private:
     // connections and never answers, "port" the plain server's port, "dir:name" a file in the temporary folder,
     // "old:name" one there that holds earlier content. On port 1 nothing listens.
     QString expand(const QString &argument) const;
-    // PLAIN/, TLS/ and DIR/ in a pattern stand for the servers' addresses and the temporary folder.
+    // PLAIN/, TLS/ and DIR/ in a pattern stand for the servers' addresses and the temporary folder,
+    // PLAINPORT and TLSPORT for their ports.
     QString expandPattern(const QString &pattern) const;
     static bool writeFile(const QString &path, const QByteArray &content)
     {
@@ -101,6 +127,23 @@ void tst_TransferCommands::initTestCase()
     refused.status = 405;
     refused.body = "<html>method not allowed</html>\n";
     m_plain.setRoute("/refuses", refused);
+    // Statuses whose module text several statuses share: orvik's own request tells which came.
+    for (const int status : {400, 407, 502}) {
+        HttpTestServer::Route answer;
+        answer.status = status;
+        m_plain.setRoute("/status-" + QByteArray::number(status), answer);
+    }
+    HttpTestServer::Route redirect;
+    redirect.status = 302;
+    redirect.headers = {{"Location", m_tls.url(QStringLiteral("/small")).toEncoded()}};
+    m_plain.setRoute("/to-tls", redirect);
+    // A body that takes longer than a short connect time-out: 6 pieces 0.3 s apart.
+    HttpTestServer::Route paced;
+    paced.generatedSize = 60000;
+    paced.pieceSize = 10000;
+    paced.pieceIntervalMs = 300;
+    m_plain.setRoute("/paced", paced);
+    QVERIFY(writeFile(m_dir.filePath(QStringLiteral("no-certificate.pem")), "not a certificate\n"));
 
     // Nothing is ever read or answered here: a TLS handshake with it never ends.
     QVERIFY(m_mute.listen(QHostAddress::LocalHost));
@@ -191,6 +234,8 @@ QString tst_TransferCommands::expandPattern(const QString &pattern) const
     result.replace(QLatin1String("PLAIN/"), QRegularExpression::escape(m_plain.url().toString()));
     result.replace(QLatin1String("TLS/"), QRegularExpression::escape(m_tls.url().toString()));
     result.replace(QLatin1String("DIR/"), QRegularExpression::escape(m_dir.path() + QLatin1Char('/')));
+    result.replace(QLatin1String("TLSPORT"), QString::number(m_tls.port()));
+    result.replace(QLatin1String("PLAINPORT"), QString::number(m_plain.port()));
     return result;
 }
 
@@ -259,6 +304,35 @@ void tst_TransferCommands::transfer_data()
             " \\(SSL Handshake\\); --insecure accepts any certificate, --cacert FILE trusts one more");
     row("refused-by-the-proxy", {"get", "http://far.example/small", "env:http_proxy=http://127.0.0.1:1"}, 1,
         proxyRefused);
+    // A loopback address goes direct whatever the variables say: the refusal is the server's.
+    row("loopback-is-never-proxied", {"get", "http://127.0.0.1:1/x", "env:http_proxy=http://127.0.0.1:2"}, 1,
+        "orvik: cannot connect to 127\\.0\\.0\\.1 port 1: the connection was refused \\(Connection Refused\\)");
+    // The server that failed the handshake is the one the redirect led to, not the first one asked.
+    row("tls-after-a-redirect-names-that-server", {"get", "plain:/to-tls"}, 1,
+        "orvik: TLS handshake with 127\\.0\\.0\\.1 port TLSPORT failed: " + kSelfSignedReason +
+            " \\(SSL Handshake\\); --insecure accepts any certificate, --cacert FILE trusts one more");
+    // 400 and 418 share a text; 407 from a proxy shares the server's 401's; 502 is one of the many that
+    // the text for other server errors stands for.
+    row("shared-text-400-named-exactly", {"get", "plain:/status-400"}, 1,
+        "orvik: GET PLAIN/status-400: the server answered HTTP 400 \\(Protocol Invalid\\)");
+    row("shared-text-502-named-exactly", {"put", "plain:/status-502", "--data", "x"}, 1,
+        "orvik: PUT PLAIN/status-502: the server answered HTTP 502 \\(Unkown Server\\)");
+    row("server-401-is-the-server's", {"get", "plain:/locked"}, 1,
+        "orvik: GET PLAIN/locked: the server answered HTTP 401 \\(Authentication Required\\)");
+    row("proxy-407-is-the-proxy's", {"get", "http://far.example/status-407", "env:http_proxy=PROXY"}, 1,
+        "orvik: GET http://far\\.example/status-407: the proxy 127\\.0\\.0\\.1 port PLAINPORT answered HTTP 407 "
+        "\\(Authentication Required\\)");
+    // The connect time-out ends with the connection: a body slower than it still arrives whole.
+    row("connect-timeout-spares-a-slow-body",
+        {"get", "plain:/paced", "--connect-timeout", "0.2", "-o", "dir:paced.out"}, 0,
+        HttpTestServer::patternBytes(0, 60000));
+    row("usage-cacert-without-a-certificate", {"get", "tls:/small", "--cacert", "dir:no-certificate.pem"}, 2,
+        "orvik: DIR/no-certificate\\.pem holds no PEM certificate");
+    row("usage-password-without-a-user", {"get", "plain:/small", "--password", "s3cr3t"}, 2,
+        "orvik: --password needs a user: --user NAME, or NAME@ in the URL");
+    // Limits are written as people write numbers.
+    row("usage-timeout-beyond-the-limit", {"get", "plain:/small", "--timeout", "2000001"}, 2,
+        "orvik: --timeout must be a number of seconds above 0 and at most 2000000");
     // The loopback server is no tunnel: it records the CONNECT and answers 404.
     row("https-proxy-is-asked-to-connect", {"get", "https://secure.example/small", "env:HTTPS_PROXY=PROXY"}, 1,
         "orvik: .*");
@@ -318,7 +392,9 @@ void tst_TransferCommands::transfer()
                                     : line.match(QString::fromUtf8(result.err)).hasMatch(),
                  result.err.constData());
         QVERIFY2(result.out.isEmpty(), result.out.constData());
-        if (put)
+        if (put && exitCode == 2)
+            QCOMPARE(m_plain.requestCount(), 0);
+        else if (put && expected.contains("cannot upload"))
             QCOMPARE(m_plain.requestCount(), 0);
         else if (!existingFile && !output.isEmpty())
             QVERIFY(!QFile::exists(output));
@@ -470,6 +546,143 @@ void tst_TransferCommands::noProxyNames()
     QCOMPARE(EnvironmentProxy::excluded(host, noProxy), excluded);
 }
 
+void tst_TransferCommands::proxyChoice_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QStringList>("variables"); // NAME=VALUE
+    QTest::addColumn<QString>("proxy");         // "none", or type, host and port
+    QTest::addColumn<bool>("usable");           // false: a usage error names the variable
+
+    const QStringList http{"http_proxy=http://proxy.example:3128"};
+    QTest::newRow("loopback-ipv4-goes-direct") << "http://127.0.0.1:8080/" << http << "none" << true;
+    QTest::newRow("loopback-ipv6-goes-direct") << "http://[::1]:8080/" << http << "none" << true;
+    QTest::newRow("localhost-goes-direct") << "http://localhost/" << http << "none" << true;
+    QTest::newRow("a-name-goes-through") << "http://far.example/" << http << "http proxy.example 3128" << true;
+    QTest::newRow("no-scheme-is-http") << "http://far.example/" << QStringList{"http_proxy=proxy.example:8080"}
+                                       << "http proxy.example 8080" << true;
+    QTest::newRow("socks5h-is-socks") << "https://far.example/" << QStringList{"all_proxy=socks5h://127.0.0.2:1081"}
+                                      << "socks5 127.0.0.2 1081" << true;
+    QTest::newRow("socks5-default-port") << "http://far.example/" << QStringList{"ALL_PROXY=socks5://10.0.0.1"}
+                                         << "socks5 10.0.0.1 1080" << true;
+    QTest::newRow("https-upper-case") << "https://far.example/" << QStringList{"HTTPS_PROXY=http://p.example:1"}
+                                      << "http p.example 1" << true;
+    QTest::newRow("ftp-is-no-proxy") << "http://far.example/" << QStringList{"http_proxy=ftp://p.example:21"} << "none"
+                                     << false;
+}
+
+void tst_TransferCommands::proxyChoice()
+{
+    QFETCH(QString, url);
+    QFETCH(QStringList, variables);
+    QFETCH(QString, proxy);
+    QFETCH(bool, usable);
+    const EnvironmentProxy environment([&](const char *name) {
+        for (const QString &variable : variables)
+            if (variable.section(QLatin1Char('='), 0, 0) == QLatin1String(name))
+                return variable.section(QLatin1Char('='), 1);
+        return QString();
+    });
+    const QNetworkProxy chosen = environment.proxyFor(QUrl(url));
+    const QString shown =
+        chosen.type() == QNetworkProxy::NoProxy
+            ? QStringLiteral("none")
+            : QStringLiteral("%1 %2 %3")
+                  .arg(chosen.type() == QNetworkProxy::Socks5Proxy ? QStringLiteral("socks5") : QStringLiteral("http"))
+                  .arg(chosen.hostName())
+                  .arg(chosen.port());
+    QCOMPARE(shown, proxy);
+    QCOMPARE(environment.problemFor(QUrl(url)).isEmpty(), usable);
+}
+
+void tst_TransferCommands::optionValues_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("value"); // -1: refused
+    QTest::newRow("seconds-fraction") << "seconds"
+                                      << "0.5" << qint64(500);
+    QTest::newRow("seconds-below-a-millisecond-is-one") << "seconds"
+                                                        << "0.0001" << qint64(1);
+    QTest::newRow("seconds-at-the-limit") << "seconds"
+                                          << "2000000" << qint64(2000000000);
+    QTest::newRow("seconds-beyond-the-limit") << "seconds"
+                                              << "2000000.5" << qint64(-1);
+    QTest::newRow("seconds-zero") << "seconds"
+                                  << "0" << qint64(-1);
+    QTest::newRow("seconds-not-a-number") << "seconds"
+                                          << "nan" << qint64(-1);
+    QTest::newRow("whole-at-the-limit") << "whole"
+                                        << "64" << qint64(64);
+    QTest::newRow("whole-beyond") << "whole"
+                                  << "65" << qint64(-1);
+    QTest::newRow("whole-fraction") << "whole"
+                                    << "1.5" << qint64(-1);
+    QTest::newRow("port-65535") << "port"
+                                << "65535" << qint64(65535);
+    QTest::newRow("port-zero") << "port"
+                               << "0" << qint64(-1);
+}
+
+void tst_TransferCommands::optionValues()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
+    QFETCH(qint64, value);
+    std::optional<qint64> read;
+    if (kind == QLatin1String("seconds"))
+        read = OptionValues::secondsAsMs(text, 2000000);
+    else if (kind == QLatin1String("whole"))
+        read = OptionValues::wholeNumber(text, 1, 64);
+    else if (const std::optional<uint16_t> port = OptionValues::port(text))
+        read = *port;
+    QCOMPARE(read.value_or(-1), value);
+    // A limit in a message reads as it is written.
+    QCOMPARE(OptionValues::plain(2000000), QStringLiteral("2000000"));
+    QCOMPARE(OptionValues::plain(0.25), QStringLiteral("0.25"));
+}
+
+// Every module text that stands for HTTP statuses, with every status that Qt reports as it.
+void tst_TransferCommands::statusPhrases_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("throughProxy");
+    QTest::addColumn<QString>("phrase");
+    const auto row = [](const char *text, bool proxy, const char *phrase) {
+        QTest::addRow("%s%s", text, proxy ? " (proxy)" : "") << QString(text) << proxy << QString(phrase);
+    };
+    row("Protocol Invalid", false, "the server answered HTTP 400 or 418");
+    row("Authentication Required", false, "the server answered HTTP 401 or 407");
+    row("Authentication Required", true, "HTTP 401 from the server or 407 from the proxy");
+    row("Content Denied", false, "the server answered HTTP 403");
+    row("Content Not Found", false, "the server answered HTTP 404");
+    row("Operation Not permitted", false, "the server answered HTTP 405");
+    row("Content Conflict", false, "the server answered HTTP 409");
+    row("Content Gone", false, "the server answered HTTP 410");
+    row("Unkown Content", false, "the server answered HTTP 402, 406, 408, 411 to 417 or 419 to 499");
+    row("Internal Server Error", false, "the server answered HTTP 500");
+    row("Operation Not Permitted", false, "the server answered HTTP 501");
+    row("Service Unavailable", false, "the server answered HTTP 503");
+    row("Unkown Server", false, "the server answered HTTP 502 or 504 to 599");
+    row("Connection Refused", false, "");
+    row("SSL Handshake", false, "");
+}
+
+void tst_TransferCommands::statusPhrases()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, throughProxy);
+    QFETCH(QString, phrase);
+    QCOMPARE(FailureText::statusPhrase(text, throughProxy), phrase);
+    // Every status named gives the text back, as Qt maps it.
+    static const QRegularExpression numbers(QStringLiteral("(\\d{3})(?: to (\\d{3}))?"));
+    for (auto match = numbers.globalMatch(phrase); match.hasNext();) {
+        const QRegularExpressionMatch range = match.next();
+        const int last = range.captured(2).isEmpty() ? range.captured(1).toInt() : range.captured(2).toInt();
+        for (int status = range.captured(1).toInt(); status <= last; ++status)
+            QVERIFY2(FailureText::statusText(status) == text, qPrintable(QString::number(status)));
+    }
+}
+
 void tst_TransferCommands::showsAStall()
 {
     QString text;
@@ -484,6 +697,266 @@ void tst_TransferCommands::showsAStall()
     QVERIFY2(!lines.at(lines.size() - 2).contains(lines.constFirst().section(QLatin1String(", "), 1)),
              qPrintable(text)); // the rate did not stay at its first value
 }
+
+using ProgressSteps = QList<QPair<qint64, qint64>>; // (ms, bytes done); bytes -1: a redraw with nothing new
+
+// The plain lines of a transfer on a clock of the test's own: what each moment shows.
+void tst_TransferCommands::progressTimeline_data()
+{
+    QTest::addColumn<ProgressSteps>("steps");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<qint64>("finishAt"); // ms; -1: no finish
+    QTest::addColumn<QStringList>("lastLines");
+
+    const qint64 mib = 1 << 20;
+    QTest::newRow("moving-is-never-a-stall")
+        << ProgressSteps{{1000, mib}, {2000, 2 * mib}, {3000, 3 * mib}, {3500, 3 * mib + mib / 2}} << 4 * mib
+        << qint64(4000)
+        << QStringList{"progress: 1.0 MiB / 4.0 MiB (25%), 1.0 MiB/s, ETA 3 s",
+                       "progress: 2.0 MiB / 4.0 MiB (50%), 1.0 MiB/s, ETA 2 s",
+                       "progress: 3.0 MiB / 4.0 MiB (75%), 1.0 MiB/s, ETA 1 s",
+                       "progress: 4.0 MiB / 4.0 MiB (100%), 1.0 MiB/s"};
+    // Slow for 8 s, then fast: the final line gives the whole transfer's average, not the last seconds'.
+    ProgressSteps slowThenFast;
+    for (qint64 second = 1; second <= 8; ++second)
+        slowThenFast.append({second * 1000, second * mib / 8});
+    QTest::newRow("longer-than-the-rate-window-ends-with-the-average")
+        << slowThenFast << 9 * mib << qint64(9000) << QStringList{"progress: 9.0 MiB / 9.0 MiB (100%), 1.0 MiB/s"};
+    QTest::newRow("nothing-for-3-s-is-a-stall")
+        << ProgressSteps{{500, mib}, {1500, -1}, {2500, -1}, {3500, -1}} << 10 * mib << qint64(-1)
+        << QStringList{"progress: 1.0 MiB / 10.0 MiB (10%), 2.0 MiB/s, ETA 5 s",
+                       "progress: 1.0 MiB / 10.0 MiB (10%), 682.7 KiB/s, ETA 14 s",
+                       "progress: 1.0 MiB / 10.0 MiB (10%), 409.6 KiB/s, ETA 23 s",
+                       "progress: 1.0 MiB / 10.0 MiB (10%), stalled"};
+}
+
+void tst_TransferCommands::progressTimeline()
+{
+    QFETCH(ProgressSteps, steps);
+    QFETCH(qint64, total);
+    QFETCH(qint64, finishAt);
+    QFETCH(QStringList, lastLines);
+    QString text;
+    QTextStream stream(&text);
+    qint64 now = 0;
+    TransferProgress progress(stream, false, [&now] { return now; });
+    qint64 done = 0;
+    for (const auto &[ms, bytes] : steps) {
+        now = ms;
+        if (bytes < 0) {
+            progress.tick();
+        } else {
+            done = bytes;
+            progress.update(done, total);
+        }
+    }
+    if (finishAt >= 0) {
+        now = finishAt;
+        progress.finish(total, total);
+    }
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(lines.size() >= lastLines.size(), qPrintable(text));
+    QCOMPARE(lines.mid(lines.size() - lastLines.size()), lastLines);
+    QVERIFY2(finishAt < 0 || !text.contains(QLatin1String("stalled")), qPrintable(text));
+}
+
+void tst_TransferCommands::combinedShortOptions_data()
+{
+    QTest::addColumn<QStringList>("options"); // FILE stands for the output file
+    QTest::newRow("silent-and-output-combined") << QStringList{"-so", "FILE"};
+    QTest::newRow("output-joined-to-its-value") << QStringList{"-s", "-oFILE"};
+    QTest::newRow("output-after-equals") << QStringList{"--silent", "--output=FILE"};
+    QTest::newRow("options-before-the-command") << QStringList{"BEFORE", "-so", "FILE"};
+}
+
+void tst_TransferCommands::combinedShortOptions()
+{
+    QFETCH(QStringList, options);
+    const QString file = m_dir.filePath(QStringLiteral("combined-%1.out").arg(QTest::currentDataTag()));
+    options.replaceInStrings(QStringLiteral("FILE"), file);
+    QStringList arguments{"get", m_plain.url(QStringLiteral("/small")).toString()};
+    if (options.constFirst() == QLatin1String("BEFORE")) {
+        options.removeFirst();
+        arguments = options + arguments;
+    } else {
+        arguments += options;
+    }
+    const OrvikRun result = runOrvik(arguments);
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QVERIFY2(result.out.isEmpty() && result.err.isEmpty(), (result.out + result.err).constData());
+    QFile saved(file);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("small body\n"));
+}
+
+// While a server sends nothing, the line is redrawn once a second; the first redraw needs no byte.
+void tst_TransferCommands::redrawsWhileNothingArrives()
+{
+    const OrvikRun result = run({"get", "plain:/stall", "--timeout", "3.5", "-o", "dir:stalled.out"});
+    QCOMPARE(result.exitCode, 1);
+    const QList<QByteArray> lines = result.err.trimmed().split('\n');
+    QVERIFY2(lines.size() >= 3, result.err.constData());
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        QVERIFY2(lines.at(i).startsWith("progress: 0 B, "), result.err.constData());
+    QCOMPARE(
+        QString::fromUtf8(lines.last()),
+        QStringLiteral("orvik: GET %1: timed out after 3.5 s").arg(m_plain.url(QStringLiteral("/stall")).toString()));
+}
+
+namespace {
+
+// An HTTP proxy that tunnels every CONNECT to one port of this machine, whatever name it is asked for.
+class TunnelProxy : public QObject
+{
+public:
+    explicit TunnelProxy(quint16 target) : m_target(target)
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, &TunnelProxy::accept);
+    }
+    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
+    quint16 port() const { return m_server.serverPort(); }
+    QList<QByteArray> targets; // what each CONNECT asked for
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *client = m_server.nextPendingConnection()) {
+            auto *upstream = new QTcpSocket(client);
+            auto head = std::make_shared<QByteArray>();
+            connect(client, &QTcpSocket::readyRead, client, [this, client, upstream, head] {
+                if (upstream->state() == QAbstractSocket::ConnectedState)
+                    upstream->write(client->readAll());
+                if (upstream->state() != QAbstractSocket::UnconnectedState)
+                    return;
+                head->append(client->readAll());
+                if (!head->contains("\r\n\r\n"))
+                    return;
+                targets.append(head->split(' ').value(1));
+                upstream->connectToHost(QHostAddress::LocalHost, m_target);
+            });
+            connect(upstream, &QTcpSocket::connected, client, [client, upstream, head] {
+                client->write("HTTP/1.1 200 Connection established\r\n\r\n");
+                upstream->write(head->mid(head->indexOf("\r\n\r\n") + 4) + client->readAll());
+            });
+            connect(upstream, &QTcpSocket::readyRead, client,
+                    [client, upstream] { client->write(upstream->readAll()); });
+            connect(upstream, &QTcpSocket::disconnected, client, [client] { client->disconnectFromHost(); });
+            connect(client, &QTcpSocket::disconnected, client, [client, upstream] {
+                upstream->abort();
+                client->deleteLater();
+            });
+        }
+    }
+
+    QTcpServer m_server;
+    quint16 m_target;
+};
+
+} // namespace
+
+// Through a proxy the handshake is the server's, and the message says so; the proxy is named as the way.
+void tst_TransferCommands::tlsThroughAProxy_data()
+{
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("https-proxy")
+        << "https_proxy"
+        << "orvik: TLS handshake with secure\\.example port 443 through the proxy 127\\.0\\.0\\.1 "
+           "port \\d+ failed: the server's certificate: .*" +
+               QString::fromUtf8(kSelfSignedReason) +
+               ".* \\(SSL Handshake\\); --insecure accepts any certificate, --cacert FILE "
+               "trusts one more";
+    QTest::newRow("all-proxy") << "ALL_PROXY"
+                               << "orvik: TLS handshake with secure\\.example port 443 through the proxy .*";
+}
+
+void tst_TransferCommands::tlsThroughAProxy()
+{
+    QFETCH(QString, variable);
+    QFETCH(QString, expected);
+    TunnelProxy tunnel(m_tls.port());
+    QVERIFY(tunnel.listen());
+    const OrvikRun result = run({"get", "https://secure.example/small",
+                                 QStringLiteral("env:%1=http://127.0.0.1:%2").arg(variable).arg(tunnel.port())});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(expected))
+                 .match(QString::fromUtf8(result.err.trimmed()))
+                 .hasMatch(),
+             result.err.constData());
+    QVERIFY2(!tunnel.targets.isEmpty() && tunnel.targets.constFirst() == "secure.example:443",
+             tunnel.targets.value(0).constData());
+}
+
+#ifndef Q_OS_WIN
+// Progress is drawn as a bar when standard error is a terminal, unless the body goes to that terminal.
+void tst_TransferCommands::barOnATerminal()
+{
+    for (const bool bodyToTerminal : {false, true}) {
+        int master = -1;
+        int slave = -1;
+        winsize size{};
+        size.ws_col = 120;
+        size.ws_row = 24;
+        QVERIFY(::openpty(&master, &slave, nullptr, nullptr, &size) == 0);
+        OrvikSetup setup;
+        setup.modifier = [slave, bodyToTerminal] {
+            ::dup2(slave, STDERR_FILENO);
+            if (bodyToTerminal)
+                ::dup2(slave, STDOUT_FILENO);
+        };
+        QStringList arguments{"get", m_plain.url(QStringLiteral("/small")).toString()};
+        if (!bodyToTerminal)
+            arguments << "-o" << m_dir.filePath(QStringLiteral("terminal.out"));
+        const OrvikRun result = runOrvik(arguments, 60000, setup);
+        ::close(slave);
+        QByteArray shown;
+        char buffer[4096];
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        for (ssize_t got; (got = ::read(master, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, got);
+        ::close(master);
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+        if (bodyToTerminal) {
+            QCOMPARE(shown, QByteArray("small body\r\n")); // the terminal ends its lines with CR LF
+        } else {
+            QVERIFY2(shown.startsWith("\r[########################] 11 B / 11 B (100%), "), shown.constData());
+            QVERIFY2(shown.endsWith("\r\n") && !shown.contains("progress:"), shown.constData());
+        }
+    }
+}
+
+// A file in a folder that may not be entered is not "no such file".
+void tst_TransferCommands::folderThatMayNotBeEntered()
+{
+    QTemporaryDir open;
+    QVERIFY(open.isValid());
+    QVERIFY(QFile::setPermissions(open.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                   QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
+                                                   QFile::ExeGroup));
+    QVERIFY(QDir(open.path()).mkdir(QStringLiteral("locked")));
+    const QString locked = open.filePath(QStringLiteral("locked"));
+    QVERIFY(writeFile(locked + QStringLiteral("/file.bin"), "x"));
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    OrvikSetup setup;
+    // Permissions bind everyone but root: as root, orvik runs as nobody.
+    const bool root = ::geteuid() == 0;
+    if (root)
+        setup.modifier = [] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(99);
+        };
+    else
+        QVERIFY(QFile::setPermissions(locked, QFile::Permissions()));
+    const OrvikRun result =
+        runOrvik({"put", m_plain.url(QStringLiteral("/upload")).toString(), locked + "/file.bin"}, 60000, setup);
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(QString::fromUtf8(result.err), QStringLiteral("orvik: cannot upload %1/file.bin: the folder %1 may not be "
+                                                           "entered (permission denied)\n")
+                                                .arg(locked));
+    QCOMPARE(m_plain.requestCount(), 0);
+}
+#endif
 
 QTEST_GUILESS_MAIN(tst_TransferCommands)
 #include "tst_transfercommands.moc"

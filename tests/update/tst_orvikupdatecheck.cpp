@@ -111,9 +111,17 @@ void tst_OrvikUpdateCheck::outcome_data()
         1);
     row("defaults-are-orvik-and-its-version", {base}, 0, "up to date: orvik 1.0.0 (latest 0.9.5)\n", unverified,
         "orvik", 1);
-    row("description-not-found", {base, "--name=Missing"}, 1, {}, failed + "Missing.txt failed: ", "Missing", 1);
+    // A failed request is told as get tells it.
+    row("description-not-found", {base, "--name=Missing"}, 1, {},
+        "orvik: GET BASEUpdate/Windows/Missing.txt: the server answered HTTP 404 (Content Not Found)\n", "Missing", 1);
     row("description-over-64-kib", {base, "--name=Huge"}, 1, {},
-        failed + "Huge.txt failed: the body is larger than 65536 bytes\n", "Huge", 1);
+        "orvik: GET BASEUpdate/Windows/Huge.txt: the body is larger than 65536 bytes\n", "Huge", 1);
+    row("connection-refused", {"--base=http://127.0.0.1:1/"}, 1, {},
+        "orvik: cannot connect to 127.0.0.1 port 1: the connection was refused (Connection Refused)\n", {}, 0);
+    row("not-a-web-address", {"--base=ftp://127.0.0.1:1/"}, 1, {},
+        "orvik: GET ftp://127.0.0.1:1/Update/Windows/orvik.txt: orvik fetches only http:// and https:// addresses "
+        "(Protocol Unknown)\n",
+        {}, 0);
     row("control-characters-replaced", {base, "--name=Escapes"}, 0,
         "update available: ORVIK?[31mStu?dio 2.0 (installed 1.0.0)\npage: https://u.example/?/\n", unverified,
         "Escapes", 1);
@@ -201,8 +209,10 @@ void tst_OrvikUpdateCheck::sign_data()
     const QByteArray studio = "name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\n";
     row("product-and-expires-kept", {key, "DIR/offer.txt"}, studio, 0, signedOffer, studio + "signature=");
     row("public-key-printed", {key, "--public-key"}, {}, 0, TestKeys::publisherKey().toBase64() + "\n");
-    row("missing-key", {"DIR/offer.txt"}, {}, 2, "usage");
+    row("missing-key", {"DIR/offer.txt"}, {}, 2, "orvik: update-sign needs --key FILE");
     row("not-a-private-key", {"--key=DIR/publisher.pub", "DIR/offer.txt"}, {}, 1, "not an Ed25519 private key");
+    // A missing file is said as put says it.
+    row("description-missing", {key, "DIR/absent.txt"}, {}, 1, "orvik: cannot read DIR/absent.txt: no such file\n");
     // Malformed descriptions are not signed: what the reader refuses, and a download it could not check.
     row("key-given-twice", {key, "DIR/offer.txt", "DIR/package.run"}, "name=O\nsize=1\nversion=2\nSize=2\n", 2,
         "DIR/offer.txt: line 4: the key \"size\" appears twice");

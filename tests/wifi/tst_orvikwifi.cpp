@@ -9,6 +9,7 @@
 #include <QLibrary>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -97,7 +98,15 @@ void tst_OrvikWifi::command_data()
         "\norvik: wifi cannot reach the display \":99\" to show its window\n");
     row("empty-list-names-the-reason", {"NETSH=", "wifi", "--list"}, 1,
         "\norvik: no WiFi networks listed: NetworkManager is not running\n");
+    // An empty picture whose cause is known is no success either.
+    row("empty-screenshot-names-the-reason", {"NETSH=", "wifi", "--screenshot", "SHOT"}, 1,
+        "\norvik: no WiFi networks listed: NetworkManager is not running\n");
+    // Help is printed, never shown: the display that cannot be reached plays no part.
+    row("help-all-opens-no-window", {"DISPLAY=:99", "wifi", "--help-all"}, 0, "usage: orvik wifi [options]\n");
+    row("join-help-opens-no-window", {"DISPLAY=:99", "wifi", "--join", "-h"}, 0, "usage: orvik wifi [options]\n");
 #endif
+    row("extra-argument", {"wifi", "--list", "now"}, 2,
+        "\norvik: wifi takes no arguments, and \"now\" was given; orvik wifi --help lists the options\n");
 }
 
 void tst_OrvikWifi::command()
@@ -113,6 +122,8 @@ void tst_OrvikWifi::command()
     if (emptyListing)
         arguments.removeFirst();
     FakeNetsh netsh(emptyListing ? "" : kListing);
+    QTemporaryDir pictures;
+    arguments.replaceInStrings(QStringLiteral("SHOT"), pictures.filePath(QStringLiteral("shot.png")));
     QVERIFY(netsh.isValid());
     // Only orvik runs offscreen: this process chose its platform at start. Qt warns of XDG_RUNTIME_DIR missing.
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -24,4 +24,23 @@ std::optional<qint64> secondsAsMs(const QString &text, double maxSeconds)
     return std::max<qint64>(1, std::llround(seconds * 1000));
 }
 
+std::optional<qint64> wholeNumber(const QString &text, qint64 minimum, qint64 maximum)
+{
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < minimum || value > maximum)
+        return std::nullopt;
+    return value;
+}
+
+QString plain(double value)
+{
+    QString text = QString::number(value, 'f', 6);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
 } // namespace ORVIK::OptionValues

@@ -1,5 +1,7 @@
 #include "apps/orvik/commands.h"
 
+#include "apps/orvik/cli/errorline.h"
+
 #include "apps/orvik/transfer/bodysink.h"
 #include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferoptions.h"
@@ -20,15 +22,18 @@ namespace {
 const QCommandLineOption kOutput({QStringLiteral("o"), QStringLiteral("output")},
                                  QStringLiteral("Write the body to this file, replaced only when the whole body "
                                                 "arrived (default, and \"-\": standard output)."),
-                                 QStringLiteral("file"));
+                                 QStringLiteral("FILE"));
 
 } // namespace
 
 int runGetCommand(CommandContext &context)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Download an address through the module (HTTP or HTTPS GET)."));
-    parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("The address to download."));
+    CommandLine parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Download URL through the module (HTTP or HTTPS GET), to FILE or to standard output.\n"
+                       "An HTTP error status is a failure (exit code 1): its page is not written as the body.\n"
+                       "Exit codes: 0 the download succeeded, 1 it failed, 2 usage."));
+    parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("The http:// or https:// address to download."));
     parser.addOption(kOutput);
     TransferOptions options;
     options.addTo(parser);
@@ -36,7 +41,7 @@ int runGetCommand(CommandContext &context)
     if (!context.parse(parser))
         return ExitUsage;
     if (parser.positionalArguments().size() != 1) {
-        context.err << "orvik: get needs exactly one URL (orvik get --help)" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("get needs a URL; orvik get --help lists the options"));
         return ExitUsage;
     }
     if (!options.read(parser.positionalArguments().constFirst(), parser, context.err) ||
@@ -66,7 +71,7 @@ int runGetCommand(CommandContext &context)
         return ExitFailure;
     }
     if (!transferred) {
-        context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("GET"), options) << Qt::endl;
+        ErrorLine::print(context.err, FailureText::describe(transfer.error(), QStringLiteral("GET"), options));
         return ExitFailure;
     }
     if (!sink.toStandardOutput() && !options.silent)

@@ -64,7 +64,7 @@ int printRegistration(CommandContext &context)
 
 int runModuleCommand(CommandContext &context)
 {
-    QCommandLineParser parser;
+    CommandLine parser;
     parser.setApplicationDescription(QStringLiteral("Load the module and print what it registers."));
     context.addCommonOptions(parser);
     if (!context.parse(parser))

@@ -1,5 +1,7 @@
 #include "apps/orvik/commands.h"
 
+#include "apps/orvik/cli/errorline.h"
+
 #include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferoptions.h"
 #include "apps/orvik/transfer/transferprogress.h"
@@ -20,19 +22,22 @@ namespace ORVIK {
 namespace {
 
 const QCommandLineOption kData(QStringLiteral("data"), QStringLiteral("Upload this text instead of a file."),
-                               QStringLiteral("text"));
+                               QStringLiteral("TEXT"));
 
 } // namespace
 
 int runPutCommand(CommandContext &context)
 {
-    QCommandLineParser parser;
+    CommandLine parser;
     parser.setApplicationDescription(
-        QStringLiteral("Upload a file or a text to an address through the module (HTTP or HTTPS PUT)."));
-    parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("The address to upload to."));
+        QStringLiteral("Upload FILE or --data TEXT to URL through the module (HTTP or HTTPS PUT).\n"
+                       "An HTTP error status is a failure (exit code 1).\n"
+                       "Exit codes: 0 the upload succeeded, 1 it failed, 2 usage."));
+    parser.addPositionalArgument(QStringLiteral("url"),
+                                 QStringLiteral("The http:// or https:// address to upload to."));
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("The file to upload (unless --data); \"-\" is standard input."),
-                                 QStringLiteral("[file]"));
+                                 QStringLiteral("[FILE]"));
     parser.addOption(kData);
     TransferOptions options;
     options.addTo(parser);
@@ -42,7 +47,9 @@ int runPutCommand(CommandContext &context)
     const QStringList positional = parser.positionalArguments();
     const bool withData = parser.isSet(kData);
     if (positional.size() != (withData ? 1 : 2)) {
-        context.err << "orvik: put needs a URL and either a FILE or --data TEXT (orvik put --help)" << Qt::endl;
+        ErrorLine::print(
+            context.err,
+            QStringLiteral("put needs a URL and either a FILE or --data TEXT; orvik put --help lists the options"));
         return ExitUsage;
     }
     if (!options.read(positional.constFirst(), parser, context.err) || !TransferSetup::prepare(options, context.err))
@@ -84,7 +91,7 @@ int runPutCommand(CommandContext &context)
     TransferSetup::configure(transfer, options);
     transfer.setUploadSize(size);
     if (!transfer.run()) {
-        context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("PUT"), options) << Qt::endl;
+        ErrorLine::print(context.err, FailureText::describe(transfer.error(), QStringLiteral("PUT"), options));
         return ExitFailure;
     }
     if (!options.silent)

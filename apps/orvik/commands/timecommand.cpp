@@ -1,5 +1,6 @@
 #include "apps/orvik/commands/timequery.h"
 
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/optionvalues.h"
 #include "apps/orvik/commands.h"
 #include "apps/orvik/ntp/requestpacer.h"
@@ -281,7 +282,7 @@ const QCommandLineOption kSamplesOption(QStringLiteral("samples"),
                                         QStringLiteral("N"), QString::number(kDefaultSamples));
 const QCommandLineOption kJsonOption(QStringLiteral("json"), QStringLiteral("Print one JSON document."));
 
-bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQuery &query)
+bool parseQuery(CommandContext &context, const CommandLine &parser, TimeQuery &query)
 {
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
@@ -306,17 +307,17 @@ bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQ
     const std::optional<qint64> timeoutMs =
         OptionValues::secondsAsMs(parser.value(kTimeoutOption), kMaximumTimeoutSeconds);
     if (!timeoutMs) {
-        context.err << "orvik: --timeout must be a number of seconds above 0 and at most " << kMaximumTimeoutSeconds
-                    << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--timeout must be a number of seconds above 0 and at most %1")
+                                          .arg(OptionValues::plain(kMaximumTimeoutSeconds)));
         return false;
     }
     query.timeoutMs = int(*timeoutMs);
-    bool ok = false;
-    query.samples = parser.value(kSamplesOption).toInt(&ok);
-    if (!ok || query.samples < 1 || query.samples > RequestPacer::kMaximumRequests) {
+    const std::optional<qint64> samples = OptionValues::wholeNumber(parser.value(kSamplesOption), 1, RequestPacer::kMaximumRequests);
+    if (!samples) {
         context.err << "orvik: --samples must be a number from 1 to " << RequestPacer::kMaximumRequests << Qt::endl;
         return false;
     }
+    query.samples = int(*samples);
     query.json = parser.isSet(kJsonOption);
     return true;
 }
@@ -325,7 +326,7 @@ bool parseQuery(CommandContext &context, const QCommandLineParser &parser, TimeQ
 
 int runTimeCommand(CommandContext &context)
 {
-    QCommandLineParser parser;
+    CommandLine parser;
     parser.setApplicationDescription(QStringLiteral(
         "Ask NTP servers for the time through the module and combine their answers as NTP does.\n"
         "Every address of every HOST is asked, at most three at once, each up to --samples times, 2 s\n"

@@ -1,6 +1,9 @@
 #include "apps/orvik/commands.h"
 
+#include "apps/orvik/cli/errorline.h"
+#include "apps/orvik/cli/optionvalues.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
+#include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferprogress.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/updatechecker.h"
@@ -14,6 +17,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include <unistd.h>
 
@@ -21,7 +25,7 @@ namespace ORVIK {
 
 int runUpdateCheckCommand(CommandContext &context)
 {
-    QCommandLineParser parser;
+    CommandLine parser;
     parser.setApplicationDescription(QStringLiteral(
         "Fetch URL + \"Update/Windows/\" + NAME + \".txt\" from the update server and compare the version it\n"
         "offers with the installed one. Without --public-key the answer is unverified. --download fetches an\n"
@@ -86,15 +90,16 @@ int runUpdateCheckCommand(CommandContext &context)
     }
     int seconds[2] = {0, 0};
     for (const QCommandLineOption *limit : {&stall, &deadline}) {
-        bool valid = true;
-        int &value = seconds[limit == &stall ? 0 : 1];
-        value = parser.isSet(*limit) ? parser.value(*limit).toInt(&valid) : 0;
-        // Milliseconds of a timer: at most 24 days.
-        if (!valid || value < 0 || value > 2'000'000) {
-            context.err << "orvik: --" << limit->names().constFirst() << " must be a whole number of seconds"
-                        << Qt::endl;
+        if (!parser.isSet(*limit))
+            continue;
+        // Milliseconds of a timer: at most about 24 days.
+        const std::optional<qint64> value = OptionValues::wholeNumber(parser.value(*limit), 0, 2'000'000);
+        if (!value) {
+            ErrorLine::print(context.err, QStringLiteral("--%1 must be a whole number of seconds from 0 to 2000000")
+                                              .arg(limit->names().constFirst()));
             return ExitUsage;
         }
+        seconds[limit == &stall ? 0 : 1] = int(*value);
     }
     QByteArray key;
     if (parser.isSet(publicKey)) {
@@ -128,6 +133,9 @@ int runUpdateCheckCommand(CommandContext &context)
                 progress->abandon();
         };
     }
+    request.describeFailure = [](const QString &reason, const QString &address) {
+        return FailureText::describe(reason, QStringLiteral("GET"), QUrl(address));
+    };
     request.baseURL = parser.value(base);
     request.name = parser.value(name);
     request.currentVersion = parser.isSet(current) ? parser.value(current) : QStringLiteral(ORVIK_VERSION);

@@ -1,5 +1,8 @@
 #include "apps/orvik/commands.h"
 
+#include "apps/orvik/cli/errorline.h"
+#include "apps/orvik/cli/fileaccess.h"
+#include "apps/orvik/cli/optionvalues.h"
 #include "apps/orvik/cli/safetext.h"
 #include "host/widgets/inifactory.h"
 #include "host/widgets/qstringstream.h"
@@ -11,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <optional>
 
 namespace ORVIK {
 
@@ -61,6 +66,10 @@ QByteArray prepareDescription(const QByteArray &text, const QList<QPair<QByteArr
 QByteArray readFile(const QString &path, QString *error)
 {
     QFile file(path);
+    if (!QFileInfo(path).exists()) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, FileAccess::whyUnreachable(path));
+        return QByteArray();
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return QByteArray();
@@ -82,7 +91,7 @@ QByteArray productOf(const QString &path)
 
 int runUpdateSignCommand(CommandContext &context)
 {
-    QCommandLineParser parser;
+    CommandLine parser;
     parser.setApplicationDescription(QStringLiteral(
         "Sign an update description in place: add product= (from the file name, unless it has one) and\n"
         "expires=, set size= and sha256= from PACKAGE when given, drop an old signature line and append a\n"
@@ -90,7 +99,7 @@ int runUpdateSignCommand(CommandContext &context)
         "--public-key, print the base64 public key instead. Keys come from `openssl genpkey -algorithm ed25519`."));
     context.addCommonOptions(parser);
     const QCommandLineOption key(QStringLiteral("key"), QStringLiteral("The Ed25519 private key (PEM)."),
-                                 QStringLiteral("PRIVATE.pem"));
+                                 QStringLiteral("FILE"));
     const QCommandLineOption publicKey(QStringLiteral("public-key"),
                                        QStringLiteral("Print the key's public half as base64 and stop."));
     const QCommandLineOption expiresDays(
@@ -108,15 +117,16 @@ int runUpdateSignCommand(CommandContext &context)
     const QStringList arguments = parser.positionalArguments();
     const bool printKey = parser.isSet(publicKey);
     if (!parser.isSet(key) || (printKey ? !arguments.isEmpty() : arguments.isEmpty() || arguments.size() > 2)) {
-        context.err << "orvik: usage: orvik update-sign --key PRIVATE.pem [--expires-days N] (DESCRIPTION [PACKAGE] | "
-                       "--public-key)"
-                    << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("update-sign needs --key FILE and either DESCRIPTION [PACKAGE] or "
+                                                     "--public-key; orvik update-sign --help lists the options"));
         return ExitUsage;
     }
-    bool daysValid = true;
-    const int days = parser.isSet(expiresDays) ? parser.value(expiresDays).toInt(&daysValid) : kDefaultExpiresDays;
-    if (!daysValid || days < 1 || days > kMaxExpiresDays) {
-        context.err << "orvik: --expires-days must be a whole number from 1 to " << kMaxExpiresDays << Qt::endl;
+    const std::optional<qint64> days = parser.isSet(expiresDays)
+                                           ? OptionValues::wholeNumber(parser.value(expiresDays), 1, kMaxExpiresDays)
+                                           : kDefaultExpiresDays;
+    if (!days) {
+        ErrorLine::print(context.err,
+                         QStringLiteral("--expires-days must be a whole number from 1 to %1").arg(kMaxExpiresDays));
         return ExitUsage;
     }
 
@@ -154,7 +164,7 @@ int runUpdateSignCommand(CommandContext &context)
         entries.append({"product", productOf(path)});
     if (parser.isSet(expiresDays) || !written.contains("expires"))
         entries.append(
-            {"expires", UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(days)).toLatin1()});
+            {"expires", UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(*days)).toLatin1()});
     if (arguments.size() == 2) {
         qint64 size = 0;
         const QByteArray digest = Sha256::HashFile(arguments.at(1), &size, &error);

@@ -6,7 +6,7 @@ namespace ORVIK {
 
 int runVersionCommand(CommandContext &context)
 {
-    QCommandLineParser parser;
+    CommandLine parser;
     parser.setApplicationDescription(QStringLiteral("Print the versions of orvik, the module and Qt."));
     context.addCommonOptions(parser);
     if (!context.parse(parser))

@@ -24,7 +24,7 @@ const DemoStep kSteps[] = {
 
 int runDemoCommand(CommandContext &context)
 {
-    QCommandLineParser parser;
+    CommandLine parser;
     parser.setApplicationDescription(QStringLiteral("Run every service of the module once, on this machine only."));
     context.addCommonOptions(parser);
     if (!context.parse(parser))

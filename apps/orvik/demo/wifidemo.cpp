@@ -61,6 +61,7 @@ int demoWifiScreenshot(CommandContext &context)
 #endif
     WifiDialogRequest request;
     request.list = true;
+    request.emptyIsNote = true;
     request.screenshotPath = pictureDir.filePath(QStringLiteral("wifi-dialog.png"));
     context.out << "networks the dialog lists (quality, name):" << Qt::endl;
     const int code = context.runPlugin(kWifiDialogPluginName, kWifiDialogEntrySymbol, request);

@@ -145,6 +145,10 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
         break;
     }
     QString reason = qtText(checker->failureReason());
+    if (reason.isEmpty() && !downloadError.isEmpty() && request.describeFailure) {
+        printLine(err, QStringLiteral("orvik: ") + request.describeFailure(downloadError, qtText(address)));
+        return 1;
+    }
     if (reason.isEmpty())
         reason = downloadError;
     if (reason.isEmpty())

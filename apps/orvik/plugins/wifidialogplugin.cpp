@@ -99,22 +99,17 @@ int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &er
     // Rendered off screen even where a display exists: nothing appears.
     dialog.setAttribute(Qt::WA_DontShowOnScreen);
     dialog.scanAndPopulate();
-    if (request.list) {
+    if (request.list)
         printEntries(dialog, out);
-        const auto *combo = dialog.findChild<QCustomComboBox *>();
-        // An empty list says nothing by itself: no network in reach, or nothing that could look.
-        // With a screenshot asked for, the empty dialog is still the picture: the reason is a note.
-        if (!combo || combo->count() == 0) {
-            const QString problem = wifiServiceProblem();
-            if (!problem.isEmpty()) {
-                err << "orvik: no WiFi networks listed: " << problem << Qt::endl;
-                if (request.screenshotPath.isEmpty())
-                    return ExitFailure;
-            }
-        }
-    }
+    // An empty list says nothing by itself: no network in reach, or nothing that could look. When
+    // nothing could look, the scan failed, whether it was to be listed or pictured.
+    const auto *combo = dialog.findChild<QCustomComboBox *>();
+    const QString problem = !combo || combo->count() == 0 ? wifiServiceProblem() : QString();
+    if (!problem.isEmpty())
+        err << "orvik: no WiFi networks listed: " << problem << Qt::endl;
+    const int outcome = problem.isEmpty() || request.emptyIsNote ? ExitOk : ExitFailure;
     if (request.screenshotPath.isEmpty())
-        return ExitOk;
+        return outcome;
     dialog.resize(dialog.sizeHint());
     dialog.show();
     QCoreApplication::processEvents();
@@ -122,7 +117,7 @@ int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &er
         err << "orvik: cannot write the screenshot " << request.screenshotPath << Qt::endl;
         return ExitFailure;
     }
-    return ExitOk;
+    return outcome;
 }
 
 int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)

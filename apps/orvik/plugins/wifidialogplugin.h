@@ -18,6 +18,9 @@ struct WifiDialogRequest
     QByteArray connectSsid;    // join this network without the dialog
     QString password;          // with --connect: WPA-PSK with this password; empty for an open network
     bool hidden = false;       // with --connect: the network does not broadcast its name
+    // An empty scan whose cause is known fails the scan (exit 1), unless the picture is wanted whatever
+    // the scan found (the demo's): then the cause is a note.
+    bool emptyIsNote = false;
     bool interactive() const { return !list && screenshotPath.isEmpty() && connectSsid.isEmpty(); }
 };
 

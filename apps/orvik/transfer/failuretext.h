@@ -1,21 +1,32 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 namespace ORVIK {
 
 class TransferOptions;
 
-// What `orvik get` and `orvik put` print when a transfer fails: what went wrong, where, and what to
-// try, from the module's error text (the only reason its requests give).
+// What orvik prints when a request fails: what went wrong, where, and what to try, from the module's
+// error text (the only reason its requests give). Every command that fetches an address says it the
+// same way: get, put, update-check.
 namespace FailureText {
 
-// The HTTP status that Qt turns into this module text, or 0 when the text is no HTTP status's.
-// A text that stands for a whole class of statuses gives 499 or 599.
-int httpStatus(const QString &moduleText);
-// The whole line after "orvik: ". For a failed TLS handshake it connects once more, on its own, to
-// learn the certificate's problems; it blocks meanwhile.
+// What the module's text says of the HTTP status, naming every status that Qt reports as this text
+// ("the server answered HTTP 400 or 418"); empty when the text is no HTTP status's. A text that a
+// proxy's answer shares says so when a proxy is in play.
+QString statusPhrase(const QString &moduleText, bool throughProxy);
+// The module's text for a status, as Qt reports it; empty for a status that is no error.
+QString statusText(int status);
+// The whole line after "orvik: ". Where the text leaves open what happened (a failed TLS handshake,
+// a text that several statuses share) it asks once more with a request of its own, and blocks
+// meanwhile.
 QString describe(const QString &reason, const QString &method, const TransferOptions &options);
+// The same for a request to `url` made without orvik's transfer options (the update check's).
+QString describe(const QString &reason, const QString &method, const QUrl &url);
+// The same for a request that is no HTTP request: `request` names it ("time request"), the reason
+// is the request's own.
+QString describe(const QString &reason, const QString &request, const QString &host, int port);
 
 } // namespace FailureText
 

@@ -1,5 +1,6 @@
 #include "apps/orvik/transfer/transferoptions.h"
 
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/optionvalues.h"
 #include "apps/orvik/cli/safetext.h"
 #include "host/widgets/qstringstream.h"
@@ -14,36 +15,37 @@ namespace {
 constexpr double kMaximumSeconds = 2000000;
 
 const QCommandLineOption kInsecure(QStringLiteral("insecure"),
-                                   QStringLiteral("Accept any TLS certificate (calls ignoreSslErrors)."));
+                                   QStringLiteral("Accept any TLS certificate: the server is not checked."));
 const QCommandLineOption kSilent({QStringLiteral("s"), QStringLiteral("silent")},
                                  QStringLiteral("Print nothing but errors: no progress, no summary."));
 const QCommandLineOption
     kTimeout(QStringLiteral("timeout"),
              QStringLiteral("Give up when the whole transfer has taken this long (default: never)."),
-             QStringLiteral("seconds"));
+             QStringLiteral("SECONDS"));
 const QCommandLineOption kConnectTimeout(QStringLiteral("connect-timeout"),
                                          QStringLiteral("Give up when the connection (with its TLS handshake) has "
                                                         "not been made within this time (default: no own limit)."),
-                                         QStringLiteral("seconds"));
+                                         QStringLiteral("SECONDS"));
 const QCommandLineOption kCaCert(QStringLiteral("cacert"),
                                  QStringLiteral("Also trust the certificates in this PEM file, besides the system's."),
-                                 QStringLiteral("file"));
+                                 QStringLiteral("FILE"));
 const QCommandLineOption kUser(QStringLiteral("user"), QStringLiteral("User name for the address."),
-                               QStringLiteral("name"));
-const QCommandLineOption kPassword(QStringLiteral("password"), QStringLiteral("Password for the address."),
-                                   QStringLiteral("text"));
+                               QStringLiteral("NAME"));
+const QCommandLineOption kPassword(QStringLiteral("password"),
+                                   QStringLiteral("Password of the user (--user, or the address's own)."),
+                                   QStringLiteral("TEXT"));
 const QCommandLineOption kPort(QStringLiteral("port"),
                                QStringLiteral("Port (1 to 65535) that replaces the address's own."),
-                               QStringLiteral("n"));
+                               QStringLiteral("N"));
 
-bool readSeconds(const QCommandLineParser &parser, const QCommandLineOption &option, qint64 &ms, QTextStream &err)
+bool readSeconds(const CommandLine &parser, const QCommandLineOption &option, qint64 &ms, QTextStream &err)
 {
     if (!parser.isSet(option))
         return true;
     const std::optional<qint64> value = OptionValues::secondsAsMs(parser.value(option), kMaximumSeconds);
     if (!value) {
-        err << "orvik: --" << option.names().constLast() << " must be a number of seconds above 0 and at most "
-            << kMaximumSeconds << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("--%1 must be a number of seconds above 0 and at most %2")
+                                  .arg(option.names().constLast(), OptionValues::plain(kMaximumSeconds)));
         return false;
     }
     ms = *value;
@@ -52,12 +54,12 @@ bool readSeconds(const QCommandLineParser &parser, const QCommandLineOption &opt
 
 } // namespace
 
-void TransferOptions::addTo(QCommandLineParser &parser) const
+void TransferOptions::addTo(CommandLine &parser) const
 {
     parser.addOptions({kInsecure, kSilent, kTimeout, kConnectTimeout, kCaCert, kUser, kPassword, kPort});
 }
 
-bool TransferOptions::read(const QString &address, const QCommandLineParser &parser, QTextStream &err)
+bool TransferOptions::read(const QString &address, const CommandLine &parser, QTextStream &err)
 {
     url = QUrl(address, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
@@ -76,12 +78,17 @@ bool TransferOptions::read(const QString &address, const QCommandLineParser &par
     caCertificateFile = parser.value(kCaCert);
     user = parser.value(kUser);
     password = parser.value(kPassword);
+    // A password alone would go nowhere: the address carries it only with a user name.
+    if (parser.isSet(kPassword) && user.isEmpty() && url.userName().isEmpty()) {
+        ErrorLine::print(err, QStringLiteral("--password needs a user: --user NAME, or NAME@ in the URL"));
+        return false;
+    }
     if (!readSeconds(parser, kTimeout, timeoutMs, err) || !readSeconds(parser, kConnectTimeout, connectTimeoutMs, err))
         return false;
     if (parser.isSet(kPort)) {
         port = OptionValues::port(parser.value(kPort));
         if (!port) {
-            err << "orvik: --port must be a number from 1 to 65535" << Qt::endl;
+            ErrorLine::print(err, QStringLiteral("--port must be a number from 1 to 65535"));
             return false;
         }
     }

@@ -2,7 +2,7 @@
 
 #include "host/widgets/networkrequestsettings.h"
 
-#include <QCommandLineParser>
+#include "apps/orvik/cli/commandline.h"
 #include <QTextStream>
 #include <QUrl>
 
@@ -14,9 +14,9 @@ namespace ORVIK {
 class TransferOptions
 {
 public:
-    void addTo(QCommandLineParser &parser) const;
+    void addTo(CommandLine &parser) const;
     // Reads the address and the parsed values; on a bad one prints one line to `err` and returns false.
-    bool read(const QString &address, const QCommandLineParser &parser, QTextStream &err);
+    bool read(const QString &address, const CommandLine &parser, QTextStream &err);
     // The host's description of the request, as a host would fill it.
     NetworkRequestSettings settings() const;
     // The address that the request goes to (with --port and --user applied), without the password: fit to print.

@@ -25,9 +25,12 @@ constexpr qint64 kStalledAfterMs = 3000;
 
 } // namespace
 
-TransferProgress::TransferProgress(QTextStream &stream, bool terminal) : m_stream(stream), m_terminal(terminal)
+TransferProgress::TransferProgress(QTextStream &stream, bool terminal, Clock clock)
+    : m_stream(stream), m_terminal(terminal), m_clock(std::move(clock))
 {
-    m_clock.start();
+    m_elapsed.start();
+    if (!m_clock)
+        m_clock = [this] { return m_elapsed.elapsed(); };
     m_samples.append({0, 0});
 }
 
@@ -109,7 +112,7 @@ double TransferProgress::recentRate(qint64 now) const
 
 void TransferProgress::update(qint64 done, qint64 total)
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = m_clock();
     if (done != m_done)
         m_lastMoveMs = now;
     m_done = done;
@@ -123,7 +126,7 @@ void TransferProgress::update(qint64 done, qint64 total)
 
 void TransferProgress::tick()
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = m_clock();
     const qint64 interval = m_terminal ? kTerminalIntervalMs : kLineIntervalMs;
     if (m_lastShownMs >= 0 && now - m_lastShownMs < interval)
         return;
@@ -136,11 +139,9 @@ void TransferProgress::finish(qint64 done, qint64 total)
     m_done = done;
     // A line once written stays in a log: the final state, when already shown, is not repeated.
     if (m_terminal || done != m_shownDone || total != m_shownTotal) {
-        // The whole transfer's average, not a stall at the very end.
-        m_samples.clear();
-        m_samples.append({0, 0});
-        m_lastMoveMs = m_clock.elapsed();
-        show(done, total);
+        // The whole transfer's average, not the last seconds' (nor a stall at the very end).
+        const qint64 elapsed = m_clock();
+        show(done, total, elapsed > 0 ? double(done) * 1000 / double(elapsed) : 0);
     }
     if (m_terminal)
         m_stream << '\n';
@@ -154,13 +155,13 @@ void TransferProgress::abandon()
     m_stream.flush();
 }
 
-void TransferProgress::show(qint64 done, qint64 total)
+void TransferProgress::show(qint64 done, qint64 total, std::optional<double> rate)
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = m_clock();
     while (!m_samples.isEmpty() && now - m_samples.constFirst().first > kRateWindowMs)
         m_samples.removeFirst();
-    const bool stalled = now - m_lastMoveMs >= kStalledAfterMs;
-    const QString text = describe(done, total, recentRate(now), stalled);
+    const bool stalled = !rate && now - m_lastMoveMs >= kStalledAfterMs;
+    const QString text = describe(done, total, rate ? *rate : recentRate(now), stalled);
     m_samples.append({now, done});
     m_shownDone = done;
     m_shownTotal = total;

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QTextStream>
 
+#include <functional>
+#include <optional>
+
 namespace ORVIK {
 
 // Shows how a transfer advances: a bar redrawn in place on a terminal, fitted to its width at every
@@ -15,12 +18,18 @@ namespace ORVIK {
 class TransferProgress
 {
 public:
-    TransferProgress(QTextStream &stream, bool terminal);
+    // Milliseconds since the transfer began.
+    using Clock = std::function<qint64()>;
+
+    // Without a clock, the time since construction.
+    TransferProgress(QTextStream &stream, bool terminal, Clock clock = Clock());
+    Q_DISABLE_COPY_MOVE(TransferProgress)
 
     void update(qint64 done, qint64 total);
     // Called about once a second: shows a transfer that has not moved since the last draw.
     void tick();
-    // The last state, shown unless a plain line already showed it, and the end of the bar's line.
+    // The last state with the whole transfer's average rate, shown unless a plain line already showed
+    // it, and the end of the bar's line.
     void finish(qint64 done, qint64 total);
     // Ends a bar that stops without a final state (a failure), so the next line starts clean.
     void abandon();
@@ -39,12 +48,14 @@ public:
     static int terminalWidth();
 
 private:
-    void show(qint64 done, qint64 total);
+    // With a rate given, that rate instead of the recent one.
+    void show(qint64 done, qint64 total, std::optional<double> rate = std::nullopt);
     double recentRate(qint64 now) const;
 
     QTextStream &m_stream;
     bool m_terminal;
-    QElapsedTimer m_clock;
+    QElapsedTimer m_elapsed;
+    Clock m_clock;
     qint64 m_lastShownMs = -1;
     qint64 m_shownDone = -1;
     qint64 m_shownTotal = -2; // -1 is an unknown total

@@ -1,6 +1,7 @@
 #include "apps/orvik/transfer/uploadsource.h"
 
 #include "apps/orvik/cli/binarystream.h"
+#include "apps/orvik/cli/fileaccess.h"
 #include "apps/orvik/cli/safetext.h"
 
 #include <QDir>
@@ -31,7 +32,7 @@ bool UploadSource::prepare(const QString &argument)
         return copyStream(argument);
     const QFileInfo info(argument);
     if (!info.exists()) {
-        m_error = QStringLiteral("cannot upload %1: no such file").arg(shown);
+        m_error = QStringLiteral("cannot upload %1: %2").arg(shown, FileAccess::whyUnreachable(argument));
         return false;
     }
     if (info.isDir()) {
