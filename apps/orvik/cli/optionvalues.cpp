@@ -24,4 +24,15 @@ std::optional<qint64> secondsAsMs(const QString &text, double maxSeconds)
     return std::max<qint64>(1, std::llround(seconds * 1000));
 }
 
+QString repeatedOption(const QCommandLineParser &parser)
+{
+    QStringList seen;
+    for (const QString &name : parser.optionNames()) {
+        if (seen.contains(name))
+            return name;
+        seen.append(name);
+    }
+    return QString();
+}
+
 } // namespace ORVIK::OptionValues

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCommandLineParser>
 #include <QString>
 
 #include <cstdint>
@@ -15,6 +16,9 @@ std::optional<uint16_t> port(const QString &text);
 // Seconds, fractions allowed ("0.5", "2"), above 0 and at most maxSeconds; returned in whole
 // milliseconds, at least 1.
 std::optional<qint64> secondsAsMs(const QString &text, double maxSeconds);
+// The first option given more than once ("public-key"), or an empty text. Where the last of two
+// would silently win, a command refuses instead.
+QString repeatedOption(const QCommandLineParser &parser);
 
 } // namespace OptionValues
 
