@@ -56,11 +56,10 @@ bool FileLock::lock(const QString &path, int waitMs, QString *error)
         }
         const int code = errno;
         if ((code != EWOULDBLOCK && code != EINTR) || deadline.hasExpired()) {
-            *error = code == EWOULDBLOCK
-                         ? QStringLiteral("another process has held the lock file %1 for %2 s")
-                               .arg(path)
-                               .arg(waitMs / 1000.0)
-                         : QStringLiteral("cannot lock %1: %2").arg(path, systemError(code));
+            *error = code == EWOULDBLOCK ? QStringLiteral("another process has held the lock file %1 for %2 s")
+                                               .arg(path)
+                                               .arg(waitMs / 1000.0)
+                                         : QStringLiteral("cannot lock %1: %2").arg(path, systemError(code));
             ::close(handle);
             return false;
         }

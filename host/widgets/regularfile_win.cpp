@@ -18,8 +18,8 @@ std::unique_ptr<QFile> RegularFile::OpenForReading(const QString &path, Problem 
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         *problem = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? Problem::Missing
-                   : code == ERROR_ACCESS_DENIED                                 ? Problem::Denied
-                                                                                 : Problem::Failed;
+                   : code == ERROR_ACCESS_DENIED                                ? Problem::Denied
+                                                                                : Problem::Failed;
         *error = qt_error_string(static_cast<int>(code));
         return nullptr;
     }

@@ -112,8 +112,8 @@ QString UpdateDescription::checkEntries(const String &expectedProduct, bool pinn
     if (!expires.isEmpty()) {
         m_expires = ParseTime(qtText(expires));
         if (!m_expires.isValid())
-            return malformed +
-                   QStringLiteral("expires is %1, not an RFC 3339 time such as 2027-01-31T00:00:00Z").arg(quoted(expires));
+            return malformed + QStringLiteral("expires is %1, not an RFC 3339 time such as 2027-01-31T00:00:00Z")
+                                   .arg(quoted(expires));
         const QDateTime now = QDateTime::currentDateTimeUtc();
         if (m_expires <= now)
             return QStringLiteral("Expired update description: it expired at %1").arg(TimeText(m_expires));
@@ -131,8 +131,9 @@ QDateTime UpdateDescription::ParseTime(const QString &text)
 {
     // RFC 3339's date-time: "T" and "Z" in either case, a fraction of any length, "Z" or a numeric
     // offset, and a leap second (second 60).
-    static const QRegularExpression form(QStringLiteral(
-        "^([0-9]{4})-([0-9][0-9])-([0-9][0-9])[Tt]([0-9][0-9]):([0-9][0-9]):([0-9][0-9])(?:\\.([0-9]+))?(?:([Zz])|([+-])([0-9][0-9]):([0-9][0-9]))$"));
+    static const QRegularExpression form(
+        QStringLiteral("^([0-9]{4})-([0-9][0-9])-([0-9][0-9])[Tt]([0-9][0-9]):([0-9][0-9]):([0-9][0-9])(?:\\.([0-9]+))?"
+                       "(?:([Zz])|([+-])([0-9][0-9]):([0-9][0-9]))$"));
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch())
         return QDateTime();

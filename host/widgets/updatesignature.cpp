@@ -176,10 +176,10 @@ bool UpdateSignature::IsCurvePoint(const QByteArray &key)
                  BN_mod_sub(d, p, d, p, context.get()) &&
                  BN_bin2bn(reinterpret_cast<const unsigned char *>(bigEndian.constData()), kKeySize, y);
     // A y of p or more is not a canonical encoding.
-    point = point && BN_cmp(y, p) < 0 && BN_mod_sqr(y2, y, p, context.get()) && BN_copy(u, y2) &&
-            BN_sub_word(u, 1) && BN_mod_mul(v, d, y2, p, context.get()) && BN_add_word(v, 1) &&
-            BN_nnmod(u, u, p, context.get()) && BN_nnmod(v, v, p, context.get()) && !BN_is_zero(v) &&
-            BN_mod_inverse(scratch, v, p, context.get()) && BN_mod_mul(x2, u, scratch, p, context.get());
+    point = point && BN_cmp(y, p) < 0 && BN_mod_sqr(y2, y, p, context.get()) && BN_copy(u, y2) && BN_sub_word(u, 1) &&
+            BN_mod_mul(v, d, y2, p, context.get()) && BN_add_word(v, 1) && BN_nnmod(u, u, p, context.get()) &&
+            BN_nnmod(v, v, p, context.get()) && !BN_is_zero(v) && BN_mod_inverse(scratch, v, p, context.get()) &&
+            BN_mod_mul(x2, u, scratch, p, context.get());
     if (point) {
         if (BN_is_zero(x2))
             point = !negative; // x = 0 has no negative

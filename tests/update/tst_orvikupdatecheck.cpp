@@ -93,9 +93,9 @@ void tst_OrvikUpdateCheck::initTestCase()
     QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("downloads")));
     const QByteArray otherDer =
         QByteArray::fromHex("302a300506032b6570032100") + UpdateSignature::PublicKeyOf(TestKeys::kOther);
-    QVERIFY(!write(QStringLiteral("two-keys.pub"),
-                   "-----BEGIN PUBLIC KEY-----\n" + der.toBase64() + "\n-----END PUBLIC KEY-----\n" +
-                       "-----BEGIN PUBLIC KEY-----\n" + otherDer.toBase64() + "\n-----END PUBLIC KEY-----\n")
+    QVERIFY(!write(QStringLiteral("two-keys.pub"), "-----BEGIN PUBLIC KEY-----\n" + der.toBase64() +
+                                                       "\n-----END PUBLIC KEY-----\n" + "-----BEGIN PUBLIC KEY-----\n" +
+                                                       otherDer.toBase64() + "\n-----END PUBLIC KEY-----\n")
                  .isEmpty());
     // A file named like the publisher's key, holding another: what an attacker plants in a shared
     // working folder. orvik runs in that folder.
@@ -111,10 +111,11 @@ void tst_OrvikUpdateCheck::initTestCase()
 #ifndef Q_OS_WIN
     QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("key.fifo"))).constData(), 0600), 0);
     QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("fifo-state/orvik")));
-    QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("fifo-state/orvik/verified-versions.json")))
-                          .constData(),
-                      0600),
-             0);
+    QCOMPARE(
+        ::mkfifo(
+            QFile::encodeName(folder.filePath(QStringLiteral("fifo-state/orvik/verified-versions.json"))).constData(),
+            0600),
+        0);
 #endif
 }
 
@@ -122,12 +123,13 @@ void tst_OrvikUpdateCheck::outcome_data()
 {
     QTest::addColumn<QStringList>("arguments"); // "BASE" stands for the server's base address
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("out");  // "BASE" as above, "DIR" the test's folder, "NAME" the name
-    QTest::addColumn<QByteArray>("err");  // the lines on standard error; the last may be only its start
-    QTest::addColumn<QByteArray>("name"); // of the description the server was asked for; empty: none
-    QTest::addColumn<int>("requests");    // that reach the server
+    QTest::addColumn<QByteArray>("out");   // "BASE" as above, "DIR" the test's folder, "NAME" the name
+    QTest::addColumn<QByteArray>("err");   // the lines on standard error, "FOLDER" the test's folder; the last
+                                           // line may be only its start
+    QTest::addColumn<QByteArray>("name");  // of the description the server was asked for; empty: none
+    QTest::addColumn<int>("requests");     // that reach the server
     QTest::addColumn<QByteArray>("local"); // what is done on this machine: "full" (a disk that takes 8 bytes
-                                           // per file) or "state=FOLDER" (the state folder under DIR)
+                                           // per file) or "state=NAME" (the state folder DIR/NAME)
 
     QByteArray local;
     const auto row = [&local](const char *tag, const QStringList &arguments, int exitCode, const QByteArray &out,
@@ -179,8 +181,7 @@ void tst_OrvikUpdateCheck::outcome_data()
         "orvik: --public-key: the key is a small-order point", {}, 0);
     row("install-without-download", {base, "--install"}, 2, {}, "orvik: --install needs --download DIR\n", {}, 0);
     row("key-not-32-bytes", {base, "--public-key=c2hvcnQ="}, 2, {},
-        "orvik: --public-key: a key is the base64 of 32 bytes (a key file is given with --public-key-file)\n", {},
-        0);
+        "orvik: --public-key: a key is the base64 of 32 bytes (a key file is given with --public-key-file)\n", {}, 0);
     // Fault: the typed key first opened as a file (a file of that name in the working folder holds
     // another key, and its signatures would be trusted).
     row("typed-key-not-read-from-planted-file", {base, "--name=Signed", pinned}, 100,
@@ -195,8 +196,8 @@ void tst_OrvikUpdateCheck::outcome_data()
         "orvik: --public-key and --public-key-file cannot both be given\n", {}, 0);
     // Fault: the second key of a key file ignored.
     row("key-file-with-two-keys", {base, "--public-key-file=DIR/two-keys.pub"}, 2, {},
-        "orvik: --public-key-file: DIR/two-keys.pub: the file holds more than one key; it must hold exactly one\n", {},
-        0);
+        "orvik: --public-key-file: FOLDER/two-keys.pub: the file holds more than one key; it must hold exactly one\n",
+        {}, 0);
     // Fault: 32 bytes that are no point of the curve pinned.
     row("key-not-a-curve-point", {base, "--public-key=" + ("\x02" + QByteArray(31, '\0')).toBase64()}, 2, {},
         "orvik: --public-key: the 32 bytes are not a point of the Ed25519 curve", {}, 0);
@@ -209,17 +210,19 @@ void tst_OrvikUpdateCheck::outcome_data()
 #ifndef Q_OS_WIN
     // Nothing local blocks. Fault: the key file or the memory opened so that a FIFO holds the check up.
     row("key-file-is-a-fifo", {base, "--public-key-file=DIR/key.fifo"}, 2, {},
-        "orvik: --public-key-file: DIR/key.fifo: it is not a regular file", {}, 0);
+        "orvik: --public-key-file: FOLDER/key.fifo: it is not a regular file", {}, 0);
     local = "state=fifo-state";
     row("memory-is-a-fifo", {base, "--name=Signed", pinned}, 1, {},
-        failed + "Signed.txt failed: The memory of verified update versions DIR/fifo-state/orvik/verified-versions.json "
-                 "cannot be used (it is not a regular file",
+        failed +
+            "Signed.txt failed: The memory of verified update versions FOLDER/fifo-state/orvik/verified-versions.json "
+            "cannot be used (it is not a regular file",
         "Signed", 1);
     // Fault: a failed write of the memory unreported (the check goes on as if it had remembered).
     local = "full";
     row("memory-cannot-be-written", {base, "--name=Signed", pinned}, 1, {},
-        failed + "Signed.txt failed: The memory of verified update versions DIR/full-state/orvik/verified-versions.json "
-                 "cannot be used (it cannot be written: File too large)",
+        failed +
+            "Signed.txt failed: The memory of verified update versions FOLDER/full-state/orvik/verified-versions.json "
+            "cannot be used (it cannot be written: File too large)",
         "Signed", 1);
 #endif
 }
@@ -238,7 +241,7 @@ void tst_OrvikUpdateCheck::outcome()
     arguments.replaceInStrings(QStringLiteral("BASE"), QString::fromUtf8(baseURL));
     arguments.replaceInStrings(QStringLiteral("DIR"), folder.path());
     out.replace("BASE", baseURL).replace("DIR", folder.path().toUtf8()).replace("NAME", name);
-    err.replace("BASE", baseURL).replace("DIR", folder.path().toUtf8());
+    err.replace("BASE", baseURL).replace("FOLDER", folder.path().toUtf8());
     server.clearRecords();
 
     OrvikSetup setup;
@@ -280,8 +283,8 @@ void tst_OrvikUpdateCheck::sign_data()
     int limit = 0;
     const auto row = [&file, &limit](const char *tag, const QStringList &arguments, const QByteArray &original,
                                      int exitCode, const QByteArray &printed, const QByteArray &signedStart = {}) {
-        QTest::newRow(tag) << arguments << (file.isEmpty() ? QStringLiteral("offer.txt") : file) << original
-                           << exitCode << printed << signedStart << limit;
+        QTest::newRow(tag) << arguments << (file.isEmpty() ? QStringLiteral("offer.txt") : file) << original << exitCode
+                           << printed << signedStart << limit;
         file.clear();
         limit = 0;
     };
@@ -302,8 +305,11 @@ void tst_OrvikUpdateCheck::sign_data()
     // Fault: a description that starts with a byte-order mark not read as written (its first key
     // then looks like another, and a second expires= is added).
     row("byte-order-mark-before-a-key-set-anew", {key, "--expires-days=30", "DIR/offer.txt"},
-        "\xEF\xBB\xBF" "expires=2020-01-01T00:00:00Z\nname=O\nversion=2\n", 0, signedOffer,
-        "\xEF\xBB\xBF" "expires=DATE\nname=O\nversion=2\nproduct=offer\nsignature=");
+        "\xEF\xBB\xBF"
+        "expires=2020-01-01T00:00:00Z\nname=O\nversion=2\n",
+        0, signedOffer,
+        "\xEF\xBB\xBF"
+        "expires=DATE\nname=O\nversion=2\nproduct=offer\nsignature=");
     // Only a name that ends in ".txt" names the product. Fault: "Studio.TXT" taken as the product.
     file = QStringLiteral("Studio.TXT");
     row("file-name-without-txt-refused", {key, "DIR/Studio.TXT"}, "name=O\nversion=2\n", 2,
@@ -319,8 +325,7 @@ void tst_OrvikUpdateCheck::sign_data()
         2, "more than 366 days from now");
     // Fault: the size checked before the signature line is added (a description every checker refuses).
     const QByteArray filler = "name=O\nversion=2\n#";
-    row("too-large-once-signed", {key, "DIR/offer.txt"},
-        filler + QByteArray(65536 - 60 - filler.size(), 'x') + "\n", 2,
+    row("too-large-once-signed", {key, "DIR/offer.txt"}, filler + QByteArray(65536 - 60 - filler.size(), 'x') + "\n", 2,
         "more than the 65536 that a checker reads");
     row("public-key-printed", {key, "--public-key"}, {}, 0, TestKeys::publisherKey().toBase64() + "\n");
     row("missing-key", {"DIR/offer.txt"}, {}, 2, "usage");

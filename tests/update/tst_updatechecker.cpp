@@ -397,18 +397,17 @@ void tst_UpdateChecker::parseTime()
 void tst_UpdateChecker::pinnedKey_data()
 {
     QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<bool>("file");         // the text of a key file, else what --public-key was given
+    QTest::addColumn<bool>("file");          // the text of a key file, else what --public-key was given
     QTest::addColumn<QByteArray>("failure"); // a part of the reason; empty: pinned
 
     const QByteArray raw = TestKeys::publisherKey();
     const QByteArray pem = "-----BEGIN PUBLIC KEY-----\n" +
                            (QByteArray::fromHex("302a300506032b6570032100") + raw).toBase64() +
                            "\n-----END PUBLIC KEY-----\n";
-    const QByteArray otherPem = "-----BEGIN PUBLIC KEY-----\n" +
-                                (QByteArray::fromHex("302a300506032b6570032100") +
-                                 UpdateSignature::PublicKeyOf(TestKeys::kOther))
-                                    .toBase64() +
-                                "\n-----END PUBLIC KEY-----\n";
+    const QByteArray otherPem =
+        "-----BEGIN PUBLIC KEY-----\n" +
+        (QByteArray::fromHex("302a300506032b6570032100") + UpdateSignature::PublicKeyOf(TestKeys::kOther)).toBase64() +
+        "\n-----END PUBLIC KEY-----\n";
     const QByteArray notPoint = "not a point of the Ed25519 curve";
     const auto row = [](const char *tag, const QByteArray &text, bool file, const QByteArray &failure = {}) {
         QTest::newRow(tag) << text << file << failure;
@@ -425,8 +424,9 @@ void tst_UpdateChecker::pinnedKey_data()
     row("y-2-not-on-curve", ("\x02" + QByteArray(31, '\0')).toBase64(), false, notPoint);
     row("y-2-not-on-curve-in-file", ("\x02" + QByteArray(31, '\0')).toBase64(), true, notPoint);
     // y = p + 3 reduces to 3, a point, but no canonical encoding is p or more.
-    row("y-not-below-p", QByteArray::fromHex("f0ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f").toBase64(),
-        false, notPoint);
+    row("y-not-below-p",
+        QByteArray::fromHex("f0ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f").toBase64(), false,
+        notPoint);
     // y = 3 is on the curve with either sign of x.
     row("y-3-on-curve", ("\x03" + QByteArray(31, '\0')).toBase64(), false);
     row("y-3-negative-x-on-curve", ("\x03" + QByteArray(30, '\0') + "\x80").toBase64(), false);
@@ -469,8 +469,7 @@ void tst_UpdateChecker::rememberedVersion_data()
     row("older-than-verified-refused-unpinned", R"({"Orvik": "2.0"})", {}, false, "Rolled-back", "2.0");
     row("damaged-file-ignored", R"({"Orvik": "9.0-evil"})", {}, true, {}, "1.5");
     // A memory that cannot be used trusts nothing, and says how to mend it.
-    row("folder-in-its-place", {}, "folder", true, "(it is a folder, not a file), so no update is trusted: remove",
-        {});
+    row("folder-in-its-place", {}, "folder", true, "(it is a folder, not a file), so no update is trusted: remove", {});
     // Fault: a valid memory over the read limit is wiped (and older versions accepted).
     row("valid-but-over-1-mib", R"({"Orvik": "2.0"})", "huge", true, "(it is larger than 1048576 bytes)", {});
 #ifndef Q_OS_WIN
@@ -482,8 +481,7 @@ void tst_UpdateChecker::rememberedVersion_data()
     row("relative-state-home-ignored", {}, "relative", true, {}, "1.5");
     // Permissions do not bind root: these two rows run only for another user.
     row("no-permission", R"({"Orvik": "1.0"})", "denied", true, "(Permission denied)", {});
-    row("read-only-folder", R"({"Orvik": "1.0"})", "read-only", true, "(it cannot be written: Permission denied)",
-        {});
+    row("read-only-folder", R"({"Orvik": "1.0"})", "read-only", true, "(it cannot be written: Permission denied)", {});
 #endif
 }
 

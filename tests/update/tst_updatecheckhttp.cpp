@@ -343,11 +343,10 @@ void tst_UpdateCheckHttp::download()
     QSignalSpy finished(checker.get(), &UpdateChecker::updateDownloadFinishedSignal);
     QSignalSpy progress(checker.get(), &UpdateChecker::updateDownloadProgressSignal);
     if (path.contains("moved"))
-        connect(checker.get(), &UpdateChecker::updateDownloadProgressSignal, checker.get(), [&] {
-            QDir().rename(privateFolder, folder.filePath(QStringLiteral("renamed")));
-        });
+        connect(checker.get(), &UpdateChecker::updateDownloadProgressSignal, checker.get(),
+                [&] { QDir().rename(privateFolder, folder.filePath(QStringLiteral("renamed"))); });
 #ifndef Q_OS_WIN
-    const std::unique_ptr<FileSizeLimit> full = path.contains("full") ? std::make_unique<FileSizeLimit>(500) : nullptr;
+    std::unique_ptr<FileSizeLimit> full = path.contains("full") ? std::make_unique<FileSizeLimit>(500) : nullptr;
 #endif
     const bool started = checker->requstDownloadUpdate();
     QCOMPARE(started, requests > 0);

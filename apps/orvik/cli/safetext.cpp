@@ -14,8 +14,7 @@ QString printable(const QString &text)
     for (qsizetype i = 0; i < text.size(); ++i) {
         char32_t u = text.at(i).unicode();
         // A character beyond the first plane is one pair; a lone half of one is no character.
-        const bool pair =
-            text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
         if (pair)
             u = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
         const QChar::Category category = QChar::category(u);

@@ -91,17 +91,18 @@ QByteArray productOf(const QString &path)
 int runUpdateSignCommand(CommandContext &context)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Sign an update description in place: add product= (unless it has one: from --name, else from the\n"
-        "file name without its \".txt\") and expires=, set size= and sha256= from PACKAGE when given, drop an\n"
-        "old signature line and append a fresh one; every other line is kept. What a checker would refuse\n"
-        "(a malformed description, an expiry more than %1 days ahead, more than %2 bytes once signed) is\n"
-        "not written. With --public-key, print the base64 public key instead. Keys come from\n"
-        "`openssl genpkey -algorithm ed25519`.\n"
-        "Exit codes: 0 signed (or the key printed), 1 failure (an input cannot be read, the file cannot be\n"
-        "written), 2 usage error (a bad option, an option given twice, a description refused).")
-                                         .arg(UpdateDescription::kMaxExpiresDays)
-                                         .arg(UpdateDescription::kMaxBytes));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Sign an update description in place: add product= (unless it has one: from --name, else from the\n"
+            "file name without its \".txt\") and expires=, set size= and sha256= from PACKAGE when given, drop an\n"
+            "old signature line and append a fresh one; every other line is kept. What a checker would refuse\n"
+            "(a malformed description, an expiry more than %1 days ahead, more than %2 bytes once signed) is\n"
+            "not written. With --public-key, print the base64 public key instead. Keys come from\n"
+            "`openssl genpkey -algorithm ed25519`.\n"
+            "Exit codes: 0 signed (or the key printed), 1 failure (an input cannot be read, the file cannot be\n"
+            "written), 2 usage error (a bad option, an option given twice, a description refused).")
+            .arg(UpdateDescription::kMaxExpiresDays)
+            .arg(UpdateDescription::kMaxBytes));
     context.addCommonOptions(parser);
     const QCommandLineOption key(QStringLiteral("key"), QStringLiteral("The Ed25519 private key (PEM)."),
                                  QStringLiteral("PRIVATE.pem"));
@@ -150,8 +151,7 @@ int runUpdateSignCommand(CommandContext &context)
 
     QString error;
     const QByteArray pem = readFile(parser.value(key), kMaxKeyFileBytes, &error);
-    const QByteArray publicHalf =
-        error.isEmpty() ? UpdateSignature::PublicKeyOf(pem, &error) : QByteArray();
+    const QByteArray publicHalf = error.isEmpty() ? UpdateSignature::PublicKeyOf(pem, &error) : QByteArray();
     if (publicHalf.isEmpty()) {
         context.err << "orvik: " << parser.value(key) << ": " << error << Qt::endl;
         return ExitFailure;
@@ -225,8 +225,8 @@ int runUpdateSignCommand(CommandContext &context)
     const QByteArray signedText = body + "signature=" + signature.toBase64() + lineEnd;
     // The signature line counts: a checker refuses a longer text whole.
     if (signedText.size() > UpdateDescription::kMaxBytes) {
-        context.err << "orvik: " << path << ": signed, it would have " << signedText.size()
-                    << " bytes, more than the " << UpdateDescription::kMaxBytes << " that a checker reads" << Qt::endl;
+        context.err << "orvik: " << path << ": signed, it would have " << signedText.size() << " bytes, more than the "
+                    << UpdateDescription::kMaxBytes << " that a checker reads" << Qt::endl;
         return ExitUsage;
     }
     QSaveFile out(path);

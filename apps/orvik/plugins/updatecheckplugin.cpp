@@ -130,9 +130,8 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
 
     switch (checker->updateStatus()) {
     case UpdateChecker::UpdateStatusAvailable: {
-        printLine(out,
-                  QStringLiteral("update available: %1 %2 (installed %3)")
-                      .arg(shown(checker->updateName()), shown(checker->updateVersion()), request.currentVersion));
+        printLine(out, QStringLiteral("update available: %1 %2 (installed %3)")
+                           .arg(shown(checker->updateName()), shown(checker->updateVersion()), request.currentVersion));
         // The description's page= comes first; the module's checker names its server's page otherwise.
         String page = checker->UpdateChecker::updateURLPage();
         if (page.isEmpty())
@@ -144,9 +143,8 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
         return request.downloadFolder.isEmpty() ? ExitUpdateAvailable : downloadUpdate(*checker, request, out, err);
     }
     case UpdateChecker::UpdateStatusUpToDate:
-        printLine(out,
-                  QStringLiteral("up to date: %1 %2 (latest %3)")
-                      .arg(shown(checker->updateName()), request.currentVersion, shown(checker->updateVersion())));
+        printLine(out, QStringLiteral("up to date: %1 %2 (latest %3)")
+                           .arg(shown(checker->updateName()), request.currentVersion, shown(checker->updateVersion())));
         warnIfUnverified(*checker, err);
         return ExitOk;
     default:
