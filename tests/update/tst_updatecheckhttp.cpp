@@ -268,8 +268,10 @@ void tst_UpdateCheckHttp::download_data()
     row("pinned-without-size-refused", {path, {}, "gives no size of the package", 0, none, length, -1, -1, "sha256"});
     row("pinned-without-sha256-refused", {path, {}, "gives no sha256 of the package", 0, none, length, -1, -1, "size"});
     row("changed-byte-in-package", {path, {}, "differs from the description's", 1, changed});
-    // Fault: the announced-length check off by one (one byte over is then only stopped in the body).
-    row("one-byte-more-announced", {path, {}, tooLarge + ": the server announced 300001", 1, package + 'x'});
+    // Refused by what the server announced, at the first piece of the body. Fault: the announced-length
+    // check off by one (one byte over is then only stopped at the last piece).
+    row("one-byte-more-announced",
+        {"/dl/paced/Orvik-2.0.run", {}, tooLarge + ": the server announced 300001", 1, package + 'x'});
     // No length announced and no end: only stopping at the size ends it.
     row("endless-body-stopped-at-size", {"/dl/endless.run", {}, tooLarge, 1, none, chunked});
     row("reset-then-retried", {path, name, none, 3, none, length, 100000, 2});
@@ -312,7 +314,9 @@ void tst_UpdateCheckHttp::download()
     route.dropAfter = dropAfter;
     route.dropTimes = dropTimes;
     route.stall = path.contains("stall");
-    route.pieceSize = path.contains("slow") || path.contains("deadline") || path.contains("moved") ? 10000 : 0;
+    route.pieceSize =
+        path.contains("slow") || path.contains("deadline") || path.contains("moved") || path.contains("paced") ? 10000
+                                                                                                               : 0;
     route.pieceIntervalMs = 50;
     route.generatedSize = path.contains("endless") ? qint64(1) << 40 : -1;
     if (!path.contains("missing"))
