@@ -8,8 +8,9 @@
 
 namespace ORVIK {
 
-// Exit codes shared by every command.
-enum ExitCode { ExitOk = 0, ExitFailure = 1, ExitUsage = 2 };
+// Exit codes shared by every command: 0 done (for update-check: up to date), 1 failure, 2 usage
+// error, 100 an update is available (also when it was downloaded or its installer started).
+enum ExitCode { ExitOk = 0, ExitFailure = 1, ExitUsage = 2, ExitUpdateAvailable = 100 };
 
 // What a command gets: its arguments, the output streams and the module loader.
 struct CommandContext

@@ -1,5 +1,7 @@
 #include "host/widgets/sha256.h"
 
+#include "host/widgets/regularfile.h"
+
 #include <QFile>
 
 #include <openssl/evp.h>
@@ -46,12 +48,16 @@ QByteArray Sha256::result()
 
 QByteArray Sha256::HashFile(const QString &path, qint64 *size, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Never blocking on a FIFO planted under the name, and only a regular file.
+    RegularFile::Problem problem = RegularFile::Problem::None;
+    QString why;
+    const std::unique_ptr<QFile> opened = RegularFile::OpenForReading(path, &problem, &why);
+    if (!opened) {
         if (error)
-            *error = file.errorString();
+            *error = why;
         return QByteArray();
     }
+    QFile &file = *opened;
     Sha256 hash;
     qint64 total = 0;
     QByteArray block(1 << 20, Qt::Uninitialized);

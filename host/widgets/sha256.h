@@ -25,7 +25,8 @@ public:
     // The 32-byte digest of everything added; the digest starts afresh afterwards.
     QByteArray result();
 
-    // The digest of a file's bytes and their count; empty, with error set, when it cannot be read.
+    // The digest of a regular file's bytes and their count; empty, with error set, when it cannot be
+    // read or is not a regular file (opened without blocking).
     static QByteArray HashFile(const QString &path, qint64 *size, QString *error);
 
 private:

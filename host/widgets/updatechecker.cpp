@@ -237,15 +237,20 @@ void UpdateChecker::processUpdateString(const String &text)
     if (!IsVersion(current))
         return failCheck(String("Cannot compare versions: the application's version ") + quoted(current) +
                          " is not a version number");
-    // A replayed older description is refused, whatever version the application says it has.
+    // A replayed older description is refused, whatever version the application says it has; and
+    // a memory that cannot be used trusts nothing.
     UpdateVersionStore store(m_versionStorePath.isEmpty() ? UpdateVersionStore::DefaultPath() : m_versionStorePath);
-    const String verified = store.highest(product);
-    if (!verified.isEmpty() && CompareVersions(version, verified) < 0)
+    String verified;
+    QString unusable;
+    switch (store.admit(product, version, description.isVerified(), &verified, &unusable)) {
+    case UpdateVersionStore::Outcome::RolledBack:
         return failCheck(String("Rolled-back update description: it offers ") + version + ", older than " + verified +
                          ", which was verified before for " + quoted(product));
-    QString storeError;
-    if (description.isVerified() && !store.record(product, version, &storeError))
-        qWarning("Cannot remember the verified update version: %s", qPrintable(storeError));
+    case UpdateVersionStore::Outcome::Unusable:
+        return failCheck(fromQt(unusable));
+    case UpdateVersionStore::Outcome::Admitted:
+        break;
+    }
 
     m_description = description;
     setStatus(CompareVersions(version, current) > 0 ? UpdateStatusAvailable : UpdateStatusUpToDate, String());

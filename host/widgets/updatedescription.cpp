@@ -7,7 +7,6 @@
 #include <QRegularExpression>
 
 #include <cstring>
-#include <string>
 
 namespace ORVIK {
 
@@ -18,9 +17,19 @@ QString qtText(const String &text)
     return StringStream<QString>::fromString(text);
 }
 
+// A value from the server as a reason quotes it: cut, so that no value can fill a screen.
 QString quoted(const String &text)
 {
-    return QLatin1Char('"') + qtText(text) + QLatin1Char('"');
+    return QLatin1Char('"') + UpdateDescription::Cut(qtText(text)) + QLatin1Char('"');
+}
+
+// The number of a size= that allOf has found to be at most 18 digits, which always fits.
+qint64 sizeOf(const String &text)
+{
+    qint64 size = 0;
+    for (uint32_t i = 0; i < text.length(); ++i)
+        size = size * 10 + (text[i] - '0');
+    return size;
 }
 
 bool allOf(const String &text, const char *characters)
@@ -50,7 +59,7 @@ bool UpdateDescription::Read(const QByteArray &text, const QByteArray &publicKey
         String error;
         read.m_entries = INIFactory::Parse(String(text.constData(), static_cast<uint32_t>(text.size())), &error);
         why = error.isEmpty() ? read.checkEntries(product, !publicKey.isEmpty())
-                              : QStringLiteral("Malformed update description: ") + qtText(error);
+                              : QStringLiteral("Malformed update description: ") + Cut(qtText(error));
     }
     if (!why.isEmpty()) {
         *reason = why;
@@ -78,9 +87,10 @@ QString UpdateDescription::checkEntries(const String &expectedProduct, bool pinn
         return malformed + QStringLiteral("the version %1 is not a version number").arg(quoted(version));
 
     const String size = m_entries.value("size");
+    // 18 digits are below 2^63: a longer number is no size a package has.
     if (m_entries.contains("size") && (size.isEmpty() || size.length() > 18 || !allOf(size, "0123456789")))
         return malformed + QStringLiteral("the size %1 is not a number of bytes").arg(quoted(size));
-    m_size = size.isEmpty() ? -1 : std::stoll(std::string(size.data(), size.length()));
+    m_size = size.isEmpty() ? -1 : sizeOf(size);
     const String sha256 = m_entries.value("sha256");
     if (m_entries.contains("sha256") && (sha256.length() != 64 || !allOf(sha256, "0123456789abcdefABCDEF")))
         return malformed + QStringLiteral("the sha256 %1 is not 64 hexadecimal digits").arg(quoted(sha256));
@@ -102,31 +112,61 @@ QString UpdateDescription::checkEntries(const String &expectedProduct, bool pinn
     if (!expires.isEmpty()) {
         m_expires = ParseTime(qtText(expires));
         if (!m_expires.isValid())
-            return malformed +
-                   QStringLiteral("expires is %1, not a UTC time such as 2027-01-31T00:00:00Z").arg(quoted(expires));
-        if (m_expires <= QDateTime::currentDateTimeUtc())
+            return malformed + QStringLiteral("expires is %1, not an RFC 3339 time such as 2027-01-31T00:00:00Z")
+                                   .arg(quoted(expires));
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        if (m_expires <= now)
             return QStringLiteral("Expired update description: it expired at %1").arg(TimeText(m_expires));
+        // A description signed once must not be believed for ever.
+        if (m_expires > now.addDays(kMaxExpiresDays))
+            return malformed + QStringLiteral("it expires at %1, more than %2 days from now, which is longer than "
+                                              "any description is believed")
+                                   .arg(TimeText(m_expires))
+                                   .arg(kMaxExpiresDays);
     }
     return QString();
 }
 
 QDateTime UpdateDescription::ParseTime(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(\\.\\d{1,9})?Z$"));
-    if (!form.match(text).hasMatch())
+    // RFC 3339's date-time: "T" and "Z" in either case, a fraction of any length, "Z" or a numeric
+    // offset, and a leap second (second 60).
+    static const QRegularExpression form(
+        QStringLiteral("^([0-9]{4})-([0-9][0-9])-([0-9][0-9])[Tt]([0-9][0-9]):([0-9][0-9]):([0-9][0-9])(?:\\.([0-9]+))?"
+                       "(?:([Zz])|([+-])([0-9][0-9]):([0-9][0-9]))$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
         return QDateTime();
-    // Qt reads at most milliseconds; a finer fraction changes nothing that matters here.
-    QString trimmed = text;
-    const qsizetype dot = trimmed.indexOf(QLatin1Char('.'));
-    if (dot >= 0)
-        trimmed = trimmed.left(qMin(dot + 4, trimmed.size() - 1)) + QLatin1Char('Z');
-    const QDateTime time = QDateTime::fromString(trimmed, Qt::ISODateWithMs);
-    return time.isValid() && time.timeSpec() == Qt::UTC ? time : QDateTime();
+    const auto number = [&match](int group) { return match.captured(group).toInt(); };
+    const QDate date(number(1), number(2), number(3));
+    const int hour = number(4);
+    const int minute = number(5);
+    const int second = number(6);
+    const int offsetHours = match.hasCaptured(9) ? number(10) : 0;
+    const int offsetMinutes = match.hasCaptured(9) ? number(11) : 0;
+    if (!date.isValid() || hour > 23 || minute > 59 || second > 60 || offsetHours > 23 || offsetMinutes > 59)
+        return QDateTime();
+    // Milliseconds are what Qt keeps; a finer fraction changes nothing that matters here.
+    const int milliseconds = match.captured(7).leftJustified(3, QLatin1Char('0')).left(3).toInt();
+    // A leap second is the moment after the 59th.
+    QDateTime time(date, QTime(hour, minute, qMin(second, 59), milliseconds), Qt::UTC);
+    if (second == 60)
+        time = time.addSecs(1);
+    const int offset = (offsetHours * 60 + offsetMinutes) * 60;
+    return time.addSecs(match.captured(9) == QLatin1String("-") ? offset : -offset);
 }
 
 QString UpdateDescription::TimeText(const QDateTime &time)
 {
     return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
+}
+
+QString UpdateDescription::Cut(const QString &text)
+{
+    qsizetype end = 0;
+    for (int characters = 0; end < text.size() && characters < kMaxShownCharacters; ++characters)
+        end += text.at(end).isHighSurrogate() && end + 1 < text.size() && text.at(end + 1).isLowSurrogate() ? 2 : 1;
+    return end == text.size() ? text : text.left(end) + QStringLiteral("...");
 }
 
 } // namespace ORVIK

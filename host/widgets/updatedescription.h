@@ -18,6 +18,11 @@ class ORVIKWIDGETS_EXPORT UpdateDescription
 public:
     // A longer text is refused; a downloader of descriptions stops at this many bytes.
     static constexpr qsizetype kMaxBytes = 64 * 1024;
+    // The longest a description may be believed: an expires= further ahead of the reader's clock
+    // is refused.
+    static constexpr int kMaxExpiresDays = 366;
+    // Characters of one value from the server that a reason or a printed line shows.
+    static constexpr int kMaxShownCharacters = 200;
 
     // Reads text as a description of `product` (the name part it was fetched for). With a pinned
     // key the signature must verify, and product= and expires= are required; without one the
@@ -26,9 +31,13 @@ public:
     static bool Read(const QByteArray &text, const QByteArray &publicKey, const String &product,
                      UpdateDescription *description, QString *reason);
 
-    // "2027-01-31T00:00:00Z": the one form that expires= takes (RFC 3339, UTC, whole seconds or a fraction).
+    // An RFC 3339 date-time as written ("2027-01-31T00:00:00Z", "2027-01-31t09:30:00.5+09:30",
+    // "2016-12-31T23:59:60Z"), in UTC; invalid for anything else, hour 24 included.
     static QDateTime ParseTime(const QString &text);
     static QString TimeText(const QDateTime &time);
+    // At most kMaxShownCharacters characters of text, never half of a surrogate pair, and "..."
+    // when it was cut.
+    static QString Cut(const QString &text);
 
     const INIFactory &entries() const noexcept { return m_entries; }
     String name() const { return m_entries.value("name"); }

@@ -5,6 +5,7 @@
 #include "host/widgets/networkaccessmanager.h"
 #include "host/widgets/networkrequest.h"
 #include "host/widgets/qstringstream.h"
+#include "host/widgets/regularfile.h"
 #include "host/widgets/requestdriver.h"
 #include "host/widgets/sha256.h"
 #include "host/widgets/updatefolder.h"
@@ -69,13 +70,13 @@ protected:
     qint64 readData(char *, qint64) override { return -1; }
     qint64 writeData(const char *data, qint64 size) override
     {
-        const qint64 written = m_file->write(data, size);
-        if (written != size) {
-            setErrorString(m_file->errorString());
+        QString error;
+        if (!RegularFile::WriteAll(*m_file, data, size, &error)) {
+            setErrorString(error);
             return -1;
         }
         m_hash.addData(data, static_cast<qsizetype>(size));
-        return written;
+        return size;
     }
 
 private:
@@ -203,8 +204,9 @@ void UpdateDownload::endAttempt(const QString &error, bool retriable)
 {
     if (!m_driver)
         return;
-    const bool written = m_file->flush();
-    const QString writeError = m_file->errorString();
+    // The last bytes may still be in the file's buffer: a full disk shows only here.
+    QString writeError;
+    const bool written = RegularFile::FlushAll(*m_file, &writeError);
     const QByteArray digest = m_sink->digest();
     m_driver.reset();
     m_sink.reset();

@@ -240,6 +240,29 @@ QString UpdateFolder::publish(const QString &temporary, const QString &name, QSt
     return QString();
 }
 
+QString UpdateFolder::heldPath() const
+{
+    if (m_held == -1)
+        return QString();
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(handleOf(m_held), buffer.data(), DWORD(buffer.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0)
+            return m_path + QLatin1Char('/') + m_heldName;
+        if (length < buffer.size()) {
+            QString path = QString::fromWCharArray(buffer.data(), int(length));
+            // The extended-length prefix that the call puts before every path.
+            if (path.startsWith(QLatin1String("\\\\?\\UNC\\")))
+                path = QStringLiteral("\\\\") + path.mid(8);
+            else if (path.startsWith(QLatin1String("\\\\?\\")))
+                path = path.mid(4);
+            return QDir::fromNativeSeparators(path);
+        }
+        buffer.resize(length);
+    }
+}
+
 bool UpdateFolder::hold(const QString &name, QString *error)
 {
     closeHeld();
@@ -438,6 +461,18 @@ QString UpdateFolder::publish(const QString &temporary, const QString &name, QSt
     }
     *error = QStringLiteral("no free name for %1 in %2").arg(name, m_path);
     return QString();
+}
+
+QString UpdateFolder::heldPath() const
+{
+    if (m_held < 0)
+        return QString();
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(m_held);
+    QByteArray target(4096, '\0');
+    const ssize_t length = ::readlink(link.constData(), target.data(), size_t(target.size()));
+    if (length <= 0 || length >= target.size())
+        return m_path + QLatin1Char('/') + m_heldName;
+    return QFile::decodeName(target.left(length));
 }
 
 bool UpdateFolder::hold(const QString &name, QString *error)

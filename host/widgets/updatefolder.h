@@ -48,7 +48,10 @@ public:
 
     // Opens the named file and holds it until this folder goes; false with *error.
     bool hold(const QString &name, QString *error);
-    QString heldPath() const { return m_heldName.isEmpty() ? QString() : m_path + QLatin1Char('/') + m_heldName; }
+    // Where the held file is now, asked of the handle that holds it (/proc/self/fd on Linux,
+    // GetFinalPathNameByHandleW on Windows): the verified file's path even when someone renamed the
+    // folder meanwhile. Empty when nothing is held.
+    QString heldPath() const;
     // The SHA-256 and size of the held file, read through the handle that holds it.
     QByteArray hashHeld(qint64 *size, QString *error);
     // Starts the held file as a detached program with this environment ("NAME=value" entries), in

@@ -3,6 +3,7 @@
 #include <QList>
 
 #include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -20,6 +21,10 @@ struct KeyFree
 struct BioFree
 {
     void operator()(BIO *bio) const { BIO_free(bio); }
+};
+struct NumberContextFree
+{
+    void operator()(BN_CTX *context) const { BN_CTX_free(context); }
 };
 struct ContextFree
 {
@@ -87,21 +92,41 @@ bool UpdateSignature::IsSmallOrderKey(const QByteArray &key)
     return SmallOrderEncodings().contains(y);
 }
 
-QByteArray UpdateSignature::ParsePublicKey(const QByteArray &text, QString *error)
+QByteArray UpdateSignature::Usable(const QByteArray &key, QString *error)
 {
-    QByteArray key = ParseAnyPublicKey(text, error);
+    if (key.isEmpty())
+        return key;
     if (IsSmallOrderKey(key)) {
         setError(error, QStringLiteral("the key is a small-order point, with which one fixed signature verifies "
                                        "every text; it cannot be pinned"));
-        key.clear();
+        return QByteArray();
+    }
+    if (!IsCurvePoint(key)) {
+        setError(error, QStringLiteral("the 32 bytes are not a point of the Ed25519 curve, so no signature could "
+                                       "verify with them: the key was mistyped or damaged"));
+        return QByteArray();
     }
     return key;
 }
 
-QByteArray UpdateSignature::ParseAnyPublicKey(const QByteArray &text, QString *error)
+QByteArray UpdateSignature::ParsePublicKey(const QByteArray &text, QString *error)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(text.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.size() != kKeySize) {
+        setError(error, QStringLiteral("a key is the base64 of 32 bytes (a key file is given with --public-key-file)"));
+        return QByteArray();
+    }
+    return Usable(decoded.decoded, error);
+}
+
+QByteArray UpdateSignature::ParsePublicKeyFile(const QByteArray &text, QString *error)
 {
     const QByteArray trimmed = text.trimmed();
-    if (trimmed.startsWith("-----BEGIN")) {
+    if (trimmed.contains("-----BEGIN")) {
+        if (trimmed.count("-----BEGIN") > 1) {
+            setError(error, QStringLiteral("the file holds more than one key; it must hold exactly one"));
+            return QByteArray();
+        }
         const Key key = readPem(trimmed, false);
         if (!isEd25519(key.get())) {
             setError(error, key ? QStringLiteral("the PEM key is not an Ed25519 key")
@@ -109,14 +134,61 @@ QByteArray UpdateSignature::ParseAnyPublicKey(const QByteArray &text, QString *e
             return QByteArray();
         }
         ERR_clear_error();
-        return rawPublicKey(key.get());
+        return Usable(rawPublicKey(key.get()), error);
+    }
+    if (trimmed.split('\n').size() > 1 || trimmed.contains(' ') || trimmed.contains('\t')) {
+        setError(error, QStringLiteral("the file holds more than one line; it must hold exactly one key"));
+        return QByteArray();
     }
     const auto decoded = QByteArray::fromBase64Encoding(trimmed, QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.size() != kKeySize) {
-        setError(error, QStringLiteral("a key is a PEM public key or the base64 of 32 bytes"));
+        setError(error, QStringLiteral("a key file holds a PEM public key or the base64 of 32 bytes"));
         return QByteArray();
     }
-    return decoded.decoded;
+    return Usable(decoded.decoded, error);
+}
+
+bool UpdateSignature::IsCurvePoint(const QByteArray &key)
+{
+    if (key.size() != kKeySize)
+        return false;
+    const bool negative = (static_cast<unsigned char>(key[kKeySize - 1]) & 0x80) != 0;
+    QByteArray bigEndian(kKeySize, '\0');
+    for (int i = 0; i < kKeySize; ++i)
+        bigEndian[i] = key[kKeySize - 1 - i];
+    bigEndian[0] = char(bigEndian[0] & 0x7f);
+
+    const std::unique_ptr<BN_CTX, NumberContextFree> context(BN_CTX_new());
+    if (!context)
+        return false;
+    BN_CTX_start(context.get());
+    BIGNUM *p = BN_CTX_get(context.get());
+    BIGNUM *d = BN_CTX_get(context.get());
+    BIGNUM *y = BN_CTX_get(context.get());
+    BIGNUM *y2 = BN_CTX_get(context.get());
+    BIGNUM *u = BN_CTX_get(context.get());
+    BIGNUM *v = BN_CTX_get(context.get());
+    BIGNUM *x2 = BN_CTX_get(context.get());
+    BIGNUM *scratch = BN_CTX_get(context.get());
+    // p = 2^255 - 19; d = -121665 / 121666 (mod p).
+    bool point = scratch && BN_set_bit(p, 255) && BN_sub_word(p, 19) && BN_set_word(scratch, 121666) &&
+                 BN_mod_inverse(d, scratch, p, context.get()) && BN_mul_word(d, 121665) &&
+                 BN_mod_sub(d, p, d, p, context.get()) &&
+                 BN_bin2bn(reinterpret_cast<const unsigned char *>(bigEndian.constData()), kKeySize, y);
+    // A y of p or more is not a canonical encoding.
+    point = point && BN_cmp(y, p) < 0 && BN_mod_sqr(y2, y, p, context.get()) && BN_copy(u, y2) && BN_sub_word(u, 1) &&
+            BN_mod_mul(v, d, y2, p, context.get()) && BN_add_word(v, 1) && BN_nnmod(u, u, p, context.get()) &&
+            BN_nnmod(v, v, p, context.get()) && !BN_is_zero(v) && BN_mod_inverse(scratch, v, p, context.get()) &&
+            BN_mod_mul(x2, u, scratch, p, context.get());
+    if (point) {
+        if (BN_is_zero(x2))
+            point = !negative; // x = 0 has no negative
+        else
+            point = BN_kronecker(x2, p, context.get()) == 1; // x^2 has a root
+    }
+    BN_CTX_end(context.get());
+    ERR_clear_error();
+    return point;
 }
 
 QByteArray UpdateSignature::GeneratePrivateKey()
@@ -165,7 +237,8 @@ QByteArray UpdateSignature::Sign(const QByteArray &privateKeyPem, const QByteArr
 
 bool UpdateSignature::Verify(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature)
 {
-    if (publicKey.size() != kKeySize || signature.size() != kSignatureSize || IsSmallOrderKey(publicKey))
+    if (publicKey.size() != kKeySize || signature.size() != kSignatureSize || IsSmallOrderKey(publicKey) ||
+        !IsCurvePoint(publicKey))
         return false;
     const Key key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
                                               reinterpret_cast<const unsigned char *>(publicKey.constData()),

@@ -1,10 +1,11 @@
 #include "host/widgets/updateversionstore.h"
 
+#include "host/widgets/filelock.h"
 #include "host/widgets/qstringstream.h"
+#include "host/widgets/regularfile.h"
 #include "host/widgets/updatechecker.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,14 +18,33 @@ namespace {
 
 constexpr const char *kFileName = "verified-versions.json";
 
-// The file's products and versions; empty when it is missing or damaged (with a warning then).
-QJsonObject readVersions(const QString &path)
+// The reason a memory that cannot be used gives: what is wrong, and what the user can do about it.
+QString unusable(const QString &path, const QString &why, const QString &mend)
 {
-    QFile file(path);
-    if (!file.exists())
-        return QJsonObject();
-    // A version file is a few lines; anything much larger is not one.
-    const QByteArray text = file.open(QIODevice::ReadOnly) ? file.read(1 << 20) : QByteArray();
+    return QStringLiteral("The memory of verified update versions %1 cannot be used (%2), so no update is "
+                          "trusted: %3")
+        .arg(QDir::toNativeSeparators(path), why, mend);
+}
+
+QString readMend(RegularFile::Problem problem)
+{
+    switch (problem) {
+    case RegularFile::Problem::Denied:
+        return QStringLiteral("give this user read and write permission on it, or remove it");
+    case RegularFile::Problem::Folder:
+    case RegularFile::Problem::NotRegular:
+        return QStringLiteral("remove what is there; the file is made again at the next verified check");
+    case RegularFile::Problem::TooLarge:
+        return QStringLiteral("a file of versions is a few lines: remove it, or remove the products no longer "
+                              "checked from it");
+    default:
+        return QStringLiteral("make it a readable file of this user's, or remove it");
+    }
+}
+
+// The products and versions of the text; empty, with a warning, when it is not a JSON object of them.
+QJsonObject parseVersions(const QByteArray &text, const QString &path)
+{
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     bool valid = error.error == QJsonParseError::NoError && document.isObject();
@@ -49,40 +69,77 @@ QString UpdateVersionStore::DefaultPath()
         folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
 #else
     QString folder = qEnvironmentVariable("XDG_STATE_HOME");
-    // A relative path is invalid there and ignored, as the XDG base directory rules say.
+    // A relative path is invalid there and ignored, as the XDG base directory rules say: it would
+    // name a different file in every working folder.
     if (!QDir::isAbsolutePath(folder))
         folder = QDir::homePath() + QStringLiteral("/.local/state");
 #endif
     return QDir(folder).filePath(QStringLiteral("orvik/") + QLatin1String(kFileName));
 }
 
-UpdateVersionStore::UpdateVersionStore(const QString &path) : m_path(path), m_versions(readVersions(path))
+UpdateVersionStore::UpdateVersionStore(const QString &path) : m_path(path)
 {}
 
-String UpdateVersionStore::highest(const String &product) const
+String UpdateVersionStore::highest(const String &product, QString *reason)
 {
-    const QJsonValue version = m_versions.value(StringStream<QString>::fromString(product));
-    return version.isString() ? StringStream<QString>::toString(version.toString()) : String();
+    String kept;
+    QString why;
+    // A version no text is below: only read, never written.
+    if (admit(product, "0", false, &kept, &why) == Outcome::Unusable && reason)
+        *reason = why;
+    return kept;
 }
 
-bool UpdateVersionStore::record(const String &product, const String &version, QString *error)
+UpdateVersionStore::Outcome UpdateVersionStore::admit(const String &product, const String &version, bool remember,
+                                                      String *kept, QString *reason)
 {
-    const String kept = highest(product);
-    if (!kept.isEmpty() && UpdateChecker::CompareVersions(kept, version) >= 0)
-        return true;
-    m_versions.insert(StringStream<QString>::fromString(product), StringStream<QString>::fromString(version));
+    *kept = String();
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("cannot make the folder %1").arg(folder);
-        return false;
+        *reason = unusable(m_path, QStringLiteral("its folder cannot be made"),
+                           QStringLiteral("make the folder %1, writable for this user").arg(folder));
+        return Outcome::Unusable;
     }
+    FileLock lock;
+    QString why;
+    if (!lock.lock(lockPath(), m_lockWaitMs, &why)) {
+        *reason = unusable(m_path, why,
+                           why.startsWith(QLatin1String("another process"))
+                               ? QStringLiteral("let the other update check end, or end it, and check again")
+                               : QStringLiteral("make the folder %1 writable for this user, and %2 a regular file")
+                                     .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(lockPath())));
+        return Outcome::Unusable;
+    }
+    RegularFile::Problem problem = RegularFile::Problem::None;
+    const QByteArray text = RegularFile::Read(m_path, kMaxBytes, &problem, &why);
+    if (problem != RegularFile::Problem::None && problem != RegularFile::Problem::Missing) {
+        *reason = unusable(m_path, why, readMend(problem));
+        return Outcome::Unusable;
+    }
+    QJsonObject versions = text.isEmpty() ? QJsonObject() : parseVersions(text, m_path);
+    const QString key = StringStream<QString>::fromString(product);
+    if (versions.value(key).isString())
+        *kept = StringStream<QString>::toString(versions.value(key).toString());
+    if (!kept->isEmpty() && UpdateChecker::CompareVersions(version, *kept) < 0)
+        return Outcome::RolledBack;
+    if (!remember || (!kept->isEmpty() && UpdateChecker::CompareVersions(version, *kept) == 0))
+        return Outcome::Admitted;
+
+    // Merged into what was read under the same lock: nothing another process wrote is lost.
+    versions.insert(key, StringStream<QString>::fromString(version));
     QSaveFile file(m_path);
-    const QByteArray text = QJsonDocument(m_versions).toJson();
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(m_path, file.errorString());
-        return false;
+    const QByteArray json = QJsonDocument(versions).toJson();
+    QString writeError;
+    if (!file.open(QIODevice::WriteOnly) || !RegularFile::WriteAll(file, json, &writeError) ||
+        !RegularFile::FlushAll(file, &writeError) || !file.commit()) {
+        if (writeError.isEmpty())
+            writeError = file.errorString();
+        *reason = unusable(m_path, QStringLiteral("it cannot be written: %1").arg(writeError),
+                           QStringLiteral("make the folder %1 writable for this user, with free space on its disk")
+                               .arg(QDir::toNativeSeparators(folder)));
+        return Outcome::Unusable;
     }
-    return true;
+    return Outcome::Admitted;
 }
 
 } // namespace ORVIK

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 using namespace ORVIK;
 
 // `orvik update-check` as a user runs it, against a loopback update server.
@@ -87,26 +91,57 @@ void tst_OrvikUpdateCheck::initTestCase()
                  .isEmpty());
     QVERIFY(!write(QStringLiteral("publisher.pem"), TestKeys::kPublisher).isEmpty());
     QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("downloads")));
+    const QByteArray otherDer =
+        QByteArray::fromHex("302a300506032b6570032100") + UpdateSignature::PublicKeyOf(TestKeys::kOther);
+    QVERIFY(!write(QStringLiteral("two-keys.pub"), "-----BEGIN PUBLIC KEY-----\n" + der.toBase64() +
+                                                       "\n-----END PUBLIC KEY-----\n" + "-----BEGIN PUBLIC KEY-----\n" +
+                                                       otherDer.toBase64() + "\n-----END PUBLIC KEY-----\n")
+                 .isEmpty());
+    // A file named like the publisher's key, holding another: what an attacker plants in a shared
+    // working folder. orvik runs in that folder.
+    QVERIFY(!write(QString::fromLatin1(TestKeys::publisherKey().toBase64()),
+                   "-----BEGIN PUBLIC KEY-----\n" + otherDer.toBase64() + "\n-----END PUBLIC KEY-----\n")
+                 .isEmpty());
+    QVERIFY(QDir::setCurrent(folder.path()));
+    // What a server may put in a name: format characters (zero-width space, byte-order mark, a tag
+    // character) and length.
+    serve("Hidden", "name=ORVIK\xe2\x80\x8bStu\xef\xbb\xbf"
+                    "dio\xf3\xa0\x81\x81\nversion=2.0\n");
+    serve("Long", "name=" + QByteArray(300, 'N') + "\nversion=2.0\n");
+#ifndef Q_OS_WIN
+    QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("key.fifo"))).constData(), 0600), 0);
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("fifo-state/orvik")));
+    QCOMPARE(
+        ::mkfifo(
+            QFile::encodeName(folder.filePath(QStringLiteral("fifo-state/orvik/verified-versions.json"))).constData(),
+            0600),
+        0);
+#endif
 }
 
 void tst_OrvikUpdateCheck::outcome_data()
 {
     QTest::addColumn<QStringList>("arguments"); // "BASE" stands for the server's base address
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("out");  // "BASE" as above, "DIR" the test's folder, "NAME" the name
-    QTest::addColumn<QByteArray>("err");  // the lines on standard error; the last may be only its start
-    QTest::addColumn<QByteArray>("name"); // of the description the server was asked for; empty: none
-    QTest::addColumn<int>("requests");    // that reach the server
+    QTest::addColumn<QByteArray>("out");   // "BASE" as above, "DIR" the test's folder, "NAME" the name
+    QTest::addColumn<QByteArray>("err");   // the lines on standard error, "FOLDER" the test's folder; the last
+                                           // line may be only its start
+    QTest::addColumn<QByteArray>("name");  // of the description the server was asked for; empty: none
+    QTest::addColumn<int>("requests");     // that reach the server
+    QTest::addColumn<QByteArray>("local"); // what is done on this machine: "full" (a disk that takes 8 bytes
+                                           // per file) or "state=NAME" (the state folder DIR/NAME)
 
-    const auto row = [](const char *tag, const QStringList &arguments, int exitCode, const QByteArray &out,
-                        const QByteArray &err, const QByteArray &name, int requests) {
-        QTest::newRow(tag) << arguments << exitCode << out << err << name << requests;
+    QByteArray local;
+    const auto row = [&local](const char *tag, const QStringList &arguments, int exitCode, const QByteArray &out,
+                              const QByteArray &err, const QByteArray &name, int requests) {
+        QTest::newRow(tag) << arguments << exitCode << out << err << name << requests << local;
+        local.clear();
     };
     const QString base = QStringLiteral("--base=BASE");
     const QByteArray unverified =
         "orvik: warning: unverified answer: without --public-key the description's signature is not checked\n";
     const QByteArray failed = "orvik: update check of BASEUpdate/Windows/";
-    row("update-available-unverified", {base, "--name=OrvikStudio", "--current=1.9.2"}, 0,
+    row("update-available-unverified", {base, "--name=OrvikStudio", "--current=1.9.2"}, 100,
         "update available: ORVIK Studio 1.10.0 (installed 1.9.2)\npage: BASEOrvikStudio/\n", unverified, "OrvikStudio",
         1);
     row("defaults-are-orvik-and-its-version", {base}, 0, "up to date: orvik 1.0.0 (latest 0.9.5)\n", unverified,
@@ -122,7 +157,7 @@ void tst_OrvikUpdateCheck::outcome_data()
         "orvik: GET ftp://127.0.0.1:1/Update/Windows/orvik.txt: orvik fetches only http:// and https:// addresses "
         "(Protocol Unknown)\n",
         {}, 0);
-    row("control-characters-replaced", {base, "--name=Escapes"}, 0,
+    row("control-characters-replaced", {base, "--name=Escapes"}, 100,
         "update available: ORVIK?[31mStu?dio 2.0 (installed 1.0.0)\npage: https://u.example/?/\n", unverified,
         "Escapes", 1);
     row("base-without-slash", {"--base=http://127.0.0.1:1"}, 2, {}, "orvik: --base must end in \"/\"\n", {}, 0);
@@ -132,8 +167,9 @@ void tst_OrvikUpdateCheck::outcome_data()
     const QString pinned = "--public-key=" + TestKeys::publisherKey().toBase64();
     const QByteArray offered =
         "update available: NAME 2.0 (installed 1.0)\npage: BASENAME/  download: BASEdl/NAME.run\n";
-    row("signed-update-downloaded-pem-key", download + QStringList{"--name=Signed", "--public-key=DIR/publisher.pub"},
-        0, offered + "downloaded: DIR/downloads/orvik-updates/NAME.run\n", {}, "Signed", 2);
+    row("signed-update-downloaded-pem-key-file",
+        download + QStringList{"--name=Signed", "--public-key-file=DIR/publisher.pub"}, 100,
+        offered + "downloaded: DIR/downloads/orvik-updates/NAME.run\n", {}, "Signed", 2);
     row("signed-by-another-key",
         download +
             QStringList{"--name=Signed", "--public-key=" + UpdateSignature::PublicKeyOf(TestKeys::kOther).toBase64()},
@@ -152,8 +188,51 @@ void tst_OrvikUpdateCheck::outcome_data()
     row("small-order-key-refused", {base, "--public-key=" + ("\x01" + QByteArray(31, '\0')).toBase64()}, 2, {},
         "orvik: --public-key: the key is a small-order point", {}, 0);
     row("install-without-download", {base, "--install"}, 2, {}, "orvik: --install needs --download DIR\n", {}, 0);
-    row("key-neither-pem-nor-raw", {base, "--public-key=c2hvcnQ="}, 2, {},
-        "orvik: --public-key: a key is a PEM public key or the base64 of 32 bytes\n", {}, 0);
+    row("key-not-32-bytes", {base, "--public-key=c2hvcnQ="}, 2, {},
+        "orvik: --public-key: a key is the base64 of 32 bytes (a key file is given with --public-key-file)\n", {}, 0);
+    // Fault: the typed key first opened as a file (a file of that name in the working folder holds
+    // another key, and its signatures would be trusted).
+    row("typed-key-not-read-from-planted-file", {base, "--name=Signed", pinned}, 100,
+        "update available: Signed 2.0 (installed 1.0.0)\npage: BASESigned/  download: BASEdl/Signed.run\n", {},
+        "Signed", 1);
+    // Fault: the last of two options silently wins.
+    row("key-given-twice", {base, pinned, "--public-key=" + UpdateSignature::PublicKeyOf(TestKeys::kOther).toBase64()},
+        2, {}, "orvik: --public-key is given more than once\n", {}, 0);
+    row("name-given-twice", {base, "--name=Signed", "--name=Other"}, 2, {}, "orvik: --name is given more than once\n",
+        {}, 0);
+    row("key-and-key-file", {base, pinned, "--public-key-file=DIR/publisher.pub"}, 2, {},
+        "orvik: --public-key and --public-key-file cannot both be given\n", {}, 0);
+    // Fault: the second key of a key file ignored.
+    row("key-file-with-two-keys", {base, "--public-key-file=DIR/two-keys.pub"}, 2, {},
+        "orvik: --public-key-file: FOLDER/two-keys.pub: the file holds more than one key; it must hold exactly one\n",
+        {}, 0);
+    // Fault: 32 bytes that are no point of the curve pinned.
+    row("key-not-a-curve-point", {base, "--public-key=" + ("\x02" + QByteArray(31, '\0')).toBase64()}, 2, {},
+        "orvik: --public-key: the 32 bytes are not a point of the Ed25519 curve", {}, 0);
+    // Invisible format characters are replaced as control characters are; a value is cut at 200.
+    row("format-characters-replaced", {base, "--name=Hidden"}, 100,
+        "update available: ORVIK?Stu?dio? 2.0 (installed 1.0.0)\npage: BASEHidden/\n", unverified, "Hidden", 1);
+    row("long-value-cut", {base, "--name=Long"}, 100,
+        "update available: " + QByteArray(200, 'N') + "... 2.0 (installed 1.0.0)\npage: BASELong/\n", unverified,
+        "Long", 1);
+#ifndef Q_OS_WIN
+    // Nothing local blocks. Fault: the key file or the memory opened so that a FIFO holds the check up.
+    row("key-file-is-a-fifo", {base, "--public-key-file=DIR/key.fifo"}, 2, {},
+        "orvik: --public-key-file: FOLDER/key.fifo: it is not a regular file", {}, 0);
+    local = "state=fifo-state";
+    row("memory-is-a-fifo", {base, "--name=Signed", pinned}, 1, {},
+        failed +
+            "Signed.txt failed: The memory of verified update versions FOLDER/fifo-state/orvik/verified-versions.json "
+            "cannot be used (it is not a regular file",
+        "Signed", 1);
+    // Fault: a failed write of the memory unreported (the check goes on as if it had remembered).
+    local = "full";
+    row("memory-cannot-be-written", {base, "--name=Signed", pinned}, 1, {},
+        failed +
+            "Signed.txt failed: The memory of verified update versions FOLDER/full-state/orvik/verified-versions.json "
+            "cannot be used (it cannot be written: File too large)",
+        "Signed", 1);
+#endif
 }
 
 void tst_OrvikUpdateCheck::outcome()
@@ -164,15 +243,26 @@ void tst_OrvikUpdateCheck::outcome()
     QFETCH(QByteArray, err);
     QFETCH(QByteArray, name);
     QFETCH(int, requests);
+    QFETCH(QByteArray, local);
 
     const QByteArray baseURL = server.url().toEncoded();
     arguments.replaceInStrings(QStringLiteral("BASE"), QString::fromUtf8(baseURL));
     arguments.replaceInStrings(QStringLiteral("DIR"), folder.path());
     out.replace("BASE", baseURL).replace("DIR", folder.path().toUtf8()).replace("NAME", name);
-    err.replace("BASE", baseURL);
+    err.replace("BASE", baseURL).replace("FOLDER", folder.path().toUtf8());
     server.clearRecords();
 
-    const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-check")} + arguments);
+    OrvikSetup setup;
+    if (local.startsWith("state="))
+        setup.environment.insert(QStringLiteral("XDG_STATE_HOME"), folder.filePath(QString::fromLatin1(local.mid(6))));
+#ifndef Q_OS_WIN
+    if (local == "full") {
+        // A memory of its own that must be written, on a disk that takes 8 bytes per file.
+        setup.environment.insert(QStringLiteral("XDG_STATE_HOME"), folder.filePath(QStringLiteral("full-state")));
+        setup.modifier = [] { LimitFileSize(8); };
+    }
+#endif
+    const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-check")} + arguments, 60000, setup);
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.out, out);
     // Lines in which a reason may follow a start that does not end the last line.
@@ -190,14 +280,21 @@ void tst_OrvikUpdateCheck::outcome()
 void tst_OrvikUpdateCheck::sign_data()
 {
     QTest::addColumn<QStringList>("arguments"); // after "update-sign"; "DIR" stands for the test's folder
+    QTest::addColumn<QString>("file");          // the description's name in DIR
     QTest::addColumn<QByteArray>("original");   // the description before; empty: a CRLF one with a stale signature
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("printed");     // standard output on success, a part of standard error otherwise
     QTest::addColumn<QByteArray>("signedStart"); // what the signed text starts with; "DATE" stands for expires
+    QTest::addColumn<int>("fileSizeLimit");      // > 0: the disk takes this many bytes per file
 
-    const auto row = [](const char *tag, const QStringList &arguments, const QByteArray &original, int exitCode,
-                        const QByteArray &printed, const QByteArray &signedStart = {}) {
-        QTest::newRow(tag) << arguments << original << exitCode << printed << signedStart;
+    QString file;
+    int limit = 0;
+    const auto row = [&file, &limit](const char *tag, const QStringList &arguments, const QByteArray &original,
+                                     int exitCode, const QByteArray &printed, const QByteArray &signedStart = {}) {
+        QTest::newRow(tag) << arguments << (file.isEmpty() ? QStringLiteral("offer.txt") : file) << original << exitCode
+                           << printed << signedStart << limit;
+        file.clear();
+        limit = 0;
     };
     const QString key = QStringLiteral("--key=DIR/publisher.pem");
     const QByteArray head = "\xEF\xBB\xBF# offer\r\nname=Orvik\r\n";
@@ -206,16 +303,55 @@ void tst_OrvikUpdateCheck::sign_data()
         head + "size=17\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsha256=");
     row("description-only", {key, "DIR/offer.txt"}, {}, 0, signedOffer,
         head + "size=1\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsignature=");
-    const QByteArray studio = "name=O\nproduct=Studio\nexpires=2099-01-01T00:00:00Z\nversion=2\n";
-    row("product-and-expires-kept", {key, "DIR/offer.txt"}, studio, 0, signedOffer, studio + "signature=");
+    const QByteArray studio = "name=O\nproduct=Studio\nexpires=" +
+                              UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(100)).toLatin1() +
+                              "\nversion=2\n";
+    row("product-and-expires-kept", {key, "--name=Other", "DIR/offer.txt"}, studio, 0, signedOffer,
+        studio + "signature=");
+    row("product-from-name-option", {key, "--name=Studio", "DIR/offer.txt"}, "name=O\nversion=2\n", 0, signedOffer,
+        "name=O\nversion=2\nproduct=Studio\nexpires=DATE\nsignature=");
+    // Fault: a description that starts with a byte-order mark not read as written (its first key
+    // then looks like another, and a second expires= is added).
+    row("byte-order-mark-before-a-key-set-anew", {key, "--expires-days=30", "DIR/offer.txt"},
+        "\xEF\xBB\xBF"
+        "expires=2020-01-01T00:00:00Z\nname=O\nversion=2\n",
+        0, signedOffer,
+        "\xEF\xBB\xBF"
+        "expires=DATE\nname=O\nversion=2\nproduct=offer\nsignature=");
+    // Only a name that ends in ".txt" names the product. Fault: "Studio.TXT" taken as the product.
+    file = QStringLiteral("Studio.TXT");
+    row("file-name-without-txt-refused", {key, "DIR/Studio.TXT"}, "name=O\nversion=2\n", 2,
+        "DIR/Studio.TXT: it gives no product= and its name does not end in \".txt\": give the product with --name");
+    // Fault: --expires-days at its bound refused.
+    row("expires-days-366", {key, "--expires-days=366", "DIR/offer.txt"}, "name=O\nversion=2\n", 0, signedOffer,
+        "name=O\nversion=2\nproduct=offer\nexpires=DATE\nsignature=");
+    row("expires-days-367-refused", {key, "--expires-days=367", "DIR/offer.txt"}, {}, 2,
+        "--expires-days must be a whole number from 1 to 366");
+    row("expires-kept-beyond-366-days-refused", {key, "DIR/offer.txt"},
+        "name=O\nversion=2\nexpires=" +
+            UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(400)).toLatin1() + "\n",
+        2, "more than 366 days from now");
+    // Fault: the size checked before the signature line is added (a description every checker refuses).
+    const QByteArray filler = "name=O\nversion=2\n#";
+    row("too-large-once-signed", {key, "DIR/offer.txt"}, filler + QByteArray(65536 - 60 - filler.size(), 'x') + "\n", 2,
+        "more than the 65536 that a checker reads");
     row("public-key-printed", {key, "--public-key"}, {}, 0, TestKeys::publisherKey().toBase64() + "\n");
     row("missing-key", {"DIR/offer.txt"}, {}, 2, "orvik: update-sign needs --key FILE");
     row("not-a-private-key", {"--key=DIR/publisher.pub", "DIR/offer.txt"}, {}, 1, "not an Ed25519 private key");
     // A missing file is said as put says it.
     row("description-missing", {key, "DIR/absent.txt"}, {}, 1, "orvik: cannot read DIR/absent.txt: no such file\n");
+    row("key-given-twice", {key, key, "DIR/offer.txt"}, {}, 2, "orvik: --key is given more than once");
+#ifndef Q_OS_WIN
+    // Fault: an input opened so that a FIFO holds the signing up.
+    row("key-is-a-fifo", {"--key=DIR/key.fifo", "DIR/offer.txt"}, {}, 1, "it is not a regular file");
+    row("package-is-a-fifo", {key, "DIR/offer.txt", "DIR/key.fifo"}, {}, 1, "it is not a regular file");
+    // Fault: update-sign ignores whether its file was written.
+    limit = 100;
+    row("file-cannot-be-written", {key, "DIR/offer.txt"}, {}, 1, "cannot write DIR/offer.txt: File too large");
+#endif
     // Malformed descriptions are not signed: what the reader refuses, and a download it could not check.
-    row("key-given-twice", {key, "DIR/offer.txt", "DIR/package.run"}, "name=O\nsize=1\nversion=2\nSize=2\n", 2,
-        "DIR/offer.txt: line 4: the key \"size\" appears twice");
+    row("key-repeated-in-description", {key, "DIR/offer.txt", "DIR/package.run"}, "name=O\nsize=1\nversion=2\nSize=2\n",
+        2, "DIR/offer.txt: line 4: the key \"size\" appears twice");
     row("required-line-missing", {key, "DIR/offer.txt"}, "name=O\n", 2,
         "DIR/offer.txt: Malformed update description: it gives no version (version=)");
     row("url-without-package", {key, "DIR/offer.txt"}, "name=O\nversion=2\nurl=https://u.example/o.exe\n", 2,
@@ -225,34 +361,48 @@ void tst_OrvikUpdateCheck::sign_data()
 void tst_OrvikUpdateCheck::sign()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, file);
     QFETCH(QByteArray, original);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, printed);
     QFETCH(QByteArray, signedStart);
+    QFETCH(int, fileSizeLimit);
 
     // By default an old signature and stale entries in a CRLF description with a byte-order mark and a comment.
     if (original.isEmpty())
         original = "\xEF\xBB\xBF# offer\r\nname=Orvik\r\nsize=1\r\nversion=2.0\r\nsignature=b2xk\r\n";
     const QByteArray package = "#!/bin/sh\nexit 0\n";
-    QVERIFY(!write(QStringLiteral("offer.txt"), original).isEmpty());
+    QVERIFY(!write(file, original).isEmpty());
     QVERIFY(!write(QStringLiteral("package.run"), package).isEmpty());
     arguments.replaceInStrings(QStringLiteral("DIR"), folder.path());
     printed.replace("DIR", folder.path().toUtf8());
 
-    const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-sign")} + arguments);
+    OrvikSetup setup;
+#ifndef Q_OS_WIN
+    if (fileSizeLimit > 0)
+        setup.modifier = [fileSizeLimit] { LimitFileSize(rlim_t(fileSizeLimit)); };
+#else
+    QCOMPARE(fileSizeLimit, 0); // no such rows on Windows
+#endif
+    const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-sign")} + arguments, 60000, setup);
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY2((exitCode == 0 ? result.out == printed : result.err.contains(printed)), result.err.constData());
     QCOMPARE(result.err.count('\n'), exitCode == 0 ? 0 : 1);
+    if (exitCode != 0)
+        QVERIFY(result.out.isEmpty());
 
-    QFile file(folder.filePath(QStringLiteral("offer.txt")));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
+    QFile signedFile(folder.filePath(file));
+    QVERIFY(signedFile.open(QIODevice::ReadOnly));
+    const QByteArray text = signedFile.readAll();
     if (signedStart.isEmpty()) {
         QCOMPARE(text, original);
         return;
     }
     // Signed, fresh for the days asked, and what a host of that product accepts.
-    const int days = arguments.contains(QStringLiteral("--expires-days=5")) ? 5 : 30;
+    int days = 30;
+    for (const QString &argument : arguments)
+        if (argument.startsWith(QLatin1String("--expires-days=")))
+            days = argument.mid(15).toInt();
     const QByteArray date = UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(days)).toLatin1();
     const qsizetype at = signedStart.indexOf("DATE");
     if (at >= 0)
@@ -266,7 +416,8 @@ void tst_OrvikUpdateCheck::sign()
                                      &description, &why),
              qPrintable(why));
     QCOMPARE(text.count("signature="), 1);
-    if (arguments.size() == 4)
+    QVERIFY(text.size() <= UpdateDescription::kMaxBytes);
+    if (arguments.contains(folder.filePath(QStringLiteral("package.run"))))
         QCOMPARE(description.size(), qint64(package.size()));
 }
 

@@ -1,4 +1,5 @@
 #include "host/base/exception.h"
+#include "host/widgets/filelock.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qterrordialog.h"
 #include "host/widgets/updatedownload.h"
@@ -13,6 +14,17 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <future>
+#include <memory>
+#include <vector>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace ORVIK;
 
@@ -39,10 +51,16 @@ private Q_SLOTS:
     void safeFileName();
     void compareVersions_data();
     void compareVersions();
+    void parseTime_data();
+    void parseTime();
     void smallOrderKey_data();
     void smallOrderKey();
+    void pinnedKey_data();
+    void pinnedKey();
     void rememberedVersion_data();
     void rememberedVersion();
+    void versionStoreLock();
+    void parallelRecords();
     void installedVersion_data();
     void installedVersion();
     void createUpdateFile();
@@ -97,10 +115,28 @@ void tst_UpdateChecker::processDescription_data()
     const QByteArray past = utcIn(-1);
     failed("expired", "name=Orvik\nversion=2\nexpires=" + past + "\n",
            "Expired update description: it expired at " + past);
-    failed("expires-not-utc", "name=Orvik\nversion=2\nexpires=2099-01-31T00:00:00+01:00\n",
-           "not a UTC time such as 2027-01-31T00:00:00Z");
-    // Refused whole, before any line is read.
-    failed("over-64-kib", "name=Orvik\nversion=2\n#" + QByteArray(64 * 1024, 'x') + "\n",
+    failed("expires-not-rfc-3339", "name=Orvik\nversion=2\nexpires=2099-01-31 00:00:00\n",
+           "not an RFC 3339 time such as 2027-01-31T00:00:00Z");
+    // Fault: freshness without a ceiling (a description signed once lives for ever).
+    failed("expires-more-than-366-days-ahead", "name=Orvik\nversion=2\nexpires=" + utcIn(366 * 86400 + 120) + "\n",
+           "more than 366 days from now");
+    row("expires-366-days-ahead-accepted", "name=Orvik\nversion=2\nexpires=" + utcIn(366 * 86400 - 120) + "\n",
+        available);
+    // Fault: a 19-digit size= read as a number (std::out_of_range, the host dies).
+    failed("size-of-19-digits", "name=Orvik\nversion=2\nsize=9999999999999999999\n",
+           "the size \"9999999999999999999\" is not a number of bytes");
+    // Fault: a sha256= longer than 64 digits accepted.
+    failed("sha256-of-65-digits", "name=Orvik\nversion=2\nsha256=" + QByteArray(65, 'a') + "\n",
+           "is not 64 hexadecimal digits");
+    // A value from the server is quoted at most 200 characters long.
+    failed("long-value-cut-in-reason", "name=Orvik\nversion=" + QByteArray(5000, 'v') + "\n",
+           "the version \"" + QByteArray(200, 'v') + "...\" is not a version number");
+    // Refused whole, before any line is read; exactly 64 KiB is still read. Fault: a description of
+    // exactly 64 KiB refused.
+    const QByteArray head = "name=Orvik\nversion=2\n#";
+    row("exactly-64-kib", head + QByteArray(64 * 1024 - head.size() - 1, 'x') + "\n", available,
+        "name=Orvik\nversion=2\n");
+    failed("one-byte-over-64-kib", head + QByteArray(64 * 1024 - head.size(), 'x') + "\n",
            "Update description refused: it is larger than 65536 bytes");
 }
 
@@ -145,6 +181,9 @@ void tst_UpdateChecker::signedDescription_data()
     row("line-after-signature", good + "page=https://evil.example/\n",
         "the signature line is not the description's last line");
     row("second-signature-line", good + signatureLine, mismatch, true);
+    // Fault: blank lines after the signature line taken.
+    row("blank-line-after-signature", good + "\n", "the signature line is not the description's last line");
+    row("crlf-blank-line-after-signature", good + "\r\n", "the signature line is not the description's last line");
     // Genuine signatures that must not be taken for this product's, or for today's.
     row("signed-without-product", sign(QByteArray(body).replace("product=Orvik\r\n", "")),
         "it gives no product (product=), which a signed");
@@ -203,6 +242,15 @@ void tst_UpdateChecker::safeFileName_data()
     const int kept = 121;
 #endif
     row("long-utf8-name-cut-in-bytes", '/' + QString(300, QChar(0xE9)) + ".exe", QString(kept, QChar(0xE9)) + ".exe");
+    // Fault: a cut that splits a surrogate pair. U+1F600 is 4 bytes of UTF-8 and 2 UTF-16 units: the
+    // limit falls inside the last one that would fit.
+    const QString grin = QString::fromUcs4(U"\U0001F600");
+#ifdef Q_OS_WIN
+    const int grins = 121;
+#else
+    const int grins = 60;
+#endif
+    row("cut-between-surrogate-pairs", '/' + grin.repeated(300) + ".exe", grin.repeated(grins) + ".exe");
 }
 
 void tst_UpdateChecker::safeFileName()
@@ -311,39 +359,171 @@ void tst_UpdateChecker::smallOrderKey()
     QVERIFY(!UpdateSignature::IsSmallOrderKey(TestKeys::publisherKey()));
 }
 
+void tst_UpdateChecker::parseTime_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("utc"); // empty: refused
+
+    const auto row = [](const char *tag, const char *text, const char *utc) {
+        QTest::newRow(tag) << QString::fromLatin1(text) << QString::fromLatin1(utc);
+    };
+    row("utc-z", "2027-01-31T09:00:00Z", "2027-01-31T09:00:00Z");
+    row("lower-case-t-and-z", "2027-01-31t09:00:00z", "2027-01-31T09:00:00Z");
+    row("offset-zero", "2027-01-31T09:00:00+00:00", "2027-01-31T09:00:00Z");
+    row("offset-plus-14", "2027-01-31T09:00:00+14:00", "2027-01-30T19:00:00Z");
+    row("offset-minus-half-hour", "2027-01-31T09:00:00-03:30", "2027-01-31T12:30:00Z");
+    row("long-fraction", "2027-01-31T09:00:00.123456789Z", "2027-01-31T09:00:00Z");
+    row("leap-second", "2016-12-31T23:59:60Z", "2017-01-01T00:00:00Z");
+    row("hour-24", "2027-01-31T24:00:00Z", "");
+    row("minute-60", "2027-01-31T09:60:00Z", "");
+    row("second-61", "2027-01-31T09:00:61Z", "");
+    row("february-30", "2027-02-30T09:00:00Z", "");
+    row("offset-hour-24", "2027-01-31T09:00:00+24:00", "");
+    row("no-zone", "2027-01-31T09:00:00", "");
+    row("space-for-t", "2027-01-31 09:00:00Z", "");
+    QTest::newRow("digits-of-another-script") << QStringLiteral("\u0662027-01-31T09:00:00Z") << QString();
+}
+
+void tst_UpdateChecker::parseTime()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, utc);
+    const QDateTime time = UpdateDescription::ParseTime(text);
+    QCOMPARE(time.isValid(), !utc.isEmpty());
+    if (time.isValid())
+        QCOMPARE(UpdateDescription::TimeText(time), utc);
+}
+
+void tst_UpdateChecker::pinnedKey_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("file");          // the text of a key file, else what --public-key was given
+    QTest::addColumn<QByteArray>("failure"); // a part of the reason; empty: pinned
+
+    const QByteArray raw = TestKeys::publisherKey();
+    const QByteArray pem = "-----BEGIN PUBLIC KEY-----\n" +
+                           (QByteArray::fromHex("302a300506032b6570032100") + raw).toBase64() +
+                           "\n-----END PUBLIC KEY-----\n";
+    const QByteArray otherPem =
+        "-----BEGIN PUBLIC KEY-----\n" +
+        (QByteArray::fromHex("302a300506032b6570032100") + UpdateSignature::PublicKeyOf(TestKeys::kOther)).toBase64() +
+        "\n-----END PUBLIC KEY-----\n";
+    const QByteArray notPoint = "not a point of the Ed25519 curve";
+    const auto row = [](const char *tag, const QByteArray &text, bool file, const QByteArray &failure = {}) {
+        QTest::newRow(tag) << text << file << failure;
+    };
+    row("base64-key", raw.toBase64(), false);
+    row("pem-key-file", pem, true);
+    row("base64-key-file", raw.toBase64() + "\n", true);
+    // The option takes the text itself, never a file or a PEM block.
+    row("pem-given-as-option", pem, false, "a key is the base64 of 32 bytes");
+    // Fault: the second key of a file ignored.
+    row("two-pem-keys-in-file", pem + otherPem, true, "more than one key");
+    row("two-base64-keys-in-file", raw.toBase64() + "\n" + raw.toBase64() + "\n", true, "more than one line");
+    // Fault: 32 bytes that are no point pinned. y = 2 gives an x^2 that has no root.
+    row("y-2-not-on-curve", ("\x02" + QByteArray(31, '\0')).toBase64(), false, notPoint);
+    row("y-2-not-on-curve-in-file", ("\x02" + QByteArray(31, '\0')).toBase64(), true, notPoint);
+    // y = p + 3 reduces to 3, a point, but no canonical encoding is p or more.
+    row("y-not-below-p",
+        QByteArray::fromHex("f0ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f").toBase64(), false,
+        notPoint);
+    // y = 3 is on the curve with either sign of x.
+    row("y-3-on-curve", ("\x03" + QByteArray(31, '\0')).toBase64(), false);
+    row("y-3-negative-x-on-curve", ("\x03" + QByteArray(30, '\0') + "\x80").toBase64(), false);
+}
+
+void tst_UpdateChecker::pinnedKey()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, file);
+    QFETCH(QByteArray, failure);
+
+    QString why;
+    const QByteArray key =
+        file ? UpdateSignature::ParsePublicKeyFile(text, &why) : UpdateSignature::ParsePublicKey(text, &why);
+    QCOMPARE(key.isEmpty(), !failure.isEmpty());
+    QVERIFY2(failure.isEmpty() ? why.isEmpty() : why.contains(QString::fromLatin1(failure)), qPrintable(why));
+    if (!key.isEmpty())
+        QVERIFY(UpdateSignature::IsCurvePoint(key));
+}
+
 void tst_UpdateChecker::rememberedVersion_data()
 {
     QTest::addColumn<QByteArray>("kept");      // the version file before; empty: none
+    QTest::addColumn<QByteArray>("attack");    // what is done to the memory before the check; empty: nothing
     QTest::addColumn<bool>("pinned");          // the description offering 1.5 is signed and a key pinned
     QTest::addColumn<QByteArray>("failure");   // a part of the reason; empty: accepted
     QTest::addColumn<QByteArray>("keptAfter"); // the version kept for Orvik afterwards
 
-    const auto row = [](const char *tag, const QByteArray &kept, bool pinned, const QByteArray &failure,
-                        const QByteArray &keptAfter) { QTest::newRow(tag) << kept << pinned << failure << keptAfter; };
-    row("verified-version-remembered", {}, true, {}, "1.5");
-    row("unverified-not-remembered", {}, false, {}, {});
-    row("higher-kept", R"({"Orvik": "1.5.0", "Other": "9"})", true, {}, "1.5.0");
-    row("older-than-verified-refused", R"({"Orvik": "2.0"})", true,
+    const auto row = [](const char *tag, const QByteArray &kept, const QByteArray &attack, bool pinned,
+                        const QByteArray &failure, const QByteArray &keptAfter) {
+        QTest::newRow(tag) << kept << attack << pinned << failure << keptAfter;
+    };
+    row("verified-version-remembered", {}, {}, true, {}, "1.5");
+    row("unverified-not-remembered", {}, {}, false, {}, {});
+    row("higher-kept", R"({"Orvik": "1.5.0", "Other": "9"})", {}, true, {}, "1.5.0");
+    // Fault: the memory keeps the lower version when a higher one is verified.
+    row("lower-raised", R"({"Orvik": "1.2", "Other": "9"})", {}, true, {}, "1.5");
+    row("older-than-verified-refused", R"({"Orvik": "2.0"})", {}, true,
         "Rolled-back update description: it offers 1.5, older than 2.0", "2.0");
-    row("older-than-verified-refused-unpinned", R"({"Orvik": "2.0"})", false, "Rolled-back", "2.0");
-    row("damaged-file-ignored", R"({"Orvik": "9.0-evil"})", true, {}, "1.5");
+    row("older-than-verified-refused-unpinned", R"({"Orvik": "2.0"})", {}, false, "Rolled-back", "2.0");
+    row("damaged-file-ignored", R"({"Orvik": "9.0-evil"})", {}, true, {}, "1.5");
+    // A memory that cannot be used trusts nothing, and says how to mend it.
+    row("folder-in-its-place", {}, "folder", true, "(it is a folder, not a file), so no update is trusted: remove", {});
+    // Fault: a valid memory over the read limit is wiped (and older versions accepted).
+    row("valid-but-over-1-mib", R"({"Orvik": "2.0"})", "huge", true, "(it is larger than 1048576 bytes)", {});
+#ifndef Q_OS_WIN
+    // Fault: the memory opened so that a FIFO blocks the check for ever.
+    row("fifo-in-its-place", {}, "fifo", true, "(it is not a regular file", {});
+    // Fault: a failed write of the memory goes unreported (and the check goes on as if remembered).
+    row("write-fails", {}, "full", true, "(it cannot be written: File too large)", {});
+    // Fault: a relative XDG_STATE_HOME used (a different memory in every working folder).
+    row("relative-state-home-ignored", {}, "relative", true, {}, "1.5");
+    // Permissions do not bind root: these two rows run only for another user.
+    row("no-permission", R"({"Orvik": "1.0"})", "denied", true, "(Permission denied)", {});
+    row("read-only-folder", R"({"Orvik": "1.0"})", "read-only", true, "(it cannot be written: Permission denied)", {});
+#endif
 }
 
 // The highest verified version per product, under $XDG_STATE_HOME/orvik, whatever the installed version.
 void tst_UpdateChecker::rememberedVersion()
 {
     QFETCH(QByteArray, kept);
+    QFETCH(QByteArray, attack);
     QFETCH(bool, pinned);
     QFETCH(QByteArray, failure);
     QFETCH(QByteArray, keptAfter);
 
-    const QString file = m_state->filePath(QStringLiteral("orvik/verified-versions.json"));
+    QString file = m_state->filePath(QStringLiteral("orvik/verified-versions.json"));
     QCOMPARE(UpdateVersionStore::DefaultPath(), file);
+#ifndef Q_OS_WIN
+    if ((attack == "denied" || attack == "read-only") && geteuid() == 0)
+        QSKIP("root may read and write whatever the permissions say");
+    if (attack == "relative") {
+        // The rules of the XDG base folders: a relative path is ignored, ~/.local/state is used.
+        qputenv("HOME", m_state->path().toUtf8());
+        setStateHome(QStringLiteral("relative/state"));
+        file = m_state->filePath(QStringLiteral(".local/state/orvik/verified-versions.json"));
+        QCOMPARE(UpdateVersionStore::DefaultPath(), file);
+    }
+#endif
+    QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
+    if (attack == "huge")
+        kept += QByteArray(UpdateVersionStore::kMaxBytes, ' ');
     if (!kept.isEmpty()) {
-        QVERIFY(QDir(m_state->path()).mkpath(QStringLiteral("orvik")));
         QFile out(file);
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(kept) == kept.size());
     }
+    if (attack == "folder")
+        QVERIFY(QDir().mkdir(file));
+#ifndef Q_OS_WIN
+    if (attack == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    if (attack == "denied")
+        QVERIFY(QFile::setPermissions(file, QFileDevice::Permissions()));
+    if (attack == "read-only")
+        QVERIFY(QFile::setPermissions(QFileInfo(file).absolutePath(), QFile::ReadOwner | QFile::ExeOwner));
+#endif
     if (kept.contains("evil"))
         QTest::ignoreMessage(QtWarningMsg,
                              qPrintable("The file of verified update versions " + file + " is damaged; it is ignored"));
@@ -352,11 +532,94 @@ void tst_UpdateChecker::rememberedVersion()
     const QByteArray text = "name=Orvik\nproduct=Orvik\nversion=1.5\nexpires=" + utcIn(60) + "\n";
     if (pinned)
         checker.setPublicKey(TestKeys::publisherKey());
-    checker.processUpdateString(bytes(pinned ? TestKeys::signedBy(TestKeys::kPublisher, text) : text));
-    QVERIFY2(qbytes(checker.failureReason()).contains(failure), qbytes(checker.failureReason()).constData());
+    {
+#ifndef Q_OS_WIN
+        // The lock file is empty; the memory's few lines are more than this.
+        const std::unique_ptr<FileSizeLimit> full = attack == "full" ? std::make_unique<FileSizeLimit>(4) : nullptr;
+#endif
+        checker.processUpdateString(bytes(pinned ? TestKeys::signedBy(TestKeys::kPublisher, text) : text));
+    }
+#ifndef Q_OS_WIN
+    if (attack == "read-only")
+        QVERIFY(QFile::setPermissions(QFileInfo(file).absolutePath(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+#endif
+    const QByteArray why = qbytes(checker.failureReason());
+    QVERIFY2(why.contains(failure), why.constData());
     QCOMPARE(checker.updateStatus(),
              failure.isEmpty() ? UpdateChecker::UpdateStatusAvailable : UpdateChecker::UpdateStatusFailed);
+    if (!attack.isEmpty() && !failure.isEmpty()) {
+        QVERIFY2(why.startsWith("The memory of verified update versions "), why.constData());
+        // Nothing of it was replaced.
+        QFile after(file);
+        if (attack == "full")
+            QVERIFY(!QFile::exists(file));
+        if (attack == "huge") {
+            QVERIFY(after.open(QIODevice::ReadOnly));
+            QCOMPARE(after.readAll(), kept);
+        }
+        return;
+    }
     QCOMPARE(qbytes(UpdateVersionStore().highest("Orvik")), keptAfter);
+    if (kept.contains("Other"))
+        QCOMPARE(qbytes(UpdateVersionStore().highest("Other")), QByteArray("9"));
+}
+
+// The lock beside the memory: one held elsewhere is waited for, for a bounded time only.
+void tst_UpdateChecker::versionStoreLock()
+{
+    UpdateVersionStore store(m_state->filePath(QStringLiteral("orvik/verified-versions.json")));
+    store.setLockWait(300);
+    QVERIFY(QDir().mkpath(m_state->filePath(QStringLiteral("orvik"))));
+    FileLock elsewhere;
+    QString error;
+    QVERIFY2(elsewhere.lock(store.lockPath(), 0, &error), qPrintable(error));
+    String kept;
+    QString reason;
+    // Fault: no lock taken (the memory is read and replaced while another process does the same).
+    QCOMPARE(store.admit("Orvik", "2.0", true, &kept, &reason), UpdateVersionStore::Outcome::Unusable);
+    QVERIFY2(reason.contains(QStringLiteral("another process has held the lock file")), qPrintable(reason));
+    QVERIFY(!QFile::exists(store.path()));
+    elsewhere.unlock();
+    QCOMPARE(store.admit("Orvik", "2.0", true, &kept, &reason), UpdateVersionStore::Outcome::Admitted);
+    // Never a version below the one kept is written.
+    QCOMPARE(store.admit("Orvik", "1.0", true, &kept, &reason), UpdateVersionStore::Outcome::RolledBack);
+    QCOMPARE(qbytes(kept), QByteArray("2.0"));
+    QCOMPARE(qbytes(store.highest("Orvik")), QByteArray("2.0"));
+}
+
+// Sixteen checks of sixteen products at once, each through a store of its own, as parallel runs
+// are: every product is remembered. Fault: the read, merge and replace not held under one lock
+// (16 parallel runs kept 4 to 7).
+void tst_UpdateChecker::parallelRecords()
+{
+    const QString path = m_state->filePath(QStringLiteral("orvik/verified-versions.json"));
+    constexpr int kProducts = 16;
+    std::promise<void> start;
+    const std::shared_future<void> go = start.get_future().share();
+    std::atomic<int> unusable{0};
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < kProducts; ++i) {
+        threads.emplace_back(QThread::create([&, i] {
+            UpdateVersionStore store(path);
+            go.wait(); // all at once
+            String kept;
+            QString reason;
+            const String product(("P" + QByteArray::number(i)).constData());
+            for (int version = 1; version <= 3; ++version)
+                if (store.admit(product, String(QByteArray::number(version).constData()), true, &kept, &reason) !=
+                    UpdateVersionStore::Outcome::Admitted)
+                    ++unusable;
+        }));
+        threads.back()->start();
+    }
+    start.set_value();
+    for (const auto &thread : threads)
+        QVERIFY(thread->wait(60000));
+    QCOMPARE(unusable.load(), 0);
+    UpdateVersionStore store(path);
+    for (int i = 0; i < kProducts; ++i)
+        QCOMPARE(qbytes(store.highest(String(("P" + QByteArray::number(i)).constData()))), QByteArray("3"));
 }
 
 void tst_UpdateChecker::installedVersion_data()

@@ -6,6 +6,11 @@
 #include <QByteArray>
 #include <QString>
 
+#ifndef Q_OS_WIN
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 // What the update tests share: the host's strings as bytes, a state folder of their own, and two
 // Ed25519 keys made for these tests only: updates are signed with the first; the second is another
 // publisher's.
@@ -30,6 +35,36 @@ inline void setStateHome(const QString &folder)
     qputenv("XDG_STATE_HOME", folder.toUtf8());
 #endif
 }
+
+#ifndef Q_OS_WIN
+// A file system that takes no more: while this lives, a write past `bytes` in any file fails
+// (EFBIG), part of it first, as a disk that fills up does. The signal that would end the process
+// is ignored. Also for a child process, before it starts: LimitFileSize(bytes).
+inline void LimitFileSize(rlim_t bytes)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        LimitFileSize(bytes);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_saved{};
+};
+#endif
 
 namespace TestKeys {
 

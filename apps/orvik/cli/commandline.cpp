@@ -255,4 +255,13 @@ QString CommandLine::helpText() const
     return text;
 }
 
+QString CommandLine::repeatedOption() const
+{
+    for (const QCommandLineOption &option : m_options) {
+        if (m_values.value(option.names().constFirst()).size() > 1)
+            return option.names().constFirst();
+    }
+    return QString();
+}
+
 } // namespace ORVIK

@@ -44,6 +44,9 @@ public:
     QStringList values(const QCommandLineOption &option) const { return values(option.names().constFirst()); }
     QStringList values(const QString &name) const;
     QStringList positionalArguments() const { return m_positional; }
+    // The first declared option given more than once ("public-key"), or an empty text. Where the
+    // last of two would silently win, a command refuses instead.
+    QString repeatedOption() const;
 
     // "-o" or "--output": a name as it is typed.
     static QString typed(const QString &name);

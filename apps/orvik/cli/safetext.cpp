@@ -9,12 +9,23 @@ QString address(const QUrl &url)
 
 QString printable(const QString &text)
 {
-    QString result = text;
-    for (QChar &c : result) {
-        const char16_t u = c.unicode();
-        if (c.category() == QChar::Other_Control || u == 0x061C || u == 0x200E || u == 0x200F ||
-            (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x2028 || u == 0x2029)
-            c = QLatin1Char('?');
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t u = text.at(i).unicode();
+        // A character beyond the first plane is one pair; a lone half of one is no character.
+        const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        if (pair)
+            u = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+        const QChar::Category category = QChar::category(u);
+        // Cf: zero-width characters, the byte-order mark, the bidirectional controls, tag characters.
+        const bool hidden = category == QChar::Other_Control || category == QChar::Other_Format ||
+                            category == QChar::Other_Surrogate || u == 0x2028 || u == 0x2029;
+        if (hidden)
+            result += QLatin1Char('?');
+        else
+            result += pair ? text.mid(i, 2) : QString(text.at(i));
+        i += pair ? 1 : 0;
     }
     return result;
 }

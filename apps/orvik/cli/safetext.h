@@ -11,8 +11,10 @@ namespace SafeText {
 // The address without its password (the user name stays: it says who was asked for).
 QString address(const QUrl &url);
 // Control characters (C0 with line ends and escape, DEL, C1: they could move the cursor or rewrite
-// the terminal's title), the bidirectional controls and the line and paragraph separators each as
-// '?', so that no text can pass for a line of orvik's own. For a line's text, not orvik's line ends.
+// the terminal's title), format characters (Unicode's Cf: the bidirectional controls, zero-width
+// characters, the byte-order mark, tag characters), a lone half of a surrogate pair and the line and
+// paragraph separators each as one '?', so that no text can pass for a line of orvik's own or hide
+// what it says. For a line's text, not orvik's line ends.
 QString printable(const QString &text);
 
 } // namespace SafeText

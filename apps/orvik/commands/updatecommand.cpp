@@ -2,17 +2,18 @@
 
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/optionvalues.h"
+#include "apps/orvik/cli/safetext.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
 #include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferprogress.h"
 #include "host/widgets/qstringstream.h"
+#include "host/widgets/regularfile.h"
 #include "host/widgets/updatechecker.h"
 #include "host/widgets/updatedownload.h"
 #include "host/widgets/updatesignature.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -23,15 +24,26 @@
 
 namespace ORVIK {
 
+namespace {
+
+// A key file is a line or a PEM block; a larger file is not one.
+constexpr qint64 kMaxKeyFileBytes = 64 * 1024;
+
+} // namespace
+
 int runUpdateCheckCommand(CommandContext &context)
 {
     CommandLine parser;
     parser.setApplicationDescription(QStringLiteral(
         "Fetch URL + \"Update/Windows/\" + NAME + \".txt\" from the update server and compare the version it\n"
-        "offers with the installed one. Without --public-key the answer is unverified. --download fetches an\n"
-        "offered update into a private folder inside DIR and verifies it (it needs --public-key); --install\n"
-        "then starts it. Exit code 0: an update is available, the application is up to date, or the update\n"
-        "was downloaded; 1: the check, the download or a verification failed."));
+        "offers with the installed one. Without --public-key or --public-key-file the answer is unverified.\n"
+        "--download fetches an offered update into a private folder inside DIR and verifies it (it needs a\n"
+        "key); --install then starts it.\n"
+        "Exit codes (every outcome of this command uses this table):\n"
+        "  0    up to date\n"
+        "  100  update available (also when it was downloaded or its installer started)\n"
+        "  1    failure: the check, the download, a verification or the memory of verified versions\n"
+        "  2    usage error: a bad option, an option given twice, a key that cannot be pinned"));
     context.addCommonOptions(parser);
     const QCommandLineOption base(QStringLiteral("base"),
                                   QStringLiteral("Base address of the update server, ending in \"/\" (default: %1).")
@@ -48,9 +60,13 @@ int runUpdateCheckCommand(CommandContext &context)
         QStringLiteral("VERSION"));
     const QCommandLineOption publicKey(
         QStringLiteral("public-key"),
-        QStringLiteral("Accept only descriptions signed by this Ed25519 key: a PEM public key file, or the base64 "
-                       "of the raw 32-byte key."),
+        QStringLiteral("Accept only descriptions signed by this Ed25519 key: the base64 of the raw 32-byte key."),
         QStringLiteral("KEY"));
+    const QCommandLineOption publicKeyFile(
+        QStringLiteral("public-key-file"),
+        QStringLiteral("Accept only descriptions signed by the one Ed25519 key in FILE: a PEM public key (as "
+                       "`openssl pkey -pubout` writes it) or one line of base64 of the raw key."),
+        QStringLiteral("FILE"));
     const QCommandLineOption download(QStringLiteral("download"),
                                       QStringLiteral("Download an offered update into DIR and verify it."),
                                       QStringLiteral("DIR"));
@@ -65,9 +81,13 @@ int runUpdateCheckCommand(CommandContext &context)
                                                      "(default: %1).")
                                           .arg(UpdateDownload::kDefaultDeadlineMs / 1000),
                                       QStringLiteral("SECONDS"));
-    parser.addOptions({base, name, current, publicKey, download, install, stall, deadline});
+    parser.addOptions({base, name, current, publicKey, publicKeyFile, download, install, stall, deadline});
     if (!context.parse(parser))
         return ExitUsage;
+    if (const QString twice = parser.repeatedOption(); !twice.isEmpty()) {
+        context.err << "orvik: --" << twice << " is given more than once" << Qt::endl;
+        return ExitUsage;
+    }
     if (parser.isSet(base) && !parser.value(base).endsWith(QLatin1Char('/'))) {
         context.err << "orvik: --base must end in \"/\"" << Qt::endl;
         return ExitUsage;
@@ -101,14 +121,28 @@ int runUpdateCheckCommand(CommandContext &context)
         }
         seconds[limit == &stall ? 0 : 1] = int(*value);
     }
+    // The key is exactly what was typed, or what the one named file holds: never a file that happens
+    // to bear the typed text's name.
     QByteArray key;
+    if (parser.isSet(publicKey) && parser.isSet(publicKeyFile)) {
+        context.err << "orvik: --public-key and --public-key-file cannot both be given" << Qt::endl;
+        return ExitUsage;
+    }
+    QString why;
     if (parser.isSet(publicKey)) {
-        QFile file(parser.value(publicKey));
-        const bool isFile = file.open(QIODevice::ReadOnly);
-        QString why;
-        key = UpdateSignature::ParsePublicKey(isFile ? file.readAll() : parser.value(publicKey).toLatin1(), &why);
+        key = UpdateSignature::ParsePublicKey(parser.value(publicKey).toLatin1(), &why);
         if (key.isEmpty()) {
             context.err << "orvik: --public-key: " << why << Qt::endl;
+            return ExitUsage;
+        }
+    } else if (parser.isSet(publicKeyFile)) {
+        RegularFile::Problem problem = RegularFile::Problem::None;
+        const QByteArray text = RegularFile::Read(parser.value(publicKeyFile), kMaxKeyFileBytes, &problem, &why);
+        if (problem == RegularFile::Problem::None)
+            key = UpdateSignature::ParsePublicKeyFile(text, &why);
+        if (key.isEmpty()) {
+            context.err << "orvik: --public-key-file: " << SafeText::printable(parser.value(publicKeyFile)) << ": "
+                        << why << Qt::endl;
             return ExitUsage;
         }
     }

@@ -6,6 +6,7 @@
 #include "apps/orvik/cli/safetext.h"
 #include "host/widgets/inifactory.h"
 #include "host/widgets/qstringstream.h"
+#include "host/widgets/regularfile.h"
 #include "host/widgets/sha256.h"
 #include "host/widgets/updatedescription.h"
 #include "host/widgets/updatesignature.h"
@@ -22,13 +23,19 @@ namespace ORVIK {
 namespace {
 
 constexpr int kDefaultExpiresDays = 30;
-constexpr int kMaxExpiresDays = 3650;
+// A key file is a PEM block; a larger file is not one.
+constexpr qint64 kMaxKeyFileBytes = 64 * 1024;
+constexpr const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
-// The key of a key=value line, as the description's reader compares keys.
+// The key of a key=value line, as the description's reader compares keys (a byte-order mark before
+// the first line's key is not part of it).
 QByteArray keyOf(const QByteArray &line)
 {
     const qsizetype equals = line.indexOf('=');
-    return equals < 0 ? QByteArray() : line.left(equals).trimmed().toLower();
+    QByteArray key = equals < 0 ? QByteArray() : line.left(equals);
+    if (key.startsWith(kByteOrderMark))
+        key.remove(0, 3);
+    return key.trimmed().toLower();
 }
 
 // The description with its package entries set, its old signature line dropped and every other byte
@@ -52,7 +59,8 @@ QByteArray prepareDescription(const QByteArray &text, const QList<QPair<QByteArr
         QByteArray kept = line;
         for (const auto &entry : entries)
             if (key == entry.first) {
-                kept = entry.first + '=' + entry.second + (line.endsWith('\r') ? "\r" : "");
+                kept = (i == 0 && line.startsWith(kByteOrderMark) ? QByteArray(kByteOrderMark) : QByteArray()) +
+                       entry.first + '=' + entry.second + (line.endsWith('\r') ? "\r" : "");
                 missing.removeAll(key);
             }
         result += kept + (endsOpen && i == lines.size() - 1 ? lineEnd : QByteArray("\n"));
@@ -63,28 +71,27 @@ QByteArray prepareDescription(const QByteArray &text, const QList<QPair<QByteArr
     return result;
 }
 
-QByteArray readFile(const QString &path, QString *error)
+// A regular file's bytes, opened without blocking; empty, with *error, otherwise.
+QByteArray readFile(const QString &path, qint64 maxBytes, QString *error)
 {
-    QFile file(path);
     if (!QFileInfo(path).exists()) {
         *error = QStringLiteral("cannot read %1: %2").arg(path, FileAccess::whyUnreachable(path));
         return QByteArray();
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return QByteArray();
-    }
-    return file.readAll();
+    RegularFile::Problem problem = RegularFile::Problem::None;
+    QString why;
+    const QByteArray bytes = RegularFile::Read(path, maxBytes, &problem, &why);
+    if (problem != RegularFile::Problem::None)
+        *error = QStringLiteral("cannot read %1: %2").arg(path, why);
+    return bytes;
 }
 
-// The product a description is for when it names none: its file name without ".txt", as the
-// update server's address forms it.
+// The product a description is for when it names none and --name is not given: the file's name
+// without ".txt", as the update server's address forms it; empty when the name does not end so.
 QByteArray productOf(const QString &path)
 {
-    QString name = QFileInfo(path).fileName();
-    if (name.endsWith(QLatin1String(".txt")))
-        name.chop(4);
-    return name.toUtf8();
+    const QString name = QFileInfo(path).fileName();
+    return name.endsWith(QLatin1String(".txt")) ? name.chopped(4).toUtf8() : QByteArray();
 }
 
 } // namespace
@@ -92,11 +99,18 @@ QByteArray productOf(const QString &path)
 int runUpdateSignCommand(CommandContext &context)
 {
     CommandLine parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Sign an update description in place: add product= (from the file name, unless it has one) and\n"
-        "expires=, set size= and sha256= from PACKAGE when given, drop an old signature line and append a\n"
-        "fresh one; every other line is kept. A malformed description is refused (exit code 2). With\n"
-        "--public-key, print the base64 public key instead. Keys come from `openssl genpkey -algorithm ed25519`."));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Sign an update description in place: add product= (unless it has one: from --name, else from the\n"
+            "file name without its \".txt\") and expires=, set size= and sha256= from PACKAGE when given, drop an\n"
+            "old signature line and append a fresh one; every other line is kept. What a checker would refuse\n"
+            "(a malformed description, an expiry more than %1 days ahead, more than %2 bytes once signed) is\n"
+            "not written. With --public-key, print the base64 public key instead. Keys come from\n"
+            "`openssl genpkey -algorithm ed25519`.\n"
+            "Exit codes: 0 signed (or the key printed), 1 failure (an input cannot be read, the file cannot be\n"
+            "written), 2 usage error (a bad option, an option given twice, a description refused).")
+            .arg(UpdateDescription::kMaxExpiresDays)
+            .arg(UpdateDescription::kMaxBytes));
     context.addCommonOptions(parser);
     const QCommandLineOption key(QStringLiteral("key"), QStringLiteral("The Ed25519 private key (PEM)."),
                                  QStringLiteral("FILE"));
@@ -104,16 +118,25 @@ int runUpdateSignCommand(CommandContext &context)
                                        QStringLiteral("Print the key's public half as base64 and stop."));
     const QCommandLineOption expiresDays(
         QStringLiteral("expires-days"),
-        QStringLiteral("The description expires N days from now (default: %1; without this option an expires= "
-                       "already there is kept).")
+        QStringLiteral("The description expires N days from now, 1 to %1 (default: %2; without this option an "
+                       "expires= already there is kept).")
+            .arg(UpdateDescription::kMaxExpiresDays)
             .arg(kDefaultExpiresDays),
         QStringLiteral("N"));
-    parser.addOptions({key, publicKey, expiresDays});
+    const QCommandLineOption name(QStringLiteral("name"),
+                                  QStringLiteral("The product, when the description gives no product= (default: "
+                                                 "the file's name without \".txt\")."),
+                                  QStringLiteral("NAME"));
+    parser.addOptions({key, publicKey, expiresDays, name});
     parser.addPositionalArgument(QStringLiteral("DESCRIPTION"), QStringLiteral("The description to sign."));
     parser.addPositionalArgument(QStringLiteral("PACKAGE"), QStringLiteral("The package it offers."),
                                  QStringLiteral("[PACKAGE]"));
     if (!context.parse(parser))
         return ExitUsage;
+    if (const QString twice = parser.repeatedOption(); !twice.isEmpty()) {
+        context.err << "orvik: --" << twice << " is given more than once" << Qt::endl;
+        return ExitUsage;
+    }
     const QStringList arguments = parser.positionalArguments();
     const bool printKey = parser.isSet(publicKey);
     if (!parser.isSet(key) || (printKey ? !arguments.isEmpty() : arguments.isEmpty() || arguments.size() > 2)) {
@@ -121,18 +144,23 @@ int runUpdateSignCommand(CommandContext &context)
                                                      "--public-key; orvik update-sign --help lists the options"));
         return ExitUsage;
     }
-    const std::optional<qint64> days = parser.isSet(expiresDays)
-                                           ? OptionValues::wholeNumber(parser.value(expiresDays), 1, kMaxExpiresDays)
-                                           : kDefaultExpiresDays;
+    const std::optional<qint64> days =
+        parser.isSet(expiresDays)
+            ? OptionValues::wholeNumber(parser.value(expiresDays), 1, UpdateDescription::kMaxExpiresDays)
+            : kDefaultExpiresDays;
     if (!days) {
-        ErrorLine::print(context.err,
-                         QStringLiteral("--expires-days must be a whole number from 1 to %1").arg(kMaxExpiresDays));
+        ErrorLine::print(context.err, QStringLiteral("--expires-days must be a whole number from 1 to %1")
+                                          .arg(UpdateDescription::kMaxExpiresDays));
+        return ExitUsage;
+    }
+    if (parser.isSet(name) && parser.value(name).isEmpty()) {
+        ErrorLine::print(context.err, QStringLiteral("--name must not be empty"));
         return ExitUsage;
     }
 
     QString error;
-    const QByteArray pem = readFile(parser.value(key), &error);
-    const QByteArray publicHalf = pem.isEmpty() ? QByteArray() : UpdateSignature::PublicKeyOf(pem, &error);
+    const QByteArray pem = readFile(parser.value(key), kMaxKeyFileBytes, &error);
+    const QByteArray publicHalf = error.isEmpty() ? UpdateSignature::PublicKeyOf(pem, &error) : QByteArray();
     if (publicHalf.isEmpty()) {
         context.err << "orvik: " << parser.value(key) << ": " << error << Qt::endl;
         return ExitFailure;
@@ -143,7 +171,8 @@ int runUpdateSignCommand(CommandContext &context)
     }
 
     const QString path = arguments.first();
-    const QByteArray text = readFile(path, &error);
+    // More than a checker reads is refused below; this much is read to say so.
+    const QByteArray text = readFile(path, 16 * UpdateDescription::kMaxBytes, &error);
     if (!error.isEmpty()) {
         context.err << "orvik: " << error << Qt::endl;
         return ExitFailure;
@@ -157,11 +186,20 @@ int runUpdateSignCommand(CommandContext &context)
                     << Qt::endl;
         return ExitUsage;
     }
-    const String product =
-        written.contains("product") ? written.value("product") : String(productOf(path).toStdString());
+    // The product: the description's own, else --name, else the file's name; a checker asks for it by
+    // the name in its address, so a guess is refused.
+    QByteArray product = written.contains("product")
+                             ? QByteArray(written.value("product").data(), written.value("product").length())
+                             : (parser.isSet(name) ? parser.value(name).toUtf8() : productOf(path));
+    if (product.isEmpty()) {
+        context.err << "orvik: " << path
+                    << ": it gives no product= and its name does not end in \".txt\": give the product with --name"
+                    << Qt::endl;
+        return ExitUsage;
+    }
     QList<QPair<QByteArray, QByteArray>> entries;
     if (!written.contains("product"))
-        entries.append({"product", productOf(path)});
+        entries.append({"product", product});
     if (parser.isSet(expiresDays) || !written.contains("expires"))
         entries.append(
             {"expires", UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(*days)).toLatin1()});
@@ -177,7 +215,7 @@ int runUpdateSignCommand(CommandContext &context)
     const QByteArray body = prepareDescription(text, entries);
     // What a host will read, checked before it is signed.
     UpdateDescription description;
-    if (!UpdateDescription::Read(body, QByteArray(), product, &description, &error)) {
+    if (!UpdateDescription::Read(body, QByteArray(), String(product.toStdString()), &description, &error)) {
         context.err << "orvik: " << path << ": " << SafeText::printable(error) << Qt::endl;
         return ExitUsage;
     }
@@ -193,10 +231,19 @@ int runUpdateSignCommand(CommandContext &context)
         return ExitFailure;
     }
     const QByteArray lineEnd = text.contains("\r\n") ? "\r\n" : "\n";
-    QSaveFile out(path);
     const QByteArray signedText = body + "signature=" + signature.toBase64() + lineEnd;
-    if (!out.open(QIODevice::WriteOnly) || out.write(signedText) != signedText.size() || !out.commit()) {
-        context.err << "orvik: cannot write " << path << ": " << out.errorString() << Qt::endl;
+    // The signature line counts: a checker refuses a longer text whole.
+    if (signedText.size() > UpdateDescription::kMaxBytes) {
+        context.err << "orvik: " << path << ": signed, it would have " << signedText.size() << " bytes, more than the "
+                    << UpdateDescription::kMaxBytes << " that a checker reads" << Qt::endl;
+        return ExitUsage;
+    }
+    QSaveFile out(path);
+    QString writeError;
+    if (!out.open(QIODevice::WriteOnly) || !RegularFile::WriteAll(out, signedText, &writeError) ||
+        !RegularFile::FlushAll(out, &writeError) || !out.commit()) {
+        context.err << "orvik: cannot write " << path << ": " << (writeError.isEmpty() ? out.errorString() : writeError)
+                    << Qt::endl;
         return ExitFailure;
     }
     context.out << "signed: " << path << Qt::endl;

@@ -101,8 +101,8 @@ int demoUpdateCheck(CommandContext &context)
     QString errors;
     int code = runUpdate(context, request, &errors);
     context.err << errors;
-    if (code != ExitOk)
-        return code;
+    if (code != ExitUpdateAvailable)
+        return code == ExitOk ? ExitFailure : code;
     if (server.requestCount() >= 1)
         context.out << "requested: " << server.request(0).method << ' ' << server.request(0).target << Qt::endl;
     if (!waitForFile(marker)) {

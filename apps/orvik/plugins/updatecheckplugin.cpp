@@ -1,6 +1,7 @@
 #include "apps/orvik/plugins/updatecheckplugin.h"
 
 #include "apps/orvik/cli/safetext.h"
+#include "apps/orvik/commandcontext.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/updatedescription.h"
@@ -34,6 +35,12 @@ void printLine(QTextStream &stream, const QString &line)
     stream << SafeText::printable(line) << Qt::endl;
 }
 
+// One value from the server, cut so that no value can fill the screen.
+QString shown(const String &value)
+{
+    return UpdateDescription::Cut(qtText(value));
+}
+
 int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QTextStream &out, QTextStream &err)
 {
     checker.setDownloadFolder(request.downloadFolder);
@@ -61,17 +68,18 @@ int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QT
         request.progressEnd(success, received, total);
     if (checker.downloadedFile().isEmpty()) {
         printLine(err, QStringLiteral("orvik: ") + qtText(checker.actionError()));
-        return 1;
+        return ExitFailure;
     }
+    // The path of the verified file as its held handle names it, not as the folder was named.
     printLine(out, QStringLiteral("downloaded: ") + checker.downloadedFile());
     if (!request.install)
-        return 0;
+        return ExitUpdateAvailable;
     if (!checker.requestInstallUpdate(false)) {
         printLine(err, QStringLiteral("orvik: ") + qtText(checker.actionError()));
-        return 1;
+        return ExitFailure;
     }
     printLine(out, QStringLiteral("installer started: ") + checker.downloadedFile());
-    return 0;
+    return ExitUpdateAvailable;
 }
 
 void warnIfUnverified(const UpdateChecker &checker, QTextStream &err)
@@ -102,7 +110,7 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
     ItemDownloader *downloader = ItemDownloader::GetItemDownloader(address);
     if (!downloader) {
         printLine(err, QStringLiteral("orvik: update check failed: no downloader for ") + qtText(address));
-        return 1;
+        return ExitFailure;
     }
     // The module's checker starts the downloader as it is; the host bounds what it may hold.
     downloader->setBodyLimit(UpdateDescription::kMaxBytes);
@@ -122,25 +130,23 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
 
     switch (checker->updateStatus()) {
     case UpdateChecker::UpdateStatusAvailable: {
-        printLine(out,
-                  QStringLiteral("update available: %1 %2 (installed %3)")
-                      .arg(qtText(checker->updateName()), qtText(checker->updateVersion()), request.currentVersion));
+        printLine(out, QStringLiteral("update available: %1 %2 (installed %3)")
+                           .arg(shown(checker->updateName()), shown(checker->updateVersion()), request.currentVersion));
         // The description's page= comes first; the module's checker names its server's page otherwise.
         String page = checker->UpdateChecker::updateURLPage();
         if (page.isEmpty())
             page = checker->updateURLPage();
         const String download = checker->updateURLDownload();
-        printLine(out, QStringLiteral("page: ") + qtText(page) +
-                           (download.isEmpty() ? QString() : QStringLiteral("  download: ") + qtText(download)));
+        printLine(out, QStringLiteral("page: ") + shown(page) +
+                           (download.isEmpty() ? QString() : QStringLiteral("  download: ") + shown(download)));
         warnIfUnverified(*checker, err);
-        return request.downloadFolder.isEmpty() ? 0 : downloadUpdate(*checker, request, out, err);
+        return request.downloadFolder.isEmpty() ? ExitUpdateAvailable : downloadUpdate(*checker, request, out, err);
     }
     case UpdateChecker::UpdateStatusUpToDate:
-        printLine(out,
-                  QStringLiteral("up to date: %1 %2 (latest %3)")
-                      .arg(qtText(checker->updateName()), request.currentVersion, qtText(checker->updateVersion())));
+        printLine(out, QStringLiteral("up to date: %1 %2 (latest %3)")
+                           .arg(shown(checker->updateName()), request.currentVersion, shown(checker->updateVersion())));
         warnIfUnverified(*checker, err);
-        return 0;
+        return ExitOk;
     default:
         break;
     }
@@ -154,7 +160,7 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
     if (reason.isEmpty())
         reason = ended ? QStringLiteral("the check failed") : QStringLiteral("no answer within 30 s");
     printLine(err, QStringLiteral("orvik: update check of %1 failed: %2").arg(qtText(address), reason));
-    return 1;
+    return ExitFailure;
 }
 
 } // namespace

@@ -29,12 +29,12 @@ struct UpdateCheckRequest
     std::function<QString(const QString &reason, const QString &address)> describeFailure;
 };
 
-// Runs one check to its end through the installed access manager and prints the outcome:
-// update available (two lines) or up to date (one line) on `out` with exit code 0, and without a
-// key a warning on `err` that the answer is unverified; or the failure and its reason on `err` with
+// Runs one check to its end through the installed access manager and prints the outcome: up to
+// date (one line, exit code 0) or update available (two lines, exit code 100) on `out`, and without
+// a key a warning on `err` that the answer is unverified; or the failure and its reason on `err` with
 // exit code 1. An offered update is then downloaded ("downloaded: PATH") and started ("installer
-// started: PATH") when the request says so. Every text from the server is printed with its
-// control characters replaced.
+// started: PATH") when the request says so, still exit code 100. Every text from the server is
+// printed with its control and format characters replaced, each value cut to 200 characters.
 using UpdateCheckEntry = int (*)(const UpdateCheckRequest &request, QTextStream &out, QTextStream &err);
 
 constexpr const char *kUpdateCheckPluginName = "orvikupdate";
