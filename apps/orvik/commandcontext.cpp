@@ -1,5 +1,6 @@
 #include "apps/orvik/commandcontext.h"
 
+#include "apps/orvik/cli/outputcheck.h"
 #include "apps/orvik/programfolders.h"
 #include "apps/orvik/transfer/environmentproxy.h"
 
@@ -38,8 +39,8 @@ bool CommandContext::parse(QCommandLineParser &parser)
         if (help.startsWith(QStringLiteral("Usage: ") + program))
             help.replace(7, program.size(), arguments.constFirst());
         out << help;
-        out.flush();
-        std::exit(ExitOk); // as QCommandLineParser::showHelp does: nothing is loaded yet
+        // As QCommandLineParser::showHelp does: nothing is loaded yet.
+        std::exit(OutputCheck::finish(out, err, ExitOk));
     }
     return true;
 }

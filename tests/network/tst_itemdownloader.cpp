@@ -1,9 +1,13 @@
 #include "host/widgets/itemdownloader.h"
+#include "host/widgets/networkaccessmanager.h"
+#include "host/widgets/networkrequest.h"
 #include "host/widgets/qstringstream.h"
+#include "host/widgets/requestdriver.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
 #include "network/qtnetworkaccessmanager.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -48,6 +52,8 @@ private Q_SLOTS:
     void downloadersNeedTheHookAndAnAddress();
     void transfers_data();
     void transfers();
+    void cutBodiesFail_data();
+    void cutBodiesFail();
 
 private:
     ItemDownloader *downloaderFor(const QString &path)
@@ -73,6 +79,16 @@ void tst_ItemDownloader::initTestCase()
     HttpTestServer::Route route;
     route.body = "x";
     m_server.setRoute("/settle", route);
+    const auto cut = [this](const QByteArray &path, qint64 size, qint64 dropAfter, HttpTestServer::Framing framing) {
+        HttpTestServer::Route route;
+        route.generatedSize = size;
+        route.dropAfter = dropAfter;
+        route.framing = framing;
+        m_server.setRoute(path, route);
+    };
+    cut("/cut-length", 1000000, 1000, HttpTestServer::Framing::ContentLength);
+    cut("/cut-chunked", 1000000, 1000, HttpTestServer::Framing::Chunked);
+    cut("/cut-half", 8 * 1024 * 1024, 4 * 1024 * 1024, HttpTestServer::Framing::ContentLength);
 }
 
 void tst_ItemDownloader::downloadersNeedTheHookAndAnAddress()
@@ -145,6 +161,73 @@ void tst_ItemDownloader::transfers()
     control->start(TimeSpan::FromSeconds(20));
     QVERIFY(settled.wait(20000));
     QCOMPARE(outcomes.total(), 1);
+}
+
+void tst_ItemDownloader::cutBodiesFail_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("sent"); // body bytes that the server sends before it closes
+    QTest::newRow("announced-length-cut-short") << "/cut-length" << qint64(1000);
+    QTest::newRow("chunked-without-its-last-chunk") << "/cut-chunked" << qint64(1000);
+    QTest::newRow("half-of-8-MiB") << "/cut-half" << qint64(4 * 1024 * 1024);
+}
+
+// Qt now and then reports a connection that the server closed mid-body as a successful finish, so
+// one run that fails proves little: each row runs 100 times through the driver, and 20 more through
+// the downloader.
+void tst_ItemDownloader::cutBodiesFail()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, sent);
+    ORVIKNetworkSetupMetatypesForORVIK();
+    // Qt's own report of the close, or the driver's count against the announced length.
+    const QRegularExpression reason(QStringLiteral("^(Remote Host Closed|the server closed the connection after "
+                                                   "(\\d+) of (\\d+) bytes)$"));
+    const bool chunked = path == QLatin1String("/cut-chunked");
+    int counted = 0;
+    int qtPassed = 0;
+    for (int round = 0; round < 100; ++round) {
+        NetworkRequestSettings settings;
+        settings.url = hostText(m_server.url(path));
+        RequestDriver driver(ItemDownloader::AccessManager()->createDownloadRequest(settings));
+        QByteArray failure;
+        bool finished = false;
+        connect(&driver, &RequestDriver::finishedSignal, this, [&finished] { finished = true; });
+        connect(&driver, &RequestDriver::failedSignal, this,
+                [&failure](StringView text) { failure = QByteArray(text.data(), text.length()); });
+        driver.start();
+        QTRY_VERIFY_WITH_TIMEOUT(finished || !failure.isEmpty(), 60000);
+        // Qt 6.4 may take a close after a whole chunk for the end of a chunked body, and the host
+        // learns no length to hold it against (README, "Web transfers").
+        if (chunked && finished) {
+            ++qtPassed;
+            continue;
+        }
+        QVERIFY2(!finished, qPrintable(QStringLiteral("round %1 passed as a success").arg(round)));
+        const QRegularExpressionMatch match = reason.match(QString::fromUtf8(failure));
+        QVERIFY2(match.hasMatch(), failure.constData());
+        QVERIFY(driver.bytesReceived() <= sent);
+        if (!match.captured(2).isEmpty()) {
+            ++counted;
+            QCOMPARE(match.captured(2).toLongLong(), driver.bytesReceived());
+            QVERIFY(match.captured(3).toLongLong() > sent);
+        }
+    }
+    qInfo("%d of 100 cut bodies were failed by the driver's count", counted);
+    for (int round = 0; round < 20; ++round) {
+        ItemDownloader *downloader = downloaderFor(path);
+        Outcomes outcomes(downloader);
+        downloader->start(TimeSpan::FromSeconds(60));
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes.total(), 1, 60000);
+        if (chunked && outcomes.downloaded == 1) {
+            ++qtPassed;
+            continue;
+        }
+        QCOMPARE(outcomes.downloaded, 0);
+        QVERIFY(downloader->downloadedData().isEmpty());
+    }
+    if (chunked)
+        qInfo("%d of 120 chunked bodies without their last chunk passed in Qt as whole", qtPassed);
 }
 
 QTEST_GUILESS_MAIN(tst_ItemDownloader)

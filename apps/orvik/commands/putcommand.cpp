@@ -11,6 +11,9 @@
 #include "host/widgets/networkrequest.h"
 #include "host/widgets/qstringstream.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -18,6 +21,13 @@
 namespace ORVIK {
 
 namespace {
+
+QElapsedTimer startedTimer()
+{
+    QElapsedTimer timer;
+    timer.start();
+    return timer;
+}
 
 const QCommandLineOption kData(QStringLiteral("data"), QStringLiteral("Upload this text instead of a file."),
                                QStringLiteral("text"));
@@ -53,10 +63,18 @@ int runPutCommand(CommandContext &context)
         context.err << "orvik: --data needs at least one byte" << Qt::endl;
         return ExitUsage;
     }
-    // Checked, and a stream read to its end, before anything is sent.
+    // Checked, and a stream read to its end, before anything is sent. Reading it is part of the
+    // transfer, and of its time.
+    const QElapsedTimer started = startedTimer();
     UploadSource source;
-    if (!withData && !source.prepare(positional.at(1))) {
-        context.err << "orvik: " << source.error() << Qt::endl;
+    if (!withData &&
+        !source.prepare(positional.at(1), options.timeoutMs > 0 ? QDeadlineTimer(options.timeoutMs)
+                                                                : QDeadlineTimer(QDeadlineTimer::Forever))) {
+        context.err << "orvik: "
+                    << (source.timedOut() ? FailureText::describe(TransferRun::timeoutReason(options.timeoutMs),
+                                                                  QStringLiteral("PUT"), options)
+                                          : source.error())
+                    << Qt::endl;
         return ExitFailure;
     }
 
@@ -82,13 +100,14 @@ int runPutCommand(CommandContext &context)
         progress.emplace(context.err, TransferSetup::standardErrorIsTerminal());
     TransferRun transfer(request.release(), TransferRun::Direction::Upload, progress ? &*progress : nullptr);
     TransferSetup::configure(transfer, options);
+    transfer.setTimeoutMs(options.timeoutMs, started.elapsed());
     transfer.setUploadSize(size);
     if (!transfer.run()) {
         context.err << "orvik: " << FailureText::describe(transfer.error(), QStringLiteral("PUT"), options) << Qt::endl;
         return ExitFailure;
     }
     if (!options.silent)
-        context.out << "uploaded " << size << " bytes to " << options.printableAddress() << Qt::endl;
+        context.err << "uploaded " << size << " bytes to " << options.printableAddress() << Qt::endl;
     return ExitOk;
 }
 
