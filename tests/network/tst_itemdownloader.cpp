@@ -7,9 +7,11 @@
 #include "module/moduleentry.h"
 #include "network/qtnetworkaccessmanager.h"
 
+#include <QEventLoop>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace ORVIK;
 
@@ -173,7 +175,7 @@ void tst_ItemDownloader::cutBodiesFail_data()
 }
 
 // Qt now and then reports a connection that the server closed mid-body as a successful finish, so
-// one run that fails proves little: each row runs 100 times through the driver, and 20 more through
+// one run that fails proves little: each row runs 100 times through the driver, and 10 more through
 // the downloader.
 void tst_ItemDownloader::cutBodiesFail()
 {
@@ -192,11 +194,20 @@ void tst_ItemDownloader::cutBodiesFail()
         RequestDriver driver(ItemDownloader::AccessManager()->createDownloadRequest(settings));
         QByteArray failure;
         bool finished = false;
-        connect(&driver, &RequestDriver::finishedSignal, this, [&finished] { finished = true; });
-        connect(&driver, &RequestDriver::failedSignal, this,
-                [&failure](StringView text) { failure = QByteArray(text.data(), text.length()); });
+        QEventLoop loop;
+        connect(&driver, &RequestDriver::finishedSignal, &loop, [&] {
+            finished = true;
+            loop.quit();
+        });
+        connect(&driver, &RequestDriver::failedSignal, &loop, [&](StringView text) {
+            failure = QByteArray(text.data(), text.length());
+            loop.quit();
+        });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
         driver.start();
-        QTRY_VERIFY_WITH_TIMEOUT(finished || !failure.isEmpty(), 60000);
+        if (!finished && failure.isEmpty())
+            loop.exec();
+        QVERIFY2(finished || !failure.isEmpty(), "no outcome within 60 s");
         // Qt 6.4 may take a close after a whole chunk for the end of a chunked body, and the host
         // learns no length to hold it against (README, "Web transfers").
         if (chunked && finished) {
@@ -214,11 +225,17 @@ void tst_ItemDownloader::cutBodiesFail()
         }
     }
     qInfo("%d of 100 cut bodies were failed by the driver's count", counted);
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 10; ++round) {
         ItemDownloader *downloader = downloaderFor(path);
         Outcomes outcomes(downloader);
+        QEventLoop loop;
+        connect(downloader, &ItemDownloader::downloadedSignal, &loop, &QEventLoop::quit);
+        connect(downloader, &ItemDownloader::downloadFailedSignal, &loop, &QEventLoop::quit);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
         downloader->start(TimeSpan::FromSeconds(60));
-        QTRY_COMPARE_WITH_TIMEOUT(outcomes.total(), 1, 60000);
+        if (outcomes.total() == 0)
+            loop.exec();
+        QCOMPARE(outcomes.total(), 1);
         if (chunked && outcomes.downloaded == 1) {
             ++qtPassed;
             continue;
@@ -227,8 +244,17 @@ void tst_ItemDownloader::cutBodiesFail()
         QVERIFY(downloader->downloadedData().isEmpty());
     }
     if (chunked)
-        qInfo("%d of 120 chunked bodies without their last chunk passed in Qt as whole", qtPassed);
+        qInfo("%d of 110 chunked bodies without their last chunk passed in Qt as whole", qtPassed);
 }
 
-QTEST_GUILESS_MAIN(tst_ItemDownloader)
+int main(int argc, char *argv[])
+{
+    // With Qt's own event loop, as orvik runs its transfers, Qt reports a cut body as a finish in a
+    // good part of the runs; with GLib's, hardly ever.
+    qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    tst_ItemDownloader test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_itemdownloader.moc"

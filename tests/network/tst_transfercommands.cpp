@@ -169,9 +169,6 @@ OrvikRun tst_TransferCommands::run(const QStringList &arguments) const
                                      value.section(QLatin1Char('='), 1)
                                          .replace(QLatin1String("PROXY"), proxy)
                                          .replace(QLatin1String("DIR/"), m_dir.path() + QLatin1Char('/')));
-        } else if (argument.startsWith(QLatin1String("stdin:"))) {
-            setup.input =
-                value == QLatin1String("LARGE") ? HttpTestServer::patternBytes(0, kLargeSize) : value.toUtf8();
 #ifndef Q_OS_WIN
         } else if (argument == QLatin1String("stdin:silent")) {
             modifiers.push_back([] {
@@ -179,6 +176,11 @@ OrvikRun tst_TransferCommands::run(const QStringList &arguments) const
                 if (::pipe(ends) == 0)
                     ::dup2(ends[0], STDIN_FILENO); // the writing end stays open, in orvik itself
             });
+#endif
+        } else if (argument.startsWith(QLatin1String("stdin:"))) {
+            setup.input =
+                value == QLatin1String("LARGE") ? HttpTestServer::patternBytes(0, kLargeSize) : value.toUtf8();
+#ifndef Q_OS_WIN
         } else if (argument == QLatin1String("stdout:full")) {
             modifiers.push_back([] {
                 const int full = ::open("/dev/full", O_WRONLY);
@@ -546,7 +548,8 @@ void tst_TransferCommands::cutBodyFails_data()
     QTest::addColumn<QString>("output"); // "-": standard output
     for (const char *path : {"/cut-length", "/cut-chunked", "/cut-half"}) {
         QTest::addRow("%s-to-standard-output", path + 1) << QString::fromLatin1(path) << QStringLiteral("-");
-        QTest::addRow("%s-over-an-existing-file", path + 1) << QString::fromLatin1(path) << QStringLiteral("old:cut");
+        QTest::addRow("%s-over-an-existing-file", path + 1)
+            << QString::fromLatin1(path) << QStringLiteral("old:cut-body");
     }
 }
 

@@ -204,17 +204,21 @@ bool UploadSource::copyStream(const QString &argument, QDeadlineTimer deadline)
                       .arg(shown, SafeText::printable(qEnvironmentVariable("TMPDIR")));
         return false;
     }
-    const auto copyFailed = [&] {
+    // The system's reason: Qt's text for a failed flush can be "Unknown error".
+    const auto copyFailed = [&](int savedErrno) {
         m_error = QStringLiteral("cannot make a temporary copy of %1 in %2: %3")
-                      .arg(shown, QDir::toNativeSeparators(folder), m_copy->errorString());
+                      .arg(shown, QDir::toNativeSeparators(folder),
+                           savedErrno != 0 ? qt_error_string(savedErrno) : m_copy->errorString());
         return false;
     };
     // QTemporaryFile makes the file readable by its owner only, in $TMPDIR (or the system's folder).
     m_copy = std::make_unique<QTemporaryFile>(QDir(folder).filePath(QStringLiteral("orvik-upload-XXXXXX")));
+    errno = 0;
     if (!m_copy->open()) {
+        const int savedErrno = errno;
         if (!standardInput)
             closeDescriptor(descriptor);
-        return copyFailed();
+        return copyFailed(savedErrno);
     }
     // The reader starts only now, so that a failure above leaves no thread behind.
     StreamReader reader(descriptor, !standardInput);
@@ -231,13 +235,15 @@ bool UploadSource::copyStream(const QString &argument, QDeadlineTimer deadline)
         if (piece.bytes.empty())
             break;
         const qint64 length = qint64(piece.bytes.size());
+        errno = 0;
         if (m_copy->write(piece.bytes.data(), length) != length)
-            return copyFailed();
+            return copyFailed(errno);
         m_size += length;
     }
     // The last bytes may still wait in the file's buffer: only the flush shows a full disk.
+    errno = 0;
     if (!m_copy->flush())
-        return copyFailed();
+        return copyFailed(errno);
     m_copy->close(); // the name stays; the module opens it anew
     return true;
 }
