@@ -30,11 +30,12 @@ Flushed flushDown(QTextStream &stream)
     if (written)
         return result;
     result.ok = false;
-    result.brokenPipe = savedErrno == EPIPE;
     if (file && file->error() != QFileDevice::NoError && !file->errorString().isEmpty())
         result.reason = file->errorString();
     else
         result.reason = savedErrno != 0 ? qt_error_string(savedErrno) : QStringLiteral("the write was cut short");
+    // Qt keeps only the text of the failed write's errno; errno itself may have changed since.
+    result.brokenPipe = savedErrno == EPIPE || result.reason == qt_error_string(EPIPE);
     return result;
 }
 
