@@ -22,13 +22,6 @@ namespace ORVIK {
 
 namespace {
 
-QElapsedTimer startedTimer()
-{
-    QElapsedTimer timer;
-    timer.start();
-    return timer;
-}
-
 const QCommandLineOption kData(QStringLiteral("data"), QStringLiteral("Upload this text instead of a file."),
                                QStringLiteral("text"));
 
@@ -65,11 +58,12 @@ int runPutCommand(CommandContext &context)
     }
     // Checked, and a stream read to its end, before anything is sent. Reading it is part of the
     // transfer, and of its time.
-    const QElapsedTimer started = startedTimer();
+    QElapsedTimer started;
+    started.start();
     UploadSource source;
+    // A negative span never expires.
     if (!withData &&
-        !source.prepare(positional.at(1), options.timeoutMs > 0 ? QDeadlineTimer(options.timeoutMs)
-                                                                : QDeadlineTimer(QDeadlineTimer::Forever))) {
+        !source.prepare(positional.at(1), QDeadlineTimer(options.timeoutMs > 0 ? options.timeoutMs : -1))) {
         context.err << "orvik: "
                     << (source.timedOut() ? FailureText::describe(TransferRun::timeoutReason(options.timeoutMs),
                                                                   QStringLiteral("PUT"), options)
