@@ -28,15 +28,40 @@ QString BodySink::message() const
     return QStringLiteral("cannot write %1: %2").arg(targetName(), m_error);
 }
 
-bool BodySink::namesStream(const QString &fileName)
-{
+namespace {
+
 #ifdef Q_OS_WIN
-    // Device names stand for the device in any folder and with any extension ("NUL.txt").
+// Device names stand for the device in any folder and with any extension ("NUL.txt").
+QString windowsDevice(const QString &fileName)
+{
     static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM[0-9]|LPT[0-9]|CONIN\\$|CONOUT\\$)"
                                                           "(\\..*)?$"),
                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = device.match(QFileInfo(fileName).fileName().trimmed());
+    return match.hasMatch() ? match.captured(1).toUpper() : QString();
+}
+#endif
+
+// The name under which the system opens a target written in place. Qt gives an absolute Windows
+// path the \\?\ prefix, under which NUL is a file name like any other ("Invalid name"); the
+// device namespace \\.\ names the device itself, and CON written to is the console's output.
+QString nativeDeviceName(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    const QString device = windowsDevice(fileName);
+    if (!device.isEmpty())
+        return QStringLiteral("\\\\.\\") + (device == QLatin1String("CON") ? QStringLiteral("CONOUT$") : device);
+#endif
+    return fileName;
+}
+
+} // namespace
+
+bool BodySink::namesStream(const QString &fileName)
+{
+#ifdef Q_OS_WIN
     if (fileName.startsWith(QLatin1String("\\\\.\\")) || fileName.startsWith(QLatin1String("//./")) ||
-        device.match(QFileInfo(fileName).fileName().trimmed()).hasMatch())
+        !windowsDevice(fileName).isEmpty())
         return true;
 #else
     // A descriptor path stands for whatever the descriptor is open on, a regular file too: that is
@@ -59,7 +84,7 @@ bool BodySink::openTarget()
                                QFileDevice::AutoCloseHandle);
     } else if (namesStream(m_name)) {
         m_kind = Kind::InPlace;
-        m_stream.setFileName(m_name);
+        m_stream.setFileName(nativeDeviceName(m_name));
         // Append: nothing is created or truncated, as a device, a FIFO or a descriptor's file wants.
         opened = m_stream.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
     } else {
