@@ -1,6 +1,7 @@
 #include "apps/orvik/commandcontext.h"
 
 #include "apps/orvik/cli/errorline.h"
+#include "apps/orvik/cli/outputcheck.h"
 #include "apps/orvik/programfolders.h"
 #include "apps/orvik/transfer/environmentproxy.h"
 
@@ -46,8 +47,8 @@ bool CommandContext::parse(CommandLine &parser)
         return false;
     case CommandLine::Outcome::Help:
         out << parser.helpText();
-        out.flush();
-        std::exit(ExitOk); // as QCommandLineParser::showHelp does: nothing is loaded yet
+        // As QCommandLineParser::showHelp does: nothing is loaded yet.
+        std::exit(OutputCheck::finish(out, err, ExitOk));
     case CommandLine::Outcome::Run:
         break;
     }

@@ -1,17 +1,21 @@
 #include "apps/orvik/cli/displaycheck.h"
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/messagefilter.h"
+#include "apps/orvik/cli/outputcheck.h"
 #include "apps/orvik/cli/programarguments.h"
 #include "apps/orvik/commands.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #ifndef Q_OS_WIN
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 using namespace ORVIK;
@@ -72,12 +76,8 @@ int usage(QTextStream &stream, int exitCode)
     return exitCode;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+int runCommand(int argc, char *argv[], QTextStream &out, QTextStream &err)
 {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
     QStringList names;
     for (const Command &candidate : kCommands)
         names.append(QString::fromLatin1(candidate.name));
@@ -94,10 +94,6 @@ int main(int argc, char *argv[])
             command = &candidate;
     const bool verbose = program.verbose;
     MessageFilter::install(verbose);
-#ifndef Q_OS_WIN
-    // A reader that goes away shows as a failed write (EPIPE), which orvik handles, not as a signal.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
 
     // Qt's GLib event loop wakes a thread once for every event posted to it; its own loop wakes it
     // once for all that wait. Over HTTPS Qt's network thread hands on the body 4 KiB per event, so
@@ -137,4 +133,33 @@ int main(int argc, char *argv[])
     ModuleLoader loader;
     CommandContext context{arguments, out, err, loader};
     return command->run(context);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+#ifndef Q_OS_WIN
+    // A closed standard descriptor would be taken by the next file orvik opens (the module, a
+    // download's temporary file), and what orvik prints would land in it. Opened on /dev/null the
+    // other way round, it refuses every use (EBADF), and the final check reports a lost output.
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", descriptor == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (opened >= 0 && opened != descriptor) {
+            ::dup2(opened, descriptor);
+            ::close(opened);
+        }
+    }
+    // A reader that goes away shows as a failed write (EPIPE), and a file that reaches the size limit
+    // (ulimit -f) as one that fails with EFBIG: orvik reports both and removes what it had begun,
+    // where the signals would kill it mid-write.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const int exitCode = runCommand(argc, argv, out, err);
+    return OutputCheck::finish(out, err, exitCode);
 }

@@ -88,6 +88,7 @@ void RequestDriver::start()
     NetworkRequest *request = m_request.get();
     connect(request, &NetworkRequest::downloadProgressSignal, this, [this](qint64 received, qint64 total) {
         const Busy busy(this);
+        m_total = total;
         const QPointer<RequestDriver> alive(this);
         drain();
         if (alive && isRunning() && !m_requestFailed)
@@ -174,6 +175,11 @@ void RequestDriver::finish()
         return;
     if (m_requestFailed) {
         fail(m_requestError);
+        return;
+    }
+    if (m_total >= 0 && m_received < m_total) {
+        fail(String("the server closed the connection after " + std::to_string(m_received) + " of " +
+                    std::to_string(m_total) + " bytes"));
         return;
     }
     m_state = State::Finished;

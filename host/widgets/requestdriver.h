@@ -26,6 +26,10 @@ class NetworkRequest;
 //
 // The body is read on every download progress and on the finish: into memory (body()) or, with a
 // sink, into that device, so nothing piles up. A handler of any signal may delete the driver.
+//
+// A finish with fewer body bytes than the last total that the request reported is a failure: Qt
+// reports a connection that the server closed mid-body as a successful finish now and then. A body
+// that Qt decodes has no total before its end, where the total is what was decoded.
 class ORVIKWIDGETS_EXPORT RequestDriver : public QObject
 {
     Q_OBJECT
@@ -96,6 +100,7 @@ private:
     String m_requestError;
     QByteArray m_body;
     qint64 m_received = 0;
+    qint64 m_total = -1;
     qint64 m_sent = 0;
 };
 

@@ -1,11 +1,17 @@
 #include "host/widgets/itemdownloader.h"
+#include "host/widgets/networkaccessmanager.h"
+#include "host/widgets/networkrequest.h"
 #include "host/widgets/qstringstream.h"
+#include "host/widgets/requestdriver.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
 #include "network/qtnetworkaccessmanager.h"
 
+#include <QEventLoop>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace ORVIK;
 
@@ -48,6 +54,8 @@ private Q_SLOTS:
     void downloadersNeedTheHookAndAnAddress();
     void transfers_data();
     void transfers();
+    void cutBodiesFail_data();
+    void cutBodiesFail();
 
 private:
     ItemDownloader *downloaderFor(const QString &path)
@@ -73,6 +81,16 @@ void tst_ItemDownloader::initTestCase()
     HttpTestServer::Route route;
     route.body = "x";
     m_server.setRoute("/settle", route);
+    const auto cut = [this](const QByteArray &path, qint64 size, qint64 dropAfter, HttpTestServer::Framing framing) {
+        HttpTestServer::Route route;
+        route.generatedSize = size;
+        route.dropAfter = dropAfter;
+        route.framing = framing;
+        m_server.setRoute(path, route);
+    };
+    cut("/cut-length", 1000000, 1000, HttpTestServer::Framing::ContentLength);
+    cut("/cut-chunked", 1000000, 1000, HttpTestServer::Framing::Chunked);
+    cut("/cut-half", 8 * 1024 * 1024, 4 * 1024 * 1024, HttpTestServer::Framing::ContentLength);
 }
 
 void tst_ItemDownloader::downloadersNeedTheHookAndAnAddress()
@@ -147,5 +165,96 @@ void tst_ItemDownloader::transfers()
     QCOMPARE(outcomes.total(), 1);
 }
 
-QTEST_GUILESS_MAIN(tst_ItemDownloader)
+void tst_ItemDownloader::cutBodiesFail_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("sent"); // body bytes that the server sends before it closes
+    QTest::newRow("announced-length-cut-short") << "/cut-length" << qint64(1000);
+    QTest::newRow("chunked-without-its-last-chunk") << "/cut-chunked" << qint64(1000);
+    QTest::newRow("half-of-8-MiB") << "/cut-half" << qint64(4 * 1024 * 1024);
+}
+
+// Qt now and then reports a connection that the server closed mid-body as a successful finish, so
+// one run that fails proves little: each row runs 100 times through the driver, and 10 more through
+// the downloader.
+void tst_ItemDownloader::cutBodiesFail()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, sent);
+    ORVIKNetworkSetupMetatypesForORVIK();
+    // Qt's own report of the close, or the driver's count against the announced length.
+    const QRegularExpression reason(QStringLiteral("^(Remote Host Closed|the server closed the connection after "
+                                                   "(\\d+) of (\\d+) bytes)$"));
+    const bool chunked = path == QLatin1String("/cut-chunked");
+    int counted = 0;
+    int qtPassed = 0;
+    for (int round = 0; round < 100; ++round) {
+        NetworkRequestSettings settings;
+        settings.url = hostText(m_server.url(path));
+        RequestDriver driver(ItemDownloader::AccessManager()->createDownloadRequest(settings));
+        QByteArray failure;
+        bool finished = false;
+        QEventLoop loop;
+        connect(&driver, &RequestDriver::finishedSignal, &loop, [&] {
+            finished = true;
+            loop.quit();
+        });
+        connect(&driver, &RequestDriver::failedSignal, &loop, [&](StringView text) {
+            failure = QByteArray(text.data(), text.length());
+            loop.quit();
+        });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        driver.start();
+        if (!finished && failure.isEmpty())
+            loop.exec();
+        QVERIFY2(finished || !failure.isEmpty(), "no outcome within 60 s");
+        // Qt 6.4 may take a close after a whole chunk for the end of a chunked body, and the host
+        // learns no length to hold it against (README, "Web transfers").
+        if (chunked && finished) {
+            ++qtPassed;
+            continue;
+        }
+        QVERIFY2(!finished, qPrintable(QStringLiteral("round %1 passed as a success").arg(round)));
+        const QRegularExpressionMatch match = reason.match(QString::fromUtf8(failure));
+        QVERIFY2(match.hasMatch(), failure.constData());
+        QVERIFY(driver.bytesReceived() <= sent);
+        if (!match.captured(2).isEmpty()) {
+            ++counted;
+            QCOMPARE(match.captured(2).toLongLong(), driver.bytesReceived());
+            QVERIFY(match.captured(3).toLongLong() > sent);
+        }
+    }
+    qInfo("%d of 100 cut bodies were failed by the driver's count", counted);
+    for (int round = 0; round < 10; ++round) {
+        ItemDownloader *downloader = downloaderFor(path);
+        Outcomes outcomes(downloader);
+        QEventLoop loop;
+        connect(downloader, &ItemDownloader::downloadedSignal, &loop, &QEventLoop::quit);
+        connect(downloader, &ItemDownloader::downloadFailedSignal, &loop, &QEventLoop::quit);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        downloader->start(TimeSpan::FromSeconds(60));
+        if (outcomes.total() == 0)
+            loop.exec();
+        QCOMPARE(outcomes.total(), 1);
+        if (chunked && outcomes.downloaded == 1) {
+            ++qtPassed;
+            continue;
+        }
+        QCOMPARE(outcomes.downloaded, 0);
+        QVERIFY(downloader->downloadedData().isEmpty());
+    }
+    if (chunked)
+        qInfo("%d of 110 chunked bodies without their last chunk passed in Qt as whole", qtPassed);
+}
+
+int main(int argc, char *argv[])
+{
+    // With Qt's own event loop, as orvik runs its transfers, Qt reports a cut body as a finish in a
+    // good part of the runs; with GLib's, hardly ever.
+    qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    tst_ItemDownloader test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_itemdownloader.moc"

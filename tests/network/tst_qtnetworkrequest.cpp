@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -202,6 +203,7 @@ private Q_SLOTS:
     void outcomesReachTheHostOnce();
     void bodyReachesEveryReader_data();
     void bodyReachesEveryReader();
+    void restartRetiresTheEarlierReply();
 
 private:
     static NetworkRequestSettings settingsFor(const QUrl &url) { return settingsFor(url.toString()); }
@@ -663,6 +665,34 @@ void tst_QtNetworkRequest::bodyReachesEveryReader()
     QCOMPARE(reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool(), http2);
     // The reply's buffer is bounded while the host reads as the body arrives, and only then.
     QCOMPARE(reply->readBufferSize(), reads == QLatin1String("progress") ? QtNetworkRequest::readBufferLimit : 0);
+}
+
+// A second start leaves the first reply to no reader: whatever it holds is dropped at once and it is
+// bounded again, even when a host that read only at the finish had lifted its limit.
+void tst_QtNetworkRequest::restartRetiresTheEarlierReply()
+{
+    HttpTestServer server; // a port of its own, so its replies are this test's only
+    QVERIFY2(serve(server), qPrintable(server.errorString()));
+    RequestPtr request(m_access.createDownloadRequest(settingsFor(server.url("/large"))));
+    QSignalSpy finished(request.get(), &NetworkRequest::finishedSignal);
+    QVERIFY(request->start());
+    const auto repliesOfThisServer = [&] {
+        QList<QNetworkReply *> found;
+        for (QNetworkReply *reply : m_access.qtManager()->findChildren<QNetworkReply *>())
+            if (reply->url().port() == server.port())
+                found.append(reply);
+        return found;
+    };
+    QCOMPARE(repliesOfThisServer().size(), 1);
+    const QPointer<QNetworkReply> earlier = repliesOfThisServer().constFirst();
+    // Nobody reads on progress: the limit goes, and the body piles up in the reply.
+    QTRY_VERIFY_WITH_TIMEOUT(earlier && earlier->readBufferSize() == 0 && earlier->bytesAvailable() > 0, 20000);
+    QVERIFY(request->start());
+    QVERIFY(earlier);
+    QCOMPARE(earlier->bytesAvailable(), 0);
+    QCOMPARE(earlier->readBufferSize(), QtNetworkRequest::readBufferLimit);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
+    QVERIFY(request->readAll() == HttpTestServer::patternBytes(0, kLargeBody));
 }
 
 QTEST_GUILESS_MAIN(tst_QtNetworkRequest)

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QNetworkProxy>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,10 +25,15 @@
 #ifndef Q_OS_WIN
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
+
+#include <vector>
 
 using namespace ORVIK;
 
@@ -37,9 +44,14 @@ class tst_TransferCommands : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void transfer_data();
     void transfer();
+    void cutBodyFails_data();
+    void cutBodyFails();
+    void lostOutputFails_data();
+    void lostOutputFails();
     void demoRunsEveryStep();
     void progressLine_data();
     void progressLine();
@@ -66,13 +78,18 @@ private Q_SLOTS:
 
 private:
     // Runs orvik with the arguments expanded; "env:NAME=VALUE" (PROXY: the plain server as a proxy),
-    // "stdin:TEXT" (LARGE: a large body), "stdout:full" (/dev/full), "stdout:unread" (a pipe that
-    // nobody reads) and "fsize:BYTES" (the largest file orvik may write) set up its process instead.
+    // "stdin:TEXT" (LARGE: a large body), "stdin:silent" (a pipe that stays open and silent),
+    // "stdout:full" (/dev/full), "stdout:closed", "stdout:unread" (a pipe that nobody reads),
+    // "fsize:BYTES" (the largest file orvik may write, with the signal's default action, as a shell
+    // leaves it), "fd3:NAME" (descriptor 3 appends to that file of the temporary folder), "cwd:FOLDER" and "nobody"
+    // (run as user nobody when root) set up its process instead; "fetches-nothing" only marks the row.
     OrvikRun run(const QStringList &arguments) const;
     // "plain:/p" and "tls:/p" name a path on a server, "any:/p" the plain server's path on 0.0.0.0, "auth:/p" the
     // plain server's path with a user and password in the URL, "mute:/p" an https path on a server that accepts
     // connections and never answers, "port" the plain server's port, "dir:name" a file in the temporary folder,
-    // "old:name" one there that holds earlier content. On port 1 nothing listens.
+    // "old:name" one there that holds earlier content, "link:name" a symbolic link to such a file,
+    // "ro:name" such a file in a folder that its user cannot write, "fifo:name" a FIFO that this test
+    // reads, "dev:null" a null device. On port 1 nothing listens.
     QString expand(const QString &argument) const;
     // PLAIN/, TLS/ and DIR/ in a pattern stand for the servers' addresses and the temporary folder,
     // PLAINPORT and TLSPORT for their ports.
@@ -87,6 +104,11 @@ private:
     HttpTestServer m_tls;
     QTcpServer m_mute;
     QTemporaryDir m_dir;
+    // Reachable by user nobody: holds the folder that orvik cannot write in.
+    QTemporaryDir m_shared;
+    // A null device. Root could replace /dev/null itself if orvik failed to write it in place, so
+    // root gets a node of its own; empty where it can make none that opens (a nodev mount).
+    QString m_nullDevice;
 };
 
 namespace {
@@ -154,12 +176,46 @@ void tst_TransferCommands::initTestCase()
     QTRY_VERIFY_WITH_TIMEOUT(!probe.peerCertificate().isNull(), 20000);
     QVERIFY(writeFile(m_dir.filePath(QStringLiteral("server.pem")), probe.peerCertificate().toPem()));
     probe.abort();
+
+#ifndef Q_OS_WIN
+    m_nullDevice = QStringLiteral("/dev/null");
+    if (::geteuid() == 0) {
+        const QByteArray node = QFile::encodeName(m_dir.filePath(QStringLiteral("null-device")));
+        const int opened =
+            ::mknod(node.constData(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? ::open(node.constData(), O_WRONLY) : -1;
+        m_nullDevice = opened >= 0 ? QFile::decodeName(node) : QString();
+        if (opened >= 0)
+            ::close(opened);
+    }
+#endif
+    // A file in a folder that its user may read but not write; user nobody reaches it.
+    QVERIFY(m_shared.isValid());
+    QVERIFY(QDir(m_shared.path()).mkdir(QStringLiteral("ro")));
+    QVERIFY(writeFile(m_shared.filePath(QStringLiteral("ro/x.out")), "previous content"));
+    const QFile::Permissions readable =
+        QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(m_shared.path(), readable | QFile::WriteOwner));
+    QVERIFY(QFile::setPermissions(m_shared.filePath(QStringLiteral("ro/x.out")),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    QVERIFY(QFile::setPermissions(m_shared.filePath(QStringLiteral("ro")), readable));
+
+    HttpTestServer::Route cut;
+    cut.generatedSize = 1000000;
+    cut.dropAfter = 1000;
+    m_plain.setRoute("/cut-length", cut);
+    cut.framing = HttpTestServer::Framing::Chunked;
+    m_plain.setRoute("/cut-chunked", cut);
+    cut.framing = HttpTestServer::Framing::ContentLength;
+    cut.generatedSize = 8 * 1024 * 1024;
+    cut.dropAfter = 4 * 1024 * 1024;
+    m_plain.setRoute("/cut-half", cut);
 }
 
 OrvikRun tst_TransferCommands::run(const QStringList &arguments) const
 {
     QStringList expanded;
     OrvikSetup setup;
+    std::vector<std::function<void()>> modifiers;
     for (const char *name :
          {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
         setup.environment.remove(QString::fromLatin1(name));
@@ -168,37 +224,82 @@ OrvikRun tst_TransferCommands::run(const QStringList &arguments) const
         if (argument.startsWith(QLatin1String("env:"))) {
             const QString proxy = QStringLiteral("http://127.0.0.1:%1").arg(m_plain.port());
             setup.environment.insert(value.section(QLatin1Char('='), 0, 0),
-                                     value.section(QLatin1Char('='), 1).replace(QLatin1String("PROXY"), proxy));
+                                     value.section(QLatin1Char('='), 1)
+                                         .replace(QLatin1String("PROXY"), proxy)
+                                         .replace(QLatin1String("DIR/"), m_dir.path() + QLatin1Char('/')));
+#ifndef Q_OS_WIN
+        } else if (argument == QLatin1String("stdin:silent")) {
+            modifiers.push_back([] {
+                int ends[2];
+                if (::pipe(ends) == 0)
+                    ::dup2(ends[0], STDIN_FILENO); // the writing end stays open, in orvik itself
+            });
+#endif
         } else if (argument.startsWith(QLatin1String("stdin:"))) {
             setup.input =
                 value == QLatin1String("LARGE") ? HttpTestServer::patternBytes(0, kLargeSize) : value.toUtf8();
 #ifndef Q_OS_WIN
         } else if (argument == QLatin1String("stdout:full")) {
-            setup.modifier = [] {
+            modifiers.push_back([] {
                 const int full = ::open("/dev/full", O_WRONLY);
                 ::dup2(full, STDOUT_FILENO);
-            };
+            });
+        } else if (argument == QLatin1String("stdout:closed")) {
+            modifiers.push_back([] { ::close(STDOUT_FILENO); });
         } else if (argument == QLatin1String("stdout:unread")) {
-            setup.modifier = [] {
+            modifiers.push_back([] {
                 int ends[2];
                 if (::pipe(ends) == 0) {
                     ::dup2(ends[1], STDOUT_FILENO);
                     ::close(ends[0]);
                 }
-            };
+                std::signal(SIGPIPE, SIG_DFL); // as a shell starts it: orvik must ignore it itself
+            });
         } else if (argument.startsWith(QLatin1String("fsize:"))) {
             const rlim_t limit = value.toULongLong();
-            setup.modifier = [limit] {
+            modifiers.push_back([limit] {
                 const rlimit bytes{limit, limit};
                 ::setrlimit(RLIMIT_FSIZE, &bytes);
-                std::signal(SIGXFSZ, SIG_IGN); // the write fails instead
-            };
+                std::signal(SIGXFSZ, SIG_DFL);
+            });
+        } else if (argument.startsWith(QLatin1String("fd3:"))) {
+            const QByteArray file = QFile::encodeName(m_dir.filePath(value));
+            modifiers.push_back([file] {
+                const int opened = ::open(file.constData(), O_WRONLY | O_APPEND);
+                if (opened < 0 || ::dup2(opened, 3) != 3)
+                    ::_exit(122);
+            });
+        } else if (argument.startsWith(QLatin1String("cwd:"))) {
+            const QByteArray folder = value.toLocal8Bit();
+            modifiers.push_back([folder] {
+                if (::chdir(folder.constData()) != 0)
+                    ::_exit(120);
+            });
+        } else if (argument == QLatin1String("nobody")) {
+            modifiers.push_back([] {
+                if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+                    ::_exit(121);
+            });
 #endif
+        } else if (argument == QLatin1String("fetches-nothing")) {
+            // the caller checks it
         } else {
             expanded << expand(argument);
         }
     }
+    if (!modifiers.empty())
+        setup.modifier = [modifiers] {
+            for (const auto &modifier : modifiers)
+                modifier();
+        };
     return runOrvik(expanded, 60000, setup);
+}
+
+void tst_TransferCommands::cleanupTestCase()
+{
+    // Its user may empty it again.
+    QFile::setPermissions(m_shared.filePath(QStringLiteral("ro")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void tst_TransferCommands::init()
@@ -223,8 +324,13 @@ QString tst_TransferCommands::expand(const QString &argument) const
         return QStringLiteral("http://0.0.0.0:%1%2").arg(m_plain.port()).arg(rest);
     if (argument.startsWith(QLatin1String("mute:")))
         return QStringLiteral("https://127.0.0.1:%1%2").arg(m_mute.serverPort()).arg(rest);
-    if (argument.startsWith(QLatin1String("dir:")) || argument.startsWith(QLatin1String("old:")))
+    if (argument.startsWith(QLatin1String("dir:")) || argument.startsWith(QLatin1String("old:")) ||
+        argument.startsWith(QLatin1String("link:")) || argument.startsWith(QLatin1String("fifo:")))
         return m_dir.filePath(rest);
+    if (argument == QLatin1String("dev:null"))
+        return m_nullDevice;
+    if (argument.startsWith(QLatin1String("ro:")))
+        return m_shared.filePath(QStringLiteral("ro/") + rest);
     return argument == QLatin1String("port") ? QString::number(m_plain.port()) : argument;
 }
 
@@ -283,6 +389,20 @@ void tst_TransferCommands::transfer_data()
     row("put-dev-stdin-pipe", {"put", "plain:/upload", "/dev/stdin", "stdin:piped\n"}, 0, "piped\n");
 #endif
     row("put-empty-standard-input", {"put", "plain:/upload", "-"}, 0, QByteArray());
+    // What is not a regular file is written in place; a link's target is replaced, its mode kept.
+#ifndef Q_OS_WIN
+    row("get-over-a-symbolic-link", {"get", "plain:/small", "-o", "link:linked.out"}, 0, small);
+    row("get-into-a-device", {"get", "plain:/large", "-o", "dev:null"}, 0, large);
+    row("get-into-a-fifo", {"get", "plain:/large", "-o", "fifo:reader"}, 0, large);
+    row("get-into-a-descriptor-path", {"get", "plain:/small", "-o", "/dev/stdout"}, 0, small);
+    // A descriptor path is what the caller opened, a regular file too: written there, never replaced.
+    row("get-into-a-descriptor-on-a-file", {"get", "plain:/small", "-o", "/dev/fd/3", "fd3:fd3.out"}, 0, small);
+    // The spool goes to the temporary folder, not the working folder (where nothing can be made).
+    row("put-spool-in-the-temporary-folder", {"put", "plain:/upload", "-", "stdin:spooled\n", "cwd:/proc"}, 0,
+        "spooled\n");
+#else
+    row("get-into-nul", {"get", "plain:/small", "-o", "NUL"}, 0, small);
+#endif
 
     // Part of the body was written before the failure.
     row("closed-mid-body-keeps-the-existing-file", {"get", "plain:/cut", "-o", "old:cut.out"}, 1,
@@ -339,10 +459,26 @@ void tst_TransferCommands::transfer_data()
 #ifndef Q_OS_WIN
     row("full-standard-output", {"get", "plain:/large", "stdout:full"}, 1,
         "orvik: cannot write standard output: No space left on device");
+    // The first 64 KiB wait for the end; their write is the last, and checked as well.
+    row("full-standard-output-held-back-body", {"get", "plain:/small", "stdout:full"}, 1,
+        "orvik: cannot write standard output: No space left on device");
     row("reader-gone-is-quiet", {"get", "plain:/large", "stdout:unread"}, 1, QByteArray());
     row("full-file-system-keeps-the-existing-file", {"get", "plain:/large", "-o", "old:big.out", "fsize:100000"}, 1,
         "orvik: cannot write DIR/big\\.out: File too large");
+    // The spool's last bytes wait in its buffer: only its flush meets the limit.
+    row("put-spool-meets-the-file-size-limit",
+        {"put", "plain:/upload", "-", "stdin:more than eight bytes", "fsize:8", "fetches-nothing"}, 1,
+        "orvik: cannot make a temporary copy of standard input in .+: File too large");
+    row("put-standard-input-counts-against-the-timeout",
+        {"put", "plain:/upload", "-", "stdin:silent", "--timeout", "0.5", "fetches-nothing"}, 1,
+        "orvik: PUT PLAIN/upload: timed out after 0\\.5 s");
+    row("replacing-needs-a-writable-folder", {"get", "plain:/small", "-o", "ro:x.out", "nobody", "fetches-nothing"}, 1,
+        "orvik: cannot replace .+/ro/x\\.out: its folder is not writable");
+    row("put-spool-needs-its-temporary-folder",
+        {"put", "plain:/upload", "-", "stdin:x", "env:TMPDIR=DIR/absent", "fetches-nothing"}, 1,
+        "orvik: cannot make a temporary copy of standard input in .+absent: no such folder");
 #endif
+    row("usage-empty-output-name", {"get", "plain:/small", "-o", ""}, 2, "orvik: -o needs a file name .+");
     row("unwritable-output-is-a-failure", {"get", "plain:/small", "-o", "dir:no-folder/x.out"}, 1,
         "orvik: cannot write DIR/no-folder/x\\.out: .+");
     row("put-missing-file-sends-nothing", {"put", "plain:/upload", "dir:absent.bin"}, 1,
@@ -372,13 +508,53 @@ void tst_TransferCommands::transfer()
     if (runningUnderWine() && arguments.contains(QStringLiteral("mute:/x")))
         QSKIP("Under Wine, a program whose TLS handshake it gave up now and then stays in termination "
               "after printing its outcome: one thread left, which winedbg cannot attach (error 5)");
+    if (arguments.contains(QStringLiteral("dev:null")) && m_nullDevice.isEmpty())
+        QSKIP("Run by root where no device node of the test's own opens: the row would risk /dev/null itself");
     const bool put = arguments.first() == QLatin1String("put");
     const int option = int(arguments.indexOf(QStringLiteral("-o")));
-    const QString output =
-        option < 0 || arguments.at(option + 1) == QLatin1String("-") ? QString() : expand(arguments.at(option + 1));
-    const bool existingFile = option >= 0 && arguments.at(option + 1).startsWith(QLatin1String("old:"));
-    if (existingFile)
+    const QString target = option < 0 ? QStringLiteral("-") : arguments.at(option + 1);
+    const QString output = target == QLatin1String("-") ? QString() : expand(target);
+    const bool existingFile = target.startsWith(QLatin1String("old:")) || target.startsWith(QLatin1String("ro:")) ||
+                              target.startsWith(QLatin1String("link:"));
+    const bool linked = target.startsWith(QLatin1String("link:"));
+    const QString linkTarget = output + QStringLiteral(".target");
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    if (linked) {
+        QFile::remove(output);
+        QVERIFY(writeFile(linkTarget, "previous content"));
+        QVERIFY(QFile::setPermissions(linkTarget, mode));
+        QVERIFY(QFile::link(linkTarget, output));
+    } else if (existingFile) {
         QVERIFY(writeFile(output, "previous content"));
+    }
+    // What orvik writes into the FIFO, read as it comes while orvik runs.
+    QByteArray fromFifo;
+    std::unique_ptr<QSocketNotifier> fifoReader;
+#ifndef Q_OS_WIN
+    const bool fifo = target.startsWith(QLatin1String("fifo:"));
+    int fifoDescriptor = -1;
+    if (fifo) {
+        QFile::remove(output);
+        QCOMPARE(::mkfifo(QFile::encodeName(output).constData(), 0600), 0);
+        fifoDescriptor = ::open(QFile::encodeName(output).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(fifoDescriptor >= 0);
+        fifoReader = std::make_unique<QSocketNotifier>(fifoDescriptor, QSocketNotifier::Read);
+        connect(fifoReader.get(), &QSocketNotifier::activated, this, [&fromFifo, fifoDescriptor] {
+            char piece[65536];
+            ssize_t got = 0;
+            while ((got = ::read(fifoDescriptor, piece, sizeof piece)) > 0)
+                fromFifo.append(piece, got);
+        });
+    }
+    const auto closeFifo = qScopeGuard([&] {
+        fifoReader.reset();
+        if (fifoDescriptor >= 0)
+            ::close(fifoDescriptor);
+    });
+#endif
+    const QString descriptorFile = m_dir.filePath(QStringLiteral("fd3.out"));
+    if (target == QLatin1String("/dev/fd/3"))
+        QVERIFY(writeFile(descriptorFile, "previous content"));
     if (exitCode == 0 && put && arguments.at(2).startsWith(QLatin1String("dir:")))
         QVERIFY(writeFile(expand(arguments.at(2)), expected));
     const OrvikRun result = run(arguments);
@@ -392,9 +568,8 @@ void tst_TransferCommands::transfer()
                                     : line.match(QString::fromUtf8(result.err)).hasMatch(),
                  result.err.constData());
         QVERIFY2(result.out.isEmpty(), result.out.constData());
-        if (put && exitCode == 2)
-            QCOMPARE(m_plain.requestCount(), 0);
-        else if (put && expected.contains("cannot upload"))
+        if (exitCode == 2 || (put && expected.contains("cannot upload")) ||
+            arguments.contains(QStringLiteral("fetches-nothing")))
             QCOMPARE(m_plain.requestCount(), 0);
         else if (!existingFile && !output.isEmpty())
             QVERIFY(!QFile::exists(output));
@@ -405,17 +580,31 @@ void tst_TransferCommands::transfer()
         }
         QFile file(output);
         QVERIFY(!existingFile || (file.open(QIODevice::ReadOnly) && file.readAll() == "previous content"));
+        // Nothing begun is left behind beside the file.
+        if (!output.isEmpty()) {
+            const QFileInfo info(output);
+            QCOMPARE(info.dir().entryList({info.fileName() + QStringLiteral(".*")}, QDir::Files), QStringList());
+        }
         return;
+    }
+    // Standard output carries only a body that was asked for there; the status line goes to standard error.
+    const bool bodyOnStandardOutput = !put && (output.isEmpty() || output.startsWith(QLatin1String("/dev/std")));
+    if (!bodyOnStandardOutput)
+        QVERIFY2(result.out.isEmpty(), result.out.constData());
+    QList<QByteArray> lines = result.err.trimmed().split('\n');
+    if (!arguments.contains(QStringLiteral("-s")) && (put || !output.isEmpty())) {
+        const QByteArray status = (put ? "uploaded " : "saved ") + QByteArray::number(expected.size()) + " bytes to ";
+        QVERIFY2(lines.last().startsWith(status), result.err.constData());
+        lines.removeLast();
     }
     if (arguments.contains(QStringLiteral("-s"))) {
         QVERIFY2(result.err.isEmpty() && result.out.isEmpty(), (result.err + result.out).constData());
     } else {
         // Not a terminal: plain progress lines, no bar redrawn in place.
         QVERIFY2(!result.err.contains('\r'), result.err.constData());
-        const QList<QByteArray> progress = result.err.trimmed().split('\n');
-        for (const QByteArray &line : progress)
+        for (const QByteArray &line : lines)
             QVERIFY2(line.startsWith("progress: "), result.err.constData());
-        QVERIFY2(progress.last().contains("(100%)") && !progress.last().contains("ETA"), result.err.constData());
+        QVERIFY2(lines.last().contains("(100%)") && !lines.last().contains("ETA"), result.err.constData());
         QVERIFY2(result.err.count("(100%)") == 1, result.err.constData()); // the final state once
     }
 
@@ -428,20 +617,120 @@ void tst_TransferCommands::transfer()
         QCOMPARE(last.method, QByteArray("PUT"));
         QCOMPARE(last.bodySize, qint64(expected.size()));
         QCOMPARE(last.bodySha256, QCryptographicHash::hash(expected, QCryptographicHash::Sha256));
-        QVERIFY2(result.out.contains("uploaded " + QByteArray::number(expected.size()) + " bytes"),
-                 result.out.constData());
         return;
     }
     QCOMPARE(last.method, QByteArray("GET"));
-    if (output.isEmpty()) {
+    if (bodyOnStandardOutput) {
         QVERIFY(result.rawOut == expected);
         return;
     }
+#ifndef Q_OS_WIN
+    if (fifo) {
+        QTRY_COMPARE_WITH_TIMEOUT(fromFifo.size(), expected.size(), 20000);
+        QVERIFY(fromFifo == expected);
+        QVERIFY(QFileInfo(output).exists() && !QFileInfo(output).isFile()); // still the FIFO
+        return;
+    }
+    if (target == QLatin1String("/dev/fd/3")) {
+        QFile file(descriptorFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), "previous content" + expected);
+        return;
+    }
+    if (target == QLatin1String("dev:null")) {
+        struct stat status;
+        QVERIFY(::stat(QFile::encodeName(output).constData(), &status) == 0 && S_ISCHR(status.st_mode));
+        return;
+    }
+#endif
+    if (output == QLatin1String("NUL"))
+        return; // the device took it; nothing beside it
     QFile file(output);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll() == expected);
-    QVERIFY(arguments.contains(QStringLiteral("-s")) ||
-            result.out.contains("saved " + QByteArray::number(expected.size()) + " bytes"));
+    if (linked) {
+        QVERIFY(QFileInfo(output).isSymLink());
+        QCOMPARE(QFileInfo(linkTarget).permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), mode);
+    }
+}
+
+void tst_TransferCommands::cutBodyFails_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("output"); // "-": standard output
+    for (const char *path : {"/cut-length", "/cut-chunked", "/cut-half"}) {
+        QTest::addRow("%s-to-standard-output", path + 1) << QString::fromLatin1(path) << QStringLiteral("-");
+        QTest::addRow("%s-over-an-existing-file", path + 1)
+            << QString::fromLatin1(path) << QStringLiteral("old:cut-body");
+    }
+}
+
+// A server that closes mid-body: never "saved", never exit 0, an existing file kept. Qt passes such a
+// close as a whole body now and then, so each row runs five times.
+void tst_TransferCommands::cutBodyFails()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, output);
+    const QString file = output == QLatin1String("-") ? QString() : expand(output);
+    // Qt's report of the close, or orvik's count against the announced length.
+    const QRegularExpression reason(QStringLiteral("^orvik: GET %1: (Remote Host Closed \\(127\\.0\\.0\\.1 port "
+                                                   "\\d+\\)|the server closed the connection after \\d+ of \\d+ "
+                                                   "bytes)$")
+                                        .arg(QRegularExpression::escape(m_plain.url(path).toString())),
+                                    QRegularExpression::MultilineOption);
+    for (int round = 0; round < 5; ++round) {
+        if (!file.isEmpty())
+            QVERIFY(writeFile(file, "previous content"));
+        const OrvikRun result = run({"get", "plain:" + path, "-o", output});
+        if (path == QLatin1String("/cut-chunked") && result.exitCode == 0) {
+            // Qt 6.4 takes a close after a whole chunk for the end of a chunked body (README).
+            qInfo("round %d: Qt passed the chunked body without its last chunk as whole", round);
+            continue;
+        }
+        QVERIFY2(result.exitCode == 1, result.err.constData());
+        QVERIFY2(reason.match(QString::fromUtf8(result.err)).hasMatch(), result.err.constData());
+        QVERIFY2(!result.err.contains("saved"), result.err.constData());
+        if (file.isEmpty())
+            continue;
+        QVERIFY(result.out.isEmpty());
+        QFile kept(file);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("previous content"));
+        const QFileInfo info(file);
+        QCOMPARE(info.dir().entryList({info.fileName() + QStringLiteral(".*")}, QDir::Files), QStringList());
+    }
+}
+
+void tst_TransferCommands::lostOutputFails_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("reason");
+#ifdef Q_OS_WIN
+    QSKIP("The rows set up standard output in the child before it starts, which needs fork");
+#else
+    const QByteArray full("No space left on device");
+    const QByteArray closed("Bad file descriptor");
+    // Commands that return through main, and --help, which ends while options are parsed.
+    QTest::newRow("version-to-a-full-disk") << QStringList{"version", "stdout:full"} << full;
+    QTest::newRow("module-to-a-closed-output") << QStringList{"module", "stdout:closed"} << closed;
+    QTest::newRow("usage-to-a-full-disk") << QStringList{"--help", "stdout:full"} << full;
+    QTest::newRow("get-help-to-a-closed-output") << QStringList{"get", "--help", "stdout:closed"} << closed;
+    QTest::newRow("time-help-to-a-full-disk") << QStringList{"time", "--help", "stdout:full"} << full;
+    QTest::newRow("update-sign-help-to-a-full-disk") << QStringList{"update-sign", "--help", "stdout:full"} << full;
+    // Before any socket exists (Qt ignores SIGPIPE once it makes one): a reader that went away ends the
+    // command quietly, not by the signal.
+    QTest::newRow("version-to-a-reader-gone") << QStringList{"version", "stdout:unread"} << QByteArray();
+#endif
+}
+
+// Whatever a command prints must reach standard output, or the command fails and says so.
+void tst_TransferCommands::lostOutputFails()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, reason);
+    const OrvikRun result = run(arguments);
+    QVERIFY2(result.exitCode == 1, result.err.constData());
+    QCOMPARE(result.err, reason.isEmpty() ? QByteArray() : "orvik: cannot write standard output: " + reason + "\n");
 }
 
 void tst_TransferCommands::demoRunsEveryStep()

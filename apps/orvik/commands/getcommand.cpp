@@ -48,9 +48,14 @@ int runGetCommand(CommandContext &context)
         !TransferSetup::prepare(options, context.err))
         return ExitUsage;
 
-    BodySink sink(parser.isSet(kOutput) ? parser.value(kOutput) : QStringLiteral("-"));
+    const QString output = parser.isSet(kOutput) ? parser.value(kOutput) : QStringLiteral("-");
+    if (output.isEmpty()) {
+        context.err << "orvik: -o needs a file name (\"-\" for standard output)" << Qt::endl;
+        return ExitUsage;
+    }
+    BodySink sink(output);
     if (!sink.openTarget()) {
-        context.err << "orvik: cannot write " << sink.targetName() << ": " << sink.error() << Qt::endl;
+        context.err << "orvik: " << sink.message() << Qt::endl;
         return ExitFailure;
     }
     if (!context.loadModuleWithServices(parser))
@@ -67,15 +72,16 @@ int runGetCommand(CommandContext &context)
     if (sink.hasFailed() || (transferred && !sink.commit())) {
         // A reader that went away wants nothing more, and no message either.
         if (!sink.brokenPipe())
-            context.err << "orvik: cannot write " << sink.targetName() << ": " << sink.error() << Qt::endl;
+            context.err << "orvik: " << sink.message() << Qt::endl;
         return ExitFailure;
     }
     if (!transferred) {
         ErrorLine::print(context.err, FailureText::describe(transfer.error(), QStringLiteral("GET"), options));
         return ExitFailure;
     }
+    // Standard output carries only the body a script asked for.
     if (!sink.toStandardOutput() && !options.silent)
-        context.out << "saved " << sink.bytesWritten() << " bytes to " << sink.targetName() << Qt::endl;
+        context.err << "saved " << sink.bytesWritten() << " bytes to " << sink.targetName() << Qt::endl;
     return ExitOk;
 }
 

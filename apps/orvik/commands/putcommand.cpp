@@ -13,6 +13,9 @@
 #include "host/widgets/networkrequest.h"
 #include "host/widgets/qstringstream.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -60,10 +63,19 @@ int runPutCommand(CommandContext &context)
         context.err << "orvik: --data needs at least one byte" << Qt::endl;
         return ExitUsage;
     }
-    // Checked, and a stream read to its end, before anything is sent.
+    // Checked, and a stream read to its end, before anything is sent. Reading it is part of the
+    // transfer, and of its time.
+    QElapsedTimer started;
+    started.start();
     UploadSource source;
-    if (!withData && !source.prepare(positional.at(1))) {
-        context.err << "orvik: " << source.error() << Qt::endl;
+    // A negative span never expires.
+    if (!withData &&
+        !source.prepare(positional.at(1), QDeadlineTimer(options.timeoutMs > 0 ? options.timeoutMs : -1))) {
+        context.err << "orvik: "
+                    << (source.timedOut() ? FailureText::describe(TransferRun::timeoutReason(options.timeoutMs),
+                                                                  QStringLiteral("PUT"), options)
+                                          : source.error())
+                    << Qt::endl;
         return ExitFailure;
     }
 
@@ -89,13 +101,14 @@ int runPutCommand(CommandContext &context)
         progress.emplace(context.err, TransferSetup::standardErrorIsTerminal());
     TransferRun transfer(request.release(), TransferRun::Direction::Upload, progress ? &*progress : nullptr);
     TransferSetup::configure(transfer, options);
+    transfer.setTimeoutMs(options.timeoutMs, started.elapsed());
     transfer.setUploadSize(size);
     if (!transfer.run()) {
         ErrorLine::print(context.err, FailureText::describe(transfer.error(), QStringLiteral("PUT"), options));
         return ExitFailure;
     }
     if (!options.silent)
-        context.out << "uploaded " << size << " bytes to " << options.printableAddress() << Qt::endl;
+        context.err << "uploaded " << size << " bytes to " << options.printableAddress() << Qt::endl;
     return ExitOk;
 }
 

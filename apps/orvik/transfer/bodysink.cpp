@@ -1,6 +1,10 @@
 #include "apps/orvik/transfer/bodysink.h"
 
 #include "apps/orvik/cli/binarystream.h"
+#include "apps/orvik/cli/safetext.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -9,27 +13,106 @@
 namespace ORVIK {
 
 BodySink::BodySink(const QString &fileName)
-    : m_standardOutput(fileName == QLatin1String("-")), m_file(m_standardOutput ? QString() : fileName)
+    : m_kind(fileName == QLatin1String("-") ? Kind::StandardOutput : Kind::Replaced), m_name(fileName)
 {}
 
 QString BodySink::targetName() const
 {
-    return m_standardOutput ? QStringLiteral("standard output") : m_file.fileName();
+    return toStandardOutput() ? QStringLiteral("standard output") : SafeText::printable(m_name);
+}
+
+QString BodySink::message() const
+{
+    if (m_cannotReplace)
+        return QStringLiteral("cannot replace %1: its folder is not writable").arg(targetName());
+    return QStringLiteral("cannot write %1: %2").arg(targetName(), m_error);
+}
+
+namespace {
+
+#ifdef Q_OS_WIN
+// Device names stand for the device in any folder and with any extension ("NUL.txt").
+QString windowsDevice(const QString &fileName)
+{
+    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM[0-9]|LPT[0-9]|CONIN\\$|CONOUT\\$)"
+                                                          "(\\..*)?$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = device.match(QFileInfo(fileName).fileName().trimmed());
+    return match.hasMatch() ? match.captured(1).toUpper() : QString();
+}
+#endif
+
+// The name under which the system opens a target written in place. Qt gives an absolute Windows
+// path the \\?\ prefix, under which NUL is a file name like any other ("Invalid name"); the
+// device namespace \\.\ names the device itself, and CON written to is the console's output.
+QString nativeDeviceName(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    const QString device = windowsDevice(fileName);
+    if (!device.isEmpty())
+        return QStringLiteral("\\\\.\\") + (device == QLatin1String("CON") ? QStringLiteral("CONOUT$") : device);
+#endif
+    return fileName;
+}
+
+} // namespace
+
+bool BodySink::namesStream(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    if (fileName.startsWith(QLatin1String("\\\\.\\")) || fileName.startsWith(QLatin1String("//./")) ||
+        !windowsDevice(fileName).isEmpty())
+        return true;
+#else
+    // A descriptor path stands for whatever the descriptor is open on, a regular file too: that is
+    // what the caller handed over, not a file to replace.
+    static const QRegularExpression descriptor(
+        QStringLiteral("^/(dev/(fd/|stdout$|stderr$)|proc/(self|thread-self|[0-9]+)/fd/)"));
+    if (descriptor.match(fileName).hasMatch())
+        return true;
+#endif
+    const QFileInfo info(fileName); // links followed
+    return info.exists() && !info.isFile() && !info.isDir();
 }
 
 bool BodySink::openTarget()
 {
     bool opened = false;
-    if (m_standardOutput) {
+    if (m_kind == Kind::StandardOutput) {
         std::fflush(stdout);
-        opened = m_stdout.open(binaryDescriptor(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered,
+        opened = m_stream.open(binaryDescriptor(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered,
                                QFileDevice::AutoCloseHandle);
+    } else if (namesStream(m_name)) {
+        m_kind = Kind::InPlace;
+        m_stream.setFileName(nativeDeviceName(m_name));
+        // Append: nothing is created or truncated, as a device, a FIFO or a descriptor's file wants.
+        opened = m_stream.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
     } else {
-        // Unbuffered: each piece of the body is one write to the system, whose error is the one reported.
-        opened = m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        return openReplaced();
     }
     if (!opened) {
-        m_error = m_standardOutput ? m_stdout.errorString() : m_file.errorString();
+        m_error = m_stream.errorString();
+        return false;
+    }
+    return open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+}
+
+bool BodySink::openReplaced()
+{
+    // The temporary file goes beside the link's target, as QSaveFile places it, and an existing
+    // file can only be replaced from its folder.
+    QFileInfo target(m_name);
+    for (int depth = 0; depth < 128 && target.isSymLink(); ++depth)
+        target.setFile(target.symLinkTarget());
+    if (target.exists() && !QFileInfo(target.absolutePath()).isWritable()) {
+        m_cannotReplace = true;
+        m_error = QStringLiteral("its folder is not writable");
+        return false;
+    }
+    m_file.setFileName(m_name);
+    // Unbuffered: each piece of the body is one write to the system, whose error is the one reported.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        m_error = m_file.errorString();
         return false;
     }
     return open(QIODevice::WriteOnly | QIODevice::Unbuffered);
@@ -39,7 +122,7 @@ qint64 BodySink::writeData(const char *data, qint64 length)
 {
     if (hasFailed())
         return -1;
-    if (m_standardOutput && m_holding) {
+    if (m_kind != Kind::Replaced && m_holding) {
         if (m_held.size() + length <= kHeldBytes) {
             m_held.append(data, length);
             return length;
@@ -59,7 +142,7 @@ bool BodySink::releaseHeld()
 
 bool BodySink::writeThrough(const char *data, qint64 length)
 {
-    QFileDevice &target = m_standardOutput ? static_cast<QFileDevice &>(m_stdout) : m_file;
+    QFileDevice &target = m_kind == Kind::Replaced ? static_cast<QFileDevice &>(m_file) : m_stream;
     errno = 0;
     if (target.write(data, length) != length) {
         recordFailure(target, errno);
@@ -83,13 +166,13 @@ bool BodySink::commit()
     if (hasFailed())
         return false;
     close();
-    if (m_standardOutput) {
+    if (m_kind != Kind::Replaced) {
         if (!releaseHeld())
             return false;
         errno = 0;
-        m_stdout.close();
-        if (m_stdout.error() != QFileDevice::NoError) {
-            recordFailure(m_stdout, errno);
+        m_stream.close();
+        if (m_stream.error() != QFileDevice::NoError) {
+            recordFailure(m_stream, errno);
             return false;
         }
         return true;

@@ -6,6 +6,8 @@
 #include <QEventLoop>
 #include <QIODevice>
 
+#include <algorithm>
+
 namespace ORVIK {
 
 namespace {
@@ -45,10 +47,16 @@ void TransferRun::setSink(QIODevice *sink)
     m_driver.setSink(sink ? sink : m_discard.get());
 }
 
-void TransferRun::setTimeoutMs(qint64 ms)
+QString TransferRun::timeoutReason(qint64 ms)
 {
-    m_driver.setTimeout(TimeSpan::FromMilliseconds(ms),
-                        StringStream<QString>::toString(QStringLiteral("timed out after %1 s").arg(double(ms) / 1000)));
+    return QStringLiteral("timed out after %1 s").arg(double(ms) / 1000);
+}
+
+void TransferRun::setTimeoutMs(qint64 ms, qint64 spentMs)
+{
+    // What is left, at least a moment: zero would mean no limit.
+    const qint64 left = ms > 0 ? std::max<qint64>(ms - spentMs, 1) : 0;
+    m_driver.setTimeout(TimeSpan::FromMilliseconds(left), StringStream<QString>::toString(timeoutReason(ms)));
 }
 
 void TransferRun::setConnectTimeoutMs(qint64 ms, const QString &reason)

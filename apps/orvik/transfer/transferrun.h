@@ -28,7 +28,10 @@ public:
     // Where the body goes; null: the body is read and dropped.
     void setSink(QIODevice *sink);
     void setInsecure(bool insecure) { m_driver.setIgnoreSslErrors(insecure); }
-    void setTimeoutMs(qint64 ms);
+    // For the whole transfer, of which `spentMs` went before the run (reading what is sent).
+    void setTimeoutMs(qint64 ms, qint64 spentMs = 0);
+    // What a transfer that timed out after ms fails with.
+    static QString timeoutReason(qint64 ms);
     // The upload's size, shown as its total when Qt reports none (an empty upload reports nothing).
     void setUploadSize(qint64 bytes) { m_total = bytes; }
     // Fails with `reason` unless the request has been sent (connection and TLS handshake made) within ms.

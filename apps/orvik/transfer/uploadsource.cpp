@@ -9,13 +9,131 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace ORVIK {
 
 namespace {
 
-constexpr qint64 kCopyPiece = 1 << 20;
+constexpr size_t kCopyPiece = 1 << 20;
+// Pieces read ahead of the copy: the reader waits for the copy beyond this.
+constexpr size_t kPiecesAhead = 4;
+
+void closeDescriptor(int descriptor)
+{
+#ifdef Q_OS_WIN
+    _close(descriptor);
+#else
+    ::close(descriptor);
+#endif
+}
+
+// Reads a descriptor to its end on a thread of its own, so that the wait for its bytes can end at a
+// deadline: a read from a pipe that stays silent cannot be interrupted portably. A reader given up
+// before the end leaves its thread behind, blocked in that read; it touches nothing but the state
+// that it shares, and ends with the process.
+class StreamReader
+{
+public:
+    struct Piece
+    {
+        std::vector<char> bytes; // empty: the end, or a failed read with its errno
+        int error = 0;
+    };
+
+    // Takes the descriptor when it is to close it.
+    StreamReader(int descriptor, bool closeWhenDone) : m_shared(std::make_shared<Shared>())
+    {
+        m_thread = std::thread([shared = m_shared, descriptor, closeWhenDone] {
+            run(*shared, descriptor);
+            if (closeWhenDone)
+                closeDescriptor(descriptor);
+        });
+    }
+    ~StreamReader()
+    {
+        std::unique_lock<std::mutex> lock(m_shared->mutex);
+        const bool ended = m_shared->ended;
+        m_shared->abandoned = true;
+        lock.unlock();
+        m_shared->changed.notify_all();
+        if (ended)
+            m_thread.join();
+        else
+            m_thread.detach();
+    }
+    StreamReader(const StreamReader &) = delete;
+    StreamReader &operator=(const StreamReader &) = delete;
+
+    // The next piece; false when the deadline passed first.
+    bool next(Piece &piece, const QDeadlineTimer &deadline)
+    {
+        std::unique_lock<std::mutex> lock(m_shared->mutex);
+        const auto ready = [this] { return !m_shared->pieces.empty(); };
+        if (deadline.isForever()) {
+            m_shared->changed.wait(lock, ready);
+        } else if (!m_shared->changed.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(), ready)) {
+            return false;
+        }
+        piece = std::move(m_shared->pieces.front());
+        m_shared->pieces.pop_front();
+        lock.unlock();
+        m_shared->changed.notify_all();
+        return true;
+    }
+
+private:
+    struct Shared
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::deque<Piece> pieces;
+        bool ended = false;
+        bool abandoned = false;
+    };
+
+    static void run(Shared &shared, int descriptor)
+    {
+        for (;;) {
+            Piece piece;
+            piece.bytes.resize(kCopyPiece);
+#ifdef Q_OS_WIN
+            const int got = _read(descriptor, piece.bytes.data(), unsigned(piece.bytes.size()));
+#else
+            const ssize_t got = ::read(descriptor, piece.bytes.data(), piece.bytes.size());
+            if (got < 0 && errno == EINTR)
+                continue;
+#endif
+            piece.error = got < 0 ? errno : 0;
+            piece.bytes.resize(got > 0 ? size_t(got) : 0);
+            const bool last = got <= 0;
+            std::unique_lock<std::mutex> lock(shared.mutex);
+            shared.pieces.push_back(std::move(piece));
+            shared.ended = last;
+            shared.changed.notify_all();
+            if (last)
+                return;
+            shared.changed.wait(lock, [&] { return shared.abandoned || shared.pieces.size() < kPiecesAhead; });
+            if (shared.abandoned)
+                return;
+        }
+    }
+
+    std::shared_ptr<Shared> m_shared;
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -24,12 +142,12 @@ QString UploadSource::path() const
     return m_copy ? m_copy->fileName() : m_path;
 }
 
-bool UploadSource::prepare(const QString &argument)
+bool UploadSource::prepare(const QString &argument, QDeadlineTimer deadline)
 {
     const QString shown =
         argument == QLatin1String("-") ? QStringLiteral("standard input") : SafeText::printable(argument);
     if (argument == QLatin1String("-"))
-        return copyStream(argument);
+        return copyStream(argument, deadline);
     const QFileInfo info(argument);
     if (!info.exists()) {
         m_error = QStringLiteral("cannot upload %1: %2").arg(shown, FileAccess::whyUnreachable(argument));
@@ -46,56 +164,87 @@ bool UploadSource::prepare(const QString &argument)
     }
     if (!info.isFile() || file.isSequential()) {
         file.close();
-        return copyStream(argument);
+        return copyStream(argument, deadline);
     }
     m_path = argument;
     m_size = file.size();
     return true;
 }
 
-bool UploadSource::copyStream(const QString &argument)
+bool UploadSource::copyStream(const QString &argument, QDeadlineTimer deadline)
 {
     const bool standardInput = argument == QLatin1String("-");
     const QString shown = standardInput ? QStringLiteral("standard input") : SafeText::printable(argument);
-    QFile input;
-    bool opened = false;
+    int descriptor = -1;
     if (standardInput) {
-        opened = input.open(binaryDescriptor(stdin), QIODevice::ReadOnly | QIODevice::Unbuffered);
+        descriptor = binaryDescriptor(stdin);
     } else {
-        input.setFileName(argument);
-        opened = input.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    if (!opened) {
-        m_error = QStringLiteral("cannot read %1: %2").arg(shown, input.errorString());
-        return false;
-    }
-    // QTemporaryFile makes the file readable by its owner only, in $TMPDIR (or the system's folder).
-    m_copy = std::make_unique<QTemporaryFile>(QDir::temp().filePath(QStringLiteral("orvik-upload-XXXXXX")));
-    if (!m_copy->open()) {
-        m_error = QStringLiteral("cannot make a temporary copy of %1: %2").arg(shown, m_copy->errorString());
-        return false;
-    }
-    QByteArray piece(kCopyPiece, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = input.read(piece.data(), piece.size());
-        if (got < 0) {
+        QFile input(argument);
+        if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             m_error = QStringLiteral("cannot read %1: %2").arg(shown, input.errorString());
             return false;
         }
-        if (got == 0)
-            break;
-        if (m_copy->write(piece.constData(), got) != got) {
-            m_error = QStringLiteral("cannot make a temporary copy of %1 in %2: %3")
-                          .arg(shown, QDir::tempPath(), m_copy->errorString());
+        // The reader's own descriptor: it may outlive this function, blocked in a read.
+#ifdef Q_OS_WIN
+        descriptor = _dup(input.handle());
+#else
+        descriptor = ::dup(input.handle());
+#endif
+        if (descriptor < 0) {
+            m_error = QStringLiteral("cannot read %1: %2").arg(shown, qt_error_string(errno));
             return false;
         }
-        m_size += got;
     }
-    if (!m_copy->flush()) {
-        m_error = QStringLiteral("cannot make a temporary copy of %1 in %2: %3")
-                      .arg(shown, QDir::tempPath(), m_copy->errorString());
+    // Qt names no temporary folder when $TMPDIR does not exist, and a relative name would put the
+    // copy into the working folder.
+    const QString folder = QDir::tempPath();
+    if (folder.isEmpty()) {
+        if (!standardInput)
+            closeDescriptor(descriptor);
+        m_error = QStringLiteral("cannot make a temporary copy of %1 in %2: no such folder")
+                      .arg(shown, SafeText::printable(qEnvironmentVariable("TMPDIR")));
         return false;
     }
+    // The system's reason: Qt's text for a failed flush can be "Unknown error".
+    const auto copyFailed = [&](int savedErrno) {
+        m_error = QStringLiteral("cannot make a temporary copy of %1 in %2: %3")
+                      .arg(shown, QDir::toNativeSeparators(folder),
+                           savedErrno != 0 ? qt_error_string(savedErrno) : m_copy->errorString());
+        return false;
+    };
+    // QTemporaryFile makes the file readable by its owner only, in $TMPDIR (or the system's folder).
+    m_copy = std::make_unique<QTemporaryFile>(QDir(folder).filePath(QStringLiteral("orvik-upload-XXXXXX")));
+    errno = 0;
+    if (!m_copy->open()) {
+        const int savedErrno = errno;
+        if (!standardInput)
+            closeDescriptor(descriptor);
+        return copyFailed(savedErrno);
+    }
+    // The reader starts only now, so that a failure above leaves no thread behind.
+    StreamReader reader(descriptor, !standardInput);
+    for (;;) {
+        StreamReader::Piece piece;
+        if (!reader.next(piece, deadline)) {
+            m_timedOut = true;
+            return false;
+        }
+        if (piece.bytes.empty() && piece.error != 0) {
+            m_error = QStringLiteral("cannot read %1: %2").arg(shown, qt_error_string(piece.error));
+            return false;
+        }
+        if (piece.bytes.empty())
+            break;
+        const qint64 length = qint64(piece.bytes.size());
+        errno = 0;
+        if (m_copy->write(piece.bytes.data(), length) != length)
+            return copyFailed(errno);
+        m_size += length;
+    }
+    // The last bytes may still wait in the file's buffer: only the flush shows a full disk.
+    errno = 0;
+    if (!m_copy->flush())
+        return copyFailed(errno);
     m_copy->close(); // the name stays; the module opens it anew
     return true;
 }

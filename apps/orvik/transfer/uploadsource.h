@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <QTemporaryFile>
 
@@ -14,22 +15,25 @@ namespace ORVIK {
 class UploadSource
 {
 public:
-    // Checks the file and, for a stream, reads it to its end; false with error() when it cannot be
-    // read (missing, a folder, not readable, a failed read or a full temporary folder).
-    bool prepare(const QString &argument);
+    // Checks the file and, for a stream, reads it to its end, at the latest by the deadline; false
+    // with error() when it cannot be read (missing, a folder, not readable, a failed read or a full
+    // temporary folder), or with timedOut() when the stream did not end in time.
+    bool prepare(const QString &argument, QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
     const QString &error() const { return m_error; }
+    bool timedOut() const { return m_timedOut; }
     // What the module is given, and its size.
     QString path() const;
     qint64 size() const { return m_size; }
 
 private:
-    bool copyStream(const QString &argument);
+    bool copyStream(const QString &argument, QDeadlineTimer deadline);
 
     QString m_path;
     std::unique_ptr<QTemporaryFile> m_copy;
     qint64 m_size = 0;
     QString m_error;
+    bool m_timedOut = false;
 };
 
 } // namespace ORVIK
