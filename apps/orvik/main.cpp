@@ -1,7 +1,10 @@
+#include "apps/orvik/cli/commandline.h"
+#include "apps/orvik/cli/consoleoutput.h"
 #include "apps/orvik/cli/displaycheck.h"
 #include "apps/orvik/cli/messagefilter.h"
 #include "apps/orvik/cli/safetext.h"
 #include "apps/orvik/commands.h"
+#include "host/widgets/networkrequest.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -11,13 +14,17 @@
 #include <memory>
 #include <vector>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <csignal>
 #endif
 
 using namespace ORVIK;
 
 namespace {
+
+constexpr int kExitDrainMs = 2000;
 
 struct Command
 {
@@ -77,8 +84,18 @@ bool showsWindow(const Command &command, int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    // DLLs come from the program's folder and the system folder only, never from the working folder
+    // or PATH, where anyone may have put one of the names that Qt or the module load on demand.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+#endif
+    // Before the streams, which write into them until they are gone.
+    std::unique_ptr<ConsoleOutput> consoleOut;
+    std::unique_ptr<ConsoleOutput> consoleErr;
     QTextStream out(stdout);
     QTextStream err(stderr);
+    consoleOut = ConsoleOutput::attach(out, stdout);
+    consoleErr = ConsoleOutput::attach(err, stderr);
     // --verbose may stand anywhere; the commands never see it.
     bool verbose = false;
     std::vector<char *> args;
@@ -144,10 +161,16 @@ int main(int argc, char *argv[])
     }
     QCoreApplication::setApplicationName(QStringLiteral("orvik"));
 
-    QStringList arguments = QCoreApplication::arguments();
+    QStringList arguments = CommandLine::arguments(argc);
     arguments.removeAt(1);
     arguments.first() = QStringLiteral("orvik ") + QLatin1String(command->name);
     ModuleLoader loader;
     CommandContext context{arguments, out, err, loader};
-    return command->run(context);
+    const int status = command->run(context);
+    // The module's managers live on with the process; what they still run ends here, so that no
+    // thread of Qt's is inside a transfer when the process ends and takes the threads down.
+    NetworkRequest::closeRunning(kExitDrainMs);
+    out.flush();
+    err.flush();
+    return status;
 }
