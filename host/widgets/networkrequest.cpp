@@ -14,7 +14,7 @@ namespace {
 
 // The host's registry of the requests that exist, all on the thread of its event loop. Gone at
 // the process's end before some requests may be: then nothing is recorded any more.
-Q_GLOBAL_STATIC(QList<NetworkRequest *>, g_requests)
+Q_GLOBAL_STATIC(QList<NetworkRequest *>, g_requests, )
 
 } // namespace
 
