@@ -203,6 +203,16 @@ void tst_TransferCommands::transfer_data()
     const auto row = [](const char *name, const QStringList &arguments, int exitCode, const QByteArray &expected) {
         QTest::newRow(name) << arguments << exitCode << expected;
     };
+    const QStringList silentTls{"get", "mute:/x", "--connect-timeout", "0.3", "--timeout", "30"};
+    const QByteArray gaveUp(
+        "orvik: GET https://127\\.0\\.0\\.1:\\d+/x: cannot connect to 127\\.0\\.0\\.1 port \\d+ within 0\\.3 s");
+    // Given ORVIK_REPEAT_SILENT_TLS=N, only the row that gives up a silent TLS server's handshake, N
+    // times in a row: every run of orvik must end (CI's Windows step runs it 50 times under Wine).
+    if (const int repeat = qEnvironmentVariableIntValue("ORVIK_REPEAT_SILENT_TLS"); repeat > 0) {
+        for (int run = 1; run <= repeat; ++run)
+            row(qPrintable(QStringLiteral("silent-tls-run-%1").arg(run)), silentTls, 1, gaveUp);
+        return;
+    }
 
     const QByteArray small("small body\n");
     const QByteArray large = HttpTestServer::patternBytes(0, kLargeSize);
@@ -246,9 +256,7 @@ void tst_TransferCommands::transfer_data()
         "orvik: GET PLAIN/cut: Remote Host Closed \\(127\\.0\\.0\\.1 port \\d+\\)");
     row("timeout-in-fractions-leaves-no-file", {"get", "plain:/stall", "--timeout", "0.5", "-o", "dir:stall.out"}, 1,
         "orvik: GET PLAIN/stall: timed out after 0\\.5 s");
-    row("connect-timeout-ends-a-handshake-that-never-ends",
-        {"get", "mute:/x", "--connect-timeout", "0.3", "--timeout", "30"}, 1,
-        "orvik: GET https://127\\.0\\.0\\.1:\\d+/x: cannot connect to 127\\.0\\.0\\.1 port \\d+ within 0\\.3 s");
+    row("connect-timeout-ends-a-handshake-that-never-ends", silentTls, 1, gaveUp);
     row("http-error-names-status-and-address-and-writes-no-body", {"get", "plain:/refuses"}, 1,
         "orvik: GET PLAIN/refuses: the server answered HTTP 405 \\(Operation Not permitted\\)");
     row("http-error-without-the-password", {"get", "auth:/missing"}, 1,
