@@ -192,6 +192,9 @@ void tst_OrvikUpdateCheck::outcome()
 // libcrypto's configuration folder is the Unix path it was built with, which Windows takes as a
 // folder of the current drive, and any user may create C:\var. A configuration there that leaves
 // only the null provider (no algorithm at all, Ed25519 included) must not reach the verification.
+// Wine 8 does not look there (an autoloading libcrypto, run from C:\work, ignored the planted
+// file), but it reads the file that OPENSSL_CONF names, so the variable names it as well: a
+// libcrypto that loads no configuration by itself reads neither.
 void tst_OrvikUpdateCheck::plantedOpensslConfig()
 {
     // OPENSSLDIR: "/var/cache/..."
@@ -214,6 +217,7 @@ void tst_OrvikUpdateCheck::plantedOpensslConfig()
 
     OrvikSetup setup;
     setup.workingDirectory = working.path();
+    setup.environment.insert(QStringLiteral("OPENSSL_CONF"), QDir::toNativeSeparators(config.fileName()));
     const QByteArray base = server.url().toEncoded();
     const OrvikRun result =
         runOrvik({QStringLiteral("update-check"), QStringLiteral("--base=") + QString::fromUtf8(base),

@@ -72,7 +72,9 @@ void tst_OrvikWifi::plantedInWorkingFolder()
     QVERIFY(working.isValid());
     const QDir planted(qEnvironmentVariable("ORVIK_PLANTED_DIR"));
     for (const QString &file : {QStringLiteral("wlanapi.dll"), QStringLiteral("netsh.exe")})
-        QVERIFY2(QFile::copy(planted.filePath(file), working.filePath(file)), qPrintable(planted.filePath(file)));
+        QVERIFY2(QFile::copy(planted.filePath(file), working.filePath(file)) &&
+                     QFile::setPermissions(working.filePath(file), QFile::ReadOwner | QFile::WriteOwner),
+                 qPrintable(planted.filePath(file)));
     FakeWlan missing({}, 1062);
     FakeNetsh netsh("SSID 1 : Bakery\r\n    Signal : 88%\r\n");
     QVERIFY(netsh.isValid());
