@@ -172,5 +172,12 @@ int main(int argc, char *argv[])
     NetworkRequest::closeRunning(kExitDrainMs);
     out.flush();
     err.flush();
+#ifdef Q_OS_WIN
+    // ExitProcess ends the other threads first and only then tells the DLLs, which may wait for a lock
+    // that an ended thread held: Qt's network thread may still be inside a TLS exchange that was just
+    // closed. Everything orvik writes is written by now, so it ends without running that code.
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), UINT(status));
+#endif
     return status;
 }
