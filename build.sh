@@ -61,13 +61,15 @@ extra_args=()
 case "$command" in
   windows*)
     # Qt for Windows and a static libcrypto for MinGW, made once into a cache outside the checkout.
-    cache=$(cmake/windows/prepare.sh)
+    prepared=$(cmake/windows/prepare.sh)
+    cache=${prepared%%$'\n'*}
+    openssl=${prepared#*$'\n'}
     BUILD_DIR=${BUILD_DIR:-build-windows}
     BUILD_TYPE=${BUILD_TYPE:-Release}
     extra_args=(-DCMAKE_TOOLCHAIN_FILE="$cache/qt6-mingw/lib/cmake/Qt6/qt.toolchain.cmake"
       -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
-      -DOPENSSL_USE_STATIC_LIBS=ON -DOPENSSL_INCLUDE_DIR="$cache/openssl-mingw/include"
-      -DLIB_EAY="$cache/openssl-mingw/lib/libcrypto.a" -DSSL_EAY="$cache/openssl-mingw/lib/libssl.a"
+      -DOPENSSL_USE_STATIC_LIBS=ON -DOPENSSL_INCLUDE_DIR="$openssl/include"
+      -DLIB_EAY="$openssl/lib/libcrypto.a" -DSSL_EAY="$openssl/lib/libssl.a"
       -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/cmake/windows/wine-run.sh")
     ;;
 esac
@@ -103,7 +105,18 @@ case "$command" in
     status=0
     # The tests first, then the demo as a Windows user runs it, from the deployable folder.
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" || status=$?
-    cmake/windows/wine-run.sh "$BUILD_DIR/bin/orvik.exe" demo || status=$?
+    # orvik.exe ends cleanly after giving up a TLS handshake, fifty times in a row: a run that hangs
+    # at its end fails its repetition after 60 s.
+    started_loop=$SECONDS
+    ORVIK_REPEAT_SILENT_TLS=50 ORVIK_BIN_DIR=$PWD/$BUILD_DIR/bin \
+      cmake/windows/wine-run.sh "$BUILD_DIR/bin/tst_transfercommands.exe" transfer >"$BUILD_DIR/exit-loop.log" 2>&1 ||
+      { status=1; tail -n 30 "$BUILD_DIR/exit-loop.log"; }
+    echo "windows: 50 runs of orvik.exe giving up a TLS handshake: $(grep -c '^PASS   : .*silent-tls-run-' \
+      "$BUILD_DIR/exit-loop.log") passed in $((SECONDS - started_loop)) s"
+    # The demo as a Windows user runs it, from the deployable folder, on a Windows without the WLAN API
+    # (Windows Server without its Wireless LAN feature): transfers, time and updates all work.
+    WINEDLLOVERRIDES="mscoree,mshtml=;wlanapi=d" cmake/windows/wine-run.sh "$BUILD_DIR/bin/orvik.exe" demo ||
+      status=$?
     cmake/windows/wine-run.sh --server-stop
     exit "$status"
     ;;

@@ -43,6 +43,7 @@ struct OrvikSetup
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QByteArray input;               // written to standard input, which is then closed (a pipe)
     std::function<void()> modifier; // runs in the child, its standard files set up, before orvik starts
+    QString workingDirectory;       // empty: this process's
 };
 
 // Runs orvik to its end. This process's event loop runs meanwhile, so loopback servers that the test
@@ -56,6 +57,8 @@ inline OrvikRun runOrvik(const QStringList &arguments, int timeoutMs = 60000, co
     if (setup.modifier)
         process.setChildProcessModifier(setup.modifier);
 #endif
+    if (!setup.workingDirectory.isEmpty())
+        process.setWorkingDirectory(setup.workingDirectory);
     process.start(orvikBinPath(), arguments);
     if (!process.waitForStarted(timeoutMs))
         return {-1, {}, "orvik did not start: " + process.errorString().toUtf8(), {}};

@@ -12,6 +12,10 @@
 #include <unordered_map>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace ORVIK {
 
 namespace {
@@ -133,11 +137,29 @@ bool scanWithWlanApi(Buffer<String> &names, Buffer<int> &qualities, const QPoint
     return true;
 }
 
+QString netshProgram()
+{
+#ifdef Q_OS_WIN
+    // By its full path: CreateProcess looks for a bare name in the program's folder and the working
+    // folder before the system folder, and anyone may have put a netsh.exe in either.
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QString();
+    return QString::fromWCharArray(folder, int(length)) + QStringLiteral("\\netsh.exe");
+#else
+    return QStringLiteral("netsh");
+#endif
+}
+
 QString runNetshCommand()
 {
+    const QString program = netshProgram();
+    if (program.isEmpty())
+        return QString();
     QProcess netsh;
-    netsh.start(QStringLiteral("netsh"), {QStringLiteral("wlan"), QStringLiteral("show"), QStringLiteral("networks"),
-                                          QStringLiteral("mode=Bssid")});
+    netsh.start(program, {QStringLiteral("wlan"), QStringLiteral("show"), QStringLiteral("networks"),
+                          QStringLiteral("mode=Bssid")});
     // Whatever it has written by then counts; a command still running ends with the object.
     netsh.waitForFinished(kCommandTimeoutMs);
     return QString::fromLocal8Bit(netsh.readAllStandardOutput());

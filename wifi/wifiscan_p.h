@@ -19,6 +19,10 @@ namespace ORVIK {
 // Named after the Windows WLAN API; on Linux it runs the scan through NetworkManager.
 bool scanWithWlanApi(Buffer<String> &names, Buffer<int> &qualities, const QPointer<QObject> &requester);
 
+// The network listing command: on Windows netsh.exe of the system folder by its full path (empty if
+// that folder cannot be told), elsewhere "netsh", found through PATH.
+QString netshProgram();
+
 // Runs the network listing command and returns its standard output, decoded as local 8-bit
 // text; empty when the command is missing.
 QString runNetshCommand();

@@ -1,9 +1,11 @@
+#include "apps/orvik/cli/consoleoutput.h"
 #include "apps/orvik/cli/displaycheck.h"
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/messagefilter.h"
 #include "apps/orvik/cli/outputcheck.h"
 #include "apps/orvik/cli/programarguments.h"
 #include "apps/orvik/commands.h"
+#include "host/widgets/networkrequest.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -12,7 +14,9 @@
 #include <cstdio>
 #include <memory>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,6 +25,8 @@
 using namespace ORVIK;
 
 namespace {
+
+constexpr int kExitDrainMs = 2000;
 
 struct Command
 {
@@ -60,7 +66,8 @@ int usage(QTextStream &stream, int exitCode)
               "  -h, --help     this text, or after a command its options\n"
               "  --version      the same as the version command\n"
               "\nexit codes:\n"
-              "  0  the command did what was asked (update-check: it got an answer, whatever it says)\n"
+              "  0  the command did what was asked (update-check: the installed version is the newest)\n"
+              "  100  update-check: an update is available (also when it was downloaded or started)\n"
               "  1  it failed: the network, TLS, an HTTP error status, a time-out, a file, a rejected answer\n"
               "  2  usage: an unknown command or option, a bad value, a module file that cannot be loaded\n"
               "\nenvironment:\n"
@@ -132,14 +139,30 @@ int runCommand(int argc, char *argv[], QTextStream &out, QTextStream &err)
         QStringList{QStringLiteral("orvik ") + QLatin1String(command->name)} + program.arguments;
     ModuleLoader loader;
     CommandContext context{arguments, out, err, loader};
-    return command->run(context);
+    const int status = command->run(context);
+    // The module's managers live on with the process; what they still run ends here, so that no
+    // thread of Qt's is inside a transfer when the process ends and takes the threads down.
+    NetworkRequest::closeRunning(kExitDrainMs);
+#ifdef Q_OS_WIN
+    // ExitProcess ends the other threads first and only then tells the DLLs, which may wait for a lock
+    // that an ended thread held: Qt's network thread may still be inside a TLS exchange that was just
+    // closed. Once everything orvik writes is written, it ends without running that code.
+    const int code = OutputCheck::finish(out, err, status);
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), UINT(code));
+#endif
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    // DLLs come from the program's folder and the system folder only, never from the working folder
+    // or PATH, where anyone may have put one of the names that Qt or the module load on demand.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+#else
     // A closed standard descriptor would be taken by the next file orvik opens (the module, a
     // download's temporary file), and what orvik prints would land in it. Opened on /dev/null the
     // other way round, it refuses every use (EBADF), and the final check reports a lost output.
@@ -158,8 +181,13 @@ int main(int argc, char *argv[])
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+    // Before the streams, which write into them until they are gone.
+    std::unique_ptr<ConsoleOutput> consoleOut;
+    std::unique_ptr<ConsoleOutput> consoleErr;
     QTextStream out(stdout);
     QTextStream err(stderr);
+    consoleOut = ConsoleOutput::attach(out, stdout);
+    consoleErr = ConsoleOutput::attach(err, stderr);
     const int exitCode = runCommand(argc, argv, out, err);
     return OutputCheck::finish(out, err, exitCode);
 }

@@ -22,6 +22,12 @@ public:
     virtual bool start() = 0;
     virtual QByteArray readAll() = 0;
 
+    // For a host that is about to end: closes every request of the process that is still running
+    // and runs the event loop until each has finished, for at most timeoutMs. Qt's network thread
+    // still works on a request until it has finished, and a process that ends meanwhile kills that
+    // thread wherever it is, locks held included. True when all have finished.
+    static bool closeRunning(int timeoutMs);
+
 Q_SIGNALS:
     void socketStartedConnectingSignal();
     void requestSentSignal();

@@ -5,8 +5,11 @@
 #include <QIODevice>
 #include <QPointer>
 #include <QTest>
+#include <QTimer>
 
+#include <memory>
 #include <utility>
+#include <vector>
 
 using namespace ORVIK;
 
@@ -43,6 +46,42 @@ private:
     QStringList *m_log;
 };
 
+// A request for the host's end: it runs until closed, and then finishes at once, at the next
+// event, or never.
+class ClosingRequest : public NetworkRequest
+{
+public:
+    enum class Finish { AtOnce, Later, Never, NotRunning };
+    ClosingRequest(Finish finish, QStringList *log, const QString &name) : m_finish(finish), m_log(log), m_name(name) {}
+    ~ClosingRequest() override { m_log->append(m_name + QStringLiteral(" deleted")); }
+
+    void close() override
+    {
+        m_log->append(m_name + QStringLiteral(" close"));
+        if (m_finish == Finish::AtOnce)
+            end();
+        else if (m_finish == Finish::Later)
+            QTimer::singleShot(0, this, [this] { end(); });
+    }
+    void ignoreSslErrors() override {}
+    bool isRunning() override { return m_running; }
+    bool start() override { return true; }
+    QByteArray readAll() override { return {}; }
+
+private:
+    void end()
+    {
+        m_running = false;
+        m_log->append(m_name + QStringLiteral(" finished"));
+        Q_EMIT finishedSignal();
+    }
+
+    Finish m_finish;
+    QStringList *m_log;
+    QString m_name;
+    bool m_running = m_finish != Finish::NotRunning;
+};
+
 // Refuses every write, as a full disk does.
 class FullDevice : public QIODevice
 {
@@ -66,6 +105,8 @@ class tst_RequestDriver : public QObject
 private Q_SLOTS:
     void outcomes_data();
     void outcomes();
+    void closeRunning_data();
+    void closeRunning(); // what a host does before it ends
 };
 
 void tst_RequestDriver::outcomes_data()
@@ -183,6 +224,47 @@ void tst_RequestDriver::outcomes()
     QTRY_VERIFY_WITH_TIMEOUT(!driver, 20000);
     QCOMPARE(log, expectedLog);
     QTRY_VERIFY(!request); // went with the driver, later when it was inside one of its signals
+}
+
+void tst_RequestDriver::closeRunning_data()
+{
+    using Finish = ClosingRequest::Finish;
+    QTest::addColumn<QList<Finish>>("requests"); // named a, b, ...
+    QTest::addColumn<bool>("deleteSecondOnFirstFinish");
+    QTest::addColumn<bool>("allFinished");
+    QTest::addColumn<QStringList>("log");
+
+    QTest::newRow("none") << QList<Finish>{} << false << true << QStringList{};
+    QTest::newRow("finishes-as-it-is-closed")
+        << QList<Finish>{Finish::AtOnce} << false << true << QStringList{"a close", "a finished"};
+    QTest::newRow("event-loop-runs-until-each-has-finished")
+        << QList<Finish>{Finish::Later, Finish::AtOnce} << false << true
+        << QStringList{"a close", "b close", "b finished", "a finished"};
+    QTest::newRow("one-that-never-finishes-is-given-up-on") << QList<Finish>{Finish::Never, Finish::AtOnce} << false
+                                                            << false << QStringList{"a close", "b close", "b finished"};
+    QTest::newRow("what-has-ended-is-not-closed")
+        << QList<Finish>{Finish::NotRunning} << false << true << QStringList{};
+    QTest::newRow("a-handler-deletes-another-before-it-is-closed")
+        << QList<Finish>{Finish::AtOnce, Finish::Later} << true << true
+        << QStringList{"a close", "a finished", "b deleted"};
+}
+
+void tst_RequestDriver::closeRunning()
+{
+    QFETCH(QList<ClosingRequest::Finish>, requests);
+    QFETCH(bool, deleteSecondOnFirstFinish);
+    QFETCH(bool, allFinished);
+    QFETCH(QStringList, log);
+
+    QStringList seen;
+    std::vector<std::unique_ptr<ClosingRequest>> owned;
+    for (int i = 0; i < requests.size(); ++i)
+        owned.push_back(std::make_unique<ClosingRequest>(requests[i], &seen, QString(QChar(u'a' + i))));
+    if (deleteSecondOnFirstFinish)
+        connect(owned[0].get(), &NetworkRequest::finishedSignal, this, [&owned] { owned[1].reset(); });
+    // Short: the row that never finishes waits this long.
+    QCOMPARE(NetworkRequest::closeRunning(200), allFinished);
+    QCOMPARE(seen, log);
 }
 
 QTEST_GUILESS_MAIN(tst_RequestDriver)

@@ -5,7 +5,6 @@
 #include "loopback/httptestserver.h"
 #include "tests/ntpports.h"
 #include "tests/orvikprocess.h"
-#include "tests/wine.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -355,6 +354,16 @@ void tst_TransferCommands::transfer_data()
     const auto row = [](const char *name, const QStringList &arguments, int exitCode, const QByteArray &expected) {
         QTest::newRow(name) << arguments << exitCode << expected;
     };
+    const QStringList silentTls{"get", "mute:/x", "--connect-timeout", "0.3", "--timeout", "30"};
+    const QByteArray gaveUp(
+        "orvik: GET https://127\\.0\\.0\\.1:\\d+/x: cannot connect to 127\\.0\\.0\\.1 port \\d+ within 0\\.3 s");
+    // Given ORVIK_REPEAT_SILENT_TLS=N, only the row that gives up a silent TLS server's handshake, N
+    // times in a row: every run of orvik must end (CI's Windows step runs it 50 times under Wine).
+    if (const int repeat = qEnvironmentVariableIntValue("ORVIK_REPEAT_SILENT_TLS"); repeat > 0) {
+        for (int run = 1; run <= repeat; ++run)
+            row(qPrintable(QStringLiteral("silent-tls-run-%1").arg(run)), silentTls, 1, gaveUp);
+        return;
+    }
 
     const QByteArray small("small body\n");
     const QByteArray large = HttpTestServer::patternBytes(0, kLargeSize);
@@ -363,6 +372,9 @@ void tst_TransferCommands::transfer_data()
     row("get-large-chunked-to-file", {"get", "plain:/large", "-o", "dir:large.out"}, 0, large);
     row("get-large-to-standard-output", {"get", "plain:/large"}, 0, large);
     row("get-dash-is-standard-output", {"get", "plain:/small", "-o", "-"}, 0, small);
+    // Characters beyond any one code page arrive whole, also when orvik has taken --verbose out of argv.
+    row("get-path-beyond-the-code-page", {"get", "plain:/small", "-s", "-o", "dir:日本-Ωμέγα.out", "--verbose"}, 0,
+        small);
     row("get-https-insecure-silent-prints-nothing", {"get", "tls:/small", "--insecure", "-s", "-o", "dir:tls.out"}, 0,
         small);
     row("get-https-trusting-cacert", {"get", "tls:/small", "--cacert", "dir:server.pem", "-o", "dir:ca.out"}, 0, small);
@@ -409,9 +421,7 @@ void tst_TransferCommands::transfer_data()
         "orvik: GET PLAIN/cut: Remote Host Closed \\(127\\.0\\.0\\.1 port \\d+\\)");
     row("timeout-in-fractions-leaves-no-file", {"get", "plain:/stall", "--timeout", "0.5", "-o", "dir:stall.out"}, 1,
         "orvik: GET PLAIN/stall: timed out after 0\\.5 s");
-    row("connect-timeout-ends-a-handshake-that-never-ends",
-        {"get", "mute:/x", "--connect-timeout", "0.3", "--timeout", "30"}, 1,
-        "orvik: GET https://127\\.0\\.0\\.1:\\d+/x: cannot connect to 127\\.0\\.0\\.1 port \\d+ within 0\\.3 s");
+    row("connect-timeout-ends-a-handshake-that-never-ends", silentTls, 1, gaveUp);
     row("http-error-names-status-and-address-and-writes-no-body", {"get", "plain:/refuses"}, 1,
         "orvik: GET PLAIN/refuses: the server answered HTTP 405 \\(Operation Not permitted\\)");
     row("http-error-without-the-password", {"get", "auth:/missing"}, 1,
@@ -505,9 +515,6 @@ void tst_TransferCommands::transfer()
     QFETCH(int, exitCode);
     QFETCH(QByteArray, expected);
 
-    if (runningUnderWine() && arguments.contains(QStringLiteral("mute:/x")))
-        QSKIP("Under Wine, a program whose TLS handshake it gave up now and then stays in termination "
-              "after printing its outcome: one thread left, which winedbg cannot attach (error 5)");
     if (arguments.contains(QStringLiteral("dev:null")) && m_nullDevice.isEmpty())
         QSKIP("Run by root where no device node of the test's own opens: the row would risk /dev/null itself");
     const bool put = arguments.first() == QLatin1String("put");

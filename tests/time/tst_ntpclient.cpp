@@ -32,6 +32,9 @@ namespace {
 constexpr int kWaitMs = 10000;
 constexpr qint64 kMs = 1000000;
 constexpr quint16 kFirstPort = 42912;
+// A socket that shares its port and asks to share others' (SO_REUSEADDR everywhere): on Windows it
+// may bind a port that another socket holds without SO_EXCLUSIVEADDRUSE.
+constexpr QUdpSocket::BindMode kSharing = QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint;
 constexpr qint64 kNtpEpochNs = -2208988800000000000;
 const QHostAddress kIPv4(QHostAddress::LocalHost);
 const QHostAddress kIPv6(QHostAddress::LocalHostIPv6);
@@ -180,9 +183,10 @@ void tst_NtpClient::requestOnTheWire()
     QFETCH(int, held);
     QFETCH(int, port);
     QFETCH(QString, reason);
-    QUdpSocket holders[3]; // as another program would hold them: without sharing
+    // As another program may hold them: sharing, which the client must not join.
+    QUdpSocket holders[3];
     for (int i = 0; i < held; ++i)
-        QVERIFY2(holders[i].bind(QHostAddress::Any, kFirstPort + i, QUdpSocket::DontShareAddress), "port in use");
+        QVERIFY2(holders[i].bind(QHostAddress::Any, kFirstPort + i, kSharing), "port in use");
     // Silent servers with the same port number on both addresses, so a send to either would arrive.
     NtpResponder servers[2];
     QVERIFY(servers[0].listen(kIPv6));
@@ -207,6 +211,9 @@ void tst_NtpClient::requestOnTheWire()
 
     const QNetworkDatagram &request = servers[target].requests().constFirst();
     QCOMPARE(request.senderPort(), port);
+    // Nobody takes the port over while the client waits for its reply, however they ask.
+    QUdpSocket thief;
+    QVERIFY(!thief.bind(QHostAddress::Any, quint16(port), kSharing));
     QCOMPARE(request.data(), QByteArray(1, 0x23) + QByteArray(39, '\0') + request.data().mid(40, 8));
     // The stamp on the wire is cut from the reading the client offers, taken before the one after the send.
     const qint64 stamped = client.property("stampClockReading").toLongLong();

@@ -5,11 +5,16 @@
 #include "tests/update/updatetest.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <openssl/crypto.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -27,6 +32,8 @@ private Q_SLOTS:
     void sign();
 #ifndef Q_OS_WIN
     void readmeExample(); // a shell session with the openssl command
+#else
+    void plantedOpensslConfig(); // in the folder that libcrypto was built for, on the C: drive
 #endif
 
 private:
@@ -276,6 +283,48 @@ void tst_OrvikUpdateCheck::outcome()
     if (!name.isEmpty())
         QCOMPARE(server.request(0).target, "/Update/Windows/" + name + ".txt");
 }
+
+#ifdef Q_OS_WIN
+// libcrypto's configuration folder is the Unix path it was built with, which Windows takes as a
+// folder of the current drive, and any user may create C:\var. A configuration there that leaves
+// only the null provider (no algorithm at all, Ed25519 included) must not reach the verification.
+// Wine 8 does not look there (an autoloading libcrypto, run from C:\work, ignored the planted
+// file), but it reads the file that OPENSSL_CONF names, so the variable names it as well: a
+// libcrypto that loads no configuration by itself reads neither.
+void tst_OrvikUpdateCheck::plantedOpensslConfig()
+{
+    // OPENSSLDIR: "/var/cache/..."
+    const QString builtIn = QString::fromLatin1(OpenSSL_version(OPENSSL_DIR)).section(QLatin1Char('"'), 1, 1);
+    QVERIFY2(builtIn.startsWith(QLatin1Char('/')), qPrintable(builtIn));
+    QTemporaryDir working; // on C:, the drive of the user's folders
+    QVERIFY(working.isValid() && working.path().startsWith(QLatin1String("C:"), Qt::CaseInsensitive));
+    const QString folder = QStringLiteral("C:") + builtIn;
+    QVERIFY2(QDir().mkpath(folder), qPrintable(folder));
+    QFile config(folder + QStringLiteral("/openssl.cnf"));
+    // Every folder made here goes again, as far as it is empty.
+    const auto removeConfig = qScopeGuard([&] {
+        config.remove();
+        QDir(QStringLiteral("C:/")).rmpath(builtIn.mid(1));
+    });
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    QVERIFY(config.write("openssl_conf = planted\n[planted]\nproviders = planted_providers\n"
+                         "[planted_providers]\nnull = planted_null\n[planted_null]\nactivate = 1\n") > 0);
+    config.close();
+
+    OrvikSetup setup;
+    setup.workingDirectory = working.path();
+    setup.environment.insert(QStringLiteral("OPENSSL_CONF"), QDir::toNativeSeparators(config.fileName()));
+    const QByteArray base = server.url().toEncoded();
+    const OrvikRun result =
+        runOrvik({QStringLiteral("update-check"), QStringLiteral("--base=") + QString::fromUtf8(base),
+                  QStringLiteral("--name=Signed"), QStringLiteral("--current=1.0"),
+                  "--public-key=" + TestKeys::publisherKey().toBase64()},
+                 60000, setup);
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QCOMPARE(result.out, "update available: Signed 2.0 (installed 1.0)\npage: " + base + "Signed/  download: " + base +
+                             "dl/Signed.run\n");
+}
+#endif
 
 void tst_OrvikUpdateCheck::sign_data()
 {

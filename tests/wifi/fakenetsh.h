@@ -10,9 +10,9 @@ namespace ORVIK {
 // A netsh command for its lifetime that records its arguments and prints the given output; given a
 // null output, the command is missing. Elsewhere it is a script in a folder put first on PATH (all
 // of PATH for a missing command, so that no real netsh answers). On Windows it is the stand-in
-// netsh.exe beside the test program, which the scan's bare "netsh" reaches before the system's
-// (the program's own folder comes first in the search); it reads its output from a file named in
-// the environment and answers as a missing command does without one.
+// netsh.exe in the system folder of the tests' Wine prefix, where the scan starts it by its full
+// path; it reads its output from a file named in the environment and answers as a missing command
+// does without one.
 class FakeNetsh
 {
 public:

@@ -20,6 +20,10 @@ private Q_SLOTS:
     void answers();
     void join_data(); // with orvik, and through the dialog's Accept
     void join();
+#ifdef Q_OS_WIN
+    void plantedInWorkingFolder_data();
+    void plantedInWorkingFolder(); // runs nothing and loads nothing from there
+#endif
 };
 
 namespace ORVIK {

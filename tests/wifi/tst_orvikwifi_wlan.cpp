@@ -1,10 +1,13 @@
-// Joining through the WLAN API: the stand-in wlanapi.dll beside orvik and this program.
+// Joining through the WLAN API: the stand-in wlanapi.dll in the system folder of the tests' Wine prefix.
 #include "tests/wifi/fakenetsh.h"
 #include "tests/wifi/fakewlan.h"
 #include "tests/wifi/tst_orvikwifi.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ORVIK;
@@ -30,13 +33,60 @@ void checkGivenBack(const FakeWlan &wlan)
     QCOMPARE(callsOf(wlan, "WlanCloseHandle").size(), wlan.reading().opened);
 }
 
+// The system folder, with forward slashes.
+QString systemFolder()
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return QDir::fromNativeSeparators(QString::fromWCharArray(folder, int(length)));
+}
+
 } // namespace
 
-// orvik and its plug-in find the stand-ins, not the system's service, in their own folder.
+// The stand-ins stand where Windows keeps the real ones, the system folder of the tests' Wine
+// prefix, and nowhere in the program's folder.
 void tst_OrvikWifi::initTestCase()
 {
-    for (const char *file : {"wlanapi.dll", "netsh.exe", "orvikwifi.dll"})
-        QVERIFY2(QFileInfo::exists(orvikBinPath(QString::fromLatin1(file))), file);
+    QVERIFY(QFileInfo::exists(orvikBinPath(QStringLiteral("orvikwifi.dll"))));
+    for (const QString &file : {QStringLiteral("wlanapi.dll"), QStringLiteral("netsh.exe")}) {
+        QVERIFY2(QFileInfo::exists(systemFolder() + QLatin1Char('/') + file), qPrintable(file));
+        QVERIFY2(!QFileInfo::exists(orvikBinPath(file)), qPrintable(file));
+    }
+}
+
+void tst_OrvikWifi::plantedInWorkingFolder_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("listing"); // that netsh of the system folder gives
+    // No WLAN service, so the scan runs netsh: the system's, by its full path.
+    QTest::newRow("list-runs-the-system-netsh") << QStringList{"wifi", "--list"} << QByteArray("88\tBakery\n");
+    // The module loads and lists its registration: the WLAN API is loaded when a scan needs it.
+    QTest::newRow("module-loads") << QStringList{"module"} << QByteArray();
+}
+
+void tst_OrvikWifi::plantedInWorkingFolder()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, listing);
+    QTemporaryDir working;
+    QVERIFY(working.isValid());
+    const QDir planted(qEnvironmentVariable("ORVIK_PLANTED_DIR"));
+    for (const QString &file : {QStringLiteral("wlanapi.dll"), QStringLiteral("netsh.exe")})
+        QVERIFY2(QFile::copy(planted.filePath(file), working.filePath(file)) &&
+                     QFile::setPermissions(working.filePath(file), QFile::ReadOwner | QFile::WriteOwner),
+                 qPrintable(planted.filePath(file)));
+    FakeWlan missing({}, 1062);
+    FakeNetsh netsh("SSID 1 : Bakery\r\n    Signal : 88%\r\n");
+    QVERIFY(netsh.isValid());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    OrvikSetup setup;
+    setup.workingDirectory = working.path();
+    const OrvikRun orvik = runOrvik(arguments, 60000, setup);
+    QVERIFY2(orvik.exitCode == 0, orvik.err.constData());
+    if (!listing.isEmpty())
+        QCOMPARE(orvik.out, listing);
+    for (const QString &marker : {QStringLiteral("wlanapi.dll.ran"), QStringLiteral("netsh.exe.ran")})
+        QVERIFY2(!QFileInfo::exists(working.filePath(marker)), qPrintable(marker));
 }
 
 void tst_OrvikWifi::join_data()

@@ -22,9 +22,7 @@
 #include <algorithm>
 
 #ifdef Q_OS_WIN
-#include <windows.h>
-// windows.h first: wlanapi.h relies on its types.
-#include <wlanapi.h>
+#include "wifi/wlanlibrary_win.h"
 #endif
 
 namespace ORVIK {
@@ -68,16 +66,20 @@ QPixmap grabWithListOpen(WifiConnectDialog &dialog)
 QString wifiServiceProblem()
 {
 #ifdef Q_OS_WIN
+    const WlanLibrary *api = WlanLibrary::get();
+    if (!api)
+        return QStringLiteral("this Windows has no WLAN service (no wlanapi.dll: the Wireless LAN feature is not "
+                              "installed)");
     HANDLE handle = nullptr;
     DWORD version = 0;
-    if (const DWORD error = WlanOpenHandle(2, nullptr, &version, &handle); error != ERROR_SUCCESS)
+    if (const DWORD error = api->WlanOpenHandle(2, nullptr, &version, &handle); error != ERROR_SUCCESS)
         return QStringLiteral("the WLAN AutoConfig service is not running (WlanOpenHandle: error %1)").arg(error);
     PWLAN_INTERFACE_INFO_LIST interfaces = nullptr;
-    const DWORD error = WlanEnumInterfaces(handle, nullptr, &interfaces);
+    const DWORD error = api->WlanEnumInterfaces(handle, nullptr, &interfaces);
     const DWORD count = error == ERROR_SUCCESS && interfaces ? interfaces->dwNumberOfItems : 0;
     if (interfaces)
-        WlanFreeMemory(interfaces);
-    WlanCloseHandle(handle, nullptr);
+        api->WlanFreeMemory(interfaces);
+    api->WlanCloseHandle(handle, nullptr);
     if (error != ERROR_SUCCESS)
         return QStringLiteral("the WLAN service did not list its interfaces (error %1)").arg(error);
     return count == 0 ? QStringLiteral("the WLAN service has no WiFi interface") : QString();

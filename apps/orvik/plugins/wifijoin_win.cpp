@@ -2,9 +2,7 @@
 // best, then connected; the outcome arrives as a notification of the auto-configuration service.
 #include "apps/orvik/plugins/wifijoin.h"
 
-#include <windows.h>
-// windows.h first: wlanapi.h relies on its types.
-#include <wlanapi.h>
+#include "wifi/wlanlibrary_win.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,7 +21,7 @@ constexpr DWORD kReasonSuccess = 0; // WLAN_REASON_CODE_SUCCESS, which MinGW's h
 
 struct WlanFree
 {
-    void operator()(void *memory) const { WlanFreeMemory(memory); }
+    void operator()(void *memory) const { WlanLibrary::get()->WlanFreeMemory(memory); }
 };
 template <typename T>
 using WlanMemory = std::unique_ptr<T, WlanFree>;
@@ -34,7 +32,7 @@ struct Handle
     ~Handle()
     {
         if (value)
-            WlanCloseHandle(value, nullptr);
+            WlanLibrary::get()->WlanCloseHandle(value, nullptr);
     }
 };
 
@@ -92,7 +90,8 @@ QString profileXml(const QString &name, const QByteArray &ssid, bool hidden, con
 QString reasonText(DWORD reason)
 {
     WCHAR text[512] = {};
-    if (WlanReasonCodeToString(reason, DWORD(std::size(text)), text, nullptr) == ERROR_SUCCESS && text[0])
+    if (WlanLibrary::get()->WlanReasonCodeToString(reason, DWORD(std::size(text)), text, nullptr) == ERROR_SUCCESS &&
+        text[0])
         return QString::fromWCharArray(text);
     return QStringLiteral("reason %1").arg(reason);
 }
@@ -146,17 +145,23 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
         err << "orvik: " << network << " is not a WiFi network name (1 to 32 bytes)" << Qt::endl;
         return 1;
     }
+    const WlanLibrary *api = WlanLibrary::get();
+    if (!api) {
+        err << "orvik: joining a WiFi network needs the WLAN API, which this Windows lacks (Wireless LAN feature)"
+            << Qt::endl;
+        return 1;
+    }
     Attempt attempt; // before the handle, whose closing ends the notifications that may still reach it
     Handle handle;
     DWORD version = 0;
-    if (const DWORD error = WlanOpenHandle(2, nullptr, &version, &handle.value); error != ERROR_SUCCESS) {
+    if (const DWORD error = api->WlanOpenHandle(2, nullptr, &version, &handle.value); error != ERROR_SUCCESS) {
         handle.value = nullptr;
         err << "orvik: joining a WiFi network needs the WLAN AutoConfig service (WlanOpenHandle: " << systemText(error)
             << ")" << Qt::endl;
         return 1;
     }
     WLAN_INTERFACE_INFO_LIST *rawInterfaces = nullptr;
-    if (const DWORD error = WlanEnumInterfaces(handle.value, nullptr, &rawInterfaces); error != ERROR_SUCCESS) {
+    if (const DWORD error = api->WlanEnumInterfaces(handle.value, nullptr, &rawInterfaces); error != ERROR_SUCCESS) {
         err << "orvik: the WLAN service did not list its interfaces (" << systemText(error) << "); " << network
             << " was not joined" << Qt::endl;
         return 1;
@@ -177,7 +182,7 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     for (DWORD i = 0; i < interfaces->dwNumberOfItems; ++i) {
         const WLAN_INTERFACE_INFO &info = interfaces->InterfaceInfo[i];
         WLAN_AVAILABLE_NETWORK_LIST *rawList = nullptr;
-        if (WlanGetAvailableNetworkList(handle.value, &info.InterfaceGuid, 0, nullptr, &rawList) != ERROR_SUCCESS)
+        if (api->WlanGetAvailableNetworkList(handle.value, &info.InterfaceGuid, 0, nullptr, &rawList) != ERROR_SUCCESS)
             continue;
         lists.emplace_back(rawList);
         for (DWORD n = 0; n < rawList->dwNumberOfItems; ++n) {
@@ -205,8 +210,8 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     const QString xml = profileXml(profileName, ssid, hidden, seen ? &*seen : nullptr, password);
     DWORD profileReason = 0;
     if (const DWORD error =
-            WlanSetProfile(handle.value, &chosen->InterfaceGuid, 0, reinterpret_cast<LPCWSTR>(xml.utf16()), nullptr,
-                           TRUE, nullptr, &profileReason);
+            api->WlanSetProfile(handle.value, &chosen->InterfaceGuid, 0, reinterpret_cast<LPCWSTR>(xml.utf16()),
+                                nullptr, TRUE, nullptr, &profileReason);
         error != ERROR_SUCCESS) {
         err << "orvik: the WLAN service refused a profile for " << network << ": "
             << (profileReason ? reasonText(profileReason) : systemText(error)) << Qt::endl;
@@ -219,15 +224,16 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     attempt.interfaceGuid = chosen->InterfaceGuid;
     attempt.ssid = dot11Ssid;
     // Registered before the connection starts: its outcome may be told before WlanConnect returns.
-    if (const DWORD error = WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_ACM, TRUE, &Attempt::notify,
-                                                     &attempt, nullptr, nullptr);
+    if (const DWORD error = api->WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_ACM, TRUE,
+                                                          &Attempt::notify, &attempt, nullptr, nullptr);
         error != ERROR_SUCCESS) {
         err << "orvik: cannot follow the WLAN service's notifications (" << systemText(error) << "); " << network
             << " was not joined" << Qt::endl;
         return 1;
     }
     const auto unregister = [&] {
-        WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_NONE, TRUE, nullptr, nullptr, nullptr, nullptr);
+        api->WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_NONE, TRUE, nullptr, nullptr, nullptr,
+                                      nullptr);
     };
     WLAN_CONNECTION_PARAMETERS parameters{};
     parameters.wlanConnectionMode = wlan_connection_mode_profile;
@@ -235,7 +241,7 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     parameters.pDot11Ssid = &dot11Ssid;
     parameters.dot11BssType = dot11_BSS_type_infrastructure;
     parameters.dwFlags = hidden ? WLAN_CONNECTION_HIDDEN_NETWORK : 0;
-    if (const DWORD error = WlanConnect(handle.value, &chosen->InterfaceGuid, &parameters, nullptr);
+    if (const DWORD error = api->WlanConnect(handle.value, &chosen->InterfaceGuid, &parameters, nullptr);
         error != ERROR_SUCCESS) {
         unregister();
         err << "orvik: the WLAN service did not join " << network << " (" << systemText(error) << ")" << Qt::endl;

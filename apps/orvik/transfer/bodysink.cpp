@@ -1,6 +1,7 @@
 #include "apps/orvik/transfer/bodysink.h"
 
 #include "apps/orvik/cli/binarystream.h"
+#include "apps/orvik/cli/consoleoutput.h"
 #include "apps/orvik/cli/safetext.h"
 
 #include <QFileInfo>
@@ -154,7 +155,7 @@ bool BodySink::writeThrough(const char *data, qint64 length)
 
 void BodySink::recordFailure(const QFileDevice &target, int savedErrno)
 {
-    m_brokenPipe = savedErrno == EPIPE;
+    m_brokenPipe = ConsoleOutput::isBrokenPipe(savedErrno);
     m_error = target.errorString();
     if (m_error.isEmpty() || target.error() == QFileDevice::NoError)
         m_error = savedErrno != 0 ? qt_error_string(savedErrno) : QStringLiteral("the write was cut short");

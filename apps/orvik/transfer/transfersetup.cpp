@@ -1,5 +1,6 @@
 #include "apps/orvik/transfer/transfersetup.h"
 
+#include "apps/orvik/cli/consoleoutput.h"
 #include "apps/orvik/cli/safetext.h"
 #include "apps/orvik/transfer/environmentproxy.h"
 
@@ -8,12 +9,6 @@
 #include <QSslConfiguration>
 
 #include <cstdio>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace ORVIK::TransferSetup {
 
@@ -58,11 +53,7 @@ namespace {
 
 bool isTerminal(FILE *stream)
 {
-#ifdef Q_OS_WIN
-    return _isatty(_fileno(stream)) != 0;
-#else
-    return isatty(fileno(stream)) != 0;
-#endif
+    return ConsoleOutput::isTerminal(stream);
 }
 
 } // namespace

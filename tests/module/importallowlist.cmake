@@ -1,0 +1,57 @@
+# Every DLL and program that is shipped for Windows imports only DLLs of the allow-list: system DLLs
+# that every edition has without optional features, Qt's, the MinGW runtime's and our own. A DLL
+# that an edition lacks (wlanapi on Windows Server) would stop whatever imports it from loading.
+# cmake -DBUILD=<build tree> -DPREFIX=<empty folder> -DDUMPER=<objdump> -DLIST=<allow-list file>
+#       -P importallowlist.cmake
+# What is shipped is what the runtime and program components install.
+file(REMOVE_RECURSE ${PREFIX})
+foreach(component runtime program)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX} --component ${component}
+    OUTPUT_QUIET RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "installing ${component} failed: ${result}")
+  endif()
+endforeach()
+
+file(STRINGS ${LIST} lines)
+set(allowed)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "#.*" "" line "${line}")
+  string(STRIP "${line}" line)
+  if(line)
+    string(TOLOWER "${line}" line)
+    list(APPEND allowed "${line}")
+  endif()
+endforeach()
+
+file(GLOB_RECURSE shipped LIST_DIRECTORIES false ${PREFIX}/*.dll ${PREFIX}/*.exe)
+list(LENGTH shipped count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "nothing shipped under ${PREFIX}")
+endif()
+set(stray)
+set(imports 0)
+foreach(binary IN LISTS shipped)
+  execute_process(COMMAND ${DUMPER} -p ${binary} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${DUMPER} -p ${binary} failed (${result})")
+  endif()
+  # Load-time imports and delay-loaded ones alike: both are named by "DLL Name:" lines.
+  string(REGEX MATCHALL "DLL Name: [^\r\n]+" names "${dump}")
+  file(RELATIVE_PATH name ${PREFIX} ${binary})
+  foreach(entry IN LISTS names)
+    string(REGEX REPLACE "^DLL Name: " "" dll "${entry}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" key)
+    math(EXPR imports "${imports} + 1")
+    list(FIND allowed "${key}" index)
+    if(index LESS 0)
+      list(APPEND stray "${name} imports ${dll}")
+    endif()
+  endforeach()
+endforeach()
+if(stray)
+  string(REPLACE ";" "\n  " stray "${stray}")
+  message(FATAL_ERROR "imports that are not on the allow-list (${LIST}):\n  ${stray}")
+endif()
+message(STATUS "${count} shipped files, ${imports} imports, all on the allow-list")
