@@ -163,7 +163,7 @@ CommandLine::Outcome CommandLine::parse(const QStringList &arguments)
         return Outcome::Help;
     if (!m_error.isEmpty())
         return Outcome::UsageError;
-    const bool repeats = !m_positionals.isEmpty() && m_positionals.constLast().syntax.endsWith(QLatin1String("..."));
+    const bool repeats = !m_positionals.isEmpty() && m_positionals.constLast().syntax.contains(QLatin1String("..."));
     if (!repeats && m_positional.size() > m_positionals.size()) {
         const QString extra = SafeText::printable(m_positional.at(m_positionals.size()));
         fail(m_positionals.isEmpty()

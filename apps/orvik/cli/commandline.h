@@ -25,7 +25,7 @@ public:
     void addOption(const QCommandLineOption &option);
     void addOptions(const QList<QCommandLineOption> &options);
     // `syntax` is how the usage line shows it (default: the name in capitals); in brackets it is
-    // optional, and ending in "..." it may be repeated, so that any number is accepted.
+    // optional, and with "..." in it (`HOST [HOST...]`) it may be repeated, so that any number is accepted.
     void addPositionalArgument(const QString &name, const QString &description, const QString &syntax = QString());
     // `-h`, `--help` and `--help-all` ask for the help instead of running the command.
     void addHelpOption();
