@@ -232,7 +232,6 @@ run_once() {
 printf 'x' > "$work/www/tiny.bin"
 declare -A baseline
 baseline[orvik]=$(measure orvik baseline "$orvik" get "$base/tiny.bin" -o "$work/out/tiny" | cut -d' ' -f3)
-baseline_anon=$(bench_anon_kib "$work/time.log")
 baseline[rawqt]=$(measure rawqt baseline "$rawqt" get "$base/tiny.bin" "$work/out/tiny" | cut -d' ' -f3)
 baseline[curl]=$(measure curl baseline curl -sS -f -o "$work/out/tiny" "$base/tiny.bin" | cut -d' ' -f3)
 baseline[module]=$(measure module baseline "$progressreader" "$base/tiny.bin" "$work/out/tiny" | cut -d' ' -f3)
@@ -291,9 +290,8 @@ for op in "${ops[@]}"; do
             "$(mib "${anon[$tool/$op]}")" "${speeds[$tool/$op]}"
     done
 done
-printf 'idle RSS (GET of one byte): orvik %s MiB (of it anonymous %s MiB), module %s MiB, rawqt %s MiB, curl %s MiB\n' \
-    "$(mib "${baseline[orvik]}")" "$(mib "$baseline_anon")" "$(mib "${baseline[module]}")" "$(mib "${baseline[rawqt]}")" \
-    "$(mib "${baseline[curl]}")"
+printf 'idle RSS (GET of one byte): orvik %s MiB, module %s MiB, rawqt %s MiB, curl %s MiB\n' \
+    "$(mib "${baseline[orvik]}")" "$(mib "${baseline[module]}")" "$(mib "${baseline[rawqt]}")" "$(mib "${baseline[curl]}")"
 # A mapped or cached file counts in the resident size although the kernel can drop it: the goal is on
 # the anonymous part.
 largest_anon=0
