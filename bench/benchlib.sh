@@ -92,3 +92,50 @@ bench_time_figures() {
 
 # The median of whitespace-separated numbers on standard input (the upper one of an even count).
 bench_median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+# bench_timed LOG COMMAND...: runs COMMAND under `/usr/bin/time -v -o LOG` and samples the command's
+# anonymous resident memory (RssAnon of /proc/PID/status, every 5 ms) into LOG.anon, in KiB: the
+# part of the resident size that is the program's own, which a mapped or cached file is not (the
+# kernel can drop those pages at any time). The sampler is a process of its own, so its CPU time is
+# not the command's. Returns the command's status.
+bench_timed() {
+    local log="$1" status=0 sampler
+    shift
+    rm -f "$log.pid" "$log.anon"
+    python3 -c '
+import os, sys, time
+pid_file, out = sys.argv[1], sys.argv[2]
+deadline = time.monotonic() + 30
+def alive(p):
+    return os.path.exists("/proc/%d" % p)
+timer = None
+while timer is None and time.monotonic() < deadline:
+    try:
+        timer = int(open(pid_file).read())
+    except (OSError, ValueError):
+        time.sleep(0.001)
+child, peak = None, 0
+while timer is not None and child is None and alive(timer):
+    try:
+        children = open("/proc/%d/task/%d/children" % (timer, timer)).read().split()
+        child = int(children[0]) if children else None
+    except OSError:
+        pass
+    if child is None:
+        time.sleep(0.001)
+while child is not None:
+    try:
+        fields = dict(line.split(":", 1) for line in open("/proc/%d/status" % child))
+        peak = max(peak, int(fields["RssAnon"].split()[0]))
+    except (OSError, KeyError, ValueError):
+        break  # gone, or a zombie that has given its memory back
+    time.sleep(0.005)
+open(out, "w").write(str(peak))' "$log.pid" "$log.anon" </dev/null >/dev/null &
+    sampler=$!
+    sh -c 'echo $$ > "$0"; exec "$@"' "$log.pid" /usr/bin/time -v -o "$log" "$@" || status=$?
+    wait "$sampler" || true
+    return "$status"
+}
+
+# bench_anon_kib LOG: the peak anonymous memory bench_timed sampled for LOG (0 when none was seen).
+bench_anon_kib() { cat "$1.anon" 2>/dev/null || echo 0; }

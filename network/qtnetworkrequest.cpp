@@ -2,9 +2,9 @@
 
 #include "host/widgets/qstringstream.h"
 #include "network/networkerrortext.h"
+#include "network/uploadfiledevice.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QNetworkAccessManager>
 #include <QPointer>
 #include <QVariant>
@@ -61,21 +61,23 @@ bool QtNetworkRequest::start()
     }
 
     uploadFile.throwIfNotExist();
-    auto file = std::make_unique<QFile>(StringStream<QString>::fromString(StringView(uploadFile)));
+    // The file read ahead in large pieces: Qt takes an upload 16 KiB at a time, and from a QFile each
+    // piece would cost a read and three size queries on the user thread (UploadFileDevice).
+    auto file = std::make_unique<UploadFileDevice>(StringStream<QString>::fromString(StringView(uploadFile)));
     // Not examined: an unreadable file fails as the transfer's own error.
-    file->open(QIODevice::ReadOnly);
+    file->open();
     QNetworkReply *newReply = manager->put(request, file.get());
-    // Qt keeps a pointer to the file for the reply's whole life and still reads it after the reply
+    // Qt keeps a pointer to the device for the reply's whole life and still reads it after the reply
     // has finished (requests of its HTTP thread that were already queued), possibly after this
-    // request is gone. So the file object lives as long as the reply. The descriptor is released
-    // after the finish, behind what Qt had queued by then; a read that comes later still meets a
-    // closed file, not a freed one.
-    QFile *device = file.release();
+    // request is gone. So the device lives as long as the reply. The descriptor and the read-ahead
+    // piece are released after the finish, behind what Qt had queued by then; a read that comes later
+    // still meets a closed device, not a freed one.
+    UploadFileDevice *device = file.release();
     device->setParent(newReply);
     if (newReply->isFinished())
-        QMetaObject::invokeMethod(device, &QFile::close, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(device, &UploadFileDevice::close, Qt::QueuedConnection);
     else
-        connect(newReply, &QNetworkReply::finished, device, &QFile::close, Qt::QueuedConnection);
+        connect(newReply, &QNetworkReply::finished, device, &UploadFileDevice::close, Qt::QueuedConnection);
     connectReply(newReply);
     return true;
 }

@@ -4,6 +4,7 @@
 #include "network/networkerrortext.h"
 #include "network/qtnetworkaccessmanager.h"
 #include "network/qtnetworkrequest.h"
+#include "network/uploadfiledevice.h"
 #include "tests/network/http2testserver.h"
 
 #include <QCryptographicHash>
@@ -204,6 +205,7 @@ private Q_SLOTS:
     void bodyReachesEveryReader_data();
     void bodyReachesEveryReader();
     void restartRetiresTheEarlierReply();
+    void fileShrunkUnderItsUploadFails();
 
 private:
     static NetworkRequestSettings settingsFor(const QUrl &url) { return settingsFor(url.toString()); }
@@ -365,6 +367,10 @@ void tst_QtNetworkRequest::chooseOperation_data()
     QTest::newRow("bytes-win-over-file") << QByteArray("the bytes") << QByteArray("the file") << QByteArray("PUT")
                                          << QByteArray("the bytes") << false;
     QTest::newRow("file-upload-outlives-its-request") << QByteArray() << file << QByteArray("PUT") << file << true;
+    // The file is read ahead in pieces; Qt asks for its own smaller ones across their ends.
+    const QByteArray odd = HttpTestServer::patternBytes(11, 2 * UploadFileDevice::kReadAhead + 12345);
+    QTest::newRow("file-across-read-ahead-pieces-is-put-unchanged")
+        << QByteArray() << odd << QByteArray("PUT") << odd << false;
 }
 
 void tst_QtNetworkRequest::chooseOperation()
@@ -693,6 +699,30 @@ void tst_QtNetworkRequest::restartRetiresTheEarlierReply()
     QCOMPARE(earlier->readBufferSize(), QtNetworkRequest::readBufferLimit);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
     QVERIFY(request->readAll() == HttpTestServer::patternBytes(0, kLargeBody));
+}
+
+// A file cut by someone else while it is sent fails the upload; it never goes out short as a whole one.
+void tst_QtNetworkRequest::fileShrunkUnderItsUploadFails()
+{
+    HttpTestServer server; // its own port: the cut upload is its only connection
+    QVERIFY2(serve(server), qPrintable(server.errorString()));
+    const QString path = writeFile(QStringLiteral("shrinking.bin"), HttpTestServer::patternBytes(4, 32 * 1024 * 1024));
+    QVERIFY(!path.isEmpty());
+    RequestPtr request(m_access.createFileUploadRequest(settingsFor(server.url("/sink")), File(hostText(path))));
+    RequestLog log(request.get());
+    // Someone else cuts the file while it is being sent, inside the first read-ahead piece.
+    bool cut = false;
+    log.when("upload ", [&] { cut = QFile::resize(path, UploadFileDevice::kReadAhead / 2); });
+    QVERIFY(request->start());
+    QTRY_VERIFY_WITH_TIMEOUT(log.lines.contains("finished"), 30000);
+    QVERIFY(cut);
+    // A failure, never a short body sent as a whole one, and no upload that waits forever.
+    const QList<QByteArray> outcomes = log.outcomes();
+    QCOMPARE(outcomes.size(), 2);
+    QVERIFY2(outcomes.first().startsWith("error:"), outcomes.first().constData());
+    QCOMPARE(outcomes.last(), QByteArray("finished"));
+    QCOMPARE(server.completedRequestCount(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!processHasOpen(path), 5000);
 }
 
 QTEST_GUILESS_MAIN(tst_QtNetworkRequest)
