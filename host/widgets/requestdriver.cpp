@@ -178,6 +178,7 @@ void RequestDriver::finish()
         return;
     }
     if (m_total >= 0 && m_received < m_total) {
+        m_cutShort = true;
         fail(String("the server closed the connection after " + std::to_string(m_received) + " of " +
                     std::to_string(m_total) + " bytes"));
         return;

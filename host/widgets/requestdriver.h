@@ -59,6 +59,9 @@ public:
     bool isRunning() const noexcept { return m_state == State::Running; }
     bool hasFailed() const noexcept { return m_state == State::Failed; }
     const String &failure() const noexcept { return m_failure; }
+    // The failure is a body that ended before the length the server announced: the connection was
+    // cut, and the same request may well succeed again.
+    bool failedCutShort() const noexcept { return m_cutShort; }
     // Without a sink: the body so far.
     const QByteArray &body() const noexcept { return m_body; }
     // Body bytes read so far, with or without a sink.
@@ -97,6 +100,7 @@ private:
     int m_busy = 0;
     String m_failure;
     bool m_requestFailed = false;
+    bool m_cutShort = false;
     String m_requestError;
     QByteArray m_body;
     qint64 m_received = 0;

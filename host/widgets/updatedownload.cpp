@@ -164,7 +164,7 @@ void UpdateDownload::beginAttempt()
     connect(driver, &RequestDriver::failedSignal, this, [this, driver](StringView reason) {
         m_received = driver->bytesReceived();
         const QString error = StringStream<QString>::fromString(reason);
-        endAttempt(error, isInterruption(error));
+        endAttempt(error, isInterruption(error) || driver->failedCutShort());
     });
     connect(driver, &RequestDriver::finishedSignal, this, [this, driver] {
         m_received = driver->bytesReceived();
