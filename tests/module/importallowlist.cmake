@@ -4,14 +4,7 @@
 # cmake -DBUILD=<build tree> -DPREFIX=<empty folder> -DDUMPER=<objdump> -DLIST=<allow-list file>
 #       -P importallowlist.cmake
 # What is shipped is what the runtime and program components install.
-file(REMOVE_RECURSE ${PREFIX})
-foreach(component runtime program)
-  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX} --component ${component}
-    OUTPUT_QUIET RESULT_VARIABLE result)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "installing ${component} failed: ${result}")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/installshipped.cmake)
 
 file(STRINGS ${LIST} lines)
 set(allowed)

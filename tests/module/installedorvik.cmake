@@ -2,14 +2,7 @@
 # the module and its plug-ins in the installed layout, since nothing lies beside it any more.
 # cmake -DBUILD=<build tree> -DPREFIX=<empty folder> [-DEMULATOR=<runner of Windows programs>] -P installedorvik.cmake
 # On Windows everything lies in bin/, the deployable layout, so there the module is found beside orvik.exe.
-file(REMOVE_RECURSE ${PREFIX})
-foreach(component runtime program)
-  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX} --component ${component}
-    OUTPUT_QUIET RESULT_VARIABLE result)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "installing ${component} failed: ${result}")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/installshipped.cmake)
 set(ENV{QT_QPA_PLATFORM} offscreen)
 set(ENV{DBUS_SYSTEM_BUS_ADDRESS} unix:path=${PREFIX}/no-system-bus)
 if(EMULATOR)
