@@ -431,7 +431,7 @@ void tst_OrvikUpdateCheck::sign()
     if (fileSizeLimit > 0)
         setup.modifier = [fileSizeLimit] { LimitFileSize(rlim_t(fileSizeLimit)); };
 #else
-    QCOMPARE(fileSizeLimit, 0); // no such rows on Windows
+    QCOMPARE(fileSizeLimit, 0);  // no such rows on Windows
 #endif
     const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-sign")} + arguments, 60000, setup);
     QCOMPARE(result.exitCode, exitCode);

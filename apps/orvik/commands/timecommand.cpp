@@ -312,7 +312,8 @@ bool parseQuery(CommandContext &context, const CommandLine &parser, TimeQuery &q
         return false;
     }
     query.timeoutMs = int(*timeoutMs);
-    const std::optional<qint64> samples = OptionValues::wholeNumber(parser.value(kSamplesOption), 1, RequestPacer::kMaximumRequests);
+    const std::optional<qint64> samples =
+        OptionValues::wholeNumber(parser.value(kSamplesOption), 1, RequestPacer::kMaximumRequests);
     if (!samples) {
         context.err << "orvik: --samples must be a number from 1 to " << RequestPacer::kMaximumRequests << Qt::endl;
         return false;
