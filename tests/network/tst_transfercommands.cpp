@@ -1177,10 +1177,9 @@ void tst_TransferCommands::tlsThroughAProxy()
     QCOMPARE(result.exitCode, 1);
     // The message is the last line: a slow handshake (under Wine) may be preceded by a progress line.
     const QByteArray message = result.err.trimmed().split('\n').constLast();
-    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(expected))
-                 .match(QString::fromUtf8(message))
-                 .hasMatch(),
-             result.err.constData());
+    QVERIFY2(
+        QRegularExpression(QRegularExpression::anchoredPattern(expected)).match(QString::fromUtf8(message)).hasMatch(),
+        result.err.constData());
     QVERIFY2(!tunnel.targets.isEmpty() && tunnel.targets.constFirst() == "secure.example:443",
              tunnel.targets.value(0).constData());
 }
