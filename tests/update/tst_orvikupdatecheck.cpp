@@ -278,7 +278,8 @@ void tst_OrvikUpdateCheck::outcome()
                                    ? printed.isEmpty()
                                    : printed.startsWith(err) && (err.endsWith('\n') || printed.size() > err.size() + 1);
     QVERIFY2(errAsExpected, printed.constData());
-    QCOMPARE(printed.count('\n'), err.count('\n') + (err.isEmpty() || err.endsWith('\n') ? 0 : 1));
+    QVERIFY2(printed.count('\n') == err.count('\n') + (err.isEmpty() || err.endsWith('\n') ? 0 : 1),
+             printed.constData());
     QCOMPARE(server.requestCount(), requests);
     if (!name.isEmpty())
         QCOMPARE(server.request(0).target, "/Update/Windows/" + name + ".txt");
