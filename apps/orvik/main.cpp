@@ -140,9 +140,15 @@ int runCommand(int argc, char *argv[], QTextStream &out, QTextStream &err)
     ModuleLoader loader;
     CommandContext context{arguments, out, err, loader};
     const int status = command->run(context);
+    // A command runs its own event loops, and what it deleted later from inside one (a failed
+    // download's driver and request) would wait for a loop that never comes and outlive the
+    // application object. No loop runs after the command: those deletions run now, before and
+    // after the drain, which may close and delete later in turn.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     // The module's managers live on with the process; what they still run ends here, so that no
     // thread of Qt's is inside a transfer when the process ends and takes the threads down.
     NetworkRequest::closeRunning(kExitDrainMs);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 #ifdef Q_OS_WIN
     // ExitProcess ends the other threads first and only then tells the DLLs, which may wait for a lock
     // that an ended thread held: Qt's network thread may still be inside a TLS exchange that was just
