@@ -48,6 +48,9 @@ cd "$work"
 [[ $(command -v orvik) == /usr/bin/orvik ]]
 orvik --version
 orvik demo
+# The manual page, as a user reads it after the install.
+apt-get install -y --no-install-recommends man-db
+man -P cat orvik | grep -q 'orvik - web transfers, network time, update checks and WiFi'
 
 cmake -S "$src" -B cmake-host
 cmake --build cmake-host

@@ -29,6 +29,16 @@ install(TARGETS ORVIKNetwork EXPORT ORVIKNetworkTargets
   LIBRARY DESTINATION ${ORVIK_INSTALL_MODULEDIR} COMPONENT runtime)
 install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(TARGETS orvikwifi orvikupdate LIBRARY DESTINATION ${ORVIK_INSTALL_PLUGINDIR} COMPONENT program)
+if(NOT WIN32)
+  # The manual page, compressed as Debian's policy asks (-n: no name or time stamp, so the package
+  # builds the same bytes twice).
+  find_program(ORVIK_GZIP gzip REQUIRED)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/orvik.1.gz
+    COMMAND ${ORVIK_GZIP} -9n -c ${PROJECT_SOURCE_DIR}/docs/orvik.1 > ${CMAKE_BINARY_DIR}/orvik.1.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/orvik.1 VERBATIM)
+  add_custom_target(orvik_manual_page ALL DEPENDS ${CMAKE_BINARY_DIR}/orvik.1.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/orvik.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/headers.cmake)
 
