@@ -399,7 +399,9 @@ void tst_OrvikTime::timeCommand()
                  qPrintable(out));
         const int peer = peers.peerAt(rows[i].address, rows[i].port);
         QVERIFY2(peer >= 0, qPrintable(out));
-        QCOMPARE(rows[i].requests, int(peers.responders[std::size_t(peer)]->requests().size()));
+        // A closed port receives nothing of the one request sent to it (it is silent, so not asked again).
+        const bool closed = run.peers[peer].kind == Peer::Kind::Closed;
+        QCOMPARE(rows[i].requests, closed ? 1 : int(peers.responders[std::size_t(peer)]->requests().size()));
         QVERIFY2(rows[i].answers <= rows[i].requests, qPrintable(out));
     }
     if (run.statuses.isEmpty())
