@@ -3,6 +3,7 @@
 #include "tests/chronyserver.h"
 #include "tests/ntpports.h"
 #include "tests/orvikprocess.h"
+#include "tests/wine.h"
 #include "time/ntpsample.h"
 
 #include <QJsonArray>
@@ -372,6 +373,11 @@ void tst_OrvikTime::timeCommand()
         QSKIP("chronyd is not installed (Debian package chrony): no honest servers to ask");
     if (!run.peers.isEmpty())
         ORVIK_SKIP_WITHOUT_NTP_PORTS();
+    // Windows reports ICMP port unreachable to a connected UDP socket as WSAECONNRESET; Wine's recv
+    // reports nothing (see the README, "Where Wine falls short of Windows").
+    if (runningUnderWine() && std::any_of(run.peers.cbegin(), run.peers.cend(),
+                                          [](const Peer &peer) { return peer.kind == Peer::Kind::Closed; }))
+        QSKIP("Wine does not report ICMP port unreachable to a connected UDP socket");
     Peers peers(m_chrony);
     QVERIFY2(peers.setUp(run.peers), qPrintable(peers.error));
     const OrvikRun result = runOrvik(peers.substitute(run.arguments));

@@ -120,6 +120,12 @@ public:
             return {};
 #ifdef Q_OS_WIN
         u_long nonBlocking = 1;
+        // Port unreachable is reported to a UDP socket unless SIO_UDP_CONNRESET turned it off (it is
+        // on by default): asked for all the same, and a refusal of the request changes nothing.
+        constexpr DWORD kUdpConnReset = _WSAIOW(IOC_VENDOR, 12); // SIO_UDP_CONNRESET, in mstcpip.h
+        BOOL report = TRUE;
+        DWORD returned = 0;
+        ::WSAIoctl(m_descriptor, kUdpConnReset, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
         const bool ready = ::ioctlsocket(m_descriptor, FIONBIO, &nonBlocking) == 0;
 #else
         const bool ready = ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) | O_NONBLOCK) == 0 &&
