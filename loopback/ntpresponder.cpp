@@ -19,7 +19,11 @@ NtpResponder::NtpResponder(QObject *parent)
 void NtpResponder::readPending()
 {
     while (m_socket.hasPendingDatagrams()) {
-        m_requests.append(m_socket.receiveDatagram());
+        QNetworkDatagram datagram = m_socket.receiveDatagram();
+        // An empty datagram asks nothing: orvik's probe of whether the port is open.
+        if (datagram.data().isEmpty())
+            continue;
+        m_requests.append(std::move(datagram));
         const QNetworkDatagram &request = m_requests.constLast();
         // All written before the loop returns, so they leave as one burst.
         for (const QByteArray &reply : m_script ? m_script(request.data()) : QList<QByteArray>())

@@ -29,12 +29,20 @@ public:
     {
         return address.isLoopback() && m_socket.bind(address, port);
     }
-    QHostAddress address() const { return m_socket.localAddress(); }
-    quint16 port() const { return m_socket.localPort(); }
+    // Stops listening: the port refuses what comes (ICMP port unreachable). address() and port() still
+    // name it.
+    void close()
+    {
+        m_closedAddress = address();
+        m_closedPort = port();
+        m_socket.close();
+    }
+    QHostAddress address() const { return m_closedPort ? m_closedAddress : m_socket.localAddress(); }
+    quint16 port() const { return m_closedPort ? m_closedPort : m_socket.localPort(); }
     QString errorString() const { return m_socket.errorString(); }
 
     void setScript(Script script) { m_script = std::move(script); }
-    // Every datagram received, in order, with its sender.
+    // Every request received (every datagram but the empty ones), in order, with its sender.
     const QList<QNetworkDatagram> &requests() const noexcept { return m_requests; }
 
     // A server reply to the request: origin = the request's transmit timestamp, receive and transmit as given.
@@ -58,6 +66,8 @@ private:
     QUdpSocket m_socket;
     Script m_script;
     QList<QNetworkDatagram> m_requests;
+    QHostAddress m_closedAddress;
+    quint16 m_closedPort = 0;
 };
 
 } // namespace ORVIK

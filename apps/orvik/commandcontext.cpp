@@ -61,7 +61,7 @@ bool CommandContext::loadModule(const CommandLine &parser)
         return true;
     const QString path = parser.isSet(kModuleOption) ? parser.value(kModuleOption) : ModuleLoader::defaultPath();
     if (!loader.load(path)) {
-        err << "orvik: " << loader.error() << Qt::endl;
+        ErrorLine::print(err, loader.error());
         return false;
     }
     return true;
@@ -72,7 +72,7 @@ bool CommandContext::loadModuleWithServices(const CommandLine &parser)
     if (!loadModule(parser))
         return false;
     if (!loader.callSetupMetatypes()) {
-        err << "orvik: the module has no SetupMetatypesForORVIK hook" << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("the module has no SetupMetatypesForORVIK hook"));
         return false;
     }
     // Every web transfer of this process follows the proxy variables as curl does.
@@ -85,7 +85,8 @@ QFunctionPointer CommandContext::resolvePluginEntry(const char *pluginName, cons
     QLibrary plugin(ProgramFolders::pluginFile(pluginName));
     const QFunctionPointer entry = plugin.resolve(symbol);
     if (!entry)
-        err << "orvik: cannot load the plug-in " << pluginName << ": " << plugin.errorString() << Qt::endl;
+        ErrorLine::print(
+            err, QStringLiteral("cannot load the plug-in %1: %2").arg(QLatin1String(pluginName), plugin.errorString()));
     return entry;
 }
 

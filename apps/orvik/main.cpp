@@ -121,9 +121,9 @@ int runCommand(int argc, char *argv[], QTextStream &out, QTextStream &err)
 #ifndef Q_OS_WIN
         if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
             qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-            err << "orvik: " << command->name
-                << " needs a display to show its window, and none is set; --list, --screenshot FILE and --connect "
-                   "need none\n";
+            ErrorLine::print(err, QStringLiteral("%1 needs a display to show its window, and none is set; --list, "
+                                                 "--screenshot FILE and --connect need none")
+                                      .arg(QLatin1String(command->name)));
             return ExitFailure;
         }
 #endif

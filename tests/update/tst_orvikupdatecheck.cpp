@@ -195,6 +195,9 @@ void tst_OrvikUpdateCheck::outcome_data()
     row("small-order-key-refused", {base, "--public-key=" + ("\x01" + QByteArray(31, '\0')).toBase64()}, 2, {},
         "orvik: --public-key: the key is a small-order point", {}, 0);
     row("install-without-download", {base, "--install"}, 2, {}, "orvik: --install needs --download DIR\n", {}, 0);
+    // A path from the command line is printed as every text from outside is.
+    row("control-characters-of-a-path-replaced", {base, "--download=DIR/no\x1b[2Jdir"}, 2, {},
+        "orvik: --download: FOLDER/no?[2Jdir is not a folder\n", {}, 0);
     row("key-not-32-bytes", {base, "--public-key=c2hvcnQ="}, 2, {},
         "orvik: --public-key: a key is the base64 of 32 bytes (a key file is given with --public-key-file)\n", {}, 0);
     // Fault: the typed key first opened as a file (a file of that name in the working folder holds

@@ -115,9 +115,12 @@ void tst_OrvikWifi::join_data()
     row("password-joins-on-the-strongest-interface", cafe, 0, 0, 0, "joined \"Cafe\" on Wireless adapter 1\n",
         cafeProfile, cafeConnect);
     row("failure-told-with-the-reason", cafe, 0, 42, 1,
-        "orvik: joining \"Cafe\" failed: the security key is wrong (WLAN reason 42)", cafeProfile, cafeConnect);
+        "orvik: joining \"Cafe\" failed: the security key is wrong (WLAN reason 42)\n", cafeProfile, cafeConnect);
     row("unknown-ssid-asks-nothing", {"wifi", "--connect", "Nowhere"}, 0, 0, 1,
-        "orvik: no WiFi device sees \"Nowhere\"");
+        "orvik: no WiFi device sees \"Nowhere\"; if it is hidden, add --hidden\n");
+    // A name is printed as every text from outside is: no character of it moves the cursor.
+    row("control-characters-of-a-name-are-printed-as-?", {"wifi", "--connect", "No\x1b[2Jwhere\u202e"}, 0, 0, 1,
+        "orvik: no WiFi device sees \"No?[2Jwhere?\"; if it is hidden, add --hidden\n");
     // Flag 1 is WLAN_CONNECTION_HIDDEN_NETWORK.
     row("hidden-joins-on-the-interface-with-the-best-link",
         {"wifi", "--connect", "Attic", "--hidden", "--password", "pw 1"}, 0, 0, 0,
@@ -154,7 +157,9 @@ void tst_OrvikWifi::join()
     if (exitCode == 0)
         QVERIFY2(orvik.out == message && orvik.err.isEmpty(), (orvik.out + orvik.err).constData());
     else
-        QVERIFY2(orvik.err.contains(message), orvik.err.constData());
+        // A message that ends its line is one whole line of standard error.
+        QVERIFY2(message.endsWith('\n') ? ('\n' + orvik.err).contains('\n' + message) : orvik.err.contains(message),
+                 orvik.err.constData());
 
     const QStringList profiles = callsOf(wlan, "WlanSetProfile");
     QCOMPARE(profiles.size(), profile.isEmpty() ? 0 : 1);

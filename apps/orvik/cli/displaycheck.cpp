@@ -1,5 +1,7 @@
 #include "apps/orvik/cli/displaycheck.h"
 
+#include "apps/orvik/cli/errorline.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -18,8 +20,10 @@ void handle(QtMsgType type, const QMessageLogContext &context, const QString &me
     if (type == QtFatalMsg && message.contains(QLatin1String("platform plugin"))) {
         const QByteArray display =
             qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ? qgetenv("DISPLAY") : qgetenv("WAYLAND_DISPLAY");
-        std::fprintf(stderr, "orvik: %s cannot reach the display \"%s\" to show its window\n", g_command,
-                     display.constData());
+        const QByteArray line = ErrorLine::line(QStringLiteral("%1 cannot reach the display \"%2\" to show its window")
+                                                    .arg(QLatin1String(g_command), QString::fromLocal8Bit(display)))
+                                    .toLocal8Bit();
+        std::fprintf(stderr, "%s\n", line.constData());
         std::fflush(stderr);
         std::_Exit(1);
     }

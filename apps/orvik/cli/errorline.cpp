@@ -4,9 +4,19 @@
 
 namespace ORVIK::ErrorLine {
 
+QString prefix()
+{
+    return QStringLiteral("orvik: ");
+}
+
+QString line(const QString &text)
+{
+    return prefix() + SafeText::printable(text);
+}
+
 void print(QTextStream &err, const QString &text)
 {
-    err << "orvik: " << SafeText::printable(text) << Qt::endl;
+    err << line(text) << Qt::endl;
 }
 
 } // namespace ORVIK::ErrorLine

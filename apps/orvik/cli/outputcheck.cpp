@@ -1,6 +1,7 @@
 #include "apps/orvik/cli/outputcheck.h"
 
 #include "apps/orvik/cli/consoleoutput.h"
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/commandcontext.h"
 
 #include <QFileDevice>
@@ -47,7 +48,7 @@ int OutputCheck::finish(QTextStream &out, QTextStream &err, int exitCode)
     const int failed = exitCode == ExitOk ? int(ExitFailure) : exitCode;
     const Flushed output = flushDown(out);
     if (!output.ok && !output.brokenPipe)
-        err << "orvik: cannot write standard output: " << output.reason << '\n';
+        ErrorLine::print(err, QStringLiteral("cannot write standard output: ") + output.reason);
     // Standard error has nowhere left to tell its own loss.
     const Flushed errors = flushDown(err);
     return output.ok && errors.ok ? exitCode : failed;

@@ -50,12 +50,12 @@ int runGetCommand(CommandContext &context)
 
     const QString output = parser.isSet(kOutput) ? parser.value(kOutput) : QStringLiteral("-");
     if (output.isEmpty()) {
-        context.err << "orvik: -o needs a file name (\"-\" for standard output)" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("-o needs a file name (\"-\" for standard output)"));
         return ExitUsage;
     }
     BodySink sink(output);
     if (!sink.openTarget()) {
-        context.err << "orvik: " << sink.message() << Qt::endl;
+        ErrorLine::print(context.err, sink.message());
         return ExitFailure;
     }
     if (!context.loadModuleWithServices(parser))
@@ -72,7 +72,7 @@ int runGetCommand(CommandContext &context)
     if (sink.hasFailed() || (transferred && !sink.commit())) {
         // A reader that went away wants nothing more, and no message either.
         if (!sink.brokenPipe())
-            context.err << "orvik: " << sink.message() << Qt::endl;
+            ErrorLine::print(context.err, sink.message());
         return ExitFailure;
     }
     if (!transferred) {

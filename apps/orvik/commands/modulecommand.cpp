@@ -1,3 +1,4 @@
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/commands.h"
 
 #include "host/base/moduleresources.h"
@@ -54,7 +55,7 @@ int printRegistration(CommandContext &context)
     printRecord(*module, context.out);
     ModuleResources resources;
     if (!context.loader.callDefineResources(resources)) {
-        context.err << "orvik: the module has no DefineModuleResourcesForORVIK hook" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("the module has no DefineModuleResourcesForORVIK hook"));
         return ExitFailure;
     }
     printResources(resources, context.out);

@@ -60,7 +60,7 @@ int runPutCommand(CommandContext &context)
     const QByteArray data = parser.value(kData).toUtf8();
     if (withData && data.isEmpty()) {
         // The module sends an empty upload as a GET, which is not what was asked for.
-        context.err << "orvik: --data needs at least one byte" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--data needs at least one byte"));
         return ExitUsage;
     }
     // Checked, and a stream read to its end, before anything is sent. Reading it is part of the
@@ -71,11 +71,10 @@ int runPutCommand(CommandContext &context)
     // A negative span never expires.
     if (!withData &&
         !source.prepare(positional.at(1), QDeadlineTimer(options.timeoutMs > 0 ? options.timeoutMs : -1))) {
-        context.err << "orvik: "
-                    << (source.timedOut() ? FailureText::describe(TransferRun::timeoutReason(options.timeoutMs),
+        ErrorLine::print(context.err, source.timedOut()
+                                          ? FailureText::describe(TransferRun::timeoutReason(options.timeoutMs),
                                                                   QStringLiteral("PUT"), options)
-                                          : source.error())
-                    << Qt::endl;
+                                          : source.error());
         return ExitFailure;
     }
 

@@ -83,7 +83,9 @@ QString statusText(const AddressReport &report, const TimeQuery &query)
     case AddressReport::Status::Refused:
         return name + QStringLiteral(": kiss-o'-death %1, not asked again").arg(report.detail);
     case AddressReport::Status::Silent:
-        return name + QStringLiteral(": no reply within %1 s").arg(query.timeoutMs / 1000.0);
+        // What orvik's own datagram found, if anything, after the plain fact.
+        return name + QStringLiteral(": no reply within %1 s").arg(query.timeoutMs / 1000.0) +
+               (report.detail.isEmpty() ? QString() : QStringLiteral("; ") + report.detail);
     case AddressReport::Status::Unusable:
     case AddressReport::Status::Failed:
         return name + QStringLiteral(": ") + report.detail;
@@ -233,7 +235,7 @@ std::vector<TimeServerAddress> resolve(CommandContext &context, const TimeQuery 
         else if (info.addresses().isEmpty())
             error = QStringLiteral("%1 has no address").arg(server.host);
         if (!error.isEmpty()) {
-            context.err << "orvik: " << error << Qt::endl;
+            ErrorLine::print(context.err, error);
             unresolved.append(QJsonObject{{QStringLiteral("name"), server.host}, {QStringLiteral("error"), error}});
             continue;
         }
@@ -248,7 +250,7 @@ int runTimeQuery(CommandContext &context, const TimeQuery &query)
 {
     NetworkAccessManager *manager = ItemDownloader::AccessManager();
     if (!manager) {
-        context.err << "orvik: no access manager is installed" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("no access manager is installed"));
         return ExitFailure;
     }
     QJsonArray unresolved;
@@ -265,7 +267,7 @@ int runTimeQuery(CommandContext &context, const TimeQuery &query)
     if (why.isEmpty())
         return ExitOk;
     if (!survey.reports().empty())
-        context.err << "orvik: " << why << Qt::endl;
+        ErrorLine::print(context.err, why);
     return ExitFailure;
 }
 
@@ -286,21 +288,21 @@ bool parseQuery(CommandContext &context, const CommandLine &parser, TimeQuery &q
 {
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
-        context.err << "orvik: time needs at least one HOST" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("time needs at least one HOST"));
         return false;
     }
     for (const QString &text : positional) {
         QString error;
         const std::optional<ServerArgument> server = ServerArgument::parse(text, &error);
         if (!server) {
-            context.err << "orvik: " << error << Qt::endl;
+            ErrorLine::print(context.err, error);
             return false;
         }
         query.servers << *server;
     }
     const std::optional<uint16_t> port = OptionValues::port(parser.value(kPortOption));
     if (!port) {
-        context.err << "orvik: --port must be a number from 1 to 65535" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--port must be a number from 1 to 65535"));
         return false;
     }
     query.port = *port;
@@ -315,7 +317,8 @@ bool parseQuery(CommandContext &context, const CommandLine &parser, TimeQuery &q
     const std::optional<qint64> samples =
         OptionValues::wholeNumber(parser.value(kSamplesOption), 1, RequestPacer::kMaximumRequests);
     if (!samples) {
-        context.err << "orvik: --samples must be a number from 1 to " << RequestPacer::kMaximumRequests << Qt::endl;
+        ErrorLine::print(context.err,
+                         QStringLiteral("--samples must be a number from 1 to %1").arg(RequestPacer::kMaximumRequests));
         return false;
     }
     query.samples = int(*samples);

@@ -3,7 +3,6 @@
 #include "apps/orvik/cli/consoleoutput.h"
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/optionvalues.h"
-#include "apps/orvik/cli/safetext.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
 #include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferprogress.h"
@@ -86,27 +85,27 @@ int runUpdateCheckCommand(CommandContext &context)
     if (!context.parse(parser))
         return ExitUsage;
     if (const QString twice = parser.repeatedOption(); !twice.isEmpty()) {
-        context.err << "orvik: --" << twice << " is given more than once" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--%1 is given more than once").arg(twice));
         return ExitUsage;
     }
     if (parser.isSet(base) && !parser.value(base).endsWith(QLatin1Char('/'))) {
-        context.err << "orvik: --base must end in \"/\"" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--base must end in \"/\""));
         return ExitUsage;
     }
     if (parser.isSet(name) && parser.value(name).isEmpty()) {
-        context.err << "orvik: --name must not be empty" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--name must not be empty"));
         return ExitUsage;
     }
     if (parser.isSet(current) && !UpdateChecker::IsVersion(StringStream<QString>::toString(parser.value(current)))) {
-        context.err << "orvik: --current must be a version number such as 1.2.0" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--current must be a version number such as 1.2.0"));
         return ExitUsage;
     }
     if (parser.isSet(install) && !parser.isSet(download)) {
-        context.err << "orvik: --install needs --download DIR" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--install needs --download DIR"));
         return ExitUsage;
     }
     if (parser.isSet(download) && !QFileInfo(parser.value(download)).isDir()) {
-        context.err << "orvik: --download: " << parser.value(download) << " is not a folder" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--download: %1 is not a folder").arg(parser.value(download)));
         return ExitUsage;
     }
     int seconds[2] = {0, 0};
@@ -126,14 +125,14 @@ int runUpdateCheckCommand(CommandContext &context)
     // to bear the typed text's name.
     QByteArray key;
     if (parser.isSet(publicKey) && parser.isSet(publicKeyFile)) {
-        context.err << "orvik: --public-key and --public-key-file cannot both be given" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--public-key and --public-key-file cannot both be given"));
         return ExitUsage;
     }
     QString why;
     if (parser.isSet(publicKey)) {
         key = UpdateSignature::ParsePublicKey(parser.value(publicKey).toLatin1(), &why);
         if (key.isEmpty()) {
-            context.err << "orvik: --public-key: " << why << Qt::endl;
+            ErrorLine::print(context.err, QStringLiteral("--public-key: ") + why);
             return ExitUsage;
         }
     } else if (parser.isSet(publicKeyFile)) {
@@ -142,8 +141,8 @@ int runUpdateCheckCommand(CommandContext &context)
         if (problem == RegularFile::Problem::None)
             key = UpdateSignature::ParsePublicKeyFile(text, &why);
         if (key.isEmpty()) {
-            context.err << "orvik: --public-key-file: " << SafeText::printable(parser.value(publicKeyFile)) << ": "
-                        << why << Qt::endl;
+            ErrorLine::print(context.err,
+                             QStringLiteral("--public-key-file: %1: %2").arg(parser.value(publicKeyFile), why));
             return ExitUsage;
         }
     }

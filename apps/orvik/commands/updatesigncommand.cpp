@@ -3,7 +3,6 @@
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/fileaccess.h"
 #include "apps/orvik/cli/optionvalues.h"
-#include "apps/orvik/cli/safetext.h"
 #include "host/widgets/inifactory.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/regularfile.h"
@@ -134,7 +133,7 @@ int runUpdateSignCommand(CommandContext &context)
     if (!context.parse(parser))
         return ExitUsage;
     if (const QString twice = parser.repeatedOption(); !twice.isEmpty()) {
-        context.err << "orvik: --" << twice << " is given more than once" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("--%1 is given more than once").arg(twice));
         return ExitUsage;
     }
     const QStringList arguments = parser.positionalArguments();
@@ -162,7 +161,7 @@ int runUpdateSignCommand(CommandContext &context)
     const QByteArray pem = readFile(parser.value(key), kMaxKeyFileBytes, &error);
     const QByteArray publicHalf = error.isEmpty() ? UpdateSignature::PublicKeyOf(pem, &error) : QByteArray();
     if (publicHalf.isEmpty()) {
-        context.err << "orvik: " << parser.value(key) << ": " << error << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("%1: %2").arg(parser.value(key), error));
         return ExitFailure;
     }
     if (printKey) {
@@ -174,7 +173,7 @@ int runUpdateSignCommand(CommandContext &context)
     // More than a checker reads is refused below; this much is read to say so.
     const QByteArray text = readFile(path, 16 * UpdateDescription::kMaxBytes, &error);
     if (!error.isEmpty()) {
-        context.err << "orvik: " << error << Qt::endl;
+        ErrorLine::print(context.err, error);
         return ExitFailure;
     }
     // The lines as written, so that an error names the line of this file.
@@ -182,8 +181,7 @@ int runUpdateSignCommand(CommandContext &context)
     const INIFactory written =
         INIFactory::Parse(String(text.constData(), static_cast<uint32_t>(text.size())), &malformed);
     if (!malformed.isEmpty()) {
-        context.err << "orvik: " << path << ": " << SafeText::printable(StringStream<QString>::fromString(malformed))
-                    << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("%1: %2").arg(path, StringStream<QString>::fromString(malformed)));
         return ExitUsage;
     }
     // The product: the description's own, else --name, else the file's name; a checker asks for it by
@@ -192,9 +190,9 @@ int runUpdateSignCommand(CommandContext &context)
                              ? QByteArray(written.value("product").data(), written.value("product").length())
                              : (parser.isSet(name) ? parser.value(name).toUtf8() : productOf(path));
     if (product.isEmpty()) {
-        context.err << "orvik: " << path
-                    << ": it gives no product= and its name does not end in \".txt\": give the product with --name"
-                    << Qt::endl;
+        ErrorLine::print(context.err,
+                         path + QStringLiteral(": it gives no product= and its name does not end in \".txt\": give the "
+                                               "product with --name"));
         return ExitUsage;
     }
     QList<QPair<QByteArray, QByteArray>> entries;
@@ -207,7 +205,7 @@ int runUpdateSignCommand(CommandContext &context)
         qint64 size = 0;
         const QByteArray digest = Sha256::HashFile(arguments.at(1), &size, &error);
         if (digest.isEmpty()) {
-            context.err << "orvik: cannot read " << arguments.at(1) << ": " << error << Qt::endl;
+            ErrorLine::print(context.err, QStringLiteral("cannot read %1: %2").arg(arguments.at(1), error));
             return ExitFailure;
         }
         entries.append({{"size", QByteArray::number(size)}, {"sha256", digest.toHex()}});
@@ -216,34 +214,36 @@ int runUpdateSignCommand(CommandContext &context)
     // What a host will read, checked before it is signed.
     UpdateDescription description;
     if (!UpdateDescription::Read(body, QByteArray(), String(product.toStdString()), &description, &error)) {
-        context.err << "orvik: " << path << ": " << SafeText::printable(error) << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("%1: %2").arg(path, error));
         return ExitUsage;
     }
     if (!description.url().isEmpty() && (description.size() < 0 || description.sha256().isEmpty())) {
-        context.err << "orvik: " << path
-                    << ": it gives url= but not size= and sha256=, without which no host downloads "
-                    << "the package: give PACKAGE" << Qt::endl;
+        ErrorLine::print(context.err, path + QStringLiteral(": it gives url= but not size= and sha256=, without which "
+                                                            "no host downloads the package: give PACKAGE"));
         return ExitUsage;
     }
     const QByteArray signature = UpdateSignature::Sign(pem, body, &error);
     if (signature.isEmpty()) {
-        context.err << "orvik: " << error << Qt::endl;
+        ErrorLine::print(context.err, error);
         return ExitFailure;
     }
     const QByteArray lineEnd = text.contains("\r\n") ? "\r\n" : "\n";
     const QByteArray signedText = body + "signature=" + signature.toBase64() + lineEnd;
     // The signature line counts: a checker refuses a longer text whole.
     if (signedText.size() > UpdateDescription::kMaxBytes) {
-        context.err << "orvik: " << path << ": signed, it would have " << signedText.size() << " bytes, more than the "
-                    << UpdateDescription::kMaxBytes << " that a checker reads" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("%1: signed, it would have %2 bytes, more than the %3 that a "
+                                                     "checker reads")
+                                          .arg(path, QString::number(signedText.size()),
+                                               QString::number(UpdateDescription::kMaxBytes)));
         return ExitUsage;
     }
     QSaveFile out(path);
     QString writeError;
     if (!out.open(QIODevice::WriteOnly) || !RegularFile::WriteAll(out, signedText, &writeError) ||
         !RegularFile::FlushAll(out, &writeError) || !out.commit()) {
-        context.err << "orvik: cannot write " << path << ": " << (writeError.isEmpty() ? out.errorString() : writeError)
-                    << Qt::endl;
+        ErrorLine::print(
+            context.err,
+            QStringLiteral("cannot write %1: %2").arg(path, writeError.isEmpty() ? out.errorString() : writeError));
         return ExitFailure;
     }
     context.out << "signed: " << path << Qt::endl;

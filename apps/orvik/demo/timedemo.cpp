@@ -1,3 +1,4 @@
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/commands/timequery.h"
 #include "apps/orvik/demo/demosteps.h"
 #include "loopback/ntpresponder.h"
@@ -8,7 +9,8 @@ int demoTime(CommandContext &context)
 {
     NtpResponder responder;
     if (!responder.listen(QHostAddress(QHostAddress::LocalHost))) {
-        context.err << "orvik: cannot start the loopback NTP responder: " << responder.errorString() << Qt::endl;
+        ErrorLine::print(context.err,
+                         QStringLiteral("cannot start the loopback NTP responder: ") + responder.errorString());
         return ExitFailure;
     }
     context.out << "NTP responder on " << responder.address().toString() << " port " << responder.port() << Qt::endl;

@@ -1,3 +1,4 @@
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/demo/demosteps.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
 #include "host/widgets/sha256.h"
@@ -56,7 +57,8 @@ int demoUpdateCheck(CommandContext &context)
     QTemporaryDir folder;
     const QByteArray privateKey = UpdateSignature::GeneratePrivateKey();
     if (!server.listen() || !folder.isValid() || privateKey.isEmpty() || !QDir(folder.path()).mkdir("downloads")) {
-        context.err << "orvik: cannot set up the loopback update server: " << server.errorString() << Qt::endl;
+        ErrorLine::print(context.err,
+                         QStringLiteral("cannot set up the loopback update server: ") + server.errorString());
         return ExitFailure;
     }
     const QString marker = folder.filePath(QStringLiteral("installed"));
@@ -106,7 +108,8 @@ int demoUpdateCheck(CommandContext &context)
     if (server.requestCount() >= 1)
         context.out << "requested: " << server.request(0).method << ' ' << server.request(0).target << Qt::endl;
     if (!waitForFile(marker)) {
-        context.err << "orvik: the installer left no marker within " << kMarkerWaitMs / 1000 << " s" << Qt::endl;
+        ErrorLine::print(context.err,
+                         QStringLiteral("the installer left no marker within %1 s").arg(kMarkerWaitMs / 1000));
         return ExitFailure;
     }
     context.out << "installed: the package left its marker" << Qt::endl;
@@ -125,10 +128,12 @@ int demoUpdateCheck(CommandContext &context)
             .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     if (code != ExitFailure || !errors.contains(QLatin1String("SHA-256")) || QFile::exists(marker) ||
         left != QStringList{QLatin1String(UpdateFolder::kName), packageName}) {
-        context.err << "orvik: a changed package was not refused" << errors << Qt::endl;
+        // What the check said, its lines joined, so that the message stays one line.
+        ErrorLine::print(context.err, QStringLiteral("a changed package was not refused: ") +
+                                          errors.trimmed().replace(QLatin1Char('\n'), QLatin1String(" / ")));
         return ExitFailure;
     }
-    context.out << "changed package refused: " << errors.trimmed().remove(QStringLiteral("orvik: ")) << Qt::endl;
+    context.out << "changed package refused: " << errors.trimmed().remove(ErrorLine::prefix()) << Qt::endl;
     return ExitOk;
 }
 

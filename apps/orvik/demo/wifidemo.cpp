@@ -1,3 +1,4 @@
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/demo/demosteps.h"
 #include "apps/orvik/plugins/wifidialogplugin.h"
 
@@ -34,8 +35,8 @@ int demoWifiScreenshot(CommandContext &context)
     // demo, or an earlier one, never meets it.
     QTemporaryDir pictureDir(QDir::temp().filePath(QStringLiteral("orvik-demo-XXXXXX")));
     if (!pictureDir.isValid()) {
-        context.err << "orvik: cannot make a folder for the screenshot in " << QDir::tempPath() << ": "
-                    << pictureDir.errorString() << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("cannot make a folder for the screenshot in %1: %2")
+                                          .arg(QDir::tempPath(), pictureDir.errorString()));
         return ExitFailure;
     }
     pictureDir.setAutoRemove(false);
@@ -47,7 +48,7 @@ int demoWifiScreenshot(CommandContext &context)
     QFile output(fakeBin.filePath(QStringLiteral("netsh-output.txt")));
     if (!fakeBin.isValid() || !output.open(QIODevice::WriteOnly) || output.write(kDemoNetshOutput) < 0 ||
         !script.open(QIODevice::WriteOnly)) {
-        context.err << "orvik: cannot write the stand-in netsh" << Qt::endl;
+        ErrorLine::print(context.err, QStringLiteral("cannot write the stand-in netsh"));
         return ExitFailure;
     }
     output.close();

@@ -1,5 +1,6 @@
 #include "apps/orvik/ntp/timesurvey.h"
 
+#include "apps/orvik/ntp/reachprobe.h"
 #include "apps/orvik/ntp/requestpacer.h"
 #include "apps/orvik/ntp/timeexchange.h"
 #include "time/ntppacket.h"
@@ -19,6 +20,8 @@ namespace ORVIK {
 
 namespace {
 
+// ICMP comes back within a round trip: what has not come by then is not waited for as long as a reply.
+constexpr int kProbeWaitMs = 1000;
 constexpr int kRootDelayOffset = 4;
 constexpr int kRootDispersionOffset = 8;
 
@@ -160,6 +163,8 @@ void TimeSurvey::run()
 
     QTimer::singleShot(0, &loop, [&schedule] { schedule(); });
     loop.exec();
+    // Why the silent and the failed said nothing, where a datagram of orvik's own can tell.
+    ReachProbe::describe(m_reports, std::min(m_timeoutMs, kProbeWaitMs));
     select();
 }
 

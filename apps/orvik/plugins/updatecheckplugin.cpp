@@ -1,5 +1,6 @@
 #include "apps/orvik/plugins/updatecheckplugin.h"
 
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/safetext.h"
 #include "apps/orvik/commandcontext.h"
 #include "host/widgets/itemdownloader.h"
@@ -67,7 +68,7 @@ int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QT
     if (request.progressEnd && received > 0)
         request.progressEnd(success, received, total);
     if (checker.downloadedFile().isEmpty()) {
-        printLine(err, QStringLiteral("orvik: ") + qtText(checker.actionError()));
+        ErrorLine::print(err, qtText(checker.actionError()));
         return ExitFailure;
     }
     // The path of the verified file as its held handle names it, not as the folder was named.
@@ -75,7 +76,7 @@ int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QT
     if (!request.install)
         return ExitUpdateAvailable;
     if (!checker.requestInstallUpdate(false)) {
-        printLine(err, QStringLiteral("orvik: ") + qtText(checker.actionError()));
+        ErrorLine::print(err, qtText(checker.actionError()));
         return ExitFailure;
     }
     printLine(out, QStringLiteral("installer started: ") + checker.downloadedFile());
@@ -85,8 +86,8 @@ int downloadUpdate(UpdateChecker &checker, const UpdateCheckRequest &request, QT
 void warnIfUnverified(const UpdateChecker &checker, QTextStream &err)
 {
     if (!checker.updateVerified())
-        printLine(err, QStringLiteral("orvik: warning: unverified answer: without --public-key the description's "
-                                      "signature is not checked"));
+        ErrorLine::print(err, QStringLiteral("warning: unverified answer: without --public-key the description's "
+                                             "signature is not checked"));
 }
 
 int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStream &err)
@@ -109,7 +110,7 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
     QString downloadError;
     ItemDownloader *downloader = ItemDownloader::GetItemDownloader(address);
     if (!downloader) {
-        printLine(err, QStringLiteral("orvik: update check failed: no downloader for ") + qtText(address));
+        ErrorLine::print(err, QStringLiteral("update check failed: no downloader for ") + qtText(address));
         return ExitFailure;
     }
     // The module's checker starts the downloader as it is; the host bounds what it may hold.
@@ -152,14 +153,14 @@ int runUpdateCheck(const UpdateCheckRequest &request, QTextStream &out, QTextStr
     }
     QString reason = qtText(checker->failureReason());
     if (reason.isEmpty() && !downloadError.isEmpty() && request.describeFailure) {
-        printLine(err, QStringLiteral("orvik: ") + request.describeFailure(downloadError, qtText(address)));
+        ErrorLine::print(err, request.describeFailure(downloadError, qtText(address)));
         return 1;
     }
     if (reason.isEmpty())
         reason = downloadError;
     if (reason.isEmpty())
         reason = ended ? QStringLiteral("the check failed") : QStringLiteral("no answer within 30 s");
-    printLine(err, QStringLiteral("orvik: update check of %1 failed: %2").arg(qtText(address), reason));
+    ErrorLine::print(err, QStringLiteral("update check of %1 failed: %2").arg(qtText(address), reason));
     return ExitFailure;
 }
 

@@ -25,7 +25,7 @@ struct UpdateCheckRequest
     // Called as the download advances, and once more at its end with success or failure.
     std::function<void(qint64 received, qint64 total)> progress;
     std::function<void(bool success, qint64 received, qint64 total)> progressEnd;
-    // The line, after "orvik: ", that says why a request to the address failed, as every command says it.
+    // The message (ErrorLine adds the prefix) that says why a request to the address failed, as every command says it.
     std::function<QString(const QString &reason, const QString &address)> describeFailure;
 };
 

@@ -1,5 +1,6 @@
 #include "apps/orvik/plugins/wifidialogplugin.h"
 
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/commandcontext.h"
 #include "apps/orvik/plugins/wifijoin.h"
 #include "host/widgets/qcustomcombobox.h"
@@ -108,7 +109,7 @@ int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &er
     const auto *combo = dialog.findChild<QCustomComboBox *>();
     const QString problem = !combo || combo->count() == 0 ? wifiServiceProblem() : QString();
     if (!problem.isEmpty())
-        err << "orvik: no WiFi networks listed: " << problem << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("no WiFi networks listed: ") + problem);
     const int outcome = problem.isEmpty() || request.emptyIsNote ? ExitOk : ExitFailure;
     if (request.screenshotPath.isEmpty())
         return outcome;
@@ -116,7 +117,7 @@ int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &er
     dialog.show();
     QCoreApplication::processEvents();
     if (!grabWithListOpen(dialog).save(request.screenshotPath, "PNG")) {
-        err << "orvik: cannot write the screenshot " << request.screenshotPath << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("cannot write the screenshot ") + request.screenshotPath);
         return ExitFailure;
     }
     return outcome;
@@ -125,8 +126,8 @@ int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &er
 int runInteractive(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)
 {
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        err << "orvik: wifi needs a display to show its window; --list, --screenshot FILE and --connect need none"
-            << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("wifi needs a display to show its window; --list, --screenshot FILE and "
+                                             "--connect need none"));
         return ExitFailure;
     }
     WifiConnectDialog dialog;

@@ -1,5 +1,6 @@
 #include "apps/orvik/plugins/wifijoin.h"
 
+#include "apps/orvik/cli/errorline.h"
 #include "wifi/networkmanagerclient.h"
 
 #include <QDBusConnection>
@@ -42,35 +43,37 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     const QString network = QLatin1Char('"') + QString::fromUtf8(ssid) + QLatin1Char('"');
     NetworkManagerClient client(QDBusConnection::systemBus());
     const Outcome outcome = client.join(ssid, password, hidden);
+    QString message;
     switch (outcome.result) {
     case Outcome::Activated:
         out << "joined " << network << " on " << outcome.interfaceName << Qt::endl;
         return 0;
     case Outcome::NotRunning:
-        err << "orvik: joining a WiFi network needs NetworkManager, which is not on the system bus" << Qt::endl;
+        message = QStringLiteral("joining a WiFi network needs NetworkManager, which is not on the system bus");
         break;
     case Outcome::NoAnswer:
-        err << "orvik: NetworkManager did not list its devices; " << network << " was not joined" << Qt::endl;
+        message = QStringLiteral("NetworkManager did not list its devices; %1 was not joined").arg(network);
         break;
     case Outcome::NoDevice:
-        err << "orvik: NetworkManager has no WiFi device to join " << network << " on" << Qt::endl;
+        message = QStringLiteral("NetworkManager has no WiFi device to join %1 on").arg(network);
         break;
     case Outcome::NotSeen:
-        err << "orvik: no WiFi device sees " << network << "; if it is hidden, add --hidden" << Qt::endl;
+        message = QStringLiteral("no WiFi device sees %1; if it is hidden, add --hidden").arg(network);
         break;
     case Outcome::Refused:
-        err << "orvik: NetworkManager did not join " << network << ": " << outcome.errorMessage << " ("
-            << outcome.errorName << ")" << Qt::endl;
+        message = QStringLiteral("NetworkManager did not join %1: %2 (%3)")
+                      .arg(network, outcome.errorMessage, outcome.errorName);
         break;
     case Outcome::Failed:
-        err << "orvik: joining " << network << " failed: " << reasonText(outcome.reason) << " (NetworkManager reason "
-            << outcome.reason << ")" << Qt::endl;
+        message = QStringLiteral("joining %1 failed: %2 (NetworkManager reason %3)")
+                      .arg(network, QLatin1String(reasonText(outcome.reason)), QString::number(outcome.reason));
         break;
     case Outcome::Unfinished:
-        err << "orvik: joining " << network << " did not finish within "
-            << NetworkManagerClient::ActivationTimeoutMs / 1000 << " s" << Qt::endl;
+        message = QStringLiteral("joining %1 did not finish within %2 s")
+                      .arg(network, QString::number(NetworkManagerClient::ActivationTimeoutMs / 1000));
         break;
     }
+    ErrorLine::print(err, message);
     return 1;
 }
 

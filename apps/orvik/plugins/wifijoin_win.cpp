@@ -2,6 +2,7 @@
 // best, then connected; the outcome arrives as a notification of the auto-configuration service.
 #include "apps/orvik/plugins/wifijoin.h"
 
+#include "apps/orvik/cli/errorline.h"
 #include "wifi/wlanlibrary_win.h"
 
 #include <algorithm>
@@ -142,13 +143,13 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
 {
     const QString network = QLatin1Char('"') + QString::fromUtf8(ssid) + QLatin1Char('"');
     if (ssid.isEmpty() || ssid.size() > DOT11_SSID_MAX_LENGTH) {
-        err << "orvik: " << network << " is not a WiFi network name (1 to 32 bytes)" << Qt::endl;
+        ErrorLine::print(err, network + QStringLiteral(" is not a WiFi network name (1 to 32 bytes)"));
         return 1;
     }
     const WlanLibrary *api = WlanLibrary::get();
     if (!api) {
-        err << "orvik: joining a WiFi network needs the WLAN API, which this Windows lacks (Wireless LAN feature)"
-            << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("joining a WiFi network needs the WLAN API, which this Windows lacks "
+                                             "(Wireless LAN feature)"));
         return 1;
     }
     Attempt attempt; // before the handle, whose closing ends the notifications that may still reach it
@@ -156,19 +157,21 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     DWORD version = 0;
     if (const DWORD error = api->WlanOpenHandle(2, nullptr, &version, &handle.value); error != ERROR_SUCCESS) {
         handle.value = nullptr;
-        err << "orvik: joining a WiFi network needs the WLAN AutoConfig service (WlanOpenHandle: " << systemText(error)
-            << ")" << Qt::endl;
+        ErrorLine::print(err,
+                         QStringLiteral("joining a WiFi network needs the WLAN AutoConfig service (WlanOpenHandle: "
+                                        "%1)")
+                             .arg(systemText(error)));
         return 1;
     }
     WLAN_INTERFACE_INFO_LIST *rawInterfaces = nullptr;
     if (const DWORD error = api->WlanEnumInterfaces(handle.value, nullptr, &rawInterfaces); error != ERROR_SUCCESS) {
-        err << "orvik: the WLAN service did not list its interfaces (" << systemText(error) << "); " << network
-            << " was not joined" << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("the WLAN service did not list its interfaces (%1); %2 was not joined")
+                                  .arg(systemText(error), network));
         return 1;
     }
     const WlanMemory<WLAN_INTERFACE_INFO_LIST> interfaces(rawInterfaces);
     if (interfaces->dwNumberOfItems == 0) {
-        err << "orvik: there is no WiFi interface to join " << network << " on" << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("there is no WiFi interface to join %1 on").arg(network));
         return 1;
     }
 
@@ -200,7 +203,7 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
         }
     }
     if (!chosen && !hidden) {
-        err << "orvik: no WiFi device sees " << network << "; if it is hidden, add --hidden" << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("no WiFi device sees %1; if it is hidden, add --hidden").arg(network));
         return 1;
     }
     if (!chosen)
@@ -213,8 +216,8 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
             api->WlanSetProfile(handle.value, &chosen->InterfaceGuid, 0, reinterpret_cast<LPCWSTR>(xml.utf16()),
                                 nullptr, TRUE, nullptr, &profileReason);
         error != ERROR_SUCCESS) {
-        err << "orvik: the WLAN service refused a profile for " << network << ": "
-            << (profileReason ? reasonText(profileReason) : systemText(error)) << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("the WLAN service refused a profile for %1: %2")
+                                  .arg(network, profileReason ? reasonText(profileReason) : systemText(error)));
         return 1;
     }
 
@@ -227,8 +230,8 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     if (const DWORD error = api->WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_ACM, TRUE,
                                                           &Attempt::notify, &attempt, nullptr, nullptr);
         error != ERROR_SUCCESS) {
-        err << "orvik: cannot follow the WLAN service's notifications (" << systemText(error) << "); " << network
-            << " was not joined" << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("cannot follow the WLAN service's notifications (%1); %2 was not joined")
+                                  .arg(systemText(error), network));
         return 1;
     }
     const auto unregister = [&] {
@@ -244,7 +247,7 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     if (const DWORD error = api->WlanConnect(handle.value, &chosen->InterfaceGuid, &parameters, nullptr);
         error != ERROR_SUCCESS) {
         unregister();
-        err << "orvik: the WLAN service did not join " << network << " (" << systemText(error) << ")" << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("the WLAN service did not join %1 (%2)").arg(network, systemText(error)));
         return 1;
     }
     std::optional<DWORD> reason;
@@ -257,13 +260,13 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     unregister();
     const QString interfaceName = QString::fromWCharArray(chosen->strInterfaceDescription);
     if (!reason) {
-        err << "orvik: joining " << network << " did not finish within " << kActivationTimeoutMs / 1000 << " s"
-            << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("joining %1 did not finish within %2 s")
+                                  .arg(network, QString::number(kActivationTimeoutMs / 1000)));
         return 1;
     }
     if (*reason != kReasonSuccess) {
-        err << "orvik: joining " << network << " failed: " << reasonText(*reason) << " (WLAN reason " << *reason << ")"
-            << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("joining %1 failed: %2 (WLAN reason %3)")
+                                  .arg(network, reasonText(*reason), QString::number(*reason)));
         return 1;
     }
     out << "joined " << network << " on " << interfaceName << Qt::endl;

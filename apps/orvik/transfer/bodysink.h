@@ -34,7 +34,7 @@ public:
     // Where the body goes, as a person named it.
     QString targetName() const;
     bool hasFailed() const { return !m_error.isEmpty(); }
-    // The whole message after "orvik: ".
+    // The whole message, for ErrorLine to print.
     QString message() const;
     const QString &error() const { return m_error; }
     // The reader went away; other tools stop quietly then.

@@ -185,17 +185,4 @@ QString describe(const QString &reason, const QString &method, const QUrl &url)
     return describeRequest(reason, method, url, SafeText::address(url), false);
 }
 
-QString describe(const QString &reason, const QString &request, const QString &host, int port)
-{
-    // A name that does not resolve is said as for a web address.
-    const QString unresolved = QStringLiteral("cannot resolve %1: ").arg(host);
-    if (reason.startsWith(unresolved))
-        return QStringLiteral("cannot resolve the host %1 (%2)")
-            .arg(SafeText::printable(host), SafeText::printable(reason.mid(unresolved.size())));
-    return QStringLiteral("%1 to %2 port %3 failed: %4")
-        .arg(request, SafeText::printable(host))
-        .arg(port)
-        .arg(reason.isEmpty() ? QStringLiteral("the module gives no reason") : SafeText::printable(reason));
-}
-
 } // namespace ORVIK::FailureText

@@ -18,15 +18,12 @@ namespace FailureText {
 QString statusPhrase(const QString &moduleText, bool throughProxy);
 // The module's text for a status, as Qt reports it; empty for a status that is no error.
 QString statusText(int status);
-// The whole line after "orvik: ". Where the text leaves open what happened (a failed TLS handshake,
+// The whole message, for ErrorLine to print. Where the text leaves open what happened (a failed TLS handshake,
 // a text that several statuses share) it asks once more with a request of its own, and blocks
 // meanwhile.
 QString describe(const QString &reason, const QString &method, const TransferOptions &options);
 // The same for a request to `url` made without orvik's transfer options (the update check's).
 QString describe(const QString &reason, const QString &method, const QUrl &url);
-// The same for a request that is no HTTP request: `request` names it ("time request"), the reason
-// is the request's own.
-QString describe(const QString &reason, const QString &request, const QString &host, int port);
 
 } // namespace FailureText
 

@@ -68,9 +68,9 @@ bool TransferOptions::read(const QString &address, const CommandLine &parser, QT
         // Even a malformed address may carry a password: what stands between ':' and '@' goes.
         QString shown = address;
         shown.replace(QRegularExpression(QStringLiteral("(://[^/@:]*):[^/@]*@")), QStringLiteral("\\1@"));
-        err << "orvik: \"" << SafeText::printable(shown)
-            << "\" is not a URL that orvik can fetch: it needs http:// or https://, a host and a port from 1 to 65535"
-            << Qt::endl;
+        ErrorLine::print(err, QStringLiteral("\"%1\" is not a URL that orvik can fetch: it needs http:// or https://, "
+                                             "a host and a port from 1 to 65535")
+                                  .arg(shown));
         return false;
     }
     insecure = parser.isSet(kInsecure);

@@ -1,6 +1,7 @@
 #include "apps/orvik/transfer/transfersetup.h"
 
 #include "apps/orvik/cli/consoleoutput.h"
+#include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/safetext.h"
 #include "apps/orvik/transfer/environmentproxy.h"
 
@@ -18,12 +19,12 @@ bool prepare(const TransferOptions &options, QTextStream &err)
         const QString shown = SafeText::printable(options.caCertificateFile);
         QFile file(options.caCertificateFile);
         if (!file.open(QIODevice::ReadOnly)) {
-            err << "orvik: cannot read " << shown << ": " << file.errorString() << Qt::endl;
+            ErrorLine::print(err, QStringLiteral("cannot read %1: %2").arg(shown, file.errorString()));
             return false;
         }
         const QList<QSslCertificate> certificates = QSslCertificate::fromDevice(&file, QSsl::Pem);
         if (certificates.isEmpty()) {
-            err << "orvik: " << shown << " holds no PEM certificate" << Qt::endl;
+            ErrorLine::print(err, shown + QStringLiteral(" holds no PEM certificate"));
             return false;
         }
         // Requests take the default configuration when they start.
@@ -33,7 +34,7 @@ bool prepare(const TransferOptions &options, QTextStream &err)
     }
     const QString proxyProblem = EnvironmentProxy().problemFor(options.url);
     if (!proxyProblem.isEmpty()) {
-        err << "orvik: " << proxyProblem << Qt::endl;
+        ErrorLine::print(err, proxyProblem);
         return false;
     }
     return true;
