@@ -13,17 +13,42 @@
 #include <QDirIterator>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 using namespace ORVIK;
 
 // Update checks through the module's installed access manager against a loopback HTTP server.
 namespace {
 
-constexpr int kWaitMs = 20000; // well past the checker's 10-second download time-out
+constexpr int kWaitMs = 20000;     // well past the checker's 10-second download time-out
+constexpr int kMsiWaitMs = 120000; // msiexec under Wine takes some 15 s to install or remove
+
+#ifdef Q_OS_WIN
+// Whether the file can be opened for writing now.
+bool writable(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite);
+}
+
+// A program of the system folder.
+QString systemProgram(const QString &name)
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return QString::fromWCharArray(folder, int(length)) + QLatin1Char('\\') + name;
+}
+#endif
 const QByteArray kServer = "https://updates.orvik.example/";
 
 const auto statusAt = [](const QSignalSpy &spy, int i) { return spy.at(i).at(0).value<UpdateChecker::UpdateStatus>(); };
@@ -424,6 +449,17 @@ void tst_UpdateCheckHttp::install_data()
     QTest::newRow("change-refused-original-started") << true << QByteArray("change-refused");
     QTest::newRow("swap-refused-original-started") << true << QByteArray("swap-refused");
     QTest::newRow("folder-move-refused-original-started") << true << QByteArray("folder-move-refused");
+    // A program started through the shell, which gives it this process's environment: the restart
+    // request is put there for the start and taken away after. Faults: the request left out of the
+    // environment the shell passes on; this process's environment left changed; the package no
+    // longer held once this program lets go of it, though the installer still runs.
+    QTest::newRow("exe-through-the-shell-asking-for-a-restart") << true << QByteArray("exe");
+    QTest::newRow("exe-through-the-shell-without-restart") << false << QByteArray("exe");
+    // An .msi through msiexec of the system folder, which installs the package's one file for this user.
+    QTest::newRow("msi-through-msiexec") << false << QByteArray("msi");
+    // Windows starts no other type of file as a program. Fault: a package of another type opened
+    // through its file association.
+    QTest::newRow("other-type-refused") << false << QByteArray("other-type");
 #else
     QTest::newRow("changed-after-download-not-started") << true << QByteArray("changed");
     // What a user who can write the chosen folder might do: the verified file is what starts.
@@ -441,14 +477,52 @@ void tst_UpdateCheckHttp::install()
     QFETCH(bool, restart);
     QFETCH(QByteArray, tamper);
 
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString marker = folder.filePath(QStringLiteral("installed"));
+    // The download folder's path has spaces and letters outside ASCII; the marker's has neither, so
+    // that a batch script can name it in any code page.
+    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/orvik t\u00E9st \u00FCpdate-XXXXXX"));
+    QTemporaryDir markers;
+    QVERIFY(folder.isValid() && markers.isValid());
+    const QString marker = markers.filePath(QStringLiteral("installed"));
 #ifdef Q_OS_WIN
     const QByteArray native = QDir::toNativeSeparators(marker).toLocal8Bit();
-    const QByteArray route = "/dl/setup.cmd";
-    const QByteArray package = "@echo off\r\n<nul set /p \"=%ORVIK_UPDATE_RESTART%\"> \"" + native +
-                               ".part\"\r\nmove /y \"" + native + ".part\" \"" + native + "\" >nul\r\n";
+    QByteArray route = "/dl/setup.cmd";
+    QByteArray package = "@echo off\r\n<nul set /p \"=%ORVIK_UPDATE_RESTART%\"> \"" + native + ".part\"\r\nmove /y \"" +
+                         native + ".part\" \"" + native + "\" >nul\r\n";
+    const QString releaseName = QStringLiteral("orvik-test-release-%1").arg(QCoreApplication::applicationPid());
+    const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t *>(releaseName.utf16()));
+    QVERIFY(release);
+    const auto releasing = qScopeGuard([release] {
+        SetEvent(release);
+        CloseHandle(release);
+    });
+    if (tamper == "exe" || tamper == "other-type") {
+        QFile installer(QCoreApplication::applicationDirPath() + QStringLiteral("/orvik-test-installer.exe"));
+        QVERIFY2(installer.open(QIODevice::ReadOnly), qPrintable(installer.fileName()));
+        package = installer.readAll();
+        route = tamper == "exe" ? "/dl/setup.exe" : "/dl/setup.com";
+        qputenv("ORVIK_TEST_MARKER", QDir::toNativeSeparators(marker).toUtf8());
+        qputenv("ORVIK_TEST_RELEASE", releaseName.toUtf8());
+    }
+    // The .msi's marker is the file that it installs; the product is removed again before and after.
+    const QString msi = QCoreApplication::applicationDirPath() + QStringLiteral("/orvik-test-package.msi");
+    // LocalAppDataFolder, which Qt's generic data location is on Windows.
+    const QString installed = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                              QStringLiteral("/OrvikUpdateTest/installed.txt");
+    const auto uninstall = [](const QString &package) {
+        QProcess msiexec;
+        msiexec.start(systemProgram(QStringLiteral("msiexec.exe")),
+                      {QStringLiteral("/x"), QDir::toNativeSeparators(package), QStringLiteral("/qn")});
+        return msiexec.waitForFinished(kMsiWaitMs);
+    };
+    if (tamper == "msi") {
+        QFile built(msi);
+        if (!built.open(QIODevice::ReadOnly))
+            QSKIP("the build had no wixl to make the .msi package");
+        QVERIFY(uninstall(msi));
+        QVERIFY(!QFile::exists(installed));
+        route = "/dl/setup.msi";
+        package = built.readAll();
+    }
 #else
     const QByteArray route = "/dl/setup.sh";
     // Text without "#!": no interpreter is named, so the system cannot start it.
@@ -458,7 +532,7 @@ void tst_UpdateCheckHttp::install()
                                          ".part' && mv '" + marker.toUtf8() + ".part' '" + marker.toUtf8() + "'\n";
 #endif
     server.setRoute(route, serving(package));
-    const std::unique_ptr<UpdateChecker> checker = offering(route, package, "size sha256", true, folder.path());
+    std::unique_ptr<UpdateChecker> checker = offering(route, package, "size sha256", true, folder.path());
     QVERIFY(!checker->requestInstallUpdate(restart)); // nothing downloaded yet
     QSignalSpy finished(checker.get(), &UpdateChecker::updateDownloadFinishedSignal);
     QVERIFY(checker->requstDownloadUpdate());
@@ -499,7 +573,14 @@ void tst_UpdateCheckHttp::install()
         QVERIFY(writeFile(victim, "victim", readable));
         QVERIFY(QFile::rename(path, path + ".old") && QFile::link(victim, path));
     }
-    QCOMPARE(checker->requestInstallUpdate(restart), tamper != "changed" && tamper != "not-a-program");
+    const bool refused = tamper == "changed" || tamper == "not-a-program" || tamper == "other-type";
+    QCOMPARE(checker->requestInstallUpdate(restart), !refused);
+    QVERIFY(qEnvironmentVariableIsEmpty("ORVIK_UPDATE_RESTART"));
+    if (tamper == "other-type") {
+        QVERIFY2(qbytes(checker->actionError()).contains("of the types .exe, .msi, .cmd and .bat only, and setup.com"),
+                 qbytes(checker->actionError()).constData());
+        return;
+    }
     if (tamper == "not-a-program") {
         QVERIFY2(qbytes(checker->actionError()).contains("Cannot start the update installer"),
                  qbytes(checker->actionError()).constData());
@@ -513,10 +594,41 @@ void tst_UpdateCheckHttp::install()
         QVERIFY(checker->downloadedFile().isEmpty());
         return;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), kWaitMs);
+    if (tamper != "msi")
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), kWaitMs);
     QFile written(marker);
-    QVERIFY(written.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(written.readAll()), restart ? QCoreApplication::applicationFilePath() : QString());
+    QVERIFY(tamper == "msi" || written.open(QIODevice::ReadOnly));
+    const QString restartPath = restart ? QCoreApplication::applicationFilePath() : QString();
+#ifdef Q_OS_WIN
+    if (tamper == "msi") {
+        // msiexec has ended once the package is free; then the product is removed again.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(installed), kMsiWaitMs);
+        checker.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(writable(path), kMsiWaitMs);
+        QFile file(installed);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("installed by msiexec\r\n"));
+        file.close();
+        QVERIFY(uninstall(path));
+        QVERIFY(!QFile::exists(installed));
+        return;
+    }
+    if (tamper == "exe") {
+        // Started in the download folder, and still running: the package stays held though this
+        // program let go of it, and is free once the installer has ended.
+        const QStringList lines = QString::fromUtf8(written.readAll()).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.at(0), restartPath);
+        const QString started = QDir::toNativeSeparators(QFileInfo(path).absolutePath());
+        QVERIFY2(lines.at(1).compare(started, Qt::CaseInsensitive) == 0, qPrintable(lines.at(1) + " " + started));
+        checker.reset();
+        QVERIFY(!writable(path));
+        QVERIFY(SetEvent(release));
+        QTRY_VERIFY_WITH_TIMEOUT(writable(path), kWaitMs);
+        return;
+    }
+#endif
+    QCOMPARE(QString::fromUtf8(written.readAll()), restartPath);
     QVERIFY(!QFile::exists(evilMarker));
     if (tamper == "file-linked")
         QCOMPARE(QFile::permissions(victim), readable | QFile::ReadUser | QFile::WriteUser);
