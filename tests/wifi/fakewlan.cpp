@@ -173,7 +173,7 @@ QStringList FakeWlan::log() const
     QFile file(m_dir.filePath(QStringLiteral("log")));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 const FakeWlan::Reading &FakeWlan::reading() const

@@ -361,16 +361,17 @@ DWORD WINAPI WlanGetProfile(HANDLE handle, const GUID *guid, LPCWSTR name, PVOID
     const std::string wanted = utf8(name);
     const bool found =
         radio && std::find(radio->profiles.begin(), radio->profiles.end(), wanted) != radio->profiles.end();
-    log("WlanGetProfile handle=" + text(handle) + " interface=" + text(guid) + " name=" + wanted +
-        " found=" + std::to_string(found));
-    if (!radio)
-        return ERROR_INVALID_PARAMETER;
-    if (!found)
-        return ERROR_NOT_FOUND;
+    const std::string line = "WlanGetProfile handle=" + text(handle) + " interface=" + text(guid) + " name=" + wanted +
+                             " found=" + std::to_string(found);
+    if (!found) {
+        log(line);
+        return radio ? ERROR_NOT_FOUND : ERROR_INVALID_PARAMETER;
+    }
     static const WCHAR stub[] = L"<WLANProfile/>";
     *xml = static_cast<LPWSTR>(std::calloc(1, sizeof stub));
     std::memcpy(*xml, stub, sizeof stub);
     state().live.insert(*xml);
+    log(line + " list=" + text(*xml));
     if (flags)
         *flags = WLAN_PROFILE_USER;
     return ERROR_SUCCESS;
@@ -413,11 +414,8 @@ DWORD WINAPI WlanRegisterNotification(HANDLE handle, DWORD source, BOOL ignoreDu
 DWORD WINAPI WlanConnect(HANDLE handle, const GUID *guid, const PWLAN_CONNECTION_PARAMETERS parameters, PVOID)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    std::string profile;
-    for (const WCHAR *c = parameters->strProfile; c && *c; ++c)
-        profile += *c < 0x80 ? char(*c) : '?';
     log("WlanConnect handle=" + text(handle) + " interface=" + text(guid) +
-        " mode=" + std::to_string(parameters->wlanConnectionMode) + " profile=" + profile +
+        " mode=" + std::to_string(parameters->wlanConnectionMode) + " profile=" + utf8(parameters->strProfile) +
         " flags=" + std::to_string(parameters->dwFlags));
     if (!known(handle) || !interfaceOf(guid))
         return ERROR_INVALID_PARAMETER;
