@@ -455,6 +455,9 @@ void tst_UpdateCheckHttp::install_data()
     // longer held once this program lets go of it, though the installer still runs.
     QTest::newRow("exe-through-the-shell-asking-for-a-restart") << true << QByteArray("exe");
     QTest::newRow("exe-through-the-shell-without-restart") << false << QByteArray("exe");
+    // A batch script reads itself by name while it runs (here it runs the installer and waits for
+    // it). Fault: the package no longer held once this program lets go of it.
+    QTest::newRow("cmd-held-while-it-runs") << true << QByteArray("cmd-waits");
     // An .msi through msiexec of the system folder, which installs the package's one file for this user.
     QTest::newRow("msi-through-msiexec") << false << QByteArray("msi");
     // Windows starts no other type of file as a program. Fault: a package of another type opened
@@ -495,8 +498,14 @@ void tst_UpdateCheckHttp::install()
         SetEvent(release);
         CloseHandle(release);
     });
+    const QString installerPath = QCoreApplication::applicationDirPath() + QStringLiteral("/orvik-test-installer.exe");
+    if (tamper == "cmd-waits") {
+        package = "@echo off\r\n\"" + QDir::toNativeSeparators(installerPath).toLocal8Bit() + "\"\r\n";
+        qputenv("ORVIK_TEST_MARKER", QDir::toNativeSeparators(marker).toUtf8());
+        qputenv("ORVIK_TEST_RELEASE", releaseName.toUtf8());
+    }
     if (tamper == "exe" || tamper == "other-type") {
-        QFile installer(QCoreApplication::applicationDirPath() + QStringLiteral("/orvik-test-installer.exe"));
+        QFile installer(installerPath);
         QVERIFY2(installer.open(QIODevice::ReadOnly), qPrintable(installer.fileName()));
         package = installer.readAll();
         route = tamper == "exe" ? "/dl/setup.exe" : "/dl/setup.com";
@@ -613,9 +622,10 @@ void tst_UpdateCheckHttp::install()
         QVERIFY(!QFile::exists(installed));
         return;
     }
-    if (tamper == "exe") {
+    if (tamper == "exe" || tamper == "cmd-waits") {
         // Started in the download folder, and still running: the package stays held though this
-        // program let go of it, and is free once the installer has ended.
+        // program let go of it (Windows lets a running program's file be renamed, not this one),
+        // and is free once the installer has ended.
         const QStringList lines = QString::fromUtf8(written.readAll()).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines.at(0), restartPath);
@@ -623,6 +633,7 @@ void tst_UpdateCheckHttp::install()
         QVERIFY2(lines.at(1).compare(started, Qt::CaseInsensitive) == 0, qPrintable(lines.at(1) + " " + started));
         checker.reset();
         QVERIFY(!writable(path));
+        QVERIFY(!QFile::rename(path, path + QStringLiteral(".moved")));
         QVERIFY(SetEvent(release));
         QTRY_VERIFY_WITH_TIMEOUT(writable(path), kWaitMs);
         return;
