@@ -603,10 +603,10 @@ void tst_UpdateCheckHttp::install()
         QVERIFY(checker->downloadedFile().isEmpty());
         return;
     }
-    if (tamper != "msi")
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), kWaitMs);
+    // Read once it opens: the installer renames it into place when whole.
     QFile written(marker);
-    QVERIFY(tamper == "msi" || written.open(QIODevice::ReadOnly));
+    if (tamper != "msi")
+        QTRY_VERIFY_WITH_TIMEOUT(written.isOpen() || written.open(QIODevice::ReadOnly), kWaitMs);
     const QString restartPath = restart ? QCoreApplication::applicationFilePath() : QString();
 #ifdef Q_OS_WIN
     if (tamper == "msi") {
