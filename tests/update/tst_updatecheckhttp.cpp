@@ -310,6 +310,12 @@ void tst_UpdateCheckHttp::download_data()
     row("deadline-ran-out", {"/dl/deadline.run", {}, "the download took longer than its limit of 0.3 s in all"});
     // What is there already is kept.
     row("name-taken-file-kept", {"/dl/taken/Orvik-2.0.run", QStringLiteral("orvik-updates/Orvik-2.0 (2).run"), none});
+#ifdef Q_OS_WIN
+    // Neither the shell nor msiexec starts a program whose path passes MAX_PATH: refused before a
+    // byte is fetched, naming the limit. Fault: the check left out (or made after the download).
+    row("package-path-over-259-refused",
+        {"/dl/longpath/Orvik-2.0.exe", {}, "characters long, over Windows' limit of 259", 0});
+#endif
 #ifndef Q_OS_WIN
     // The private folder's name taken by a link, or by a folder that others may write: another is made.
     row("private-name-is-a-link", {"/dl/linked/Orvik-2.0.run", QStringLiteral("orvik-updates-*/Orvik-2.0.run"), none});
@@ -363,8 +369,14 @@ void tst_UpdateCheckHttp::download()
     if (path.contains("linked"))
         QVERIFY(QDir().mkdir(folder.filePath(QStringLiteral("elsewhere"))) &&
                 QFile::link(folder.filePath(QStringLiteral("elsewhere")), privateFolder));
+    // A download folder with a path of some 250 characters.
+    QString downloadFolder = folder.path();
+    if (path.contains("longpath")) {
+        downloadFolder = folder.filePath(QString(240 - folder.path().size(), QLatin1Char('d')));
+        QVERIFY(QDir().mkdir(downloadFolder));
+    }
     const QStringList planted = filesUnder(folder.path());
-    std::unique_ptr<UpdateChecker> checker = offering(path, package, entries, pinned, folder.path());
+    std::unique_ptr<UpdateChecker> checker = offering(path, package, entries, pinned, downloadFolder);
     QCOMPARE(checker->updateStatus(), UpdateChecker::UpdateStatusAvailable);
     if (path.contains("deadline"))
         checker->setDownloadDeadline(300);
