@@ -22,6 +22,10 @@
 #include <QTest>
 
 #ifdef Q_OS_WIN
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <windows.h>
 #endif
 
@@ -114,6 +118,9 @@ private Q_SLOTS:
     void download();
     void install_data();
     void install();
+#ifdef Q_OS_WIN
+    void heldWhileAScannerLooks();
+#endif
 
 private:
     // A checker that accepted a description offering `package` at `path` of the test server, with
@@ -656,6 +663,44 @@ void tst_UpdateCheckHttp::install()
     if (tamper == "file-linked")
         QCOMPARE(QFile::permissions(victim), readable | QFile::ReadUser | QFile::WriteUser);
 }
+
+#ifdef Q_OS_WIN
+// A virus scanner opens the fresh package for a moment without sharing it: holding it waits that
+// out. Fault: the sharing violation taken as a failure at once.
+void tst_UpdateCheckHttp::heldWhileAScannerLooks()
+{
+    QTemporaryDir parent;
+    QVERIFY(parent.isValid());
+    QString error;
+    const std::unique_ptr<UpdateFolder> folder = UpdateFolder::Open(parent.path(), &error);
+    QVERIFY2(folder, qPrintable(error));
+    QString temporary;
+    std::unique_ptr<QFile> file = folder->createTemporary(&temporary, &error);
+    QVERIFY2(file && file->write("package") == 7, qPrintable(error));
+    file.reset();
+    const QString name = folder->publish(temporary, QStringLiteral("setup.exe"), &error);
+    QVERIFY2(!name.isEmpty(), qPrintable(error));
+    const QString path = QDir::toNativeSeparators(QDir(folder->path()).filePath(name));
+    const HANDLE scanner =
+        CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    QVERIFY(scanner != INVALID_HANDLE_VALUE);
+    // The scanner's look lasts half a second, a tenth of what is waited out.
+    std::atomic<bool> closed{false};
+    std::thread look([scanner, &closed] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        closed = true;
+        CloseHandle(scanner);
+    });
+    const bool held = folder->hold(name, &error);
+    look.join();
+    QVERIFY2(held, qPrintable(error));
+    QVERIFY(closed);
+    qint64 size = 0;
+    QVERIFY(!folder->hashHeld(&size, &error).isEmpty());
+    QCOMPARE(size, qint64(7));
+}
+#endif
 
 QTEST_MAIN(tst_UpdateCheckHttp)
 #include "tst_updatecheckhttp.moc"
