@@ -171,6 +171,9 @@ void tst_OrvikWifi::join_data()
     // message though a profile is there.
     row("join-with-location-off-and-a-profile", cafe, 0, 0, 0, "joined \"Cafe\" on Wireless adapter 1\n", {},
         cafeConnect, {}, "listing 5\nprofile 1 Cafe\n");
+    // Windows lists a network once per profile and once without: the same network, joined once.
+    row("listed-per-profile-and-without", cafe, 0, 0, 0, "joined \"Cafe\" on Wireless adapter 1\n", cafeProfile,
+        cafeConnect, {}, "profile 1 Cafe\n");
     row("radios-switched-off", cafe, 0, 0, 1, "orvik: the WiFi radio is switched off; \"Cafe\" was not joined", {}, {},
         {}, "radio-off 0\nradio-off 1\n");
 }
