@@ -29,14 +29,16 @@ esac
 # - dpkg-dev and file, with which the package target works out the packages' dependencies;
 # - valgrind, which sees memory errors inside Qt's own code, where the sanitizers do not look;
 # - nginx-light, a loopback HTTPS server that speaks HTTP/2 to the web-request tests (and serves the benchmarks);
-# - groff-base, which checks the manual page.
+# - groff-base, which checks the manual page;
+# - libxml2-utils: xmllint, which checks WLAN profiles against their schema.
 PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl libssl-dev binutils chrony
   dbus-daemon python3-dbusmock clang-14 libfuzzer-14-dev libclang-rt-14-dev dpkg-dev file
-  valgrind nginx-light groff-base)
+  valgrind nginx-light groff-base libxml2-utils)
 # The Windows build: the MinGW-w64 compiler with POSIX threads (the one Qt for Windows was built
-# with), Wine to run what it makes, xz for the Qt archive and dpkg-dev to fetch OpenSSL's source.
+# with), Wine to run what it makes, xz for the Qt archive, dpkg-dev to fetch OpenSSL's source and
+# wixl to build the .msi package that the update tests install.
 case "$command" in
-  windows*) PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 xz-utils dpkg-dev) ;;
+  windows*) PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 xz-utils dpkg-dev wixl) ;;
 esac
 
 missing=()

@@ -21,6 +21,7 @@ struct WlanLibrary
     decltype(&::WlanGetAvailableNetworkList) WlanGetAvailableNetworkList = nullptr;
     decltype(&::WlanFreeMemory) WlanFreeMemory = nullptr;
     decltype(&::WlanSetProfile) WlanSetProfile = nullptr;
+    decltype(&::WlanGetProfile) WlanGetProfile = nullptr;
     decltype(&::WlanConnect) WlanConnect = nullptr;
     decltype(&::WlanRegisterNotification) WlanRegisterNotification = nullptr;
     decltype(&::WlanReasonCodeToString) WlanReasonCodeToString = nullptr;
@@ -54,6 +55,7 @@ private:
                               resolve(module, "WlanGetAvailableNetworkList", library.WlanGetAvailableNetworkList) &&
                               resolve(module, "WlanFreeMemory", library.WlanFreeMemory) &&
                               resolve(module, "WlanSetProfile", library.WlanSetProfile) &&
+                              resolve(module, "WlanGetProfile", library.WlanGetProfile) &&
                               resolve(module, "WlanConnect", library.WlanConnect) &&
                               resolve(module, "WlanRegisterNotification", library.WlanRegisterNotification) &&
                               resolve(module, "WlanReasonCodeToString", library.WlanReasonCodeToString);

@@ -55,6 +55,20 @@ QString cutName(const QString &name, qsizetype limit)
     return cut;
 }
 
+// Windows' device names, which open the device whatever extension follows them ("NUL.txt", "con .exe"):
+// the digits include the superscripts 1, 2 and 3, which Windows counts as digits there.
+bool isReservedName(const QString &name)
+{
+    const QString stem = name.left(name.indexOf(QLatin1Char('.'))).trimmed().toUpper();
+    static const QStringList devices = {QStringLiteral("CON"), QStringLiteral("PRN"),    QStringLiteral("AUX"),
+                                        QStringLiteral("NUL"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (devices.contains(stem))
+        return true;
+    const QString digits = QStringLiteral("0123456789\u00B9\u00B2\u00B3");
+    return stem.size() == 4 && (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT"))) &&
+           digits.contains(stem.back());
+}
+
 } // namespace
 
 // Writes the body to the temporary file and hashes it on the way, so the digest is ready when the
@@ -123,6 +137,12 @@ bool UpdateDownload::start()
     m_private = UpdateFolder::Open(m_folder, &m_error);
     if (!m_private)
         return false;
+    // Refused before a byte is fetched.
+    m_error = m_private->placingError(SafeFileName(m_url));
+    if (!m_error.isEmpty()) {
+        m_private.reset();
+        return false;
+    }
     m_running = true;
     m_attempts = 0;
     m_digest.clear();
@@ -278,6 +298,9 @@ QString UpdateDownload::SafeFileName(const QString &url)
     name.removeIf(
         // Format characters included: a right-to-left override can make "exe.txt" read as "txt.exe".
         [](QChar c) { return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format; });
+    for (QChar &c : name)
+        if (QStringLiteral("<>:\"|?*").contains(c))
+            c = QLatin1Char('_');
     while (!name.isEmpty() && (name.front() == QLatin1Char('.') || name.front().isSpace()))
         name.remove(0, 1);
     while (!name.isEmpty() && (name.back() == QLatin1Char('.') || name.back().isSpace()))
@@ -288,6 +311,8 @@ QString UpdateDownload::SafeFileName(const QString &url)
         const QString extension = dot > 0 && name.size() - dot <= 16 ? name.mid(dot) : QString();
         name = cutName(name.left(name.size() - extension.size()), kMaxNameBytes - nameBytes(extension)) + extension;
     }
+    if (isReservedName(name))
+        name.prepend(QLatin1Char('_'));
     return name.isEmpty() ? QStringLiteral("update-package") : name;
 }
 

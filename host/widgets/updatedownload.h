@@ -65,8 +65,11 @@ public:
     std::unique_ptr<UpdateFolder> takeFolder();
 
     // The address's last path segment as a file name that stays in its folder: no separators,
-    // no control characters, no leading dot or space, at most kMaxNameBytes in the file system's
-    // encoding (the extension kept); "update-package" when nothing is left.
+    // no control characters, no leading dot or space, no trailing dot or space, none of the
+    // characters that Windows refuses in a name (<>:"|?* become '_'), not a name that Windows
+    // reserves for a device (CON, NUL, COM1, ... with any extension: '_' is put before it), at most
+    // kMaxNameBytes in the file system's encoding (the extension kept); "update-package" when
+    // nothing is left. The same name on every system.
     static QString SafeFileName(const QString &url);
 
 Q_SIGNALS:

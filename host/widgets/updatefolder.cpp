@@ -6,12 +6,21 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <iterator>
 #include <vector>
 
 #ifdef Q_OS_WIN
-#include <aclapi.h>
-#include <sddl.h>
+#include <QProcessEnvironment>
+
+#include <optional>
+#include <utility>
+
 #include <windows.h>
+// windows.h first: these rely on its types.
+#include <aclapi.h>
+#include <objbase.h>
+#include <sddl.h>
+#include <shellapi.h>
 #else
 #include <cerrno>
 #include <cstdio>
@@ -143,10 +152,176 @@ HANDLE openFolder(const QString &path)
     return folder;
 }
 
+// A virus scanner or an indexer opens a freshly written file for a moment, without sharing it: what
+// fails with a sharing violation is tried again for this long.
+constexpr ULONGLONG kSharingWaitMs = 5000;
+constexpr DWORD kSharingRetryMs = 50;
+
+// `attempt` until it succeeds or fails with anything but a sharing violation, or the wait is over;
+// GetLastError() tells the last failure's reason.
+template <typename Attempt>
+bool waitingOutSharing(Attempt attempt)
+{
+    const ULONGLONG until = GetTickCount64() + kSharingWaitMs;
+    for (;;) {
+        if (attempt())
+            return true;
+        const DWORD code = GetLastError();
+        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION) || GetTickCount64() >= until) {
+            SetLastError(code);
+            return false;
+        }
+        Sleep(kSharingRetryMs);
+    }
+}
+
+// Why no folder under `parent` can be private: its volume keeps no permissions (FAT, exFAT), so a
+// folder made there is open to everyone whatever was asked. Empty when it keeps them (or cannot be asked).
+QString volumeError(const QString &parent)
+{
+    const HANDLE folder = CreateFileW(wide(QDir::toNativeSeparators(parent)), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return QString();
+    DWORD flags = 0;
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    const bool known = GetVolumeInformationByHandleW(folder, nullptr, 0, nullptr, nullptr, &flags, fileSystem,
+                                                     DWORD(std::size(fileSystem)));
+    CloseHandle(folder);
+    if (!known || (flags & FILE_PERSISTENT_ACLS))
+        return QString();
+    return QStringLiteral("the folder %1 is on a %2 volume, which keeps no permissions, so no folder there can be "
+                          "private to you: choose a download folder on an NTFS volume")
+        .arg(QDir::toNativeSeparators(parent), QString::fromWCharArray(fileSystem));
+}
+
+// This process's environment made `wanted` ("NAME=value" entries) until this goes: a program that
+// the shell starts gets the caller's environment, there is no block to hand it.
+class EnvironmentSwap
+{
+public:
+    explicit EnvironmentSwap(const QStringList &wanted)
+    {
+        const QProcessEnvironment current = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment target;
+        for (const QString &entry : wanted) {
+            // A drive's current folder ("=C:=C:\\work") begins with the separator.
+            const qsizetype separator = entry.indexOf(QLatin1Char('='), 1);
+            if (separator > 0)
+                target.insert(entry.left(separator), entry.mid(separator + 1));
+        }
+        for (const QString &name : target.keys())
+            if (!current.contains(name) || current.value(name) != target.value(name))
+                change(name, target.value(name), current);
+        for (const QString &name : current.keys())
+            if (!target.contains(name))
+                change(name, std::nullopt, current);
+    }
+    ~EnvironmentSwap()
+    {
+        for (const auto &[name, value] : m_saved)
+            SetEnvironmentVariableW(wide(name), value ? wide(*value) : nullptr);
+    }
+    EnvironmentSwap(const EnvironmentSwap &) = delete;
+    EnvironmentSwap &operator=(const EnvironmentSwap &) = delete;
+
+private:
+    void change(const QString &name, const std::optional<QString> &value, const QProcessEnvironment &current)
+    {
+        m_saved.emplace_back(name, current.contains(name) ? std::optional<QString>(current.value(name)) : std::nullopt);
+        SetEnvironmentVariableW(wide(name), value ? wide(*value) : nullptr);
+    }
+
+    std::vector<std::pair<QString, std::optional<QString>>> m_saved;
+};
+
+// Starts an .exe as Explorer does, so that Windows asks for elevation where its manifest (or, for an
+// unmanifested installer, its name) needs it: CreateProcessW would fail there with error 740. The
+// started process's handle, or null when the shell gave none.
+bool startThroughShell(const QString &package, const QString &folder, const QStringList &environment, HANDLE *process,
+                       QString *error)
+{
+    // The shell may hand the start to extensions that it reaches through COM.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NO_CONSOLE;
+    info.lpFile = wide(package);
+    info.lpDirectory = wide(folder);
+    info.nShow = SW_SHOWNORMAL;
+    bool started = false;
+    DWORD code = ERROR_SUCCESS;
+    {
+        const EnvironmentSwap swap(environment);
+        started = ShellExecuteExW(&info);
+        code = GetLastError();
+    }
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    if (!started) {
+        *error = code == ERROR_CANCELLED ? QStringLiteral("the request for administrator rights was declined")
+                                         : systemError(code);
+        return false;
+    }
+    *process = info.hProcess;
+    return true;
+}
+
+// Starts a program of the system folder with this command line after its name, never one of the
+// same name in the package's folder or the working folder.
+bool startSystemProgram(const wchar_t *name, const QString &arguments, const QString &folder,
+                        const QStringList &environment, HANDLE *process, QString *error)
+{
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        *error = systemError();
+        return false;
+    }
+    const QString program =
+        QString::fromWCharArray(system, int(length)) + QLatin1Char('\\') + QString::fromWCharArray(name);
+    QString commandLine = QLatin1Char('"') + program + QStringLiteral("\" ") + arguments;
+    QString block;
+    for (const QString &entry : environment)
+        block += entry + QChar(u'\0');
+    block += QChar(u'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(wide(program), reinterpret_cast<wchar_t *>(commandLine.data()), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, const_cast<wchar_t *>(wide(block)),
+                        wide(folder), &startup, &started)) {
+        *error = systemError();
+        return false;
+    }
+    CloseHandle(started.hThread);
+    *process = started.hProcess;
+    return true;
+}
+
 } // namespace
+
+QString UpdateFolder::placingError(const QString &name) const
+{
+    // " (100)" is the longest suffix that publish gives a taken name.
+    const QString path = QDir::toNativeSeparators(QDir(m_path).filePath(name));
+    const qsizetype longest = path.size() + 6;
+    if (longest <= kMaxPathLength)
+        return QString();
+    return QStringLiteral("the package's path %1 could be %2 characters long, over Windows' limit of %3 for a "
+                          "program it starts: choose a download folder with a shorter path")
+        .arg(path)
+        .arg(longest)
+        .arg(kMaxPathLength);
+}
 
 std::unique_ptr<UpdateFolder> UpdateFolder::Open(const QString &parent, QString *error)
 {
+    if (const QString why = volumeError(parent); !why.isEmpty()) {
+        *error = why;
+        return nullptr;
+    }
     std::vector<BYTE> user = currentUserSid();
     wchar_t *userText = nullptr;
     if (user.empty() || !ConvertSidToStringSidW(user.data(), &userText)) {
@@ -227,8 +402,9 @@ QString UpdateFolder::publish(const QString &temporary, const QString &name, QSt
     const QString from = QDir::toNativeSeparators(QDir(m_path).filePath(temporary));
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const QString candidate = candidateName(name, attempt);
+        const QString to = QDir::toNativeSeparators(QDir(m_path).filePath(candidate));
         // Without MOVEFILE_REPLACE_EXISTING an existing file is never replaced.
-        if (MoveFileExW(wide(from), wide(QDir::toNativeSeparators(QDir(m_path).filePath(candidate))), 0))
+        if (waitingOutSharing([&] { return MoveFileExW(wide(from), wide(to), 0) != FALSE; }))
             return candidate;
         const DWORD code = GetLastError();
         if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) {
@@ -267,8 +443,13 @@ bool UpdateFolder::hold(const QString &name, QString *error)
 {
     closeHeld();
     // Read sharing only: while this handle is open no one can write, rename or delete the file.
-    const HANDLE file = CreateFileW(wide(QDir::toNativeSeparators(QDir(m_path).filePath(name))), GENERIC_READ,
-                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const QString path = QDir::toNativeSeparators(QDir(m_path).filePath(name));
+    HANDLE file = INVALID_HANDLE_VALUE;
+    waitingOutSharing([&] {
+        file = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        return file != INVALID_HANDLE_VALUE;
+    });
     if (file == INVALID_HANDLE_VALUE) {
         *error = QStringLiteral("cannot open %1: %2").arg(name, systemError());
         return false;
@@ -307,39 +488,39 @@ bool UpdateFolder::startHeld(const QStringList &environment, QString *error)
         *error = QStringLiteral("no package is held");
         return false;
     }
-    // The held handle shares reading only, which the loader's opening for execution needs and is
-    // given; so the file started is the one hashed.
-    QString program = QDir::toNativeSeparators(heldPath());
-    QString commandLine = QLatin1Char('"') + program + QLatin1Char('"');
-    // A batch script is not a program: the command interpreter runs it (/s strips the outer quotes,
-    // /d skips its AutoRun commands), and reads it by name while the held handle bars any change.
-    const QString suffix = QFileInfo(program).suffix().toLower();
-    if (suffix == QLatin1String("cmd") || suffix == QLatin1String("bat")) {
-        wchar_t system[MAX_PATH] = {};
-        const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH) {
-            *error = systemError();
-            return false;
-        }
-        commandLine = QStringLiteral("cmd.exe /d /s /c \"") + commandLine + QLatin1Char('"');
-        program = QString::fromWCharArray(system, int(length)) + QStringLiteral("\\cmd.exe");
-    }
-    QString block;
-    for (const QString &entry : environment)
-        block += entry + QChar(u'\0');
-    block += QChar(u'\0');
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
+    // The held handle shares reading only, which the loader, msiexec and cmd need and are given; so
+    // the file started is the one hashed.
+    const QString package = QDir::toNativeSeparators(heldPath());
     const QString folder = QDir::toNativeSeparators(m_path);
-    if (!CreateProcessW(wide(program), reinterpret_cast<wchar_t *>(commandLine.data()), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, const_cast<wchar_t *>(wide(block)),
-                        wide(folder), &startup, &process)) {
-        *error = systemError();
+    const QString quoted = QLatin1Char('"') + package + QLatin1Char('"');
+    const QString suffix = QFileInfo(package).suffix().toLower();
+    HANDLE process = nullptr;
+    bool started = false;
+    if (suffix == QLatin1String("exe"))
+        started = startThroughShell(package, folder, environment, &process, error);
+    else if (suffix == QLatin1String("msi"))
+        started =
+            startSystemProgram(L"msiexec.exe", QStringLiteral("/i ") + quoted, folder, environment, &process, error);
+    // A batch script is not a program: the command interpreter runs it (/s strips the outer quotes,
+    // /d skips its AutoRun commands).
+    else if (suffix == QLatin1String("cmd") || suffix == QLatin1String("bat"))
+        started = startSystemProgram(L"cmd.exe", QStringLiteral("/d /s /c \"") + quoted + QLatin1Char('"'), folder,
+                                     environment, &process, error);
+    else
+        *error = QStringLiteral("Windows starts update packages of the types .exe, .msi, .cmd and .bat only, "
+                                "and %1 is none of them")
+                     .arg(QFileInfo(package).fileName());
+    if (!started)
         return false;
+    if (process) {
+        // The started process gets a handle of its own to the package, which Windows closes when it
+        // exits: until then no one can change, rename or delete the file, even after this program
+        // has ended. An elevated process cannot be given one (its handle here lacks the right); its
+        // package is held while this folder is.
+        HANDLE copy = nullptr;
+        DuplicateHandle(GetCurrentProcess(), handleOf(m_held), process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+        CloseHandle(process);
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     return true;
 }
 
@@ -368,6 +549,12 @@ bool isPrivateFolder(int folder)
 }
 
 } // namespace
+
+QString UpdateFolder::placingError(const QString &) const
+{
+    // Paths as long as the file system takes can be started.
+    return QString();
+}
 
 std::unique_ptr<UpdateFolder> UpdateFolder::Open(const QString &parent, QString *error)
 {

@@ -23,7 +23,8 @@ namespace ORVIK {
 // with fexecve. Windows: the folder is made with a protected DACL that grants only this user, SYSTEM
 // and the administrators, held open without delete sharing so it cannot be renamed, and the package
 // is held open with FILE_SHARE_READ only, so no one can write, rename or delete it while it is
-// hashed and started.
+// hashed and started; the started process gets a copy of that handle, so the file stays held until
+// it exits (msiexec and cmd read the package by name after they start).
 class ORVIKWIDGETS_EXPORT UpdateFolder
 {
 public:
@@ -38,6 +39,12 @@ public:
     UpdateFolder &operator=(const UpdateFolder &) = delete;
 
     const QString &path() const noexcept { return m_path; }
+
+    // Windows starts no program whose path is longer than this (MAX_PATH less the terminating null).
+    static constexpr int kMaxPathLength = 259;
+    // Why a package named `name` could not be placed and started here (its path too long for Windows);
+    // empty when it can.
+    QString placingError(const QString &name) const;
 
     // A new, empty file open for writing, under a hidden name that no file had; null with *error.
     std::unique_ptr<QFile> createTemporary(QString *name, QString *error);
@@ -55,7 +62,10 @@ public:
     // The SHA-256 and size of the held file, read through the handle that holds it.
     QByteArray hashHeld(qint64 *size, QString *error);
     // Starts the held file as a detached program with this environment ("NAME=value" entries), in
-    // this folder; false with *error.
+    // this folder; false with *error. On Windows as the shell starts it: an .exe through
+    // ShellExecuteExW (which asks for elevation where the package needs it; an elevated package gets
+    // the environment of the elevation service, not this one), an .msi through msiexec.exe /i and a
+    // .cmd or .bat through cmd.exe, both of the system folder; other types are refused.
     bool startHeld(const QStringList &environment, QString *error);
 
 private:

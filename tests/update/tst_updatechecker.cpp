@@ -234,6 +234,18 @@ void tst_UpdateChecker::safeFileName_data()
     row("leading-dot-and-space", "/%20.profile", "profile");
     row("no-path", "", "update-package");
     row("folder-address", "/dl/", "update-package");
+    // Names that Windows would refuse or take for something else, made safe on every system. Faults:
+    // a character of <>:"|?* kept (a ':' names a stream of the file); a device name recognised only
+    // without an extension, only in upper case, or without its superscript digit.
+    row("characters-windows-refuses", "/se%3Ctup%3E%3A%22%7C%3F%2A.exe", "se_tup______.exe");
+    row("stream-name", "/setup.exe%3A%24DATA", "setup.exe_$DATA");
+    row("trailing-dots-and-spaces", "/setup.exe.%20.%20", "setup.exe");
+    row("device-name", "/CON", "_CON");
+    row("device-name-with-extension", "/nul.tar.gz", "_nul.tar.gz");
+    row("device-name-space-before-extension", "/Com1%20.exe", "_Com1 .exe");
+    row("device-name-superscript-digit", "/lpt%C2%B9.msi", QStringLiteral("_lpt\u00B9.msi"));
+    row("device-name-inside-a-name-kept", "/CONSOLE.exe", "CONSOLE.exe");
+    row("com10-not-reserved", "/com10.exe", "com10.exe");
     // Cut to 247 units of the file system's encoding (room for " (99)"), between characters, the
     // extension kept: bytes of UTF-8 here, UTF-16 units on Windows.
 #ifdef Q_OS_WIN

@@ -42,7 +42,11 @@ QByteArray scenario(const QList<FakeWlan::Interface> &interfaces, DWORD openResu
             for (const FakeWlan::Network &network : poll)
                 text += "network " + QByteArray::number(network.quality) + ' ' +
                         (network.ssid.isEmpty() ? QByteArray("-") : network.ssid.toHex()) + ' ' +
-                        QByteArray::number(network.length < 0 ? network.ssid.size() : network.length) + '\n';
+                        QByteArray::number(network.length < 0 ? network.ssid.size() : network.length) +
+                        (network.auth < 0
+                             ? QByteArray()
+                             : ' ' + QByteArray::number(network.auth) + ' ' + QByteArray::number(network.cipher)) +
+                        '\n';
         }
     }
     return text;
@@ -157,12 +161,19 @@ void FakeWlan::setConnectOutcome(DWORD reason, const QByteArray &text)
         qFatal("cannot write the WLAN scenario");
 }
 
+void FakeWlan::addScenario(const QByteArray &lines)
+{
+    QFile file(m_dir.filePath(QStringLiteral("scenario")));
+    if (!file.open(QIODevice::Append) || file.write(lines) < 0)
+        qFatal("cannot write the WLAN scenario");
+}
+
 QStringList FakeWlan::log() const
 {
     QFile file(m_dir.filePath(QStringLiteral("log")));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 const FakeWlan::Reading &FakeWlan::reading() const

@@ -25,6 +25,8 @@ public:
         QByteArray ssid;
         int quality = 0;
         int length = -1; // the reported SSID length; -1 means the length of ssid
+        int auth = -1;   // DOT11_AUTH_ALGORITHM and DOT11_CIPHER_ALGORITHM (Windows); -1: WPA2-Personal
+        int cipher = -1;
     };
     using Poll = QList<Network>;
     // The polls of one interface. Poll k is read from k seconds after the interface's scan
@@ -69,6 +71,8 @@ public:
 
     // What the stand-in's WlanConnect reports to the registered callback (Windows): a reason and its text.
     void setConnectOutcome(DWORD reason, const QByteArray &text);
+    // More lines of the stand-in's scenario ("listing 5", "radio-off 0", "profile 1 Cafe").
+    void addScenario(const QByteArray &lines);
     QStringList log() const; // every call to the stand-in, one a line
 
 private:

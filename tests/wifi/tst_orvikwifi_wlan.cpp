@@ -14,8 +14,16 @@ using namespace ORVIK;
 
 namespace {
 
-// Cafe seen by two interfaces, more strongly by the second, and Home by the first.
-const QList<FakeWlan::Interface> kRadios = {{{{"Cafe", 40}, {"Home", 60}}}, {{{"Cafe", 80}}}};
+// Cafe seen by two interfaces, more strongly by the second, and Home by the first; weaker, by the
+// first: a WPA3-Personal network (auth 9: DOT11_AUTH_ALGO_WPA3_SAE, cipher 4: CCMP), a WEP one
+// (open with WEP40), an enterprise one (auth 6: RSNA) and one whose name is not ASCII.
+const QList<FakeWlan::Interface> kRadios = {{{{"Cafe", 40},
+                                              {"Home", 60},
+                                              {"Sae", 30, -1, 9, 4},
+                                              {"Wep", 29, -1, 1, 1},
+                                              {"Corp", 28, -1, 6, 4},
+                                              {"Caf\xC3\xA9", 27}}},
+                                            {{{"Cafe", 80}}}};
 const QString kSecond = QStringLiteral("interface=00001001-0000-4000-8001");
 
 // The stand-in's calls of one function.
@@ -99,12 +107,13 @@ void tst_OrvikWifi::join_data()
     QTest::addColumn<QByteArray>("message");  // all of standard output for 0, else on standard error
     QTest::addColumn<QStringList>("profile"); // parts of the one profile set, if any
     QTest::addColumn<QString>("connect");     // what the one WlanConnect names after its handle, if any
+    QTest::addColumn<QByteArray>("scenario"); // more lines of the stand-in's scenario
 
     const auto row = [](const char *tag, const QStringList &arguments, DWORD openResult, uint failReason, int exitCode,
                         const QByteArray &message, const QStringList &profile = {}, const QString &connect = {},
-                        const QString &typed = {}) {
+                        const QString &typed = {}, const QByteArray &scenario = {}) {
         QTest::newRow(tag) << arguments << typed << openResult << failReason << exitCode << message << profile
-                           << connect;
+                           << connect << scenario;
     };
     const QStringList cafe = {"wifi", "--connect", "Cafe", "--password", "hunter <22>"};
     const QStringList cafeProfile = {"<name>Cafe</name>",
@@ -136,6 +145,40 @@ void tst_OrvikWifi::join_data()
     row("accept-joins-a-typed-unlisted-name-as-hidden", {}, 0, 0, 0, "joined \"Attic\" on Wireless adapter 1\n",
         {"<name>Attic</name>", "<nonBroadcast>true</nonBroadcast>", "<keyMaterial>hunter 2</keyMaterial>"},
         kSecond + QStringLiteral(" mode=0 profile=Attic flags=1"), QStringLiteral("Attic"));
+
+    // WPA3-Personal, and the WPA2 side of a transition network, with one profile. Fault: SAE made WPA2PSK.
+    row("wpa3-personal-gets-sae-in-transition-mode", {"wifi", "--connect", "Sae", "--password", "pw"}, 0, 0, 0,
+        "joined \"Sae\" on Wireless adapter 0\n",
+        {"<authentication>WPA3SAE</authentication><encryption>AES</encryption><useOneX>false</useOneX>"
+         "<transitionMode xmlns=\"http://www.microsoft.com/networking/WLAN/profile/v4\">true</transitionMode>"
+         "</authEncryption><sharedKey>"},
+        QStringLiteral("interface=00001000-0000-4000-8000 mode=0 profile=Sae flags=0"));
+    // Faults: a WEP or 802.1X network given a pre-shared-key profile that cannot work.
+    row("wep-refused", {"wifi", "--connect", "Wep", "--password", "pw"}, 0, 0, 1,
+        "orvik: \"Wep\" was not joined: it uses WEP");
+    row("enterprise-refused", {"wifi", "--connect", "Corp", "--password", "pw"}, 0, 0, 1,
+        "orvik: \"Corp\" was not joined: it is an enterprise (802.1X) network");
+    // The name as UTF-8 from the UTF-16 command line, whatever the ANSI code page. Fault: the ANSI
+    // code page's bytes (E9 for the e with acute in Wine's 1252), which no device sees.
+    row("name-taken-as-utf8", {"wifi", "--connect", QStringLiteral("Caf\u00E9"), "--password", "pw"}, 0, 0, 0,
+        "joined \"Caf\xC3\xA9\" on Wireless adapter 0\n",
+        {QStringLiteral("<name>Caf\u00E9</name>"), "<SSID><hex>436166C3A9</hex></SSID>"},
+        QStringLiteral("interface=00001000-0000-4000-8000 mode=0 profile=Caf\u00E9 flags=0"));
+    // Windows 11 with location access off for desktop apps refuses scans and lists. Faults: an empty
+    // list with exit 0; "no WiFi device sees" when joining.
+    const QByteArray locationOff = "orvik: Location access is off for desktop apps: Settings > Privacy & security > "
+                                   "Location > Let desktop apps access your location\n";
+    row("list-with-location-off", {"wifi", "--list"}, 0, 0, 1, locationOff, {}, {}, {}, "listing 5\n");
+    row("join-with-location-off", cafe, 0, 0, 1, locationOff, {}, {}, {}, "listing 5\n");
+    // A network with a profile needs no list: joined with that profile, none set. Fault: the location
+    // message though a profile is there.
+    row("join-with-location-off-and-a-profile", cafe, 0, 0, 0, "joined \"Cafe\" on Wireless adapter 1\n", {},
+        cafeConnect, {}, "listing 5\nprofile 1 Cafe\n");
+    // Windows lists a network once per profile and once without: the same network, joined once.
+    row("listed-per-profile-and-without", cafe, 0, 0, 0, "joined \"Cafe\" on Wireless adapter 1\n", cafeProfile,
+        cafeConnect, {}, "profile 1 Cafe\n");
+    row("radios-switched-off", cafe, 0, 0, 1, "orvik: the WiFi radio is switched off; \"Cafe\" was not joined", {}, {},
+        {}, "radio-off 0\nradio-off 1\n");
 }
 
 void tst_OrvikWifi::join()
@@ -148,9 +191,11 @@ void tst_OrvikWifi::join()
     QFETCH(QByteArray, message);
     QFETCH(QStringList, profile);
     QFETCH(QString, connect);
+    QFETCH(QByteArray, scenario);
 
     FakeWlan wlan(kRadios, openResult);
     wlan.setConnectOutcome(failReason, "the security key is wrong");
+    wlan.addScenario(scenario);
     FakeNetsh noCommand;
     const OrvikRun orvik = arguments.isEmpty() ? acceptJoin(typed) : runOrvik(arguments);
     QVERIFY2(orvik.exitCode == exitCode, orvik.err.constData());
@@ -165,6 +210,18 @@ void tst_OrvikWifi::join()
     QCOMPARE(profiles.size(), profile.isEmpty() ? 0 : 1);
     for (const QString &part : profile)
         QVERIFY2(profiles.constFirst().contains(part), qPrintable(part));
+    // This user's profile (flag 2, WLAN_PROFILE_USER). Fault: one for every user of the machine.
+    if (!profiles.isEmpty())
+        QVERIFY2(profiles.constFirst().contains(QLatin1String(" flags=2 ")), qPrintable(profiles.constFirst()));
+    // A join scans every interface and reads the lists after: the scan's end was waited for (the
+    // stand-in tells it at once). Fault: the lists read without a scan.
+    const QStringList log = wlan.log();
+    const auto firstOf = [&log](const char *function) {
+        return log.indexOf(QRegularExpression(QStringLiteral("%1 .*").arg(QLatin1String(function))));
+    };
+    if (!arguments.isEmpty() && arguments.contains(QLatin1String("--connect")) && openResult == 0)
+        QVERIFY2(firstOf("WlanScan") >= 0 && firstOf("WlanScan") < firstOf("WlanGetAvailableNetworkList"),
+                 qPrintable(log.join('\n')));
     const QStringList connects = callsOf(wlan, "WlanConnect");
     QCOMPARE(connects.size(), connect.isEmpty() ? 0 : 1);
     if (!connect.isEmpty()) {

@@ -62,10 +62,17 @@ QPixmap grabWithListOpen(WifiConnectDialog &dialog)
     return picture;
 }
 
+#ifdef Q_OS_WIN
+// WLAN_AVAILABLE_NETWORK_INCLUDE_ALL_MANUAL_HIDDEN_PROFILES, which MinGW's headers lack: the flags the scan lists with.
+constexpr DWORD kIncludeAllManualHiddenProfiles = 2;
+#endif
+
 // Why the system's WiFi service cannot have listed anything; empty when it runs and has a WiFi
-// interface to look with.
-QString wifiServiceProblem()
+// interface to look with. *locationDenied tells that Windows withholds the list because location
+// access is off for desktop apps (the text is then kLocationAccessOff).
+QString wifiServiceProblem(bool *locationDenied)
 {
+    *locationDenied = false;
 #ifdef Q_OS_WIN
     const WlanLibrary *api = WlanLibrary::get();
     if (!api)
@@ -78,9 +85,20 @@ QString wifiServiceProblem()
     PWLAN_INTERFACE_INFO_LIST interfaces = nullptr;
     const DWORD error = api->WlanEnumInterfaces(handle, nullptr, &interfaces);
     const DWORD count = error == ERROR_SUCCESS && interfaces ? interfaces->dwNumberOfItems : 0;
+    // Windows 11 (24H2 on) refuses the list with ERROR_ACCESS_DENIED while location access is off.
+    for (DWORD i = 0; i < count && !*locationDenied; ++i) {
+        PWLAN_AVAILABLE_NETWORK_LIST networks = nullptr;
+        *locationDenied = api->WlanGetAvailableNetworkList(handle, &interfaces->InterfaceInfo[i].InterfaceGuid,
+                                                           kIncludeAllManualHiddenProfiles, nullptr,
+                                                           &networks) == ERROR_ACCESS_DENIED;
+        if (networks)
+            api->WlanFreeMemory(networks);
+    }
     if (interfaces)
         api->WlanFreeMemory(interfaces);
     api->WlanCloseHandle(handle, nullptr);
+    if (*locationDenied)
+        return QLatin1String(kLocationAccessOff);
     if (error != ERROR_SUCCESS)
         return QStringLiteral("the WLAN service did not list its interfaces (error %1)").arg(error);
     return count == 0 ? QStringLiteral("the WLAN service has no WiFi interface") : QString();
@@ -107,10 +125,14 @@ int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &er
     // An empty list says nothing by itself: no network in reach, or nothing that could look. When
     // nothing could look, the scan failed, whether it was to be listed or pictured.
     const auto *combo = dialog.findChild<QCustomComboBox *>();
-    const QString problem = !combo || combo->count() == 0 ? wifiServiceProblem() : QString();
-    if (!problem.isEmpty())
+    bool locationDenied = false;
+    const QString problem = !combo || combo->count() == 0 ? wifiServiceProblem(&locationDenied) : QString();
+    // Location access is the user's to give: it fails even where an empty list is only a note.
+    if (locationDenied)
+        ErrorLine::print(err, problem);
+    else if (!problem.isEmpty())
         ErrorLine::print(err, QStringLiteral("no WiFi networks listed: ") + problem);
-    const int outcome = problem.isEmpty() || request.emptyIsNote ? ExitOk : ExitFailure;
+    const int outcome = problem.isEmpty() || (request.emptyIsNote && !locationDenied) ? ExitOk : ExitFailure;
     if (request.screenshotPath.isEmpty())
         return outcome;
     dialog.resize(dialog.sizeHint());

@@ -1,15 +1,19 @@
-// Joining on Windows: the WLAN API. A profile for the network is set on the interface that sees it
-// best, then connected; the outcome arrives as a notification of the auto-configuration service.
+// Joining on Windows: the WLAN API. The interfaces scan, and the network is picked from what they
+// list once the scan has completed; a profile for it is set for this user on the interface that
+// sees it best, then connected. The service tells of scans and connections on a thread of its own:
+// each notification is queued onto the Qt thread, where the waits below see it.
 #include "apps/orvik/plugins/wifijoin.h"
 
 #include "apps/orvik/cli/errorline.h"
 #include "wifi/wlanlibrary_win.h"
 
+#include <QEventLoop>
+#include <QObject>
+#include <QTimer>
+
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -18,7 +22,17 @@ namespace ORVIK {
 namespace {
 
 constexpr int kActivationTimeoutMs = 90000;
+// A scan completes within 4 seconds, the documentation of WlanScan says.
+constexpr int kScanTimeoutMs = 4000;
 constexpr DWORD kReasonSuccess = 0; // WLAN_REASON_CODE_SUCCESS, which MinGW's headers lack
+// Values of DOT11_AUTH_ALGORITHM and DOT11_CIPHER_ALGORITHM that Windows 10 and 11 report and
+// MinGW's headers lack, from Microsoft's documentation of the two enumerations.
+constexpr int kAuthWpa3Enterprise192 = 8; // DOT11_AUTH_ALGO_WPA3 (DOT11_AUTH_ALGO_WPA3_ENT_192)
+constexpr int kAuthWpa3Sae = 9;           // DOT11_AUTH_ALGO_WPA3_SAE
+constexpr int kAuthOwe = 10;              // DOT11_AUTH_ALGO_OWE
+constexpr int kAuthWpa3Enterprise = 11;   // DOT11_AUTH_ALGO_WPA3_ENT
+// The radio is switched off: ERROR_NDIS_DOT11_POWER_STATE_INVALID.
+constexpr DWORD kRadioOff = 0x80342002;
 
 struct WlanFree
 {
@@ -42,19 +56,47 @@ QString xmlEscaped(const QString &text)
     return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&apos;"));
 }
 
+// Why a network of this security cannot be joined with a profile made here; empty when it can.
+QString refusal(const WLAN_AVAILABLE_NETWORK &seen)
+{
+    const int cipher = seen.dot11DefaultCipherAlgorithm;
+    if (seen.dot11DefaultAuthAlgorithm == DOT11_AUTH_ALGO_80211_SHARED_KEY || cipher == DOT11_CIPHER_ALGO_WEP40 ||
+        cipher == DOT11_CIPHER_ALGO_WEP104 || cipher == DOT11_CIPHER_ALGO_WEP)
+        return QStringLiteral("it uses WEP, which is broken and which this program does not set up");
+    switch (int(seen.dot11DefaultAuthAlgorithm)) {
+    case DOT11_AUTH_ALGO_WPA:
+    case DOT11_AUTH_ALGO_RSNA:
+    case kAuthWpa3Enterprise192:
+    case kAuthWpa3Enterprise:
+        return QStringLiteral("it is an enterprise (802.1X) network, whose sign-in a password alone cannot make: "
+                              "join it in Windows' settings");
+    default:
+        return QString();
+    }
+}
+
 // The profile's security, from what the interface reports of the network, or, for a network that
-// no interface lists, WPA2-Personal with a password and open without one.
+// no interface lists, WPA2-Personal with a password and open without one. A WPA3-Personal network
+// gets SAE with transition mode, which also joins the WPA2 side of a WPA2/WPA3 network.
 QString securityXml(const WLAN_AVAILABLE_NETWORK *seen, const QString &password)
 {
     QString authentication = password.isEmpty() ? QStringLiteral("open") : QStringLiteral("WPA2PSK");
     QString encryption = password.isEmpty() ? QStringLiteral("none") : QStringLiteral("AES");
+    bool transition = false;
     if (seen) {
-        switch (seen->dot11DefaultAuthAlgorithm) {
+        switch (int(seen->dot11DefaultAuthAlgorithm)) {
         case DOT11_AUTH_ALGO_WPA_PSK:
             authentication = QStringLiteral("WPAPSK");
             break;
         case DOT11_AUTH_ALGO_RSNA_PSK:
             authentication = QStringLiteral("WPA2PSK");
+            break;
+        case kAuthWpa3Sae:
+            authentication = QStringLiteral("WPA3SAE");
+            transition = true;
+            break;
+        case kAuthOwe:
+            authentication = QStringLiteral("OWE");
             break;
         case DOT11_AUTH_ALGO_80211_OPEN:
             authentication = QStringLiteral("open");
@@ -67,9 +109,13 @@ QString securityXml(const WLAN_AVAILABLE_NETWORK *seen, const QString &password)
                                                                                    : QStringLiteral("AES");
     }
     QString xml = QStringLiteral("<security><authEncryption><authentication>%1</authentication>"
-                                 "<encryption>%2</encryption><useOneX>false</useOneX></authEncryption>")
+                                 "<encryption>%2</encryption><useOneX>false</useOneX>")
                       .arg(authentication, encryption);
-    if (authentication != QLatin1String("open"))
+    if (transition)
+        xml += QStringLiteral("<transitionMode xmlns=\"http://www.microsoft.com/networking/WLAN/profile/v4\">true"
+                              "</transitionMode>");
+    xml += QStringLiteral("</authEncryption>");
+    if (authentication != QLatin1String("open") && authentication != QLatin1String("OWE"))
         xml += QStringLiteral("<sharedKey><keyType>passPhrase</keyType><protected>false</protected>"
                               "<keyMaterial>%1</keyMaterial></sharedKey>")
                    .arg(xmlEscaped(password));
@@ -102,39 +148,75 @@ QString systemText(DWORD error)
     return QStringLiteral("error %1").arg(error);
 }
 
-// The outcome of one connection, told by the service on a thread of its own.
-struct Attempt
+bool sameSsid(const DOT11_SSID &a, const DOT11_SSID &b)
 {
-    GUID interfaceGuid{};
-    DOT11_SSID ssid{};
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::optional<DWORD> reason; // kReasonSuccess once connected
+    return a.uSSIDLength == b.uSSIDLength &&
+           std::equal(a.ucSSID, a.ucSSID + std::min<ULONG>(a.uSSIDLength, DOT11_SSID_MAX_LENGTH), b.ucSSID);
+}
 
+// What the auto-configuration service told, as the Qt thread sees it.
+class Notifications : public QObject
+{
+public:
+    struct Event
+    {
+        DWORD code = 0;
+        GUID interfaceGuid{};
+        DOT11_SSID ssid{}; // of a connection's end
+        DWORD reason = 0;  // of a connection's end
+    };
+
+    // Runs on the service's thread: copies what it needs and queues it, touching nothing else.
     static void WINAPI notify(PWLAN_NOTIFICATION_DATA data, PVOID context)
     {
-        auto *attempt = static_cast<Attempt *>(context);
-        if (data->NotificationSource != WLAN_NOTIFICATION_SOURCE_ACM || data->InterfaceGuid != attempt->interfaceGuid ||
-            data->dwDataSize < sizeof(WLAN_CONNECTION_NOTIFICATION_DATA))
+        if (data->NotificationSource != WLAN_NOTIFICATION_SOURCE_ACM)
             return;
-        if (data->NotificationCode != wlan_notification_acm_connection_complete &&
-            data->NotificationCode != wlan_notification_acm_connection_attempt_fail)
-            return;
-        const auto *connection = static_cast<const WLAN_CONNECTION_NOTIFICATION_DATA *>(data->pData);
-        // Another connection of the interface (the one being left, an automatic one) may end meanwhile.
-        const DOT11_SSID &ssid = connection->dot11Ssid;
-        if (ssid.uSSIDLength != attempt->ssid.uSSIDLength ||
-            !std::equal(ssid.ucSSID, ssid.ucSSID + std::min<ULONG>(ssid.uSSIDLength, DOT11_SSID_MAX_LENGTH),
-                        attempt->ssid.ucSSID))
-            return;
-        {
-            std::lock_guard<std::mutex> lock(attempt->mutex);
-            if (attempt->reason)
+        Event event;
+        event.code = data->NotificationCode;
+        event.interfaceGuid = data->InterfaceGuid;
+        const bool ended = event.code == wlan_notification_acm_connection_complete ||
+                           event.code == wlan_notification_acm_connection_attempt_fail;
+        if (ended) {
+            if (data->dwDataSize < sizeof(WLAN_CONNECTION_NOTIFICATION_DATA) || !data->pData)
                 return;
-            attempt->reason = connection->wlanReasonCode;
+            const auto *connection = static_cast<const WLAN_CONNECTION_NOTIFICATION_DATA *>(data->pData);
+            event.ssid = connection->dot11Ssid;
+            event.reason = connection->wlanReasonCode;
+        } else if (event.code != wlan_notification_acm_scan_complete && event.code != wlan_notification_acm_scan_fail) {
+            return;
         }
-        attempt->changed.notify_all();
+        auto *self = static_cast<Notifications *>(context);
+        QMetaObject::invokeMethod(
+            self,
+            [self, event] {
+                self->m_events.push_back(event);
+                if (self->m_loop && self->m_done())
+                    self->m_loop->quit();
+            },
+            Qt::QueuedConnection);
     }
+
+    // Runs the Qt thread's events until `done` holds or the time is up; whether it holds.
+    bool waitFor(const std::function<bool()> &done, int milliseconds)
+    {
+        if (done())
+            return true;
+        QEventLoop loop;
+        QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+        m_loop = &loop;
+        m_done = done;
+        loop.exec();
+        m_loop = nullptr;
+        m_done = nullptr;
+        return done();
+    }
+
+    const std::vector<Event> &events() const { return m_events; }
+
+private:
+    std::vector<Event> m_events;
+    QEventLoop *m_loop = nullptr;
+    std::function<bool()> m_done;
 };
 
 } // namespace
@@ -152,7 +234,8 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
                                              "(Wireless LAN feature)"));
         return 1;
     }
-    Attempt attempt; // before the handle, whose closing ends the notifications that may still reach it
+    // Before the handle, whose closing waits for the notifications that may still reach it.
+    Notifications notifications;
     Handle handle;
     DWORD version = 0;
     if (const DWORD error = api->WlanOpenHandle(2, nullptr, &version, &handle.value); error != ERROR_SUCCESS) {
@@ -174,6 +257,49 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
         ErrorLine::print(err, QStringLiteral("there is no WiFi interface to join %1 on").arg(network));
         return 1;
     }
+    // Registered before anything starts: a scan's or a connection's end may be told before the call returns.
+    if (const DWORD error = api->WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_ACM, TRUE,
+                                                          &Notifications::notify, &notifications, nullptr, nullptr);
+        error != ERROR_SUCCESS) {
+        ErrorLine::print(err, QStringLiteral("cannot follow the WLAN service's notifications (%1); %2 was not joined")
+                                  .arg(systemText(error), network));
+        return 1;
+    }
+    struct Unregister
+    {
+        const WlanLibrary *api;
+        HANDLE handle;
+        ~Unregister()
+        {
+            api->WlanRegisterNotification(handle, WLAN_NOTIFICATION_SOURCE_NONE, TRUE, nullptr, nullptr, nullptr,
+                                          nullptr);
+        }
+    } unregister{api, handle.value};
+
+    // Every interface whose radio is on scans; the list is read once each has told that its scan
+    // completed or failed, or after 4 s.
+    bool denied = false;
+    DWORD radiosOff = 0;
+    std::vector<GUID> scanning;
+    for (DWORD i = 0; i < interfaces->dwNumberOfItems; ++i) {
+        const GUID &guid = interfaces->InterfaceInfo[i].InterfaceGuid;
+        const DWORD error = api->WlanScan(handle.value, &guid, nullptr, nullptr, nullptr);
+        denied = denied || error == ERROR_ACCESS_DENIED;
+        radiosOff += error == kRadioOff ? 1 : 0;
+        if (error == ERROR_SUCCESS)
+            scanning.push_back(guid);
+    }
+    notifications.waitFor(
+        [&] {
+            return std::all_of(scanning.begin(), scanning.end(), [&](const GUID &guid) {
+                const auto &events = notifications.events();
+                return std::any_of(events.begin(), events.end(), [&](const Notifications::Event &event) {
+                    return event.interfaceGuid == guid && (event.code == wlan_notification_acm_scan_complete ||
+                                                           event.code == wlan_notification_acm_scan_fail);
+                });
+            });
+        },
+        kScanTimeoutMs);
 
     // The interface that sees the network strongest; for a hidden network that none lists, the one
     // with the best link to anything (the first when none sees anything).
@@ -185,7 +311,9 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     for (DWORD i = 0; i < interfaces->dwNumberOfItems; ++i) {
         const WLAN_INTERFACE_INFO &info = interfaces->InterfaceInfo[i];
         WLAN_AVAILABLE_NETWORK_LIST *rawList = nullptr;
-        if (api->WlanGetAvailableNetworkList(handle.value, &info.InterfaceGuid, 0, nullptr, &rawList) != ERROR_SUCCESS)
+        const DWORD error = api->WlanGetAvailableNetworkList(handle.value, &info.InterfaceGuid, 0, nullptr, &rawList);
+        denied = denied || error == ERROR_ACCESS_DENIED;
+        if (error != ERROR_SUCCESS)
             continue;
         lists.emplace_back(rawList);
         for (DWORD n = 0; n < rawList->dwNumberOfItems; ++n) {
@@ -202,62 +330,89 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
             }
         }
     }
+
+    const QString profileName = QString::fromUtf8(ssid);
+    bool existingProfile = false;
+    if (!chosen && denied) {
+        // Windows withholds what the radio sees, not the profiles: a network that already has one
+        // is joined with it, without a list.
+        for (DWORD i = 0; i < interfaces->dwNumberOfItems && !chosen; ++i) {
+            LPWSTR profile = nullptr;
+            DWORD flags = 0;
+            if (api->WlanGetProfile(handle.value, &interfaces->InterfaceInfo[i].InterfaceGuid,
+                                    reinterpret_cast<LPCWSTR>(profileName.utf16()), nullptr, &profile, &flags,
+                                    nullptr) == ERROR_SUCCESS) {
+                api->WlanFreeMemory(profile);
+                chosen = &interfaces->InterfaceInfo[i];
+                existingProfile = true;
+            }
+        }
+        if (!chosen) {
+            ErrorLine::print(err, QLatin1String(kLocationAccessOff));
+            return 1;
+        }
+    }
+    if (!chosen && radiosOff == interfaces->dwNumberOfItems) {
+        ErrorLine::print(err, QStringLiteral("the WiFi radio is switched off; %1 was not joined").arg(network));
+        return 1;
+    }
     if (!chosen && !hidden) {
         ErrorLine::print(err, QStringLiteral("no WiFi device sees %1; if it is hidden, add --hidden").arg(network));
         return 1;
     }
     if (!chosen)
         chosen = bestLink;
+    if (seen) {
+        if (const QString why = refusal(*seen); !why.isEmpty()) {
+            ErrorLine::print(err, QStringLiteral("%1 was not joined: %2").arg(network, why));
+            return 1;
+        }
+    }
 
-    const QString profileName = QString::fromUtf8(ssid);
-    const QString xml = profileXml(profileName, ssid, hidden, seen ? &*seen : nullptr, password);
-    DWORD profileReason = 0;
-    if (const DWORD error =
-            api->WlanSetProfile(handle.value, &chosen->InterfaceGuid, 0, reinterpret_cast<LPCWSTR>(xml.utf16()),
-                                nullptr, TRUE, nullptr, &profileReason);
-        error != ERROR_SUCCESS) {
-        ErrorLine::print(err, QStringLiteral("the WLAN service refused a profile for %1: %2")
-                                  .arg(network, profileReason ? reasonText(profileReason) : systemText(error)));
-        return 1;
+    // This user's profile, not one for every user of the machine.
+    if (!existingProfile) {
+        const QString xml = profileXml(profileName, ssid, hidden, seen ? &*seen : nullptr, password);
+        DWORD profileReason = 0;
+        if (const DWORD error =
+                api->WlanSetProfile(handle.value, &chosen->InterfaceGuid, WLAN_PROFILE_USER,
+                                    reinterpret_cast<LPCWSTR>(xml.utf16()), nullptr, TRUE, nullptr, &profileReason);
+            error != ERROR_SUCCESS) {
+            ErrorLine::print(err, QStringLiteral("the WLAN service refused a profile for %1: %2")
+                                      .arg(network, profileReason ? reasonText(profileReason) : systemText(error)));
+            return 1;
+        }
     }
 
     DOT11_SSID dot11Ssid{};
     dot11Ssid.uSSIDLength = ULONG(ssid.size());
     std::copy(ssid.cbegin(), ssid.cend(), reinterpret_cast<char *>(dot11Ssid.ucSSID));
-    attempt.interfaceGuid = chosen->InterfaceGuid;
-    attempt.ssid = dot11Ssid;
-    // Registered before the connection starts: its outcome may be told before WlanConnect returns.
-    if (const DWORD error = api->WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_ACM, TRUE,
-                                                          &Attempt::notify, &attempt, nullptr, nullptr);
-        error != ERROR_SUCCESS) {
-        ErrorLine::print(err, QStringLiteral("cannot follow the WLAN service's notifications (%1); %2 was not joined")
-                                  .arg(systemText(error), network));
-        return 1;
-    }
-    const auto unregister = [&] {
-        api->WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_NONE, TRUE, nullptr, nullptr, nullptr,
-                                      nullptr);
-    };
+    const GUID interfaceGuid = chosen->InterfaceGuid;
     WLAN_CONNECTION_PARAMETERS parameters{};
     parameters.wlanConnectionMode = wlan_connection_mode_profile;
     parameters.strProfile = reinterpret_cast<LPCWSTR>(profileName.utf16());
     parameters.pDot11Ssid = &dot11Ssid;
     parameters.dot11BssType = dot11_BSS_type_infrastructure;
     parameters.dwFlags = hidden ? WLAN_CONNECTION_HIDDEN_NETWORK : 0;
-    if (const DWORD error = api->WlanConnect(handle.value, &chosen->InterfaceGuid, &parameters, nullptr);
+    if (const DWORD error = api->WlanConnect(handle.value, &interfaceGuid, &parameters, nullptr);
         error != ERROR_SUCCESS) {
-        unregister();
         ErrorLine::print(err, QStringLiteral("the WLAN service did not join %1 (%2)").arg(network, systemText(error)));
         return 1;
     }
+    // The end of this connection: another one of the interface (the one being left, an automatic
+    // one) may end meanwhile.
     std::optional<DWORD> reason;
-    {
-        std::unique_lock<std::mutex> lock(attempt.mutex);
-        attempt.changed.wait_for(lock, std::chrono::milliseconds(kActivationTimeoutMs),
-                                 [&] { return attempt.reason.has_value(); });
-        reason = attempt.reason;
-    }
-    unregister();
+    notifications.waitFor(
+        [&] {
+            for (const Notifications::Event &event : notifications.events())
+                if (event.interfaceGuid == interfaceGuid && sameSsid(event.ssid, dot11Ssid) &&
+                    (event.code == wlan_notification_acm_connection_complete ||
+                     event.code == wlan_notification_acm_connection_attempt_fail)) {
+                    reason = event.reason;
+                    return true;
+                }
+            return false;
+        },
+        kActivationTimeoutMs);
     const QString interfaceName = QString::fromWCharArray(chosen->strInterfaceDescription);
     if (!reason) {
         ErrorLine::print(err, QStringLiteral("joining %1 did not finish within %2 s")

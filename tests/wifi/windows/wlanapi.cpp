@@ -3,10 +3,18 @@
 // serves the interfaces and networks of a scenario file (ORVIK_WLAN_SCENARIO), read again at every
 // WlanOpenHandle, and appends one line per call to a log file (ORVIK_WLAN_LOG). Scenario lines:
 //   open CODE | enum CODE           the result of WlanOpenHandle / WlanEnumInterfaces
+//   listing CODE                    the result of every WlanScan and WlanGetAvailableNetworkList:
+//                                   5 (ERROR_ACCESS_DENIED) is Windows 11 with location access off
 //   connect REASON [TEXT]           the reason that WlanConnect's notification carries (Windows)
 //   interface DESCRIPTION           a new interface; without a poll its list calls fail
+//   radio-off I                     interface I's radio is switched off: its scans and lists fail
+//   profile I NAME                  interface I has a profile of this name (ASCII), listed as Windows
+//                                   lists profiles: a network of that name gets a second entry
 //   poll                            the interface's next list, read from k seconds after WlanScan
 //   network QUALITY SSIDHEX|- [LENGTH [AUTH CIPHER]]
+// A scan's completion is told, as Windows does, from a thread of the service's (Windows). Every
+// profile XML that WlanSetProfile receives is logged, and also kept whole as a file of its own in
+// the folder that ORVIK_WLAN_PROFILE_DIR names, if any, for the schema check.
 #include "wifi/wlanplatform_p.h"
 
 #include <algorithm>
@@ -31,6 +39,7 @@ constexpr DWORD ERROR_NOT_READY = 21;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 #define WINAPI
 #endif
+constexpr DWORD kRadioOff = 0x80342002; // ERROR_NDIS_DOT11_POWER_STATE_INVALID
 
 namespace {
 
@@ -39,6 +48,8 @@ struct Interface
     std::string description;
     std::vector<std::vector<WLAN_AVAILABLE_NETWORK>> polls;
     std::chrono::steady_clock::time_point scanned;
+    bool radioOff = false;
+    std::vector<std::string> profiles;
 };
 
 struct State
@@ -46,6 +57,7 @@ struct State
     std::recursive_mutex mutex;
     DWORD openResult = 0;
     DWORD enumResult = 0;
+    DWORD listingResult = 0;
     DWORD connectReason = 0;
     std::string reasonText;
     std::vector<Interface> interfaces;
@@ -114,7 +126,7 @@ Interface *interfaceOf(const GUID *guid)
 void load()
 {
     State &s = state();
-    s.openResult = s.enumResult = s.connectReason = 0;
+    s.openResult = s.enumResult = s.listingResult = s.connectReason = 0;
     s.reasonText.clear();
     s.interfaces.clear();
     std::ifstream file(env("ORVIK_WLAN_SCENARIO"));
@@ -126,6 +138,19 @@ void load()
             in >> s.openResult;
         } else if (word == "enum") {
             in >> s.enumResult;
+        } else if (word == "listing") {
+            in >> s.listingResult;
+        } else if (word == "radio-off" || word == "profile") {
+            std::size_t index = 0;
+            in >> index;
+            if (index >= s.interfaces.size())
+                continue;
+            if (word == "radio-off") {
+                s.interfaces[index].radioOff = true;
+            } else {
+                s.interfaces[index].profiles.emplace_back();
+                std::getline(in >> std::ws, s.interfaces[index].profiles.back());
+            }
         } else if (word == "connect") {
             in >> s.connectReason >> std::ws;
             std::getline(in, s.reasonText);
@@ -232,10 +257,25 @@ DWORD WINAPI WlanScan(HANDLE handle, const GUID *guid, const PDOT11_SSID ssid, c
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
     Interface *radio = known(handle) ? interfaceOf(guid) : nullptr;
-    if (radio)
+    const DWORD result = !radio                       ? ERROR_INVALID_PARAMETER
+                         : state().listingResult != 0 ? state().listingResult
+                         : radio->radioOff            ? kRadioOff
+                                                      : ERROR_SUCCESS;
+    if (result == ERROR_SUCCESS)
         radio->scanned = std::chrono::steady_clock::now();
-    log("WlanScan handle=" + text(handle) + " interface=" + text(guid) + " ssid=" + text(ssid) + " ie=" + text(ie));
-    return radio ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    log("WlanScan handle=" + text(handle) + " interface=" + text(guid) + " ssid=" + text(ssid) + " ie=" + text(ie) +
+        " result=" + std::to_string(result));
+#ifdef _WIN32
+    if (result == ERROR_SUCCESS && state().callback) {
+        joinNotifier();
+        state().notifier = std::thread([callback = state().callback, context = state().context, guid = *guid] {
+            WLAN_NOTIFICATION_DATA data{WLAN_NOTIFICATION_SOURCE_ACM, wlan_notification_acm_scan_complete, guid, 0,
+                                        nullptr};
+            callback(&data, context);
+        });
+    }
+#endif
+    return result;
 }
 
 DWORD WINAPI WlanGetAvailableNetworkList(HANDLE handle, const GUID *guid, DWORD flags, PVOID,
@@ -245,13 +285,28 @@ DWORD WINAPI WlanGetAvailableNetworkList(HANDLE handle, const GUID *guid, DWORD 
     const Interface *radio = known(handle) ? interfaceOf(guid) : nullptr;
     std::string line = "WlanGetAvailableNetworkList handle=" + text(handle) + " interface=" + text(guid) +
                        " flags=" + std::to_string(flags);
-    if (!radio || radio->polls.empty()) {
-        log(line + " result=" + std::to_string(ERROR_NOT_READY));
-        return ERROR_NOT_READY;
+    const DWORD refused = !radio || radio->polls.empty() ? ERROR_NOT_READY
+                          : state().listingResult != 0   ? state().listingResult
+                          : radio->radioOff              ? kRadioOff
+                                                         : ERROR_SUCCESS;
+    if (refused != ERROR_SUCCESS) {
+        log(line + " result=" + std::to_string(refused));
+        return refused;
     }
     const auto since = std::chrono::steady_clock::now() - radio->scanned;
     const auto period = std::size_t(std::chrono::duration_cast<std::chrono::seconds>(since).count());
-    const auto &poll = radio->polls[std::min(period, radio->polls.size() - 1)];
+    // As Windows lists them: one entry per profile of a network, and one without a profile.
+    std::vector<WLAN_AVAILABLE_NETWORK> poll = radio->polls[std::min(period, radio->polls.size() - 1)];
+    for (std::size_t i = 0, networks = poll.size(); i < networks; ++i)
+        for (const std::string &profile : radio->profiles) {
+            const DOT11_SSID &ssid = poll[i].dot11Ssid;
+            if (profile.size() != ssid.uSSIDLength || !std::equal(profile.begin(), profile.end(), ssid.ucSSID))
+                continue;
+            WLAN_AVAILABLE_NETWORK entry = poll[i];
+            std::copy(profile.begin(), profile.end(), entry.strProfileName);
+            entry.dwFlags = 2; // WLAN_AVAILABLE_NETWORK_HAS_PROFILE
+            poll.push_back(entry);
+        }
     *result = allocate<WLAN_AVAILABLE_NETWORK_LIST, WLAN_AVAILABLE_NETWORK>(poll.size());
     std::copy(poll.begin(), poll.end(), (*result)->Network);
     log(line + " result=0 list=" + text(*result));
@@ -268,15 +323,76 @@ void WINAPI WlanFreeMemory(PVOID memory)
 }
 
 #ifdef _WIN32
+namespace {
+std::string utf8(const WCHAR *text)
+{
+    std::string bytes;
+    for (const WCHAR *c = text; c && *c; ++c) {
+        std::uint32_t code = *c;
+        if (code >= 0xD800 && code < 0xDC00 && c[1] >= 0xDC00 && c[1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (c[1] - 0xDC00);
+            ++c;
+        }
+        if (code < 0x80) {
+            bytes += char(code);
+        } else if (code < 0x800) {
+            bytes += char(0xC0 | (code >> 6));
+            bytes += char(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            bytes += char(0xE0 | (code >> 12));
+            bytes += char(0x80 | ((code >> 6) & 0x3F));
+            bytes += char(0x80 | (code & 0x3F));
+        } else {
+            bytes += char(0xF0 | (code >> 18));
+            bytes += char(0x80 | ((code >> 12) & 0x3F));
+            bytes += char(0x80 | ((code >> 6) & 0x3F));
+            bytes += char(0x80 | (code & 0x3F));
+        }
+    }
+    return bytes;
+}
+} // namespace
+
+// The profile of that name on the interface, if the scenario gives it one; the XML is a stub.
+DWORD WINAPI WlanGetProfile(HANDLE handle, const GUID *guid, LPCWSTR name, PVOID, LPWSTR *xml, DWORD *flags, PDWORD)
+{
+    std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    const Interface *radio = known(handle) ? interfaceOf(guid) : nullptr;
+    const std::string wanted = utf8(name);
+    const bool found =
+        radio && std::find(radio->profiles.begin(), radio->profiles.end(), wanted) != radio->profiles.end();
+    const std::string line = "WlanGetProfile handle=" + text(handle) + " interface=" + text(guid) + " name=" + wanted +
+                             " found=" + std::to_string(found);
+    if (!found) {
+        log(line);
+        return radio ? ERROR_NOT_FOUND : ERROR_INVALID_PARAMETER;
+    }
+    static const WCHAR stub[] = L"<WLANProfile/>";
+    *xml = static_cast<LPWSTR>(std::calloc(1, sizeof stub));
+    std::memcpy(*xml, stub, sizeof stub);
+    state().live.insert(*xml);
+    log(line + " list=" + text(*xml));
+    if (flags)
+        *flags = WLAN_PROFILE_USER;
+    return ERROR_SUCCESS;
+}
+
 DWORD WINAPI WlanSetProfile(HANDLE handle, const GUID *guid, DWORD flags, LPCWSTR xml, LPCWSTR, BOOL overwrite, PVOID,
                             DWORD *reason)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    std::string profile;
-    for (const WCHAR *c = xml; c && *c; ++c)
-        profile += *c < 0x80 ? char(*c) : '?';
+    // Every profile, whole, in UTF-8: the tests check them against the profile schema.
     log("WlanSetProfile handle=" + text(handle) + " interface=" + text(guid) + " flags=" + std::to_string(flags) +
-        " overwrite=" + std::to_string(overwrite) + " " + profile);
+        " overwrite=" + std::to_string(overwrite) + " " + utf8(xml));
+    if (const std::string folder = env("ORVIK_WLAN_PROFILE_DIR"); !folder.empty()) {
+        static int count = 0;
+        const std::string name =
+            folder + "/profile-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count) + ".xml";
+        if (std::FILE *file = std::fopen(name.c_str(), "wb")) {
+            std::fputs(utf8(xml).c_str(), file);
+            std::fclose(file);
+        }
+    }
     *reason = 0;
     return known(handle) && interfaceOf(guid) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
 }
@@ -298,11 +414,8 @@ DWORD WINAPI WlanRegisterNotification(HANDLE handle, DWORD source, BOOL ignoreDu
 DWORD WINAPI WlanConnect(HANDLE handle, const GUID *guid, const PWLAN_CONNECTION_PARAMETERS parameters, PVOID)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    std::string profile;
-    for (const WCHAR *c = parameters->strProfile; c && *c; ++c)
-        profile += *c < 0x80 ? char(*c) : '?';
     log("WlanConnect handle=" + text(handle) + " interface=" + text(guid) +
-        " mode=" + std::to_string(parameters->wlanConnectionMode) + " profile=" + profile +
+        " mode=" + std::to_string(parameters->wlanConnectionMode) + " profile=" + utf8(parameters->strProfile) +
         " flags=" + std::to_string(parameters->dwFlags));
     if (!known(handle) || !interfaceOf(guid))
         return ERROR_INVALID_PARAMETER;
