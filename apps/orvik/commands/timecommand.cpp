@@ -98,6 +98,12 @@ QString statusText(const AddressReport &report, const TimeQuery &query)
     return name;
 }
 
+// An NTS server's address, also when its key exchange failed and it was not asked.
+bool asksWithNts(const TimeServerAddress &server)
+{
+    return server.nts || !server.failure.isEmpty();
+}
+
 QString addressText(const TimeServerAddress &server)
 {
     const QString address = server.address.toString();
@@ -134,7 +140,7 @@ void printTable(const TimeSurvey &survey, const TimeQuery &query, QTextStream &o
     for (const AddressReport &report : survey.reports()) {
         // NTS: every answer counted from this address authenticated with the key from its key exchange.
         QStringList row{addressText(report.server), QString::number(report.server.port),
-                        report.server.nts ? QStringLiteral("NTS") : QStringLiteral("none")};
+                        asksWithNts(report.server) ? QStringLiteral("NTS") : QStringLiteral("none")};
         if (report.best) {
             const NtpSample &sample = report.best->sample;
             const NtpSampleMicroseconds figures = shown(sample.offset, report.best->radius(), sample.delay);
@@ -189,6 +195,9 @@ QJsonObject addressJson(const AddressReport &report)
         object.insert(QStringLiteral("detail"), report.detail);
     if (!report.refusal.isEmpty())
         object.insert(QStringLiteral("refusedReply"), report.refusal);
+    // What the run leaves of its cookies: each request spends one, each authentic reply brings new ones.
+    if (report.server.nts)
+        object.insert(QStringLiteral("ntsCookies"), int(report.server.nts->cookies.size()));
     if (report.best) {
         const NtpSample &sample = report.best->sample;
         object.insert(QStringLiteral("stratum"), sample.stratum);
