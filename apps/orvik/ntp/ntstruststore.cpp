@@ -5,14 +5,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+// Before OpenSSL's headers, which take back the names (X509_NAME and others) that wincrypt.h defines.
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <wincrypt.h>
+#endif
+
 #include <openssl/err.h>
 #include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
-
-#ifdef Q_OS_WIN
-#include <wincrypt.h>
-#include <windows.h>
-#endif
 
 #include <memory>
 

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-#include <openssl/ssl.h>
+// OpenSSL's SSL_CTX. Declared rather than included: on Windows, wincrypt.h must come before OpenSSL's headers.
+struct ssl_ctx_st;
 
 namespace ORVIK::NtsTrustStore {
 
@@ -10,6 +11,6 @@ namespace ORVIK::NtsTrustStore {
 // certificates in it. On Windows the system's are those of the ROOT store; OpenSSL's built-in folders
 // are never consulted there, since they name paths that any user of the machine could create.
 // False with `error` saying why.
-bool configure(SSL_CTX *context, const QString &caFile, QString *error);
+bool configure(ssl_ctx_st *context, const QString &caFile, QString *error);
 
 } // namespace ORVIK::NtsTrustStore
