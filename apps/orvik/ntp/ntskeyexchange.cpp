@@ -71,8 +71,11 @@ public:
         QObject::connect(&m_socket, &QTcpSocket::errorOccurred, &m_loop, [this](QAbstractSocket::SocketError error) {
             if (error == QAbstractSocket::RemoteHostClosedError && m_socket.bytesAvailable() > 0)
                 step();
-            if (!m_over)
-                fail(m_socket.errorString());
+            if (m_over)
+                return;
+            fail(error == QAbstractSocket::RemoteHostClosedError
+                     ? QStringLiteral("the server closed the connection before the key exchange was complete")
+                     : m_socket.errorString());
         });
         timeout.start(timeoutMs);
         m_socket.connectToHost(address, port);
