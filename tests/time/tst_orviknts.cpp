@@ -367,8 +367,11 @@ void tst_OrvikNts::keyExchangeRefusals_data()
 
 void tst_OrvikNts::keyExchangeRefusals()
 {
-    SKIP_UNDER_WINDOWS();
     QFETCH(QString, refuser);
+    // Without a TLS server of its own, the certificate of chronyd is still refused: under Windows, by
+    // the system's ROOT store, which does not hold it.
+    if (!refuser.isEmpty())
+        SKIP_UNDER_WINDOWS();
     QFETCH(QString, certificate);
     QFETCH(QString, reason);
     quint16 port = m_directKe;
