@@ -278,23 +278,30 @@ void tst_OrvikNts::authenticatedTime()
 void tst_OrvikNts::withPlainServers()
 {
     SKIP_UNDER_WINDOWS();
-    // NTS and plain servers vote together; the JSON says which answers were authenticated.
-    const OrvikRun run =
-        runOrvik({"time", "--nts", QStringLiteral("127.0.0.1:%1").arg(m_directKe), "--cacert", m_certificate,
-                  QStringLiteral("127.0.0.1:%1").arg(m_plain->port()), "--samples", "1", "--json"});
+    // Two NTS servers and a plain one vote together; the JSON says which were authenticated.
+    Relay relay(Relay::Mode::Pass, m_relayed->port());
+    if (!relay.listen())
+        QSKIP("cannot listen on 127.0.0.2 at chronyd's port");
+    const OrvikRun run = runOrvik({"time", "--nts", QStringLiteral("127.0.0.1:%1").arg(m_directKe), "--nts",
+                                   QStringLiteral("127.0.0.1:%1").arg(m_relayedKe), "--cacert", m_certificate,
+                                   QStringLiteral("127.0.0.1:%1").arg(m_plain->port()), "--samples", "1", "--json"});
     QVERIFY2(run.exitCode == 0, run.out + run.err);
     const QJsonObject document = QJsonDocument::fromJson(run.out).object();
     const QJsonArray addresses = document.value(QStringLiteral("addresses")).toArray();
-    QCOMPARE(addresses.size(), 2);
+    QCOMPARE(addresses.size(), 3);
     QCOMPARE(addresses[0][QStringLiteral("port")].toInt(), int(m_direct->port()));
     QCOMPARE(addresses[0][QStringLiteral("authenticated")].toBool(), true);
     // chronyd gave 8 cookies; the request spent one and its reply brought new ones, which are kept.
     QVERIFY2(addresses[0][QStringLiteral("ntsCookies")].toInt() > 7, run.out.constData());
-    QCOMPARE(addresses[1][QStringLiteral("port")].toInt(), int(m_plain->port()));
-    QCOMPARE(addresses[1][QStringLiteral("authenticated")].toBool(), false);
+    QCOMPARE(addresses[1][QStringLiteral("address")].toString(), QStringLiteral("127.0.0.2"));
+    QCOMPARE(addresses[1][QStringLiteral("authenticated")].toBool(), true);
+    QCOMPARE(addresses[2][QStringLiteral("port")].toInt(), int(m_plain->port()));
+    QCOMPARE(addresses[2][QStringLiteral("authenticated")].toBool(), false);
+    QVERIFY(!addresses[2].toObject().contains(QStringLiteral("ntsCookies")));
     for (const QJsonValue &address : addresses)
         QCOMPARE(address[QStringLiteral("status")].toString(), QStringLiteral("used"));
-    QCOMPARE(document[QStringLiteral("result")][QStringLiteral("groupSize")].toInt(), 2);
+    QCOMPARE(document[QStringLiteral("result")][QStringLiteral("groupSize")].toInt(), 3);
+    QCOMPARE(relay.requests, 1);
 }
 
 void tst_OrvikNts::forgedReplies_data()
