@@ -37,8 +37,8 @@ public:
         }
     }
 
-    // Starts it on `port` (0: a free one); false with the reason in error().
-    bool start(quint16 port = 0)
+    // Starts it on `port` (0: a free one), with more directives if given; false with the reason in error().
+    bool start(quint16 port = 0, const QStringList &directives = {})
     {
         if (port == 0) {
             QUdpSocket probe; // the port that the system gives it is free for chronyd once closed
@@ -55,9 +55,11 @@ public:
         const QString user = QStringLiteral("-U");
 #endif
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(program(), {"-d", "-x", user, QStringLiteral("port %1").arg(port), "bindaddress 127.0.0.1",
+        m_process.start(program(),
+                        QStringList{"-d", "-x", user, QStringLiteral("port %1").arg(port), "bindaddress 127.0.0.1",
                                     "allow 127.0.0.1", "local stratum 8", "cmdport 0",
-                                    "pidfile " + m_dir.filePath(QStringLiteral("chronyd.pid"))});
+                                    "pidfile " + m_dir.filePath(QStringLiteral("chronyd.pid"))} +
+                            directives);
         if (!m_process.waitForStarted(10000))
             return fail(m_process.errorString());
         return true;
@@ -80,6 +82,12 @@ public:
                 break;
         }
         return fail(QStringLiteral("chronyd does not answer: ") + QString::fromLocal8Bit(m_process.readAll()));
+    }
+
+    // Its own temporary folder, for files that its directives name.
+    QString filePath(const QString &name) const
+    {
+        return m_dir.filePath(name);
     }
 
     quint16 port() const noexcept

@@ -193,7 +193,8 @@ QList<TableRow> tableOf(const QString &out)
     if (lines.isEmpty() || !lines.first().startsWith(QStringLiteral("ADDRESS ")))
         return rows;
     const QRegularExpression pattern(QStringLiteral(
-        "^(\\S+)(?: \\(\\S+\\))?\\s+(\\d+)\\s+(\\S+)\\s+(\\S+)\\s+(\\S+)\\s+(\\S+)\\s+(\\d+)/(\\d+)  (.+)$"));
+        "^(\\S+)(?: \\(\\S+\\))?\\s+(\\d+)\\s+(?:NTS|none)\\s+(\\S+)\\s+(\\S+)\\s+(\\S+)\\s+(\\S+)\\s+(\\d+)/(\\d+)  "
+        "(.+)$"));
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QRegularExpressionMatch match = pattern.match(lines[i]);
         if (!match.hasMatch())

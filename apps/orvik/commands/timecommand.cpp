@@ -2,7 +2,9 @@
 
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/optionvalues.h"
+#include "apps/orvik/cli/safetext.h"
 #include "apps/orvik/commands.h"
+#include "apps/orvik/ntp/ntskeyexchange.h"
 #include "apps/orvik/ntp/requestpacer.h"
 #include "apps/orvik/ntp/timesurvey.h"
 #include "host/base/orviktime.h"
@@ -74,7 +76,10 @@ QString statusName(AddressReport::Status status)
 
 QString statusText(const AddressReport &report, const TimeQuery &query)
 {
-    const QString name = statusName(report.status);
+    QString name = statusName(report.status);
+    // A refused reply beside an answer that was used: someone on the path tried, and failed.
+    if (!report.refusal.isEmpty() && report.best)
+        name += QStringLiteral(" (refused a reply: %1)").arg(report.refusal);
     switch (report.status) {
     case AddressReport::Status::Rejected:
         return name + QStringLiteral(": outside the group that agrees");
@@ -93,6 +98,12 @@ QString statusText(const AddressReport &report, const TimeQuery &query)
         break;
     }
     return name;
+}
+
+// An NTS server's address, also when its key exchange failed and it was not asked.
+bool asksWithNts(const TimeServerAddress &server)
+{
+    return server.nts || !server.failure.isEmpty();
 }
 
 QString addressText(const TimeServerAddress &server)
@@ -124,12 +135,14 @@ QString disagreement(const TimeSelection &selection)
 
 void printTable(const TimeSurvey &survey, const TimeQuery &query, QTextStream &out)
 {
-    const QStringList header{QStringLiteral("ADDRESS"),   QStringLiteral("PORT"),      QStringLiteral("STRATUM"),
-                             QStringLiteral("OFFSET ms"), QStringLiteral("\u00B1 ms"), QStringLiteral("DELAY ms"),
-                             QStringLiteral("ANSWERS"),   QStringLiteral("STATUS")};
+    const QStringList header{QStringLiteral("ADDRESS"),  QStringLiteral("PORT"),      QStringLiteral("AUTH"),
+                             QStringLiteral("STRATUM"),  QStringLiteral("OFFSET ms"), QStringLiteral("\u00B1 ms"),
+                             QStringLiteral("DELAY ms"), QStringLiteral("ANSWERS"),   QStringLiteral("STATUS")};
     QList<QStringList> rows{header};
     for (const AddressReport &report : survey.reports()) {
-        QStringList row{addressText(report.server), QString::number(report.server.port)};
+        // NTS: every answer counted from this address authenticated with the key from its key exchange.
+        QStringList row{addressText(report.server), QString::number(report.server.port),
+                        asksWithNts(report.server) ? QStringLiteral("NTS") : QStringLiteral("none")};
         if (report.best) {
             const NtpSample &sample = report.best->sample;
             const NtpSampleMicroseconds figures = shown(sample.offset, report.best->radius(), sample.delay);
@@ -177,10 +190,16 @@ QJsonObject addressJson(const AddressReport &report)
                        {QStringLiteral("address"), report.server.address.toString()},
                        {QStringLiteral("port"), int(report.server.port)},
                        {QStringLiteral("status"), statusName(report.status)},
+                       {QStringLiteral("authenticated"), bool(report.server.nts)},
                        {QStringLiteral("requests"), report.requests},
                        {QStringLiteral("answers"), report.answers}};
     if (!report.detail.isEmpty())
         object.insert(QStringLiteral("detail"), report.detail);
+    if (!report.refusal.isEmpty())
+        object.insert(QStringLiteral("refusedReply"), report.refusal);
+    // What the run leaves of its cookies: each request spends one, each authentic reply brings new ones.
+    if (report.server.nts)
+        object.insert(QStringLiteral("ntsCookies"), int(report.server.nts->cookies.size()));
     if (report.best) {
         const NtpSample &sample = report.best->sample;
         object.insert(QStringLiteral("stratum"), sample.stratum);
@@ -244,6 +263,50 @@ std::vector<TimeServerAddress> resolve(CommandContext &context, const TimeQuery 
     return addresses;
 }
 
+// The key exchange with every address of each NTS server, then the addresses that NTP goes to: the
+// server that the exchange named, else the one that answered it. An address whose exchange fails is
+// reported as failed and not asked.
+void keyExchanges(CommandContext &context, const TimeQuery &query, std::vector<TimeServerAddress> &addresses,
+                  QJsonArray &unresolved)
+{
+    for (const ServerArgument &server : query.ntsServers) {
+        const uint16_t port = server.port.value_or(NtsKeyExchange::kDefaultPort);
+        const QHostInfo info = QHostInfo::fromName(server.host);
+        if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+            const QString error = QStringLiteral("cannot resolve %1").arg(server.host);
+            ErrorLine::print(context.err, error);
+            unresolved.append(QJsonObject{{QStringLiteral("name"), server.host}, {QStringLiteral("error"), error}});
+            continue;
+        }
+        for (const QHostAddress &address : info.addresses()) {
+            NtsKeyExchange::Result result =
+                NtsKeyExchange::run(server.host, address, port, query.caFile, query.timeoutMs);
+            if (!result.ok) {
+                const QString why = QStringLiteral("NTS key exchange failed: %1").arg(result.error);
+                ErrorLine::print(
+                    context.err,
+                    QStringLiteral("%1 port %2: %3").arg(SafeText::printable(server.host)).arg(port).arg(why));
+                addresses.push_back({server.host, address, port, {}, why});
+                continue;
+            }
+            auto session = std::make_shared<NtsSession>(std::move(result.session));
+            QList<QHostAddress> ntpAddresses{address};
+            if (!session->server.isEmpty()) {
+                const QHostInfo named = QHostInfo::fromName(session->server);
+                if (named.error() != QHostInfo::NoError || named.addresses().isEmpty()) {
+                    const QString why = QStringLiteral("cannot resolve %1, the NTP server that its key exchange names")
+                                            .arg(session->server);
+                    ErrorLine::print(context.err, QStringLiteral("%1: %2").arg(SafeText::printable(server.host), why));
+                    addresses.push_back({server.host, address, port, {}, why});
+                    continue;
+                }
+                ntpAddresses = named.addresses();
+            }
+            addAddresses(addresses, server.host, session->port, ntpAddresses, session);
+        }
+    }
+}
+
 } // namespace
 
 int runTimeQuery(CommandContext &context, const TimeQuery &query)
@@ -254,7 +317,15 @@ int runTimeQuery(CommandContext &context, const TimeQuery &query)
         return ExitFailure;
     }
     QJsonArray unresolved;
-    std::vector<TimeServerAddress> addresses = resolve(context, query, unresolved);
+    std::vector<TimeServerAddress> addresses;
+    keyExchanges(context, query, addresses, unresolved);
+    for (TimeServerAddress &address : resolve(context, query, unresolved)) {
+        const bool known = std::any_of(addresses.cbegin(), addresses.cend(), [&](const TimeServerAddress &a) {
+            return a.port == address.port && a.address.isEqual(address.address, QHostAddress::ConvertV4MappedToIPv4);
+        });
+        if (!known)
+            addresses.push_back(std::move(address));
+    }
     if (addresses.empty() && !query.json)
         return ExitFailure; // each name has said why
     TimeSurvey survey(*manager, std::move(addresses), query.samples, query.timeoutMs);
@@ -283,23 +354,35 @@ const QCommandLineOption kSamplesOption(QStringLiteral("samples"),
                                         QStringLiteral("Requests to each address, 2 s apart (default 4, at most 8)."),
                                         QStringLiteral("N"), QString::number(kDefaultSamples));
 const QCommandLineOption kJsonOption(QStringLiteral("json"), QStringLiteral("Print one JSON document."));
+const QCommandLineOption kNtsOption(QStringLiteral("nts"),
+                                    QStringLiteral("Ask this server with NTS (authenticated): its key-exchange "
+                                                   "address, port 4460 unless given. May be repeated."),
+                                    QStringLiteral("HOST[:PORT]"));
+const QCommandLineOption kCaCertOption(QStringLiteral("cacert"),
+                                       QStringLiteral("Also trust the PEM certificates in FILE for NTS key exchanges."),
+                                       QStringLiteral("FILE"));
 
 bool parseQuery(CommandContext &context, const CommandLine &parser, TimeQuery &query)
 {
     const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty()) {
-        ErrorLine::print(context.err, QStringLiteral("time needs at least one HOST"));
+    const QStringList nts = parser.values(kNtsOption);
+    if (positional.isEmpty() && nts.isEmpty()) {
+        ErrorLine::print(context.err, QStringLiteral("time needs at least one HOST or --nts HOST"));
         return false;
     }
-    for (const QString &text : positional) {
-        QString error;
-        const std::optional<ServerArgument> server = ServerArgument::parse(text, &error);
-        if (!server) {
-            ErrorLine::print(context.err, error);
-            return false;
+    for (const auto &[list, texts] :
+         {std::make_pair(&query.servers, positional), std::make_pair(&query.ntsServers, nts)}) {
+        for (const QString &text : texts) {
+            QString error;
+            const std::optional<ServerArgument> server = ServerArgument::parse(text, &error);
+            if (!server) {
+                ErrorLine::print(context.err, error);
+                return false;
+            }
+            *list << *server;
         }
-        query.servers << *server;
     }
+    query.caFile = parser.value(kCaCertOption);
     const std::optional<uint16_t> port = OptionValues::port(parser.value(kPortOption));
     if (!port) {
         ErrorLine::print(context.err, QStringLiteral("--port must be a number from 1 to 65535"));
@@ -338,15 +421,19 @@ int runTimeCommand(CommandContext &context)
         "dispersion); the largest group of intervals that share a point must be a majority of the\n"
         "addresses that answered, and the answer is the middle of their common part. Servers outside it\n"
         "are rejected. A kiss-o'-death RATE, DENY or RSTR is obeyed: that address is not asked again.\n"
+        "With --nts, a server is asked with Network Time Security: a TLS 1.3 key exchange, then requests\n"
+        "whose replies count only when they authenticate with the key it gave (AUTH: NTS).\n"
         "Offset: server clock minus local clock (positive: the local clock is behind)."));
     context.addCommonOptions(parser);
     parser.addOption(kPortOption);
     parser.addOption(kTimeoutOption);
     parser.addOption(kSamplesOption);
     parser.addOption(kJsonOption);
+    parser.addOption(kNtsOption);
+    parser.addOption(kCaCertOption);
     parser.addPositionalArgument(QStringLiteral("HOST"),
                                  QStringLiteral("NTP server: a name or an address, HOST:PORT or [IPv6]:PORT."),
-                                 QStringLiteral("HOST [HOST...]"));
+                                 QStringLiteral("[HOST...]"));
     if (!context.parse(parser))
         return ExitUsage;
     TimeQuery query;

@@ -16,7 +16,9 @@ constexpr int kDefaultSamples = 4;
 // What `orvik time` and the demo ask: every address of every server, combined into one answer.
 struct TimeQuery
 {
-    QList<ServerArgument> servers;
+    QList<ServerArgument> servers;                                   // asked plainly
+    QList<ServerArgument> ntsServers;                                // asked with NTS: their key-exchange addresses
+    QString caFile;                                                  // also trusted for NTS key exchanges
     uint16_t port = kDefaultNtpPort;                                 // for servers that name no port of their own
     int timeoutMs = static_cast<int>(kDefaultTimeoutSeconds * 1000); // for each reply
     int samples = kDefaultSamples; // requests to each address, paced; the best answer of each counts

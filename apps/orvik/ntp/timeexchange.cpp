@@ -32,6 +32,11 @@ void TimeExchange::start(NetworkAccessManager &manager, const QString &host, uin
         m_failureReason = TimeRequestExtras::of(*m_request).failureReason;
         finish(Outcome::Failed);
     });
+    startTimeout(timeoutMs);
+}
+
+void TimeExchange::startTimeout(int timeoutMs)
+{
     m_timeout.start(timeoutMs);
 }
 

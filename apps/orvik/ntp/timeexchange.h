@@ -16,7 +16,7 @@ class TimeRequest;
 
 // One request through the installed access manager and the first reply that answers it, with the
 // clock readings around the send. Several run at once on the caller's event loop. Use one object per
-// request: it ignores anything after it has finished.
+// request: it ignores anything after it has finished. NtsExchange asks an NTS server instead.
 class TimeExchange : public QObject
 {
     Q_OBJECT
@@ -25,6 +25,14 @@ public:
 
     explicit TimeExchange(QObject *parent = nullptr);
     ~TimeExchange() override;
+
+    // Whether an accepted reply was authenticated (NTS); the module's plain requests never are.
+    virtual bool authenticated() const noexcept { return false; }
+    // Why the last datagram that claimed to answer was refused (empty when none was): an NTS reply
+    // that does not authenticate is passed over, and the real one may still come.
+    const QString &refusal() const noexcept { return m_refusal; }
+    // After Outcome::TimedOut: an NTS server said that it no longer takes our cookies (NTSN).
+    bool ntsNak() const noexcept { return m_ntsNak; }
 
     // Asks host:port once and waits up to timeoutMs for a reply that answers the request; datagrams that
     // do not (stray or forged ones) are passed over. finished() follows later, from the event loop, even
@@ -43,17 +51,24 @@ Q_SIGNALS:
     // Emitted once. The request is gone and its port free again; a handler may delete this object.
     void finished();
 
+protected:
+    void startTimeout(int timeoutMs);
+    void finish(Outcome outcome);
+    bool done() const noexcept { return m_done; }
+
+    QString m_failureReason;
+    NtpExchange m_exchange;
+    NtpVerdict m_verdict;
+    QString m_refusal;
+    bool m_ntsNak = false;
+
 private:
     void takeReply();
-    void finish(Outcome outcome);
 
     std::unique_ptr<TimeRequest> m_request;
     QTimer m_timeout;
     Outcome m_outcome = Outcome::TimedOut;
     bool m_done = false;
-    QString m_failureReason;
-    NtpExchange m_exchange;
-    NtpVerdict m_verdict;
 };
 
 } // namespace ORVIK

@@ -1,5 +1,6 @@
 #include "apps/orvik/ntp/timesurvey.h"
 
+#include "apps/orvik/ntp/ntsexchange.h"
 #include "apps/orvik/ntp/reachprobe.h"
 #include "apps/orvik/ntp/requestpacer.h"
 #include "apps/orvik/ntp/timeexchange.h"
@@ -46,14 +47,14 @@ bool narrower(const TimeAnswer &a, const TimeAnswer &b)
 } // namespace
 
 void addAddresses(std::vector<TimeServerAddress> &addresses, const QString &name, uint16_t port,
-                  const QList<QHostAddress> &found)
+                  const QList<QHostAddress> &found, const std::shared_ptr<NtsSession> &nts)
 {
     for (const QHostAddress &address : found) {
         const bool known = std::any_of(addresses.cbegin(), addresses.cend(), [&](const TimeServerAddress &a) {
             return a.port == port && a.address.isEqual(address, QHostAddress::ConvertV4MappedToIPv4);
         });
         if (!known)
-            addresses.push_back({name, address, port});
+            addresses.push_back({name, address, port, nts, {}});
     }
 }
 
@@ -67,7 +68,7 @@ TimeSurvey::TimeSurvey(NetworkAccessManager &manager, std::vector<TimeServerAddr
     : m_manager(manager), m_samples(samples), m_timeoutMs(timeoutMs)
 {
     for (TimeServerAddress &address : addresses)
-        m_reports.push_back(AddressReport{std::move(address), AddressReport::Status::Silent, 0, 0, {}, {}});
+        m_reports.push_back(AddressReport{std::move(address), AddressReport::Status::Silent, 0, 0, {}, {}, {}});
 }
 
 void TimeSurvey::run()
@@ -83,6 +84,15 @@ void TimeSurvey::run()
     std::map<int, std::unique_ptr<TimeExchange>> running;
     std::vector<std::unique_ptr<TimeExchange>> over;
     std::function<void()> schedule;
+    for (std::size_t i = 0; i < m_reports.size(); ++i) {
+        AddressReport &report = m_reports[i];
+        if (report.server.failure.isEmpty())
+            continue;
+        // Nothing to ask with: the pacer counts it as over without a request.
+        report.status = AddressReport::Status::Failed;
+        report.detail = report.server.failure;
+        pacer.ended(int(i), clock.elapsed(), false);
+    }
 
     const auto concluded = [&](int index) {
         over.push_back(std::move(running.at(index)));
@@ -90,6 +100,8 @@ void TimeSurvey::run()
         const TimeExchange *exchange = over.back().get();
         AddressReport &report = m_reports[std::size_t(index)];
         const NtpVerdict &verdict = exchange->verdict();
+        if (!exchange->refusal().isEmpty())
+            report.refusal = exchange->refusal();
         bool again = false;
         switch (exchange->outcome()) {
         case TimeExchange::Outcome::Replied:
@@ -110,7 +122,7 @@ void TimeSurvey::run()
             }
             break;
         case TimeExchange::Outcome::Failed:
-            if (!running.empty()) {
+            if (!running.empty() && !report.server.nts) {
                 // Most likely one of the client's ports is held elsewhere: try again with fewer at once.
                 pacer.retryLater(index);
                 report.requests = pacer.requests(index);
@@ -126,7 +138,18 @@ void TimeSurvey::run()
             report.detail = QStringLiteral("this module's time request does not report the reply's datagram");
             break;
         case TimeExchange::Outcome::TimedOut:
-            break; // a lost datagram or a server that stopped answering: what came before is still good
+            // A lost datagram or a server that stopped answering: what came before is still good. A
+            // server that no longer takes our cookies (NTSN) is not asked again with them.
+            if (exchange->ntsNak()) {
+                report.status = AddressReport::Status::Refused;
+                report.detail = QStringLiteral("NTSN");
+            } else if (!report.best && !exchange->refusal().isEmpty()) {
+                report.status = AddressReport::Status::Unusable;
+                report.detail = QStringLiteral("no authentic reply within %1 s; refused one: %2")
+                                    .arg(m_timeoutMs / 1000.0)
+                                    .arg(exchange->refusal());
+            }
+            break;
         }
         if (report.status == AddressReport::Status::Refused || report.status == AddressReport::Status::Unusable)
             report.best.reset();
@@ -150,13 +173,23 @@ void TimeSurvey::run()
             }
             const int index = step.address;
             AddressReport &report = m_reports[std::size_t(index)];
-            auto exchange = std::make_unique<TimeExchange>();
-            QObject::connect(exchange.get(), &TimeExchange::finished, &loop, [&concluded, index] { concluded(index); });
             pacer.started(index);
             report.requests = pacer.requests(index);
-            TimeExchange &started = *exchange;
-            running.emplace(index, std::move(exchange));
-            started.start(m_manager, report.server.address.toString(), report.server.port, m_timeoutMs);
+            if (report.server.nts) {
+                auto exchange = std::make_unique<NtsExchange>();
+                QObject::connect(exchange.get(), &TimeExchange::finished, &loop,
+                                 [&concluded, index] { concluded(index); });
+                NtsExchange &started = *exchange;
+                running.emplace(index, std::move(exchange));
+                started.start(report.server.nts, report.server.address, report.server.port, m_timeoutMs);
+            } else {
+                auto exchange = std::make_unique<TimeExchange>();
+                QObject::connect(exchange.get(), &TimeExchange::finished, &loop,
+                                 [&concluded, index] { concluded(index); });
+                TimeExchange &started = *exchange;
+                running.emplace(index, std::move(exchange));
+                started.start(m_manager, report.server.address.toString(), report.server.port, m_timeoutMs);
+            }
         }
     };
     QObject::connect(&wake, &QTimer::timeout, &loop, [&schedule] { schedule(); });

@@ -8,12 +8,14 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace ORVIK {
 
 class NetworkAccessManager;
+struct NtsSession;
 
 // One address to ask, and the server argument that it came from.
 struct TimeServerAddress
@@ -21,13 +23,15 @@ struct TimeServerAddress
     QString name; // as given: a name, or the address itself
     QHostAddress address;
     uint16_t port = 0;
+    std::shared_ptr<NtsSession> nts; // set: asked with NTS, through the keys and cookies of this session
+    QString failure;                 // set: not asked at all (its key exchange failed), reported as failed
 };
 
 // Adds each address that a name gave, except those already there with the same port (an IPv4 address
 // and its IPv4-mapped IPv6 form are one): a server named twice, or reached through two names, must not
 // get two votes.
 void addAddresses(std::vector<TimeServerAddress> &addresses, const QString &name, uint16_t port,
-                  const QList<QHostAddress> &found);
+                  const QList<QHostAddress> &found, const std::shared_ptr<NtsSession> &nts = {});
 
 // An accepted answer with what the server says of its own distance from its reference, in nanoseconds.
 struct TimeAnswer
@@ -61,6 +65,7 @@ struct AddressReport
     int answers = 0;                // accepted
     std::optional<TimeAnswer> best; // the answer with the narrowest interval, then the shortest delay
     QString detail;
+    QString refusal; // the last reply that was refused (an NTS reply that does not authenticate), and why
 };
 
 // Asks each address through the installed access manager, under RequestPacer's rules, and combines

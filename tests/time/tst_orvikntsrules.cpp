@@ -1,0 +1,398 @@
+#include "apps/orvik/ntp/ntsaead.h"
+#include "apps/orvik/ntp/ntskerecords.h"
+#include "apps/orvik/ntp/ntspacket.h"
+#include "time/ntppacket.h"
+
+#include <QTest>
+
+#include <functional>
+#include <optional>
+
+using namespace ORVIK;
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+QByteArray record(uint16_t type, const QByteArray &body)
+{
+    QByteArray out;
+    out.append(char(type >> 8)).append(char(type & 0xFF));
+    out.append(char(body.size() >> 8)).append(char(body.size() & 0xFF));
+    return out + body;
+}
+
+QByteArray field(uint16_t type, const QByteArray &body)
+{
+    QByteArray out;
+    const int length = 4 + body.size();
+    out.append(char(type >> 8)).append(char(type & 0xFF));
+    out.append(char(length >> 8)).append(char(length & 0xFF));
+    return out + body;
+}
+
+QByteArray u16(int value)
+{
+    QByteArray out;
+    return out.append(char(value >> 8)).append(char(value & 0xFF));
+}
+
+const QByteArray kNtpV4 = record(0x8001, u16(0));
+const QByteArray kAead = record(0x8004, u16(15));
+const QByteArray kEnd = record(0x8000, {});
+const QByteArray kCookie = record(5, QByteArray(100, 'c'));
+
+const QByteArray kC2s = QByteArray(32, '\x11');
+const QByteArray kS2c = QByteArray(32, '\x22');
+const QByteArray kUniqueId = QByteArray(32, '\x33');
+const QByteArray kServerNonce = QByteArray(16, '\x44');
+
+// How a test server answers: a reply header that echoes the request's transmit time, the request's
+// unique identifier, and new cookies sealed with the S2C key. Each row changes one thing.
+struct ReplyParts
+{
+    QByteArray header;
+    QByteArray uniqueIdField;
+    QByteArray encrypted; // the plaintext of the authenticator
+    QByteArray key = kS2c;
+    bool withAuthenticator = true;
+    QByteArray after; // fields after the authenticator
+};
+
+QByteArray seal(const ReplyParts &parts)
+{
+    QByteArray reply = parts.header + parts.uniqueIdField;
+    if (!parts.withAuthenticator)
+        return reply + parts.after;
+    const std::optional<QByteArray> sealed = NtsAead::seal(parts.key, {reply, kServerNonce}, parts.encrypted);
+    if (!sealed)
+        return {};
+    QByteArray body = u16(kServerNonce.size()) + u16(sealed->size()) + kServerNonce + *sealed;
+    body.append((4 - body.size() % 4) % 4, '\0');
+    return reply + field(0x0404, body) + parts.after;
+}
+
+NtsPacket::Request clientRequest()
+{
+    QByteArray header(NtpPacket::kHeaderSize, '\0');
+    header[0] = char(NtpPacket::firstByte(0, NtpPacket::kClientMode));
+    for (int i = 0; i < 8; ++i)
+        header[NtpPacket::kTransmitOffset + i] = char(0xA0 + i);
+    return NtsPacket::request(header, QByteArray(100, 'c'), kC2s, kUniqueId, QByteArray(16, '\x55'));
+}
+
+ReplyParts honestParts(const NtsPacket::Request &request)
+{
+    ReplyParts parts;
+    parts.header = QByteArray(NtpPacket::kHeaderSize, '\0');
+    parts.header[0] = char(NtpPacket::firstByte(0, NtpPacket::kServerMode));
+    parts.header[1] = 2;
+    parts.header.replace(NtpPacket::kOriginOffset, 8, request.datagram.mid(NtpPacket::kTransmitOffset, 8));
+    parts.uniqueIdField = field(0x0104, request.uniqueId);
+    parts.encrypted = field(0x0204, QByteArray(100, 'n')) + field(0x0204, QByteArray(100, 'm'));
+    return parts;
+}
+
+} // namespace
+
+class tst_OrvikNtsRules : public QObject
+{
+    Q_OBJECT
+private slots:
+    void aeadVectors_data();
+    void aeadVectors();
+    void aeadRefusesChanges_data();
+    void aeadRefusesChanges();
+    void keyExchangeAnswer_data();
+    void keyExchangeAnswer();
+    void keyExchangeRequest();
+    void requestLayout();
+    void replyChecks_data();
+    void replyChecks();
+};
+
+void tst_OrvikNtsRules::aeadVectors_data()
+{
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QList<QByteArray>>("associated");
+    QTest::addColumn<QByteArray>("plaintext");
+    QTest::addColumn<QByteArray>("sealed");
+    // RFC 5297, appendix A.1 (deterministic) and A.2 (two associated-data elements, then the nonce).
+    QTest::newRow("rfc5297-a1") << hex("fffefdfcfbfaf9f8f7f6f5f4f3f2f1f0f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff")
+                                << QList<QByteArray>{hex("101112131415161718191a1b1c1d1e1f2021222324252627")}
+                                << hex("112233445566778899aabbccddee")
+                                << hex("85632d07c6e8f37f950acd320a2ecc9340c02b9690c4dc04daef7f6afe5c");
+    QTest::newRow("rfc5297-a2")
+        << hex("7f7e7d7c7b7a79787776757473727170404142434445464748494a4b4c4d4e4f")
+        << QList<QByteArray>{hex("00112233445566778899aabbccddeeffdeaddadadeaddadaffeeddccbbaa99887766554433221100"),
+                             hex("102030405060708090a0"), hex("09f911029d74e35bd84156c5635688c0")}
+        << hex("7468697320697320736f6d6520706c61696e7465787420746f20656e6372797074207573696e67205349562d414553")
+        << hex("7bdb6e3b432667eb06f4d14bff2fbd0fcb900f2fddbe404326601965c889bf17dba77ceb094fa663b7a3f748ba8af829ea64ad5"
+               "44a272e9c485b62a3fd5c0d");
+}
+
+void tst_OrvikNtsRules::aeadVectors()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(QList<QByteArray>, associated);
+    QFETCH(QByteArray, plaintext);
+    QFETCH(QByteArray, sealed);
+    const std::optional<QByteArray> ours = NtsAead::seal(key, associated, plaintext);
+    QVERIFY(ours);
+    QCOMPARE(ours->toHex(), sealed.toHex());
+    const std::optional<QByteArray> opened = NtsAead::open(key, associated, sealed);
+    QVERIFY(opened);
+    QCOMPARE(*opened, plaintext);
+}
+
+void tst_OrvikNtsRules::aeadRefusesChanges_data()
+{
+    QTest::addColumn<std::function<void(QByteArray &, QList<QByteArray> &, QByteArray &)>>("change");
+    using Change = std::function<void(QByteArray &, QList<QByteArray> &, QByteArray &)>;
+    QTest::newRow("a-bit-of-the-tag") << Change(
+        [](QByteArray &, QList<QByteArray> &, QByteArray &s) { s[0] = char(s[0] ^ 1); });
+    QTest::newRow("a-bit-of-the-ciphertext")
+        << Change([](QByteArray &, QList<QByteArray> &, QByteArray &s) { s[20] = char(s[20] ^ 0x80); });
+    QTest::newRow("a-byte-of-the-header")
+        << Change([](QByteArray &, QList<QByteArray> &a, QByteArray &) { a[0][3] = 'x'; });
+    QTest::newRow("another-nonce") << Change([](QByteArray &, QList<QByteArray> &a, QByteArray &) { a[1][0] = 'x'; });
+    // The elements are authenticated one by one: the same bytes split otherwise are another message.
+    QTest::newRow("header-and-nonce-joined")
+        << Change([](QByteArray &, QList<QByteArray> &a, QByteArray &) { a = {a[0] + a[1]}; });
+    QTest::newRow("elements-swapped") << Change(
+        [](QByteArray &, QList<QByteArray> &a, QByteArray &) { a.swapItemsAt(0, 1); });
+    QTest::newRow("another-key") << Change([](QByteArray &k, QList<QByteArray> &, QByteArray &) { k[31] = 'x'; });
+    QTest::newRow("cut-short") << Change([](QByteArray &, QList<QByteArray> &, QByteArray &s) { s.chop(1); });
+    QTest::newRow("shorter-than-a-tag") << Change(
+        [](QByteArray &, QList<QByteArray> &, QByteArray &s) { s = s.left(15); });
+    QTest::newRow("a-key-of-16-bytes") << Change(
+        [](QByteArray &k, QList<QByteArray> &, QByteArray &) { k = k.left(16); });
+}
+
+void tst_OrvikNtsRules::aeadRefusesChanges()
+{
+    QFETCH(std::function<void(QByteArray &, QList<QByteArray> &, QByteArray &)>, change);
+    QByteArray key(32, '\x07');
+    QList<QByteArray> associated{QByteArray(48, '\x23'), QByteArray(16, '\x09')};
+    const std::optional<QByteArray> sealed = NtsAead::seal(key, associated, QByteArray("cookies, cookies"));
+    QVERIFY(sealed);
+    QVERIFY(NtsAead::open(key, associated, *sealed));
+    QByteArray changed = *sealed;
+    change(key, associated, changed);
+    QVERIFY(!NtsAead::open(key, associated, changed));
+}
+
+void tst_OrvikNtsRules::keyExchangeAnswer_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("status"); // 0 incomplete, 1 complete, 2 refused
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("cookies");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<int>("port"); // -1: none named
+
+    const QByteArray whole = kNtpV4 + kAead + kCookie + kCookie + kEnd;
+    QTest::newRow("chrony-like") << whole << 1 << QString() << 2 << QString() << -1;
+    QTest::newRow("server-and-port") << kNtpV4 + kAead + record(0x8006, "time.example") + record(0x8007, u16(1234)) +
+                                            kCookie + kEnd
+                                     << 1 << QString() << 1 << "time.example" << 1234;
+    QTest::newRow("server-as-an-address")
+        << kNtpV4 + kAead + record(6, "::1") + kCookie + kEnd << 1 << QString() << 1 << "::1" << -1;
+    QTest::newRow("not-critical-unknown-is-ignored")
+        << kNtpV4 + record(0x4321, "x") + kAead + kCookie + kEnd << 1 << QString() << 1 << QString() << -1;
+    QTest::newRow("nine-cookies-keep-eight")
+        << kNtpV4 + kAead + kCookie.repeated(9) + kEnd << 1 << QString() << 8 << QString() << -1;
+    for (int cut : {0, 1, 3, 4, 10, int(whole.size()) - 1})
+        QTest::addRow("cut-at-%d", cut) << whole.left(cut) << 0 << QString() << 0 << QString() << -1;
+    // A length that runs past what came so far is a record still arriving.
+    QTest::newRow("length-past-the-end") << kNtpV4 + QByteArray("\x00\x05\xff\xff", 4) << 0 << QString() << 0
+                                         << QString() << -1;
+
+    const auto refused = [](const char *name, const QByteArray &answer, const char *reason) {
+        QTest::newRow(name) << answer << 2 << QString::fromLatin1(reason) << 0 << QString() << -1;
+    };
+    refused("error-record", kNtpV4 + record(0x8002, u16(1)) + kEnd, "it reports an error: bad request");
+    refused("warning-record", kNtpV4 + kAead + record(0x8003, u16(7)) + kCookie + kEnd, "it sends a warning (7)");
+    refused("other-next-protocol", record(0x8001, u16(1)) + kAead + kCookie + kEnd,
+            "it does not agree to NTPv4 as the next protocol");
+    refused("two-next-protocols", record(0x8001, u16(0) + u16(1)) + kAead + kCookie + kEnd,
+            "it does not agree to NTPv4");
+    refused("next-protocol-twice", kNtpV4 + kNtpV4 + kAead + kCookie + kEnd, "it names the next protocol twice");
+    refused("no-next-protocol", kAead + kCookie + kEnd, "it names no next protocol");
+    refused("other-aead", kNtpV4 + record(0x8004, u16(30)) + kCookie + kEnd,
+            "it does not agree to AEAD_AES_SIV_CMAC_256");
+    refused("no-aead", kNtpV4 + kCookie + kEnd, "it names no AEAD algorithm");
+    refused("no-cookie", kNtpV4 + kAead + kEnd, "it sends no cookie");
+    refused("empty-cookie", kNtpV4 + kAead + record(5, {}) + kEnd, "it sends a cookie of 0 bytes");
+    refused("cookie-too-big", kNtpV4 + kAead + record(5, QByteArray(1025, 'c')) + kEnd,
+            "it sends a cookie of 1025 bytes");
+    refused("critical-unknown", kNtpV4 + kAead + record(0x8040, {}) + kCookie + kEnd,
+            "it sends a critical record of unknown type 64");
+    refused("port-zero", kNtpV4 + kAead + record(7, u16(0)) + kCookie + kEnd, "it names an NTP port that is not one");
+    refused("port-of-three-bytes", kNtpV4 + kAead + record(7, "abc") + kCookie + kEnd,
+            "it names an NTP port that is not one");
+    refused("server-with-a-newline", kNtpV4 + kAead + record(6, "evil\nline") + kCookie + kEnd,
+            "neither a host name nor an address");
+    refused("server-empty", kNtpV4 + kAead + record(6, {}) + kCookie + kEnd, "neither a host name nor an address");
+    refused("bytes-after-the-end", whole + "x", "it sends more after its end-of-message record");
+    refused("end-with-a-body", kNtpV4 + kAead + kCookie + record(0x8000, "x"), "its end-of-message record has a body");
+    refused("endless-answer", kNtpV4 + record(0x4321, QByteArray(NtsKeRecords::kMaximumAnswerSize, 'x')),
+            "its answer is longer than");
+}
+
+void tst_OrvikNtsRules::keyExchangeAnswer()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(int, status);
+    QFETCH(QString, reason);
+    QFETCH(int, cookies);
+    QFETCH(QString, server);
+    QFETCH(int, port);
+    const NtsKeRecords::Parsed parsed = NtsKeRecords::parse(answer);
+    QCOMPARE(int(parsed.status), status);
+    QVERIFY2(parsed.reason.startsWith(reason) || (!reason.isEmpty() && parsed.reason.contains(reason)),
+             qPrintable(parsed.reason));
+    if (status != 1)
+        return;
+    QCOMPARE(parsed.answer.cookies.size(), cookies);
+    QCOMPARE(parsed.answer.cookies.first(), QByteArray(answer.contains(kCookie) ? 100 : 0, 'c'));
+    QCOMPARE(parsed.answer.server, server);
+    QCOMPARE(parsed.answer.port ? int(*parsed.answer.port) : -1, port);
+}
+
+void tst_OrvikNtsRules::keyExchangeRequest()
+{
+    // NTPv4 and AEAD_AES_SIV_CMAC_256, both critical, then the end: the exact bytes a server expects.
+    QCOMPARE(NtsKeRecords::request().toHex(), QByteArray("80010002000080040002000f80000000"));
+}
+
+void tst_OrvikNtsRules::requestLayout()
+{
+    const NtsPacket::Request request = clientRequest();
+    const QByteArray &datagram = request.datagram;
+    // Header, unique identifier (36), cookie (104), authenticator (4 + 4 lengths + 16 nonce + 16 tag + 104
+    // sealed placeholder): every field a multiple of 4 bytes.
+    QCOMPARE(datagram.size(), 48 + 36 + 104 + 4 + 4 + 16 + 16 + 104);
+    QCOMPARE(datagram.mid(48, 4).toHex(), QByteArray("01040024"));
+    QCOMPARE(datagram.mid(52, 32), kUniqueId);
+    QCOMPARE(datagram.mid(84, 4).toHex(), QByteArray("02040068"));
+    QCOMPARE(datagram.mid(88, 100), QByteArray(100, 'c'));
+    const int auth = 188;
+    QCOMPARE(datagram.mid(auth, 4).toHex(), QByteArray("04040090"));
+    QCOMPARE(datagram.mid(auth + 4, 4).toHex(), QByteArray("00100078"));
+    const QByteArray nonce = datagram.mid(auth + 8, 16);
+    // The server opens it with the C2S key, the header and fields before the authenticator, then the nonce.
+    const std::optional<QByteArray> opened = NtsAead::open(kC2s, {datagram.left(auth), nonce}, datagram.mid(auth + 24));
+    QVERIFY(opened);
+    QCOMPARE(opened->left(4).toHex(), QByteArray("03040068"));
+    QVERIFY(!NtsAead::open(kS2c, {datagram.left(auth), nonce}, datagram.mid(auth + 24)));
+}
+
+void tst_OrvikNtsRules::replyChecks_data()
+{
+    QTest::addColumn<std::function<QByteArray(ReplyParts &)>>("make");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("cookies");
+    using Make = std::function<QByteArray(ReplyParts &)>;
+    using Kind = NtsPacket::Verdict::Kind;
+    const auto sealed = [](const std::function<void(ReplyParts &)> &change) {
+        return Make([change](ReplyParts &parts) {
+            change(parts);
+            return seal(parts);
+        });
+    };
+    const auto row = [](const char *name, const Make &make, Kind kind, const char *reason, int cookies = 0) {
+        QTest::newRow(name) << make << int(kind) << QString::fromLatin1(reason) << cookies;
+    };
+    row("honest", sealed([](ReplyParts &) {}), Kind::Authentic, "", 2);
+    row("another-identifier", sealed([](ReplyParts &p) { p.uniqueIdField[10] = 'x'; }), Kind::Stray,
+        "it does not echo our unique identifier");
+    row("no-identifier", sealed([](ReplyParts &p) { p.uniqueIdField.clear(); }), Kind::Stray,
+        "it does not echo our unique identifier");
+    row("two-identifiers", sealed([](ReplyParts &p) { p.uniqueIdField += p.uniqueIdField; }), Kind::Forged,
+        "it carries two unique identifiers");
+    // Sealed by the server as it is, so only the origin check can catch it.
+    row("origin-not-our-transmit", sealed([](ReplyParts &p) { p.header[NtpPacket::kOriginOffset + 7] = 1; }),
+        Kind::Stray, "its origin timestamp is not our request's transmit timestamp");
+    row("no-authenticator", sealed([](ReplyParts &p) { p.withAuthenticator = false; }), Kind::Forged,
+        "it has no NTS authenticator");
+    row("sealed-with-the-c2s-key", sealed([](ReplyParts &p) { p.key = kC2s; }), Kind::Forged,
+        "it does not authenticate with the server's key");
+    row("header-changed-after-sealing", Make([](ReplyParts &p) {
+            QByteArray reply = seal(p);
+            reply[NtpPacket::kTransmitOffset] = char(reply[NtpPacket::kTransmitOffset] ^ 1);
+            return reply;
+        }),
+        Kind::Forged, "it does not authenticate with the server's key");
+    row("field-after-the-authenticator", sealed([](ReplyParts &p) { p.after = field(0x0204, QByteArray(8, 'z')); }),
+        Kind::Forged, "extension fields follow its authenticator");
+    row("field-length-not-a-multiple-of-4",
+        sealed([](ReplyParts &p) { p.after = QByteArray("\x02\x04\x00\x06xx", 6); }), Kind::Forged,
+        "its extension fields are malformed");
+    row("field-longer-than-the-datagram", sealed([](ReplyParts &p) { p.after = QByteArray("\x02\x04\x01\x00", 4); }),
+        Kind::Forged, "its extension fields are malformed");
+    row("field-length-below-its-header", sealed([](ReplyParts &p) { p.after = QByteArray("\x02\x04\x00\x00", 4); }),
+        Kind::Forged, "its extension fields are malformed");
+    row("three-stray-bytes", sealed([](ReplyParts &p) { p.after = QByteArray("\x02\x04\x00", 3); }), Kind::Forged,
+        "its extension fields are malformed");
+    row("authenticator-lengths-past-its-body", Make([](ReplyParts &p) {
+            QByteArray reply = seal(p);
+            const int auth = NtpPacket::kHeaderSize + 36;
+            reply[auth + 6] = char(0x7F); // the sealed length, now far longer than the field
+            return reply;
+        }),
+        Kind::Forged, "its authenticator is malformed");
+    row("ntsn", Make([](ReplyParts &p) {
+            p.header[1] = 0;
+            p.header.replace(NtpPacket::kReferenceIdOffset, 4, "NTSN");
+            p.withAuthenticator = false;
+            return seal(p);
+        }),
+        Kind::NtsNak, "kiss-o'-death NTSN: the server does not take our cookie");
+    row("ntsn-for-another-request", Make([](ReplyParts &p) {
+            p.header[1] = 0;
+            p.header.replace(NtpPacket::kReferenceIdOffset, 4, "NTSN");
+            p.uniqueIdField[0] = 'x';
+            p.withAuthenticator = false;
+            return seal(p);
+        }),
+        Kind::Stray, "it does not echo our unique identifier");
+    row("encrypted-fields-malformed", sealed([](ReplyParts &p) { p.encrypted = QByteArray("\x02\x04\x00\x09", 4); }),
+        Kind::Forged, "its encrypted extension fields are malformed");
+    row("cookies-outside-the-encryption-are-not-taken", sealed([](ReplyParts &p) {
+            p.uniqueIdField += field(0x0204, QByteArray(8, 'p'));
+            p.encrypted = field(0x0204, QByteArray(100, 'n'));
+        }),
+        Kind::Authentic, "", 1);
+    row("at-most-eight-cookies",
+        sealed([](ReplyParts &p) { p.encrypted = field(0x0204, QByteArray(16, 'n')).repeated(12); }), Kind::Authentic,
+        "", 8);
+    row("shorter-than-a-header", Make([](ReplyParts &) { return QByteArray(47, '\x24'); }), Kind::Stray,
+        "it is shorter than an NTP header");
+}
+
+void tst_OrvikNtsRules::replyChecks()
+{
+    QFETCH(std::function<QByteArray(ReplyParts &)>, make);
+    QFETCH(int, kind);
+    QFETCH(QString, reason);
+    QFETCH(int, cookies);
+    const NtsPacket::Request request = clientRequest();
+    QVERIFY(!request.datagram.isEmpty());
+    ReplyParts parts = honestParts(request);
+    const QByteArray reply = make(parts);
+    QVERIFY(!reply.isEmpty());
+    const NtsPacket::Verdict verdict = NtsPacket::verify(reply, request, kS2c);
+    QVERIFY2(int(verdict.kind) == kind, qPrintable(verdict.reason));
+    QCOMPARE(verdict.reason, reason);
+    QCOMPARE(verdict.newCookies.size(), cookies);
+    for (const QByteArray &cookie : verdict.newCookies)
+        QVERIFY(cookie.startsWith('n') || cookie.startsWith('m'));
+}
+
+QTEST_GUILESS_MAIN(tst_OrvikNtsRules)
+#include "tst_orvikntsrules.moc"
