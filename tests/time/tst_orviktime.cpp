@@ -359,7 +359,7 @@ void tst_OrvikTime::timeCommand_data()
     notOurs("origin-off-the-millisecond", 1);
 
     row("unresolvable-host", {{}, {"time", "no such host"}, 1, {}, {}, "orvik: cannot resolve no such host\n"});
-    row("no-host", {{}, {"time"}, 2, {}, {}, "orvik: time needs at least one HOST\n"});
+    row("no-host", {{}, {"time"}, 2, {}, {}, "orvik: time needs at least one HOST or --nts HOST\n"});
     row("bracket-left-open", {{}, {"time", "[::1"}, 2, {}, {}, "does not close"});
     row("nine-samples",
         {{}, {"time", "::1", "--samples", "9"}, 2, {}, {}, "orvik: --samples must be a number from 1 to 8\n"});

@@ -213,7 +213,8 @@ void describe(std::vector<AddressReport> &reports, int waitMs)
     std::vector<std::size_t> at;
     for (std::size_t i = 0; i < reports.size(); ++i) {
         const AddressReport &report = reports[i];
-        const bool silent = report.status == AddressReport::Status::Silent;
+        // Every address is Silent until the selection; only one that accepted no answer said nothing.
+        const bool silent = report.status == AddressReport::Status::Silent && report.answers == 0;
         if (silent || (report.status == AddressReport::Status::Failed && report.detail == socketErrorText())) {
             probed.push_back(report.server);
             at.push_back(i);
