@@ -6,6 +6,14 @@
 
 namespace ORVIK {
 
+namespace {
+
+// Qt's network thread reads ahead of a busy event loop: bounded, a fast download waits in the socket
+// rather than in memory.
+constexpr qint64 kReadBufferLimit = 4 * 1024 * 1024;
+
+} // namespace
+
 PackageRequest::PackageRequest(QNetworkAccessManager *manager, const QNetworkRequest &request)
     : m_manager(manager), m_request(request)
 {}
@@ -25,32 +33,41 @@ bool PackageRequest::start()
 {
     if (m_reply)
         return false;
-    // GET sent as a custom request: Qt resends a GET of its own accord when a connection closes
-    // early, which would ask the server twice in one attempt and splice two bodies into one reply.
-    QNetworkReply *reply = m_manager->sendCustomRequest(m_request, "GET");
+    QNetworkReply *reply = m_manager->get(m_request);
     m_reply = reply;
+    reply->setReadBufferSize(kReadBufferLimit);
     connect(reply, &QNetworkReply::metaDataChanged, this, &NetworkRequest::metaDataChangedSignal);
-    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
-        m_total = total;
-        Q_EMIT downloadProgressSignal(received, total);
-    });
+    // Qt tells of progress at most every 100 ms and not while nothing comes: with a bounded buffer
+    // the reader must hear of every arrival, or the transfer would wait for it for ever.
+    connect(reply, &QNetworkReply::readyRead, this, &PackageRequest::offerArrivedBytes);
     connect(reply, &QNetworkReply::redirectAllowed, this, &NetworkRequest::redirectAllowedSignal);
     connect(reply, &QNetworkReply::errorOccurred, this, [this](QNetworkReply::NetworkError code) {
         // Body bytes that arrived before a cut are good bytes of the package: they are offered
-        // before the error, which ends the reading.
-        const int status = statusCode();
-        if (m_reply && m_reply->bytesAvailable() > 0 && status >= 200 && status < 300) {
-            const QPointer<PackageRequest> alive(this);
-            Q_EMIT downloadProgressSignal(-1, m_total);
-            if (!alive)
-                return;
-        }
+        // before the error, after which the reader takes no more.
+        const QPointer<PackageRequest> alive(this);
+        offerArrivedBytes();
+        if (!alive)
+            return;
         m_error = code;
         m_errorText = StringStream<QString>::toString(m_reply ? m_reply->errorString() : QString());
         Q_EMIT errorOccurredSignal(m_errorText);
     });
     connect(reply, &QNetworkReply::finished, this, &NetworkRequest::finishedSignal);
     return true;
+}
+
+void PackageRequest::offerArrivedBytes()
+{
+    if (!m_reply || m_reply->bytesAvailable() == 0)
+        return;
+    const int status = statusCode();
+    if (status < 200 || status >= 300)
+        return;
+    // What the server announced for this response: with identity coding, the bytes that arrive.
+    const QByteArray coding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const qint64 total = (coding.isEmpty() || coding == "identity") && length.isValid() ? length.toLongLong() : -1;
+    Q_EMIT downloadProgressSignal(m_taken + m_reply->bytesAvailable(), total);
 }
 
 void PackageRequest::close()
@@ -77,7 +94,11 @@ bool PackageRequest::isRunning()
 
 QByteArray PackageRequest::readAll()
 {
-    return m_reply ? m_reply->readAll() : QByteArray();
+    if (!m_reply)
+        return QByteArray();
+    const QByteArray bytes = m_reply->readAll();
+    m_taken += bytes.size();
+    return bytes;
 }
 
 int PackageRequest::statusCode() const

@@ -39,11 +39,13 @@ public:
     QNetworkReply::NetworkError networkError() const noexcept { return m_error; }
 
 private:
+    void offerArrivedBytes();
+
     QNetworkAccessManager *m_manager;
     QNetworkRequest m_request;
     QPointer<QNetworkReply> m_reply;
     QNetworkReply::NetworkError m_error = QNetworkReply::NoError;
-    qint64 m_total = -1;
+    qint64 m_taken = 0;
     String m_errorText;
 };
 

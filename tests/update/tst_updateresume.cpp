@@ -388,19 +388,24 @@ void tst_UpdateResume::download()
     QVERIFY2(resume.failure.isEmpty() ? error.isEmpty() : error.contains(QString::fromLatin1(resume.failure)),
              qPrintable(error));
 
+    // Per attempt, the request it sent. A repeat of Qt's own copies the request before it and
+    // arrives before the next attempt's request or just after that attempt began: of the requests
+    // that arrived during one attempt, the one that differs from the last attempt's is its own.
     QList<QByteArray> requests;
     for (int i = 0; i < server.requestCount(); ++i) {
         const HttpTestServer::Request &request = server.request(i);
-        // A server is asked once per attempt: what Qt repeats on its own is left out.
-        if (i > 0 && attemptOf.at(i) == attemptOf.at(i - 1))
-            continue;
         // Every request asks for the bytes as they are stored.
         QCOMPARE(request.header("Accept-Encoding").value_or(QByteArray()), QByteArray("identity"));
         const QByteArray range = request.header("Range").value_or(QByteArray());
         const QByteArray ifRange = request.header("If-Range").value_or(QByteArray());
         // Never a range without the validator that ties it to what was fetched.
         QCOMPARE(range.isEmpty(), ifRange.isEmpty());
-        requests.append(range.isEmpty() ? QByteArray() : range + '|' + ifRange);
+        const QByteArray shown = range.isEmpty() ? QByteArray() : range + '|' + ifRange;
+        const bool sameAttempt = i > 0 && attemptOf.at(i) == attemptOf.at(i - 1);
+        if (!sameAttempt)
+            requests.append(shown);
+        else if (requests.size() >= 2 && requests.last() == requests.at(requests.size() - 2))
+            requests.last() = shown;
     }
     QVERIFY2(requests == resume.requests, requests.join(" ; ").constData());
     QCOMPARE(download.attempts(), int(resume.requests.size()));
