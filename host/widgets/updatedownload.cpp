@@ -227,12 +227,15 @@ bool UpdateDownload::openPartial(QString *error)
     m_file = m_private->openKept(m_fileName, error);
     if (!m_file)
         return false;
-    const std::unique_ptr<QFile> validator = m_private->openKept(m_validatorName, error);
-    if (!validator)
-        return false;
+    {
+        // Closed again at once: on Windows a kept file is open to one handle at a time.
+        const std::unique_ptr<QFile> validator = m_private->openKept(m_validatorName, error);
+        if (!validator)
+            return false;
+        if (validator->size() <= kMaxValidatorBytes)
+            m_validator = validator->readAll().trimmed();
+    }
     const qint64 kept = m_file->size();
-    if (validator->size() <= kMaxValidatorBytes)
-        m_validator = validator->readAll().trimmed();
     // What was kept is believed in nothing: only its bytes, hashed again, are carried on.
     qint64 hashed = 0;
     if (!m_validator.isEmpty() && kept > 0 && kept <= m_expectedSize) {

@@ -506,7 +506,7 @@ void tst_OrvikUpdateCheck::resumeAcrossRuns()
     HttpTestServer::Route slow;
     slow.generatedSize = size;
     slow.ranges = true;
-    slow.headers.append({"ETag", "\"r1\""});
+    slow.headers.append(qMakePair(QByteArray("ETag"), QByteArray("\"r1\"")));
     slow.pieceSize = 20000;
     slow.pieceIntervalMs = 100;
     server.setRoute("/dl/Resumed.run", slow);
