@@ -2,10 +2,12 @@
 #include "host/widgets/httpresume.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/sha256.h"
+#include "host/widgets/updatedescription.h"
 #include "host/widgets/updatedownload.h"
 #include "host/widgets/updatefolder.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
+#include "tests/update/updatetest.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -110,6 +112,8 @@ private Q_SLOTS:
     void retryAfter();
     void backoff_data();
     void backoff();
+    void mirrors_data();
+    void mirrors();
     void download_data();
     void download();
     void acrossRuns();
@@ -227,6 +231,50 @@ void tst_UpdateResume::backoff()
     QFETCH(quint32, random);
     QFETCH(int, expectedMs);
     QCOMPARE(HttpResume::BackoffMs(retry, random), expectedMs);
+}
+
+void tst_UpdateResume::mirrors_data()
+{
+    QTest::addColumn<QByteArray>("lines");    // between url= and size=
+    QTest::addColumn<QByteArray>("added");    // put in after signing, before the signature line
+    QTest::addColumn<QStringList>("mirrors"); // empty with a refusal
+    QTest::addColumn<QString>("refusal");
+
+    const QStringList none;
+    QTest::newRow("in-order") << QByteArray("mirror=https://m1.example/o.run\nMirror = http://m2.example/o.run\n")
+                              << QByteArray() << QStringList{"https://m1.example/o.run", "http://m2.example/o.run"}
+                              << QString();
+    QTest::newRow("none") << QByteArray() << QByteArray() << none << QString();
+    // Fault: mirror lines left out of what the signature covers.
+    QTest::newRow("added-after-signing") << QByteArray("mirror=https://m1.example/o.run\n")
+                                         << QByteArray("mirror=https://evil.example/o.run\n") << none
+                                         << QStringLiteral("Unverified update description");
+    QTest::newRow("not-a-web-address") << QByteArray("mirror=ftp://m1.example/o.run\n") << QByteArray() << none
+                                       << QStringLiteral("is not an http or https address");
+    QTest::newRow("no-host") << QByteArray("mirror=https:///o.run\n") << QByteArray() << none
+                             << QStringLiteral("is not an http or https address");
+    QByteArray many;
+    for (int i = 0; i <= UpdateDescription::kMaxMirrors; ++i)
+        many += "mirror=https://m" + QByteArray::number(i) + ".example/o.run\n";
+    QTest::newRow("too-many") << many << QByteArray() << none << QStringLiteral("mirror= lines, more than 8");
+}
+
+void tst_UpdateResume::mirrors()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(QByteArray, added);
+    QFETCH(QStringList, mirrors);
+    QFETCH(QString, refusal);
+    const QByteArray head = "name=O\nproduct=O\nversion=2\nurl=https://u.example/o.run\n";
+    const QByteArray tail = "size=1\nsha256=" + QByteArray(64, 'a') + "\nexpires=" +
+                            UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
+    QByteArray text = TestKeys::signedBy(TestKeys::kPublisher, head + lines + tail);
+    text.insert(text.indexOf("signature="), added);
+    UpdateDescription description;
+    QString why;
+    const bool read = UpdateDescription::Read(text, TestKeys::publisherKey(), "O", &description, &why);
+    QVERIFY2(read == refusal.isEmpty() && why.contains(refusal), qPrintable(why));
+    QCOMPARE(description.mirrors(), mirrors);
 }
 
 void tst_UpdateResume::download_data()
