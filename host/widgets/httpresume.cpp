@@ -31,8 +31,8 @@ QByteArray HttpResume::IfRangeValidator(const QByteArray &etag, const QByteArray
 {
     const QByteArray tag = etag.trimmed();
     // A strong entity tag is a quoted string; "W/" marks a weak one, which If-Range must not carry.
-    if (tag.size() >= 2 && tag.startsWith('"') && tag.endsWith('"'))
-        return tag;
+    if (tag.startsWith('"'))
+        return IsValidator(tag) ? tag : QByteArray();
     if (!tag.isEmpty())
         return QByteArray();
     const QDateTime modified = ParseHttpDate(lastModified);
@@ -42,6 +42,21 @@ QByteArray HttpResume::IfRangeValidator(const QByteArray &etag, const QByteArray
     if (modified.isValid() && sent.isValid() && modified.secsTo(sent) >= kStrongDateMarginSeconds)
         return lastModified.trimmed();
     return QByteArray();
+}
+
+bool HttpResume::IsValidator(const QByteArray &validator)
+{
+    if (validator.size() >= 2 && validator.size() <= 256 && validator.startsWith('"') && validator.endsWith('"')) {
+        // etagc: visible characters but the quote, nothing that could end a header line.
+        for (qsizetype i = 1; i + 1 < validator.size(); ++i) {
+            const uchar c = uchar(validator.at(i));
+            if (c < 0x21 || c == '"' || c > 0x7e)
+                return false;
+        }
+        return true;
+    }
+    return validator.size() <= 64 && ParseHttpDate(validator).isValid() &&
+           std::none_of(validator.cbegin(), validator.cend(), [](char c) { return uchar(c) < 0x20 || uchar(c) > 0x7e; });
 }
 
 bool HttpResume::RangeFits(const QByteArray &contentRange, qint64 offset, qint64 size)

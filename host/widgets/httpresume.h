@@ -27,6 +27,10 @@ public:
     // response's Date); else nothing, and the download cannot be continued. A weak ETag never.
     static QByteArray IfRangeValidator(const QByteArray &etag, const QByteArray &lastModified, const QByteArray &date);
 
+    // True for what IfRangeValidator can give: a strong entity tag of visible characters, or an
+    // HTTP-date. What a kept file says is checked with this before it goes into a request.
+    static bool IsValidator(const QByteArray &validator);
+
     // True when a 206's Content-Range ("bytes first-last/complete") is exactly the rest that was
     // asked for: from `offset` to the last byte of a representation of `size` bytes.
     static bool RangeFits(const QByteArray &contentRange, qint64 offset, qint64 size);

@@ -234,6 +234,8 @@ bool UpdateDownload::openPartial(QString *error)
             return false;
         if (validator->size() <= kMaxValidatorBytes)
             m_validator = validator->readAll().trimmed();
+        if (!HttpResume::IsValidator(m_validator))
+            m_validator.clear();
     }
     const qint64 kept = m_file->size();
     // What was kept is believed in nothing: only its bytes, hashed again, are carried on.
@@ -366,6 +368,8 @@ bool UpdateDownload::endTransfer(QString *error)
 
 void UpdateDownload::attemptFailed(const QString &reason)
 {
+    // The driver's size stop: the response held more than the rest of the package.
+    m_tooLarge |= m_expectedSize >= 0 && m_offset + m_driver->bytesReceived() > m_expectedSize;
     QString writeError;
     const bool written = endTransfer(&writeError);
     const int status = m_request->statusCode();
@@ -378,15 +382,19 @@ void UpdateDownload::attemptFailed(const QString &reason)
     if (!written || sinkFailed)
         return finish(QStringLiteral("cannot write the package: %1").arg(written ? reason : writeError));
     // More than the package has is not the package, wherever it came from.
-    if (m_tooLarge || (m_expectedSize >= 0 && m_offset > m_expectedSize))
-        return finish(reason);
     QString error;
+    if (m_tooLarge) {
+        restartFile(&error);
+        return finish(reason);
+    }
+    // Range Not Satisfiable: what is kept does not belong to what the server has.
+    m_rangeRefused |= status == 416;
     if (m_rangeRefused && !restartFile(&error))
         return finish(error);
     Next next = Next::Retry;
     qint64 waitMs = -1;
     if (status >= 400) {
-        next = isPassing(status) ? Next::Retry : Next::NextAddress;
+        next = isPassing(status) || status == 416 ? Next::Retry : Next::NextAddress;
         if (status == 429 || status == 503)
             waitMs = HttpResume::RetryAfterMs(retryAfter, QDateTime::currentDateTimeUtc());
     } else if (!m_rangeRefused && !isTransient(networkError)) {

@@ -156,6 +156,10 @@ void tst_UpdateResume::validator_data()
     QTest::newRow("date-too-recent") << QByteArray() << recent << sent << QByteArray();
     QTest::newRow("date-without-date") << QByteArray() << old << QByteArray() << QByteArray();
     QTest::newRow("unreadable-date") << QByteArray() << QByteArray("yesterday") << sent << QByteArray();
+    // Fault: a tag that could end the header line and start another taken into If-Range.
+    QTest::newRow("etag-with-line-break") << QByteArray("\"v1\r\nX-Injected: 1\"") << QByteArray() << QByteArray()
+                                          << QByteArray();
+    QTest::newRow("etag-with-space") << QByteArray("\"v 1\"") << QByteArray() << QByteArray() << QByteArray();
 }
 
 void tst_UpdateResume::validator()
@@ -361,6 +365,23 @@ void tst_UpdateResume::download_data()
     // continued, fails the digest and is fetched from zero; one longer than the package is not used.
     row("planted-partial", {{{serving()}}, "partial", none, {rest, ""}, {}, 2 * kSize - kCut});
     row("planted-long-partial", {{{serving()}}, "long-partial", none, {""}, {}, kSize});
+    // Fault: a kept validator sent as it was found.
+    row("planted-validator-with-line-break", {{{serving()}}, "bad-validator", none, {""}, {}, kSize});
+    // A server that cannot satisfy the range: the next request starts from zero.
+    row("range-not-satisfiable", {{{cut(serving()), status(416), serving()}}, none, none, {"", rest, ""}, {1000, 2000},
+                                  kCut + kSize});
+    // Fault: the size stop taken for a cut and the download tried again.
+    row("longer-than-the-package", {{{[] {
+                                         Route route = serving();
+                                         route.generatedSize = kSize + 1;
+                                         route.framing = HttpTestServer::Framing::Chunked;
+                                         return route;
+                                     }()}},
+                                    none,
+                                    "the body is larger than 300000 bytes",
+                                    {""},
+                                    {},
+                                    -1});
 #ifndef Q_OS_WIN
     // Fault: the partial file opened through a link (the target outside is then overwritten).
     row("planted-link", {{{serving()}}, "link", none, {""}, {}, kSize});
@@ -409,6 +430,9 @@ void tst_UpdateResume::download()
     };
     if (resume.plant == "partial")
         QVERIFY(write(stem, QByteArray(kCut, 'x')) && write(stem + ".validator", "\"v1\""));
+    // A validator that would put a header line of its own into the request.
+    if (resume.plant == "bad-validator")
+        QVERIFY(write(stem, QByteArray(kCut, 'x')) && write(stem + ".validator", "\"v1\"\r\nX-Injected: 1"));
     if (resume.plant == "long-partial")
         QVERIFY(write(stem, expected + "more") && write(stem + ".validator", "\"v1\""));
     const QString outside = folder.filePath(QStringLiteral("outside"));
