@@ -370,7 +370,7 @@ void tst_UpdateResume::download_data()
     // A server that cannot satisfy the range: the next request starts from zero.
     row("range-not-satisfiable", {{{cut(serving()), status(416), serving()}}, none, none, {"", rest, ""}, {1000, 2000},
                                   kCut + kSize});
-    // Fault: the size stop taken for a cut and the download tried again.
+    // The size stop ends the download: more than the package is not the package.
     row("longer-than-the-package", {{{[] {
                                          Route route = serving();
                                          route.generatedSize = kSize + 1;
