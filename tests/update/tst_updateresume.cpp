@@ -548,5 +548,5 @@ void tst_UpdateResume::acrossRuns()
     QVERIFY(file.readAll() == expected);
 }
 
-QTEST_MAIN(tst_UpdateResume)
+QTEST_GUILESS_MAIN(tst_UpdateResume)
 #include "tst_updateresume.moc"
