@@ -56,7 +56,8 @@ bool HttpResume::IsValidator(const QByteArray &validator)
         return true;
     }
     return validator.size() <= 64 && ParseHttpDate(validator).isValid() &&
-           std::none_of(validator.cbegin(), validator.cend(), [](char c) { return uchar(c) < 0x20 || uchar(c) > 0x7e; });
+           std::none_of(validator.cbegin(), validator.cend(),
+                        [](char c) { return uchar(c) < 0x20 || uchar(c) > 0x7e; });
 }
 
 bool HttpResume::RangeFits(const QByteArray &contentRange, qint64 offset, qint64 size)

@@ -92,6 +92,20 @@ bool isTransient(QNetworkReply::NetworkError error)
     }
 }
 
+// The host's access manager for packages, made on first use and never deleted, as the module's is:
+// requests borrow it, and Qt's network thread may still close a connection of an aborted reply
+// after its download has gone. Default proxy, TLS configuration and redirect policy: what the
+// module's manager has.
+QNetworkAccessManager *packageManager()
+{
+    static QNetworkAccessManager *manager = [] {
+        auto *made = new QNetworkAccessManager;
+        made->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+        return made;
+    }();
+    return manager;
+}
+
 } // namespace
 
 // Writes the body to the file and hashes it on the way, so the digest is ready when the last byte
@@ -182,9 +196,6 @@ bool UpdateDownload::start()
         m_private.reset();
         return false;
     }
-    // Default proxy, TLS configuration and redirect policy: what the module's manager has.
-    m_manager = std::make_unique<QNetworkAccessManager>();
-    m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     m_running = true;
     m_attempts = 0;
     m_attemptsHere = 0;
@@ -303,7 +314,7 @@ void UpdateDownload::beginAttempt()
         request.setRawHeader("Range", "bytes=" + QByteArray::number(m_offset) + '-');
         request.setRawHeader("If-Range", m_validator);
     }
-    auto *packageRequest = new PackageRequest(m_manager.get(), request);
+    auto *packageRequest = new PackageRequest(packageManager(), request);
     m_request = packageRequest;
     m_driver = std::make_unique<RequestDriver>(packageRequest);
     RequestDriver *driver = m_driver.get();

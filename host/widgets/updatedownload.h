@@ -14,7 +14,6 @@
 #include <memory>
 
 class QFile;
-class QNetworkAccessManager;
 
 namespace ORVIK {
 
@@ -42,9 +41,9 @@ class UpdateFolder;
 // Retry-After of a 429 or 503 honoured within the deadline. Only a verified file is given its safe
 // name, never replacing one, and held open.
 //
-// The requests run on a Qt access manager of the host's (default proxy, TLS and redirect settings,
-// as the module's manager has them): the module's requests carry no headers, and a continued
-// download needs them.
+// The requests run on one Qt access manager of the host's for the process (default proxy, TLS and
+// redirect settings, as the module's manager has them): the module's requests carry no headers,
+// and a continued download needs them.
 class ORVIKWIDGETS_EXPORT UpdateDownload : public QObject
 {
     Q_OBJECT
@@ -145,7 +144,6 @@ private:
     bool m_freshRetryDone = false;
     std::unique_ptr<UpdateFolder> m_private;
     std::unique_ptr<FileLock> m_lock;
-    std::unique_ptr<QNetworkAccessManager> m_manager;
     QTimer m_deadline;
     QDeadlineTimer m_deadlineLeft;
     QTimer m_waitTimer;

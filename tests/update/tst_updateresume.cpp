@@ -157,8 +157,8 @@ void tst_UpdateResume::validator_data()
     QTest::newRow("date-without-date") << QByteArray() << old << QByteArray() << QByteArray();
     QTest::newRow("unreadable-date") << QByteArray() << QByteArray("yesterday") << sent << QByteArray();
     // Fault: a tag that could end the header line and start another taken into If-Range.
-    QTest::newRow("etag-with-line-break") << QByteArray("\"v1\r\nX-Injected: 1\"") << QByteArray() << QByteArray()
-                                          << QByteArray();
+    QTest::newRow("etag-with-line-break")
+        << QByteArray("\"v1\r\nX-Injected: 1\"") << QByteArray() << QByteArray() << QByteArray();
     QTest::newRow("etag-with-space") << QByteArray("\"v 1\"") << QByteArray() << QByteArray() << QByteArray();
 }
 
@@ -368,15 +368,15 @@ void tst_UpdateResume::download_data()
     // Fault: a kept validator sent as it was found.
     row("planted-validator-with-line-break", {{{serving()}}, "bad-validator", none, {""}, {}, kSize});
     // A server that cannot satisfy the range: the next request starts from zero.
-    row("range-not-satisfiable", {{{cut(serving()), status(416), serving()}}, none, none, {"", rest, ""}, {1000, 2000},
-                                  kCut + kSize});
+    row("range-not-satisfiable",
+        {{{cut(serving()), status(416), serving()}}, none, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
     // The size stop ends the download: more than the package is not the package.
     row("longer-than-the-package", {{{[] {
-                                         Route route = serving();
-                                         route.generatedSize = kSize + 1;
-                                         route.framing = HttpTestServer::Framing::Chunked;
-                                         return route;
-                                     }()}},
+                                        Route route = serving();
+                                        route.generatedSize = kSize + 1;
+                                        route.framing = HttpTestServer::Framing::Chunked;
+                                        return route;
+                                    }()}},
                                     none,
                                     "the body is larger than 300000 bytes",
                                     {""},
