@@ -96,8 +96,9 @@ void HttpTestConnection::writeHead()
         return;
     m_state = State::Answering;
     static const QHash<int, QByteArray> reasons{
-        {200, "OK"}, {201, "Created"}, {401, "Unauthorized"}, {404, "Not Found"}, {500, "Internal Server Error"}};
-    const qint64 total = m_route.generatedSize >= 0 ? m_route.generatedSize : m_route.body.size();
+        {200, "OK"},        {201, "Created"},           {206, "Partial Content"},       {401, "Unauthorized"},
+        {404, "Not Found"}, {429, "Too Many Requests"}, {500, "Internal Server Error"}, {503, "Service Unavailable"}};
+    const qint64 total = (m_route.generatedSize >= 0 ? m_route.generatedSize : m_route.body.size()) - m_route.offset;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(m_route.status) + ' ' + reasons.value(m_route.status, "Status");
     if (m_route.status == 401 && !m_route.basicAuth.isEmpty())
         head += "\r\nWWW-Authenticate: Basic realm=\"test\"";
@@ -122,15 +123,18 @@ void HttpTestConnection::pump()
     if (m_state != State::Answering || m_pace.isActive())
         return;
     const bool generated = m_route.generatedSize >= 0;
-    const qint64 total = generated ? m_route.generatedSize : m_route.body.size();
+    const qint64 total = (generated ? m_route.generatedSize : m_route.body.size()) - m_route.offset;
     const qint64 limit = m_route.dropAfter >= 0 ? std::min(m_route.dropAfter, total) : total;
     const bool chunked = m_route.framing == HttpTestServer::Framing::Chunked;
     while (m_bodySent < limit) {
         if (m_stream->bytesToWrite() >= kHighWater)
             return; // bytesWritten resumes
         const qint64 size = std::min(m_route.pieceSize > 0 ? m_route.pieceSize : kWriteBlock, limit - m_bodySent);
-        const QByteArray bytes =
-            generated ? HttpTestServer::patternBytes(m_bodySent, size) : m_route.body.mid(m_bodySent, size);
+        const qint64 at = m_route.offset + m_bodySent;
+        QByteArray bytes = generated ? HttpTestServer::patternBytes(at, size) : m_route.body.mid(at, size);
+        if (generated && m_route.patternXor != 0)
+            for (char &byte : bytes)
+                byte = char(byte ^ m_route.patternXor);
         m_stream->write(chunked ? QByteArray::number(size, 16) + "\r\n" + bytes + "\r\n" : bytes);
         m_bodySent += size;
         if (m_route.pieceSize > 0 && m_bodySent < limit)

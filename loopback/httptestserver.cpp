@@ -102,7 +102,9 @@ quint16 HttpTestServer::unusedPort()
 int HttpTestServer::beginRequest(Request request)
 {
     m_requests.append(std::move(request));
-    return int(m_requests.size()) - 1;
+    const int index = int(m_requests.size()) - 1;
+    Q_EMIT requestStarted(index);
+    return index;
 }
 
 void HttpTestServer::appendBody(int index, const QByteArray &bytes)
@@ -124,6 +126,34 @@ QByteArray HttpTestServer::Request::path() const
     return path;
 }
 
+void HttpTestServer::answerRange(const Request &request, Route &answer)
+{
+    const QByteArray range = request.header("Range").value_or(QByteArray());
+    if (!range.startsWith("bytes=") || !range.endsWith('-'))
+        return;
+    bool ok = false;
+    const qint64 first = range.mid(6).chopped(1).toLongLong(&ok);
+    const qint64 total = answer.generatedSize >= 0 ? answer.generatedSize : answer.body.size();
+    if (!ok || first < 0 || first >= total)
+        return;
+    if (const std::optional<QByteArray> ifRange = request.header("If-Range")) {
+        bool matches = false;
+        for (const auto &header : std::as_const(answer.headers)) {
+            const QByteArray name = header.first.toLower();
+            // A weak tag never matches: If-Range compares strongly.
+            if ((name == "etag" && !header.second.startsWith("W/")) || name == "last-modified")
+                matches |= header.second == *ifRange;
+        }
+        if (!matches)
+            return;
+    }
+    answer.status = 206;
+    answer.offset = first;
+    const qint64 named = answer.misfitRange ? first + 1 : first;
+    answer.headers.append({"Content-Range", "bytes " + QByteArray::number(named) + '-' + QByteArray::number(total - 1) +
+                                                '/' + QByteArray::number(total)});
+}
+
 std::optional<HttpTestServer::Route> HttpTestServer::completeRequest(int index, const QByteArray &sha256)
 {
     if (index >= m_requests.size())
@@ -136,11 +166,21 @@ std::optional<HttpTestServer::Route> HttpTestServer::completeRequest(int index, 
     if (const auto found = m_routes.find(path); found != m_routes.end()) {
         if (found->basicAuth.isEmpty() ||
             request.header("Authorization") == QByteArray("Basic " + found->basicAuth.toBase64())) {
+            if (found->refuseTimes > 0) {
+                --found->refuseTimes;
+                route.status = found->refuseStatus;
+                if (!found->retryAfter.isEmpty())
+                    route.headers.append({"Retry-After", found->retryAfter});
+                route.body = "Busy\n";
+                return route;
+            }
             Route answer = *found;
             if (found->dropAfter >= 0 && found->dropTimes == 0)
                 answer.dropAfter = -1;
             else if (found->dropAfter >= 0 && found->dropTimes > 0)
                 --found->dropTimes;
+            if (answer.ranges)
+                answerRange(request, answer);
             return answer;
         }
         route.status = 401; // with a challenge, as the route's basicAuth says

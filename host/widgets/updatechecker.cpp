@@ -114,6 +114,9 @@ bool UpdateChecker::requstDownloadUpdate()
         m_download->setStallTimeout(m_stallMs);
     if (m_deadlineMs > 0)
         m_download->setDeadline(m_deadlineMs);
+    m_download->setMirrors(m_description.mirrors());
+    if (m_wait)
+        m_download->setWaitFunction(m_wait);
     connect(m_download.get(), &UpdateDownload::progressSignal, this, &UpdateChecker::updateDownloadProgressSignal);
     connect(m_download.get(), &UpdateDownload::finishedSignal, this, &UpdateChecker::downloadFinished);
     if (!m_download->start()) {

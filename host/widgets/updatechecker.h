@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace ORVIK {
@@ -19,7 +20,7 @@ class UpdateDownload;
 class UpdateFolder;
 
 // The host's update logic. A subclass fetches an update description (key=value lines: name,
-// version, url, page, product, expires, size, sha256, close and a final signature) and hands it to
+// version, url, mirror, page, product, expires, size, sha256, close and a final signature) and hands it to
 // processUpdateString, which verifies it against a pinned key, checks that it is this product's,
 // fresh and not older than a version verified before, compares the offered version with the
 // application's and sets the status. With a pinned key, the package at url can then be downloaded
@@ -91,6 +92,9 @@ public:
     // How long a download may go without a byte before it fails, and how long it may take in all.
     void setDownloadStallTimeout(int milliseconds) { m_stallMs = milliseconds; }
     void setDownloadDeadline(int milliseconds) { m_deadlineMs = milliseconds; }
+    // Every wait of a download between its requests (back-off, Retry-After) goes through this; by
+    // default each lasts as planned.
+    void setDownloadWaitFunction(std::function<int(int plannedMs)> wait) { m_wait = std::move(wait); }
     // The file of the highest verified version per product; by default UpdateVersionStore's.
     void setVersionStorePath(const QString &path) { m_versionStorePath = path; }
     // Whether the latest accepted description was verified with the pinned key.
@@ -146,6 +150,7 @@ private:
     QString m_versionStorePath;
     int m_stallMs = 0;    // 0: the download's own default
     int m_deadlineMs = 0; // 0: the download's own default
+    std::function<int(int)> m_wait;
     std::unique_ptr<UpdateDownload, DeleteLater> m_download;
     // Where the verified package is held open until it is started.
     std::unique_ptr<UpdateFolder> m_folder;

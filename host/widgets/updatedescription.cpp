@@ -5,6 +5,7 @@
 #include "host/widgets/updatesignature.h"
 
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <cstring>
 
@@ -57,8 +58,10 @@ bool UpdateDescription::Read(const QByteArray &text, const QByteArray &publicKey
     }
     if (why.isEmpty()) {
         String error;
-        read.m_entries = INIFactory::Parse(String(text.constData(), static_cast<uint32_t>(text.size())), &error);
-        why = error.isEmpty() ? read.checkEntries(product, !publicKey.isEmpty())
+        QList<QByteArray> mirrors;
+        const QByteArray rest = WithoutMirrors(text, &mirrors);
+        read.m_entries = INIFactory::Parse(String(rest.constData(), static_cast<uint32_t>(rest.size())), &error);
+        why = error.isEmpty() ? read.checkEntries(product, !publicKey.isEmpty(), mirrors)
                               : QStringLiteral("Malformed update description: ") + Cut(qtText(error));
     }
     if (!why.isEmpty()) {
@@ -71,7 +74,7 @@ bool UpdateDescription::Read(const QByteArray &text, const QByteArray &publicKey
 }
 
 // Why the entries are refused, or an empty text.
-QString UpdateDescription::checkEntries(const String &expectedProduct, bool pinned)
+QString UpdateDescription::checkEntries(const String &expectedProduct, bool pinned, const QList<QByteArray> &mirrors)
 {
     const QString malformed = QStringLiteral("Malformed update description: ");
     const auto missing = [&](const char *key) {
@@ -95,6 +98,19 @@ QString UpdateDescription::checkEntries(const String &expectedProduct, bool pinn
     if (m_entries.contains("sha256") && (sha256.length() != 64 || !allOf(sha256, "0123456789abcdefABCDEF")))
         return malformed + QStringLiteral("the sha256 %1 is not 64 hexadecimal digits").arg(quoted(sha256));
     m_sha256 = QByteArray::fromHex(QByteArray(sha256.data(), static_cast<qsizetype>(sha256.length())));
+    if (!mirrors.isEmpty() && url().isEmpty())
+        return malformed + QStringLiteral("it gives mirror= but no url=");
+    if (mirrors.size() > kMaxMirrors)
+        return malformed +
+               QStringLiteral("it gives %1 mirror= lines, more than %2").arg(mirrors.size()).arg(kMaxMirrors);
+    for (const QByteArray &mirror : mirrors) {
+        const QUrl address(QString::fromUtf8(mirror), QUrl::StrictMode);
+        if (!address.isValid() || address.host().isEmpty() ||
+            (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https")))
+            return malformed + QStringLiteral("the mirror %1 is not an http or https address")
+                                   .arg(quoted(String(mirror.constData(), uint32_t(mirror.size()))));
+        m_mirrors.append(address.toString());
+    }
     const String close = m_entries.value("close").toLower();
     if (m_entries.contains("close") && close != "yes" && close != "no")
         return malformed + QStringLiteral("close is %1, not yes or no").arg(quoted(m_entries.value("close")));
@@ -167,6 +183,24 @@ QString UpdateDescription::Cut(const QString &text)
     for (int characters = 0; end < text.size() && characters < kMaxShownCharacters; ++characters)
         end += text.at(end).isHighSurrogate() && end + 1 < text.size() && text.at(end + 1).isLowSurrogate() ? 2 : 1;
     return end == text.size() ? text : text.left(end) + QStringLiteral("...");
+}
+
+QByteArray UpdateDescription::WithoutMirrors(const QByteArray &text, QList<QByteArray> *mirrors)
+{
+    mirrors->clear();
+    QList<QByteArray> lines = text.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines.at(i);
+        // As the key=value reader takes a first line: after a UTF-8 byte-order mark.
+        if (i == 0 && line.startsWith("\xEF\xBB\xBF"))
+            line.remove(0, 3);
+        const qsizetype equals = line.indexOf('=');
+        if (equals < 0 || line.left(equals).trimmed().toLower() != "mirror")
+            continue;
+        mirrors->append(line.mid(equals + 1).trimmed());
+        lines[i] = line.endsWith('\r') ? QByteArray("\r") : QByteArray();
+    }
+    return lines.join('\n');
 }
 
 } // namespace ORVIK

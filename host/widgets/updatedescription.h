@@ -6,13 +6,16 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace ORVIK {
 
 // One update description, read and checked once: its typed entries, or the reason it is refused.
-// The text is key=value lines (name, version, url, page, product, expires, size, sha256, close)
-// and, when signed, a last line "signature=" over every byte before it.
+// The text is key=value lines (name, version, url, page, product, expires, size, sha256, close, and
+// any number of mirror= lines: further addresses of the same package, tried in order after url=)
+// and, when signed, a last line "signature=" over every byte before it, mirror lines included.
 class ORVIKWIDGETS_EXPORT UpdateDescription
 {
 public:
@@ -23,6 +26,8 @@ public:
     static constexpr int kMaxExpiresDays = 366;
     // Characters of one value from the server that a reason or a printed line shows.
     static constexpr int kMaxShownCharacters = 200;
+    // mirror= lines that a description may give.
+    static constexpr int kMaxMirrors = 8;
 
     // Reads text as a description of `product` (the name part it was fetched for). With a pinned
     // key the signature must verify, and product= and expires= are required; without one the
@@ -38,6 +43,9 @@ public:
     // At most kMaxShownCharacters characters of text, never half of a surrogate pair, and "..."
     // when it was cut.
     static QString Cut(const QString &text);
+    // The text with each mirror= line emptied (its line break kept, so line numbers stay), and the
+    // values of those lines in order: the one key that may repeat.
+    static QByteArray WithoutMirrors(const QByteArray &text, QList<QByteArray> *mirrors);
 
     const INIFactory &entries() const noexcept { return m_entries; }
     String name() const { return m_entries.value("name"); }
@@ -49,18 +57,21 @@ public:
     // -1 and empty when the description gives none.
     qint64 size() const noexcept { return m_size; }
     const QByteArray &sha256() const noexcept { return m_sha256; }
+    // The mirror= addresses, in the order given.
+    const QStringList &mirrors() const noexcept { return m_mirrors; }
     // False only for close=no.
     bool requiresClose() const noexcept { return m_requiresClose; }
     // Whether its signature was verified with a pinned key.
     bool isVerified() const noexcept { return m_verified; }
 
 private:
-    QString checkEntries(const String &product, bool pinned);
+    QString checkEntries(const String &product, bool pinned, const QList<QByteArray> &mirrors);
 
     INIFactory m_entries;
     QDateTime m_expires;
     qint64 m_size = -1;
     QByteArray m_sha256;
+    QStringList m_mirrors;
     bool m_requiresClose = true;
     bool m_verified = false;
 };

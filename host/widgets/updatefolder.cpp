@@ -15,6 +15,8 @@
 #include <optional>
 #include <utility>
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 // windows.h first: these rely on its types.
 #include <aclapi.h>
@@ -397,6 +399,46 @@ void UpdateFolder::remove(const QString &name)
     DeleteFileW(wide(QDir::toNativeSeparators(QDir(m_path).filePath(name))));
 }
 
+std::unique_ptr<QFile> UpdateFolder::openKept(const QString &name, QString *error)
+{
+    const QString path = QDir::toNativeSeparators(QDir(m_path).filePath(name));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // No sharing while it is open; a reparse point is opened as itself, never followed.
+        const HANDLE file = CreateFileW(wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        attempt == 0 ? OPEN_ALWAYS : CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            const DWORD code = GetLastError();
+            *error = QStringLiteral("cannot open %1: %2").arg(path, systemError(code));
+            // Open elsewhere: another run uses it, and it stays as it is.
+            if (attempt == 0 && code != ERROR_SHARING_VIOLATION && DeleteFileW(wide(path)))
+                continue;
+            return nullptr;
+        }
+        BY_HANDLE_FILE_INFORMATION information{};
+        const bool plain =
+            GetFileInformationByHandle(file, &information) &&
+            !(information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+            information.nNumberOfLinks == 1;
+        if (plain) {
+            const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+            auto kept = std::make_unique<QFile>();
+            if (descriptor >= 0 && kept->open(descriptor, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle))
+                return kept;
+            if (descriptor >= 0)
+                _close(descriptor);
+            else
+                CloseHandle(file);
+            *error = QStringLiteral("cannot open %1").arg(path);
+            return nullptr;
+        }
+        CloseHandle(file);
+        *error = QStringLiteral("%1 is not a plain file of its own").arg(path);
+        if (!DeleteFileW(wide(path)))
+            return nullptr;
+    }
+    return nullptr;
+}
+
 QString UpdateFolder::publish(const QString &temporary, const QString &name, QString *error)
 {
     const QString from = QDir::toNativeSeparators(QDir(m_path).filePath(temporary));
@@ -623,6 +665,41 @@ std::unique_ptr<QFile> UpdateFolder::createTemporary(QString *name, QString *err
 void UpdateFolder::remove(const QString &name)
 {
     ::unlinkat(static_cast<int>(m_folder), encoded(name).constData(), 0);
+}
+
+std::unique_ptr<QFile> UpdateFolder::openKept(const QString &name, QString *error)
+{
+    const int folder = static_cast<int>(m_folder);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // O_NONBLOCK: a FIFO under this name must not hang the open; it is refused below.
+        const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (attempt == 0 ? 0 : O_EXCL);
+        const int handle = ::openat(folder, encoded(name).constData(), flags, 0600);
+        struct stat status
+        {
+        };
+        const bool plain = handle >= 0 && fstat(handle, &status) == 0 && S_ISREG(status.st_mode) &&
+                           status.st_uid == geteuid() && status.st_nlink == 1;
+        if (plain) {
+            // Back to blocking reads and writes, as every regular file has them.
+            ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
+            auto kept = std::make_unique<QFile>();
+            if (kept->open(handle, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle))
+                return kept;
+            ::close(handle);
+            *error = QStringLiteral("cannot open %1 in %2").arg(name, m_path);
+            return nullptr;
+        }
+        const int code = errno;
+        if (handle >= 0)
+            ::close(handle);
+        *error = handle >= 0 ? QStringLiteral("%1 in %2 is not a plain file of this user's").arg(name, m_path)
+                             : QStringLiteral("cannot open %1 in %2: %3").arg(name, m_path, systemError(code));
+        // A link, a FIFO, a file with a second name: it goes, and a fresh file takes its name.
+        if (attempt == 0 && ::unlinkat(folder, encoded(name).constData(), 0) == 0)
+            continue;
+        return nullptr;
+    }
+    return nullptr;
 }
 
 QString UpdateFolder::publish(const QString &temporary, const QString &name, QString *error)

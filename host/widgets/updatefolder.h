@@ -49,6 +49,11 @@ public:
     // A new, empty file open for writing, under a hidden name that no file had; null with *error.
     std::unique_ptr<QFile> createTemporary(QString *name, QString *error);
     void remove(const QString &name);
+    // The named file open for reading and writing, made empty when missing: a file that a download
+    // keeps from one run to the next. Never through a link, never a file with a second name, never
+    // anything but a regular file of this user's: whatever else has the name is removed first.
+    // Null with *error.
+    std::unique_ptr<QFile> openKept(const QString &name, QString *error);
     // Gives a written file a final name without ever replacing a file: `name` when it is free,
     // otherwise "stem (2).ext", "stem (3).ext", ... The name given; empty, with *error, when none.
     QString publish(const QString &temporary, const QString &name, QString *error);

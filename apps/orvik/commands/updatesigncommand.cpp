@@ -176,10 +176,13 @@ int runUpdateSignCommand(CommandContext &context)
         ErrorLine::print(context.err, error);
         return ExitFailure;
     }
-    // The lines as written, so that an error names the line of this file.
+    // The lines as written, so that an error names the line of this file; mirror= is the one key
+    // that may repeat, and is signed with the rest.
     String malformed;
+    QList<QByteArray> mirrors;
+    const QByteArray single = UpdateDescription::WithoutMirrors(text, &mirrors);
     const INIFactory written =
-        INIFactory::Parse(String(text.constData(), static_cast<uint32_t>(text.size())), &malformed);
+        INIFactory::Parse(String(single.constData(), static_cast<uint32_t>(single.size())), &malformed);
     if (!malformed.isEmpty()) {
         ErrorLine::print(context.err, QStringLiteral("%1: %2").arg(path, StringStream<QString>::fromString(malformed)));
         return ExitUsage;

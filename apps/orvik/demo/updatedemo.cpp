@@ -122,10 +122,13 @@ int demoUpdateCheck(CommandContext &context)
     QFile::remove(marker);
     errors.clear();
     code = runUpdate(context, request, &errors);
-    const QStringList left =
-        QDir(request.downloadFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot) +
-        QDir(request.downloadFolder + QLatin1Char('/') + QLatin1String(UpdateFolder::kName))
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QStringList left = QDir(request.downloadFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot) +
+                       QDir(request.downloadFolder + QLatin1Char('/') + QLatin1String(UpdateFolder::kName))
+                           .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    // The package's lock file stays, so that every download of it locks the same file.
+    left.removeIf([](const QString &name) {
+        return name.startsWith(QLatin1String(".partial-")) && name.endsWith(QLatin1String(".lock"));
+    });
     if (code != ExitFailure || !errors.contains(QLatin1String("SHA-256")) || QFile::exists(marker) ||
         left != QStringList{QLatin1String(UpdateFolder::kName), packageName}) {
         // What the check said, its lines joined, so that the message stays one line.
