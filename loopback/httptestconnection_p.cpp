@@ -150,6 +150,12 @@ void HttpTestConnection::pump()
     readIncoming();
 }
 
+void HttpTestConnection::closeIfIdle()
+{
+    if (m_state == State::Head && m_input.isEmpty())
+        close();
+}
+
 void HttpTestConnection::close()
 {
     m_state = State::Closing;

@@ -20,6 +20,9 @@ class HttpTestConnection : public QObject
 public:
     // Takes `socket`; with a session, the connection speaks TLS on it.
     HttpTestConnection(QTcpSocket *socket, OpenSslPtr<SSL> session, HttpTestServer *server);
+    // Between requests, with nothing of a next one received: closed as a server closes a kept-alive
+    // connection.
+    void closeIfIdle();
 
 private:
     enum class State { Head, Body, Waiting, Answering, Closing }; // Waiting: for the answer to begin

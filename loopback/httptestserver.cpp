@@ -62,6 +62,12 @@ void HttpTestServer::acceptConnections()
     }
 }
 
+void HttpTestServer::closeIdleConnections()
+{
+    for (HttpTestConnection *connection : findChildren<HttpTestConnection *>(Qt::FindDirectChildrenOnly))
+        connection->closeIfIdle();
+}
+
 quint16 HttpTestServer::port() const
 {
     return m_server ? m_server->serverPort() : 0;

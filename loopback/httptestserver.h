@@ -99,6 +99,9 @@ public:
     void clearRecords() { m_requests.clear(); }
     // Connections accepted and not yet closed by either side.
     int openConnectionCount() const { return m_openConnections; }
+    // Closes the connections that wait for a next request (a client's kept-alive ones), so that a
+    // test counts only the connections of what it starts next.
+    void closeIdleConnections();
 
     // The bytes of a generated body: a deterministic pattern, byte p depending on p only.
     static QByteArray patternBytes(qint64 offset, qint64 size);
