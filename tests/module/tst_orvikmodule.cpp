@@ -83,80 +83,67 @@ void tst_OrvikModule::commandLine_data()
                 << QList<QByteArray>{"usage: orvik " + QByteArray(command) + ' '} << QString();
     // Usage errors: one line that names the fault, then the usage, all on standard error.
     const QList<QByteArray> none;
-    QTest::newRow("unknown-command") << QStringList{"frobnicate", "x"} << 2 << none
-                                     << QString("orvik: unknown command \"frobnicate\"\nusage: orvik .+");
-    QTest::newRow("missing-command") << QStringList{} << 2 << none
-                                     << QString("orvik: no command given\nusage: orvik .+");
-    QTest::newRow("time-port-zero") << QStringList{"time", "127.0.0.1", "--port", "0"} << 2 << none
-                                    << QString("orvik: --port must be a number from 1 to 65535\n");
-    QTest::newRow("help-for-an-unknown-command") << QStringList{"help", "frobnicate"} << 2 << none
-                                                 << QString("orvik: unknown command \"frobnicate\"\nusage: orvik .+");
+    const auto refused = [&none](const char *name, const QStringList &arguments, const QString &errors) {
+        QTest::newRow(name) << arguments << 2 << none << errors;
+    };
+    const QString usageAfter = QStringLiteral("\nusage: orvik .+");
+    refused("unknown-command", {"frobnicate", "x"}, "orvik: unknown command \"frobnicate\"" + usageAfter);
+    refused("missing-command", {}, "orvik: no command given" + usageAfter);
+    refused("time-port-zero", {"time", "127.0.0.1", "--port", "0"}, "orvik: --port must be a number from 1 to 65535\n");
+    refused("help-for-an-unknown-command", {"help", "frobnicate"},
+            "orvik: unknown command \"frobnicate\"" + usageAfter);
     // Mistakes in options: named as typed, with the way to the command's help.
-    QTest::newRow("unknown-long-option")
-        << QStringList{"get", "--frobnicate", "http://127.0.0.1:1/"} << 2 << none
-        << QString("orvik: unknown option --frobnicate; orvik get --help lists the options\n");
-    QTest::newRow("unknown-short-option-among-known")
-        << QStringList{"get", "-sx", "http://127.0.0.1:1/"} << 2 << none
-        << QString("orvik: unknown option -x \\(in -sx\\); orvik get --help lists the options\n");
-    QTest::newRow("long-option-with-one-dash")
-        << QStringList{"wifi", "-list"} << 2 << none
-        << QString("orvik: unknown option -list \\(did you mean --list\\?\\); orvik wifi --help lists the options\n");
-    QTest::newRow("option-without-its-value")
-        << QStringList{"get", "http://127.0.0.1:1/", "--timeout"} << 2 << none
-        << QString("orvik: --timeout needs a value \\(SECONDS\\); orvik get --help lists the options\n");
-    QTest::newRow("flag-with-a-value") << QStringList{"get", "http://127.0.0.1:1/", "--insecure=yes"} << 2 << none
-                                       << QString(
-                                              "orvik: --insecure takes no value; orvik get --help lists the options\n");
-    QTest::newRow("option-of-another-command-before-it")
-        << QStringList{"-s", "module"} << 2 << none
-        << QString("orvik: unknown option -s; orvik module --help lists the options\n");
+    const QString seeGet = QStringLiteral("; orvik get --help lists the options\n");
+    refused("unknown-long-option", {"get", "--frobnicate", "http://127.0.0.1:1/"},
+            "orvik: unknown option --frobnicate" + seeGet);
+    refused("unknown-short-option-among-known", {"get", "-sx", "http://127.0.0.1:1/"},
+            "orvik: unknown option -x \\(in -sx\\)" + seeGet);
+    refused("long-option-with-one-dash", {"wifi", "-list"},
+            "orvik: unknown option -list \\(did you mean --list\\?\\); orvik wifi --help lists the options\n");
+    refused("option-without-its-value", {"get", "http://127.0.0.1:1/", "--timeout"},
+            "orvik: --timeout needs a value \\(SECONDS\\)" + seeGet);
+    refused("flag-with-a-value", {"get", "http://127.0.0.1:1/", "--insecure=yes"},
+            "orvik: --insecure takes no value" + seeGet);
+    refused("option-of-another-command-before-it", {"-s", "module"},
+            "orvik: unknown option -s; orvik module --help lists the options\n");
     // Extra arguments are refused, not ignored.
-    QTest::newRow("module-extra-argument")
-        << QStringList{"module", "extra"} << 2 << none
-        << QString(
-               "orvik: module takes no arguments, and \"extra\" was given; orvik module --help lists the options\n");
-    QTest::newRow("get-second-url") << QStringList{"get", "http://127.0.0.1:1/", "http://127.0.0.1:2/"} << 2 << none
-                                    << QString("orvik: one argument too many: \"http://127\\.0\\.0\\.1:2/\"; orvik "
-                                               "get --help lists the options\n");
-    QTest::newRow("help-with-two-commands") << QStringList{"help", "get", "put"} << 2 << none
-                                            << QString("orvik: help takes one COMMAND, and \"put\" was given as "
-                                                       "well\nusage: orvik .+");
+    refused("module-extra-argument", {"module", "extra"},
+            "orvik: module takes no arguments, and \"extra\" was given; orvik module --help lists the options\n");
+    refused("get-second-url", {"get", "http://127.0.0.1:1/", "http://127.0.0.1:2/"},
+            "orvik: one argument too many: \"http://127\\.0\\.0\\.1:2/\"" + seeGet);
+    refused("help-with-two-commands", {"help", "get", "put"},
+            "orvik: help takes one COMMAND, and \"put\" was given as well" + usageAfter);
     // Every number is read the same way, and a limit is written as a number.
-    QTest::newRow("time-timeout-limit") << QStringList{"time", "127.0.0.1", "--timeout", "1e9"} << 2 << none
-                                        << QString("orvik: --timeout must be a number of seconds above 0 and at most "
-                                                   "3600\n");
-    QTest::newRow("update-stall-timeout-not-a-number")
-        << QStringList{"update-check", "--stall-timeout", "soon"} << 2 << none
-        << QString("orvik: --stall-timeout must be a whole number of seconds from 0 to 2000000\n");
-    QTest::newRow("update-sign-expires-days-beyond-a-year")
-        << QStringList{"update-sign", "--key", "k.pem", "d.txt", "--expires-days", "367"} << 2 << none
-        << QString("orvik: --expires-days must be a whole number from 1 to 366\n");
+    refused("time-timeout-limit", {"time", "127.0.0.1", "--timeout", "1e9"},
+            "orvik: --timeout must be a number of seconds above 0 and at most 3600\n");
+    refused("update-stall-timeout-not-a-number", {"update-check", "--stall-timeout", "soon"},
+            "orvik: --stall-timeout must be a whole number of seconds from 0 to 2000000\n");
+    refused("update-sign-expires-days-beyond-a-year",
+            {"update-sign", "--key", "k.pem", "d.txt", "--expires-days", "367"},
+            "orvik: --expires-days must be a whole number from 1 to 366\n");
     // A module file that cannot serve: one line, and for a file that is no loadable library, the loader's own error.
     const QStringList module{"module", "--module"};
     const QString missing = QStringLiteral("/nonexistent/ORVIKNetwork.so");
     const QString notFound = "orvik: module file not found: " + QRegularExpression::escape(missing) + "\n";
-    QTest::newRow("module-file-missing") << module + QStringList{missing} << 2 << none << notFound;
+    refused("module-file-missing", module + QStringList{missing}, notFound);
     const QString text = orvikLibraryPath(m_dir.filePath(QStringLiteral("text")));
     QFile file(text);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a library\n") > 0);
-    QTest::newRow("module-file-not-a-library")
-        << module + QStringList{text} << 2 << none
-        << "orvik: cannot load module " + QRegularExpression::escape(text) + ": [^\n]+\n";
+    refused("module-file-not-a-library", module + QStringList{text},
+            "orvik: cannot load module " + QRegularExpression::escape(text) + ": [^\n]+\n");
     const QString base = orvikLibraryPath(QStringLiteral("libORVIKBase"));
-    QTest::newRow("module-file-without-entry")
-        << module + QStringList{base} << 2 << none
-        << "orvik: " + QRegularExpression::escape(base) + " is not an ORVIK module: no entry function\n";
+    refused("module-file-without-entry", module + QStringList{base},
+            "orvik: " + QRegularExpression::escape(base) + " is not an ORVIK module: no entry function\n");
     // Every command that loads the module stops at its failure, before it reaches the network.
     const QList<QStringList> commands = {{"get", "http://127.0.0.1:1/"},
                                          {"put", "http://127.0.0.1:1/", "--data", "x"},
                                          {"time", "127.0.0.1"},
                                          {"update-check"}};
     for (const QStringList &command : commands)
-        QTest::addRow("%s-module-file-missing", qPrintable(command.first()))
-            << command + QStringList{"--module", missing} << 2 << none << notFound;
+        refused(qPrintable(command.first() + QStringLiteral("-module-file-missing")),
+                command + QStringList{"--module", missing}, notFound);
     // Options of every command may stand before it.
-    QTest::newRow("module-option-before-the-command")
-        << QStringList{"--module", missing, "time", "127.0.0.1"} << 2 << none << notFound;
+    refused("module-option-before-the-command", {"--module", missing, "time", "127.0.0.1"}, notFound);
     QTest::newRow("verbose-before-the-command") << QStringList{"--verbose", "--version"} << 0 << versions << QString();
 }
 

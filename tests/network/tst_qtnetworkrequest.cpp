@@ -359,18 +359,17 @@ void tst_QtNetworkRequest::chooseOperation_data()
     QTest::addColumn<QByteArray>("expectedBody");
     QTest::addColumn<bool>("orphaned"); // the request is deleted as soon as it started
 
+    const auto row = [](const char *name, const QByteArray &data, const QByteArray &file, const char *method,
+                        const QByteArray &body, bool orphaned) {
+        QTest::newRow(name) << data << file << QByteArray(method) << body << orphaned;
+    };
     const QByteArray binary = QByteArray("\0\x01\xff\r\n\r\nbinary", 12);
-    const QByteArray file = HttpTestServer::patternBytes(3, 4 * 1024 * 1024);
-    QTest::newRow("empty-bytes-and-empty-path-send-get")
-        << QByteArray() << QByteArray() << QByteArray("GET") << QByteArray() << false;
-    QTest::newRow("bytes-are-put-unchanged") << binary << QByteArray() << QByteArray("PUT") << binary << false;
-    QTest::newRow("bytes-win-over-file") << QByteArray("the bytes") << QByteArray("the file") << QByteArray("PUT")
-                                         << QByteArray("the bytes") << false;
-    QTest::newRow("file-upload-outlives-its-request") << QByteArray() << file << QByteArray("PUT") << file << true;
-    // The file is read ahead in pieces; Qt asks for its own smaller ones across their ends.
-    const QByteArray odd = HttpTestServer::patternBytes(11, 2 * UploadFileDevice::kReadAhead + 12345);
-    QTest::newRow("file-across-read-ahead-pieces-is-put-unchanged")
-        << QByteArray() << odd << QByteArray("PUT") << odd << false;
+    // Read ahead in pieces, whose ends Qt's own smaller reads cross.
+    const QByteArray file = HttpTestServer::patternBytes(3, 4 * UploadFileDevice::kReadAhead + 12345);
+    row("empty-bytes-and-empty-path-send-get", {}, {}, "GET", {}, false);
+    row("bytes-are-put-unchanged", binary, {}, "PUT", binary, false);
+    row("bytes-win-over-file", "the bytes", "the file", "PUT", "the bytes", false);
+    row("file-upload-outlives-its-request", {}, file, "PUT", file, true);
 }
 
 void tst_QtNetworkRequest::chooseOperation()
@@ -414,11 +413,10 @@ void tst_QtNetworkRequest::scriptedReply_data()
     QTest::addColumn<int>("error");
     QTest::addColumn<QList<QByteArray>>("expected");
     QTest::newRow("running-reply-relays-every-signal-in-order-and-nothing-after-finish")
-        << 0 << QList<QByteArray>{"connecting",    "sent",
-                                  "upload 3/10",   "metadata",
-                                  "download 0/-1", "redirectAllowed",
-                                  "download 7/-1", "error:Content Not Found",
-                                  "finished"};
+        << 0
+        << QByteArray("connecting|sent|upload 3/10|metadata|download 0/-1|redirectAllowed|download 7/-1|"
+                      "error:Content Not Found|finished")
+               .split('|');
     // Qt delivers its own queued error later; the host has heard it already.
     QTest::newRow("error-present-is-reported-at-once-and-not-again")
         << int(QNetworkReply::HostNotFoundError) << QList<QByteArray>{"error:Host Not Found", "finished"};
@@ -571,27 +569,21 @@ void tst_QtNetworkRequest::bodyReachesEveryReader_data()
     QTest::addColumn<qint64>("total");    // the total every progress signal carries; for the coded
                                           // body (/deflated), every signal carries counts Qt gave
 
-    const QString progress("progress");
-    QTest::newRow("short-burst-read-on-progress-during-the-pause")
-        << QByteArray("/short-burst") << progress << kShortBurst << qint64(-1);
-    QTest::newRow("long-burst-refills-the-buffer-on-progress-alone")
-        << QByteArray("/long-burst") << progress << kLongBurst << 3 * kLongBurst;
-    QTest::newRow("large-body-read-on-progress-with-a-bounded-buffer")
-        << QByteArray("/large") << progress << kLargeBody << kLargeBody;
+    const auto row = [](const char *name, const char *path, const char *reads, qint64 size, qint64 total) {
+        QTest::newRow(name) << QByteArray(path) << QString(reads) << size << total;
+    };
+    row("short-burst-read-on-progress-during-the-pause", "/short-burst", "progress", kShortBurst, -1);
+    row("long-burst-refills-the-buffer-on-progress-alone", "/long-burst", "progress", kLongBurst, 3 * kLongBurst);
+    row("large-body-read-on-progress-with-a-bounded-buffer", "/large", "progress", kLargeBody, kLargeBody);
     // Qt counts what it has decoded; the extra signals repeat its counts rather than make up their own.
-    QTest::newRow("coded-body-read-on-progress-told-qt-counts")
-        << QByteArray("/deflated") << progress << kCodedBody << qint64(-1);
-    QTest::newRow("large-body-read-at-the-finish-only")
-        << QByteArray("/large") << QString("finish") << kLargeBody << kLargeBody;
-    QTest::newRow("large-body-read-once-early-then-at-the-finish")
-        << QByteArray("/large") << QString("once") << kLargeBody << kLargeBody;
-    QTest::newRow("large-body-over-tls-read-on-progress-with-a-bounded-buffer")
-        << QByteArray("tls:/large") << progress << kLargeBody << kLargeBody;
+    row("coded-body-read-on-progress-told-qt-counts", "/deflated", "progress", kCodedBody, -1);
+    row("large-body-read-at-the-finish-only", "/large", "finish", kLargeBody, kLargeBody);
+    row("large-body-read-once-early-then-at-the-finish", "/large", "once", kLargeBody, kLargeBody);
+    row("large-body-over-tls-read-on-progress-with-a-bounded-buffer", "tls:/large", "progress", kLargeBody, kLargeBody);
 #ifndef Q_OS_WIN // nginx, the HTTP/2 peer, is a Linux program
     // Qt's HTTP/2 opens the flow-control window as frames arrive, not as the host reads, so the buffer
     // bounds nothing there; the progress rules and the body must still hold.
-    QTest::newRow("http2-large-body-read-on-progress")
-        << QByteArray("h2:/large") << progress << kLargeBody << kLargeBody;
+    row("http2-large-body-read-on-progress", "h2:/large", "progress", kLargeBody, kLargeBody);
 #endif
 }
 

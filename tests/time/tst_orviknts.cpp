@@ -1,5 +1,6 @@
 #include "tests/chronyserver.h"
 #include "tests/orvikprocess.h"
+#include "tests/time/timetable.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -157,30 +158,6 @@ private:
     QByteArray m_firstReply;
 };
 
-struct Row
-{
-    QString address;
-    int port = 0;
-    QString auth;
-    int answers = 0;
-    int requests = 0;
-    QString status;
-};
-
-QList<Row> tableOf(const QString &out)
-{
-    QList<Row> rows;
-    const QRegularExpression pattern(QStringLiteral(
-        "^(\\S+)(?: \\(\\S+\\))?\\s+(\\d+)\\s+(NTS|none)\\s+\\S+\\s+\\S+\\s+\\S+\\s+\\S+\\s+(\\d+)/(\\d+)  (.+)$"));
-    for (const QString &line : out.split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch match = pattern.match(line);
-        if (match.hasMatch())
-            rows.append({match.captured(1), match.captured(2).toInt(), match.captured(3), match.captured(4).toInt(),
-                         match.captured(5).toInt(), match.captured(6)});
-    }
-    return rows;
-}
-
 } // namespace
 
 // orvik time --nts against Debian's chronyd as an NTS server on loopback, with a certificate made here.
@@ -264,7 +241,7 @@ void tst_OrvikNts::authenticatedTime()
     const QString out = QString::fromUtf8(run.out);
     QVERIFY2(run.exitCode == 0, qPrintable(out + run.err));
     QVERIFY2(run.err.isEmpty(), run.err.constData());
-    const QList<Row> rows = tableOf(out);
+    const QList<TimeTableRow> rows = timeTableOf(out);
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0].address, QStringLiteral("127.0.0.1"));
     QCOMPARE(rows[0].port, int(m_directNtp));
@@ -310,21 +287,16 @@ void tst_OrvikNts::forgedReplies_data()
     QTest::addColumn<int>("samples");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("status"); // the table's status column for the one address
-    using M = Relay::Mode;
-    QTest::newRow("relayed-unchanged") << int(M::Pass) << 1 << 0 << "used";
-    QTest::newRow("altered") << int(M::Alter) << 1 << 1
-                             << "unusable: no authentic reply within 1 s; refused one: it does not authenticate with "
-                                "the server's key";
+    const auto row = [](const char *name, Relay::Mode mode, int samples, int exitCode, const QString &status) {
+        QTest::newRow(name) << int(mode) << samples << exitCode << status;
+    };
+    const QString unusable = QStringLiteral("unusable: no authentic reply within 1 s; refused one: ");
+    row("altered", Relay::Mode::Alter, 1, 1, unusable + "it does not authenticate with the server's key");
     // The first reply is passed on; the second request gets the first reply again.
-    QTest::newRow("replayed") << int(M::Replay) << 2 << 0
-                              << "used (refused a reply: it does not echo our unique identifier)";
-    QTest::newRow("authenticator-stripped")
-        << int(M::StripAuthenticator) << 1 << 1
-        << "unusable: no authentic reply within 1 s; refused one: it has no NTS authenticator";
-    QTest::newRow("another-identifier")
-        << int(M::OtherIdentifier) << 1 << 1
-        << "unusable: no authentic reply within 1 s; refused one: it does not echo our unique identifier";
-    QTest::newRow("ntsn") << int(M::NtsNak) << 2 << 1 << "refused: kiss-o'-death NTSN, not asked again";
+    row("replayed", Relay::Mode::Replay, 2, 0, "used (refused a reply: it does not echo our unique identifier)");
+    row("authenticator-stripped", Relay::Mode::StripAuthenticator, 1, 1, unusable + "it has no NTS authenticator");
+    row("another-identifier", Relay::Mode::OtherIdentifier, 1, 1, unusable + "it does not echo our unique identifier");
+    row("ntsn", Relay::Mode::NtsNak, 2, 1, "refused: kiss-o'-death NTSN, not asked again");
 }
 
 void tst_OrvikNts::forgedReplies()
@@ -341,10 +313,10 @@ void tst_OrvikNts::forgedReplies()
                                    m_certificate, "--samples", QString::number(samples), "--timeout", "1"});
     const QString out = QString::fromUtf8(run.out);
     QVERIFY2(run.exitCode == exitCode, qPrintable(out + run.err));
-    const QList<Row> rows = tableOf(out);
+    const QList<TimeTableRow> rows = timeTableOf(out);
     // The key exchange names 127.0.0.2, the relay, as the server to ask.
-    const auto relayed = std::find_if(rows.cbegin(), rows.cend(),
-                                      [](const Row &row) { return row.address == QStringLiteral("127.0.0.2"); });
+    const auto relayed = std::find_if(
+        rows.cbegin(), rows.cend(), [](const TimeTableRow &row) { return row.address == QStringLiteral("127.0.0.2"); });
     QVERIFY2(relayed != rows.cend(), qPrintable(out + run.err));
     QCOMPARE(relayed->auth, QStringLiteral("NTS"));
     QCOMPARE(relayed->status, status);
@@ -358,18 +330,15 @@ void tst_OrvikNts::keyExchangeRefusals_data()
     QTest::addColumn<QString>("refuser");     // a mode of ntske_refuser.py, or empty for chronyd
     QTest::addColumn<QString>("certificate"); // the server's and --cacert's, or empty for no --cacert
     QTest::addColumn<QString>("reason");
-    QTest::newRow("untrusted-certificate")
-        << QString() << QString() << "the server's certificate is not trusted: self-signed certificate";
+    const auto row = [](const char *name, const char *refuser, const char *certificate, const char *reason) {
+        QTest::newRow(name) << QString(refuser) << QString(certificate) << QString(reason);
+    };
+    row("untrusted-certificate", "", "", "the server's certificate is not trusted: self-signed certificate");
     // Trusted, but for another name than the address asked.
-    QTest::newRow("certificate-for-another-name") << "tls13"
-                                                  << "other"
-                                                  << "the server's certificate is not trusted: IP address mismatch";
-    QTest::newRow("tls-1.2") << "tls12"
-                             << "server"
-                             << "TLS handshake failed: tlsv1 alert protocol version";
-    QTest::newRow("another-alpn") << "alpn"
-                                  << "server"
-                                  << "the server does not agree to the protocol ntske/1 (ALPN)";
+    row("certificate-for-another-name", "tls13", "other",
+        "the server's certificate is not trusted: IP address mismatch");
+    row("tls-1.2", "tls12", "server", "TLS handshake failed: tlsv1 alert protocol version");
+    row("another-alpn", "alpn", "server", "the server does not agree to the protocol ntske/1 (ALPN)");
 }
 
 void tst_OrvikNts::keyExchangeRefusals()
@@ -405,7 +374,7 @@ void tst_OrvikNts::keyExchangeRefusals()
     QVERIFY2(run.exitCode == 1, qPrintable(run.out + err));
     QVERIFY2(err.startsWith(QStringLiteral("orvik: ")) && err.contains(reason), qPrintable(err));
     // The table names it too: an NTS address that was never asked.
-    const QList<Row> rows = tableOf(QString::fromUtf8(run.out));
+    const QList<TimeTableRow> rows = timeTableOf(QString::fromUtf8(run.out));
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0].auth, QStringLiteral("NTS"));
     QCOMPARE(rows[0].requests, 0);

@@ -148,33 +148,28 @@ void tst_OrvikNtsRules::aeadVectors()
     QCOMPARE(*opened, plaintext);
 }
 
+using AeadChange = std::function<void(QByteArray &key, QList<QByteArray> &associated, QByteArray &sealed)>;
+
 void tst_OrvikNtsRules::aeadRefusesChanges_data()
 {
-    QTest::addColumn<std::function<void(QByteArray &, QList<QByteArray> &, QByteArray &)>>("change");
-    using Change = std::function<void(QByteArray &, QList<QByteArray> &, QByteArray &)>;
-    QTest::newRow("a-bit-of-the-tag") << Change(
-        [](QByteArray &, QList<QByteArray> &, QByteArray &s) { s[0] = char(s[0] ^ 1); });
-    QTest::newRow("a-bit-of-the-ciphertext")
-        << Change([](QByteArray &, QList<QByteArray> &, QByteArray &s) { s[20] = char(s[20] ^ 0x80); });
-    QTest::newRow("a-byte-of-the-header")
-        << Change([](QByteArray &, QList<QByteArray> &a, QByteArray &) { a[0][3] = 'x'; });
-    QTest::newRow("another-nonce") << Change([](QByteArray &, QList<QByteArray> &a, QByteArray &) { a[1][0] = 'x'; });
+    QTest::addColumn<AeadChange>("change");
+    const auto row = [](const char *name, const AeadChange &change) { QTest::newRow(name) << change; };
+    row("a-bit-of-the-tag", [](auto &, auto &, auto &s) { s[0] = char(s[0] ^ 1); });
+    row("a-bit-of-the-ciphertext", [](auto &, auto &, auto &s) { s[20] = char(s[20] ^ 0x80); });
+    row("a-byte-of-the-header", [](auto &, auto &a, auto &) { a[0][3] = 'x'; });
+    row("another-nonce", [](auto &, auto &a, auto &) { a[1][0] = 'x'; });
     // The elements are authenticated one by one: the same bytes split otherwise are another message.
-    QTest::newRow("header-and-nonce-joined")
-        << Change([](QByteArray &, QList<QByteArray> &a, QByteArray &) { a = {a[0] + a[1]}; });
-    QTest::newRow("elements-swapped") << Change(
-        [](QByteArray &, QList<QByteArray> &a, QByteArray &) { a.swapItemsAt(0, 1); });
-    QTest::newRow("another-key") << Change([](QByteArray &k, QList<QByteArray> &, QByteArray &) { k[31] = 'x'; });
-    QTest::newRow("cut-short") << Change([](QByteArray &, QList<QByteArray> &, QByteArray &s) { s.chop(1); });
-    QTest::newRow("shorter-than-a-tag") << Change(
-        [](QByteArray &, QList<QByteArray> &, QByteArray &s) { s = s.left(15); });
-    QTest::newRow("a-key-of-16-bytes") << Change(
-        [](QByteArray &k, QList<QByteArray> &, QByteArray &) { k = k.left(16); });
+    row("header-and-nonce-joined", [](auto &, auto &a, auto &) { a = {a[0] + a[1]}; });
+    row("elements-swapped", [](auto &, auto &a, auto &) { a.swapItemsAt(0, 1); });
+    row("another-key", [](auto &k, auto &, auto &) { k[31] = 'x'; });
+    row("cut-short", [](auto &, auto &, auto &s) { s.chop(1); });
+    row("shorter-than-a-tag", [](auto &, auto &, auto &s) { s = s.left(15); });
+    row("a-key-of-16-bytes", [](auto &k, auto &, auto &) { k = k.left(16); });
 }
 
 void tst_OrvikNtsRules::aeadRefusesChanges()
 {
-    QFETCH(std::function<void(QByteArray &, QList<QByteArray> &, QByteArray &)>, change);
+    QFETCH(AeadChange, change);
     QByteArray key(32, '\x07');
     QList<QByteArray> associated{QByteArray(48, '\x23'), QByteArray(16, '\x09')};
     const std::optional<QByteArray> sealed = NtsAead::seal(key, associated, QByteArray("cookies, cookies"));
@@ -194,22 +189,21 @@ void tst_OrvikNtsRules::keyExchangeAnswer_data()
     QTest::addColumn<QString>("server");
     QTest::addColumn<int>("port"); // -1: none named
 
+    const auto row = [](const char *name, const QByteArray &answer, int status, int cookies = 0,
+                        const char *server = "", int port = -1) {
+        QTest::newRow(name) << answer << status << QString() << cookies << QString(server) << port;
+    };
     const QByteArray whole = kNtpV4 + kAead + kCookie + kCookie + kEnd;
-    QTest::newRow("chrony-like") << whole << 1 << QString() << 2 << QString() << -1;
-    QTest::newRow("server-and-port") << kNtpV4 + kAead + record(0x8006, "time.example") + record(0x8007, u16(1234)) +
-                                            kCookie + kEnd
-                                     << 1 << QString() << 1 << "time.example" << 1234;
-    QTest::newRow("server-as-an-address")
-        << kNtpV4 + kAead + record(6, "::1") + kCookie + kEnd << 1 << QString() << 1 << "::1" << -1;
-    QTest::newRow("not-critical-unknown-is-ignored")
-        << kNtpV4 + record(0x4321, "x") + kAead + kCookie + kEnd << 1 << QString() << 1 << QString() << -1;
-    QTest::newRow("nine-cookies-keep-eight")
-        << kNtpV4 + kAead + kCookie.repeated(9) + kEnd << 1 << QString() << 8 << QString() << -1;
+    row("chrony-like", whole, 1, 2);
+    row("server-and-port", kNtpV4 + kAead + record(0x8006, "time.example") + record(0x8007, u16(1234)) + kCookie + kEnd,
+        1, 1, "time.example", 1234);
+    row("server-as-an-address", kNtpV4 + kAead + record(6, "::1") + kCookie + kEnd, 1, 1, "::1");
+    row("not-critical-unknown-is-ignored", kNtpV4 + record(0x4321, "x") + kAead + kCookie + kEnd, 1, 1);
+    row("nine-cookies-keep-eight", kNtpV4 + kAead + kCookie.repeated(9) + kEnd, 1, 8);
     for (int cut : {0, 1, 3, 4, 10, int(whole.size()) - 1})
-        QTest::addRow("cut-at-%d", cut) << whole.left(cut) << 0 << QString() << 0 << QString() << -1;
+        row(qPrintable(QStringLiteral("cut-at-%1").arg(cut)), whole.left(cut), 0);
     // A length that runs past what came so far is a record still arriving.
-    QTest::newRow("length-past-the-end") << kNtpV4 + QByteArray("\x00\x05\xff\xff", 4) << 0 << QString() << 0
-                                         << QString() << -1;
+    row("length-past-the-end", kNtpV4 + QByteArray("\x00\x05\xff\xff", 4), 0);
 
     const auto refused = [](const char *name, const QByteArray &answer, const char *reason) {
         QTest::newRow(name) << answer << 2 << QString::fromLatin1(reason) << 0 << QString() << -1;

@@ -107,32 +107,28 @@ void tst_OrvikTimeRules::selection_data()
     QTest::addColumn<qint64>("offset");   // of the combination, when agreed
     QTest::addColumn<qint64>("radius");
     using O = TimeSelection::Outcome;
-    QTest::newRow("three-honest-one-an-hour-off")
-        << Intervals{{0, kMs}, {200 * kUs, kMs}, {-100 * kUs, kMs}, {kHour, kMs}} << O::Agreed << 3 << "1110"
-        << 50 * kUs << 850 * kUs;
-    QTest::newRow("the-liar-first-changes-nothing")
-        << Intervals{{kHour, kMs}, {0, kMs}, {200 * kUs, kMs}, {-100 * kUs, kMs}} << O::Agreed << 3 << "0111"
-        << 50 * kUs << 850 * kUs;
-    QTest::newRow("one-server-is-its-own-majority")
-        << Intervals{{5 * kMs, 2 * kMs}} << O::Agreed << 1 << "1" << 5 * kMs << 2 * kMs;
-    QTest::newRow("odd-width-rounds-the-radius-up")
-        << Intervals{{0, 3}, {2, 2}} << O::Agreed << 2 << "11" << qint64(1) << qint64(2);
+    const auto row = [](const char *name, const Intervals &intervals, O outcome, int groupSize,
+                        const char *members = "", qint64 offset = 0, qint64 radius = 0) {
+        QTest::newRow(name) << intervals << outcome << groupSize << QString(members) << offset << radius;
+    };
+    row("three-honest-one-an-hour-off", {{0, kMs}, {200 * kUs, kMs}, {-100 * kUs, kMs}, {kHour, kMs}}, O::Agreed, 3,
+        "1110", 50 * kUs, 850 * kUs);
+    row("the-liar-first-changes-nothing", {{kHour, kMs}, {0, kMs}, {200 * kUs, kMs}, {-100 * kUs, kMs}}, O::Agreed, 3,
+        "0111", 50 * kUs, 850 * kUs);
+    row("one-server-is-its-own-majority", {{5 * kMs, 2 * kMs}}, O::Agreed, 1, "1", 5 * kMs, 2 * kMs);
+    row("odd-width-rounds-the-radius-up", {{0, 3}, {2, 2}}, O::Agreed, 2, "11", 1, 2);
     // Closed intervals: a third server that sits exactly where the other two touch agrees with both.
-    QTest::newRow("touching-intervals-share-their-end-point")
-        << Intervals{{0, kMs}, {2 * kMs, kMs}, {kMs, 0}} << O::Agreed << 3 << "111" << kMs << qint64(0);
-    QTest::newRow("a-wide-enough-interval-is-not-a-liar")
-        << Intervals{{0, kMs}, {0, kMs}, {kHour, kHour + kMs}} << O::Agreed << 3 << "111" << qint64(0) << kMs;
-    QTest::newRow("three-of-five-outvote-two-liars")
-        << Intervals{{0, kMs}, {100 * kUs, kMs}, {-100 * kUs, kMs}, {50 * kMs, kMs}, {-50 * kMs, kMs}} << O::Agreed << 3
-        << "11100" << qint64(0) << 900 * kUs;
-    QTest::newRow("one-against-one-is-no-majority")
-        << Intervals{{0, kMs}, {kHour, kMs}} << O::NoMajority << 1 << "" << qint64(0) << qint64(0);
-    QTest::newRow("two-against-two-is-no-majority")
-        << Intervals{{0, kMs}, {500 * kUs, kMs}, {kHour, kMs}, {kHour + 1, kMs}} << O::NoMajority << 2 << ""
-        << qint64(0) << qint64(0);
-    QTest::newRow("one-wide-interval-in-two-separate-majorities")
-        << Intervals{{5 * kMs, 5 * kMs}, {0, kMs}, {10 * kMs, kMs}} << O::Split << 2 << "" << qint64(0) << qint64(0);
-    QTest::newRow("nothing-answered") << Intervals{} << O::NoAnswers << 0 << "" << qint64(0) << qint64(0);
+    row("touching-intervals-share-their-end-point", {{0, kMs}, {2 * kMs, kMs}, {kMs, 0}}, O::Agreed, 3, "111", kMs, 0);
+    row("a-wide-enough-interval-is-not-a-liar", {{0, kMs}, {0, kMs}, {kHour, kHour + kMs}}, O::Agreed, 3, "111", 0,
+        kMs);
+    row("three-of-five-outvote-two-liars",
+        {{0, kMs}, {100 * kUs, kMs}, {-100 * kUs, kMs}, {50 * kMs, kMs}, {-50 * kMs, kMs}}, O::Agreed, 3, "11100", 0,
+        900 * kUs);
+    row("one-against-one-is-no-majority", {{0, kMs}, {kHour, kMs}}, O::NoMajority, 1);
+    row("two-against-two-is-no-majority", {{0, kMs}, {500 * kUs, kMs}, {kHour, kMs}, {kHour + 1, kMs}}, O::NoMajority,
+        2);
+    row("one-wide-interval-in-two-separate-majorities", {{5 * kMs, 5 * kMs}, {0, kMs}, {10 * kMs, kMs}}, O::Split, 2);
+    row("nothing-answered", {}, O::NoAnswers, 0);
 }
 
 void tst_OrvikTimeRules::selection()
@@ -244,36 +240,25 @@ void tst_OrvikTimeRules::serverArgument_data()
     QTest::addColumn<QString>("host"); // empty: refused
     QTest::addColumn<int>("port");     // 0: none of its own
     QTest::addColumn<QString>("error");
-    QTest::newRow("name") << "time.example"
-                          << "time.example" << 0 << "";
-    QTest::newRow("name-with-port") << "time.example:1123"
-                                    << "time.example" << 1123 << "";
-    QTest::newRow("ipv4-with-port") << "127.0.0.1:65535"
-                                    << "127.0.0.1" << 65535 << "";
-    QTest::newRow("ipv6-bare") << "::1"
-                               << "::1" << 0 << "";
-    QTest::newRow("ipv6-in-brackets") << "[2001:db8::7]"
-                                      << "2001:db8::7" << 0 << "";
-    QTest::newRow("ipv6-in-brackets-with-port") << "[::1]:11123"
-                                                << "::1" << 11123 << "";
-    QTest::newRow("empty") << ""
-                           << "" << 0 << "may not be empty";
-    QTest::newRow("port-zero") << "host:0"
-                               << "" << 0 << "from 1 to 65535";
-    QTest::newRow("port-too-big") << "host:65536"
-                                  << "" << 0 << "from 1 to 65535";
-    QTest::newRow("port-empty") << "host:"
-                                << "" << 0 << "from 1 to 65535";
-    QTest::newRow("no-host-before-the-port") << ":123"
-                                             << "" << 0 << "names no host";
-    QTest::newRow("ipv6-with-port-but-no-brackets-is-not-an-address") << "2001:db8::7:123:99999"
-                                                                      << "" << 0 << "with a port, write [ADDRESS]:PORT";
-    QTest::newRow("bracket-left-open") << "[::1:123"
-                                       << "" << 0 << "does not close";
-    QTest::newRow("ipv4-in-brackets") << "[127.0.0.1]:123"
-                                      << "" << 0 << "not an IPv6 address";
-    QTest::newRow("junk-after-the-bracket") << "[::1]123"
-                                            << "" << 0 << "other than :PORT";
+    const auto row = [](const char *name, const char *text, const char *host, int port, const char *error) {
+        QTest::newRow(name) << QString(text) << QString(host) << port << QString(error);
+    };
+    row("name", "time.example", "time.example", 0, "");
+    row("name-with-port", "time.example:1123", "time.example", 1123, "");
+    row("ipv4-with-port", "127.0.0.1:65535", "127.0.0.1", 65535, "");
+    row("ipv6-bare", "::1", "::1", 0, "");
+    row("ipv6-in-brackets", "[2001:db8::7]", "2001:db8::7", 0, "");
+    row("ipv6-in-brackets-with-port", "[::1]:11123", "::1", 11123, "");
+    row("empty", "", "", 0, "may not be empty");
+    row("port-zero", "host:0", "", 0, "from 1 to 65535");
+    row("port-too-big", "host:65536", "", 0, "from 1 to 65535");
+    row("port-empty", "host:", "", 0, "from 1 to 65535");
+    row("no-host-before-the-port", ":123", "", 0, "names no host");
+    row("ipv6-with-port-but-no-brackets-is-not-an-address", "2001:db8::7:123:99999", "", 0,
+        "with a port, write [ADDRESS]:PORT");
+    row("bracket-left-open", "[::1:123", "", 0, "does not close");
+    row("ipv4-in-brackets", "[127.0.0.1]:123", "", 0, "not an IPv6 address");
+    row("junk-after-the-bracket", "[::1]123", "", 0, "other than :PORT");
 }
 
 void tst_OrvikTimeRules::serverArgument()
