@@ -209,7 +209,7 @@ void tst_ItemDownloader::cutBodiesFail()
             loop.exec();
         QVERIFY2(finished || !failure.isEmpty(), "no outcome within 60 s");
         // Qt 6.4 may take a close after a whole chunk for the end of a chunked body, and the host
-        // learns no length to hold it against (README, "Web transfers").
+        // learns no length to hold it against (docs/architecture.md, "Web transfers").
         if (chunked && finished) {
             ++qtPassed;
             continue;

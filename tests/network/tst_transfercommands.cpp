@@ -697,7 +697,7 @@ void tst_TransferCommands::cutBodyFails()
             QVERIFY(writeFile(file, "previous content"));
         const OrvikRun result = run({"get", "plain:" + path, "-o", output});
         if (path == QLatin1String("/cut-chunked") && result.exitCode == 0) {
-            // Qt 6.4 takes a close after a whole chunk for the end of a chunked body (README).
+            // Qt 6.4 takes a close after a whole chunk for the end of a chunked body (docs/architecture.md).
             qInfo("round %d: Qt passed the chunked body without its last chunk as whole", round);
             continue;
         }

@@ -300,7 +300,7 @@ void tst_OrvikTime::timeCommand()
     if (!run.peers.isEmpty())
         ORVIK_SKIP_WITHOUT_NTP_PORTS();
     // Windows reports ICMP port unreachable to a connected UDP socket as WSAECONNRESET; Wine's recv
-    // reports nothing (see the README, "Where Wine falls short of Windows").
+    // reports nothing (see docs/windows.md, "Where Wine falls short of Windows").
     if (runningUnderWine() && std::any_of(run.peers.cbegin(), run.peers.cend(),
                                           [](const Peer &peer) { return peer.kind == Peer::Kind::Closed; }))
         QSKIP("Wine does not report ICMP port unreachable to a connected UDP socket");

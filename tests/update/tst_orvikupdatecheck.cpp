@@ -32,7 +32,7 @@ private Q_SLOTS:
     void sign();
     void resumeAcrossRuns();
 #ifndef Q_OS_WIN
-    void readmeExample(); // a shell session with the openssl command
+    void updateFormatExample(); // a shell session with the openssl command
 #else
     void plantedOpensslConfig(); // in the folder that libcrypto was built for, on the C: drive
 #endif
@@ -544,12 +544,13 @@ void tst_OrvikUpdateCheck::resumeAcrossRuns()
 }
 
 #ifndef Q_OS_WIN
-// The README's update session, run as written: its commands through bash, every line it shows compared.
-void tst_OrvikUpdateCheck::readmeExample()
+// The update session of docs/update-format.md, run as written: its commands through bash, every line
+// it shows compared.
+void tst_OrvikUpdateCheck::updateFormatExample()
 {
-    QFile readme(QStringLiteral(ORVIK_README));
-    QVERIFY(readme.open(QIODevice::ReadOnly));
-    const QByteArray markdown = readme.readAll();
+    QFile document(QStringLiteral(ORVIK_UPDATE_DOC));
+    QVERIFY(document.open(QIODevice::ReadOnly));
+    const QByteArray markdown = document.readAll();
     const qsizetype start = markdown.indexOf("```\n", markdown.indexOf("<!-- update example:")) + 4;
     QVERIFY(start >= 4);
     const QList<QByteArray> lines = markdown.mid(start, markdown.indexOf("\n```\n", start) - start).split('\n');
