@@ -2,7 +2,8 @@
 
 namespace ORVIK {
 
-DemoNetsh::DemoNetsh() : m_valid(true) {}
+DemoNetsh::DemoNetsh() : m_valid(true)
+{}
 
 DemoNetsh::~DemoNetsh() = default;
 
