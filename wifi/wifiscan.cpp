@@ -12,10 +12,6 @@
 #include <unordered_map>
 #include <vector>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 namespace ORVIK {
 
 namespace {
@@ -135,21 +131,6 @@ bool scanWithWlanApi(Buffer<String> &names, Buffer<int> &qualities, const QPoint
         qualities[i] = entries[i].quality;
     }
     return true;
-}
-
-QString netshProgram()
-{
-#ifdef Q_OS_WIN
-    // By its full path: CreateProcess looks for a bare name in the program's folder and the working
-    // folder before the system folder, and anyone may have put a netsh.exe in either.
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return QString();
-    return QString::fromWCharArray(folder, int(length)) + QStringLiteral("\\netsh.exe");
-#else
-    return QStringLiteral("netsh");
-#endif
 }
 
 QString runNetshCommand()

@@ -154,13 +154,6 @@ FakeWlan::~FakeWlan()
     qunsetenv("ORVIK_WLAN_LOG");
 }
 
-void FakeWlan::setConnectOutcome(DWORD reason, const QByteArray &text)
-{
-    QFile file(m_dir.filePath(QStringLiteral("scenario")));
-    if (!file.open(QIODevice::Append) || file.write("connect " + QByteArray::number(reason) + ' ' + text + '\n') < 0)
-        qFatal("cannot write the WLAN scenario");
-}
-
 void FakeWlan::addScenario(const QByteArray &lines)
 {
     QFile file(m_dir.filePath(QStringLiteral("scenario")));

@@ -69,9 +69,7 @@ public:
     // Runs at the next event after each list read.
     std::function<void()> onRead;
 
-    // What the stand-in's WlanConnect reports to the registered callback (Windows): a reason and its text.
-    void setConnectOutcome(DWORD reason, const QByteArray &text);
-    // More lines of the stand-in's scenario ("listing 5", "radio-off 0", "profile 1 Cafe").
+    // More lines of the stand-in's scenario ("listing 5", "radio-off 0", "profile 1 Cafe", "connect 42 TEXT").
     void addScenario(const QByteArray &lines);
     QStringList log() const; // every call to the stand-in, one a line
 

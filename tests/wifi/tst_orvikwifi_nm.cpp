@@ -68,8 +68,6 @@ void tst_OrvikWifi::join_data()
     row("open-network-fails-with-the-reason", cafe, true, 6, 1,
         "orvik: joining \"Cafe\" failed: the connection attempt timed out (NetworkManager reason 6)\n",
         joinRequest("Cafe", QString(), 1, 3));
-    row("unknown-ssid-asks-nothing", {"wifi", "--connect", "Nowhere"}, true, 0, 1,
-        "orvik: no WiFi device sees \"Nowhere\"; if it is hidden, add --hidden\n");
     // A name is printed as every text from outside is: no character of it moves the cursor.
     row("control-characters-of-a-name-are-printed-as-?", {"wifi", "--connect", "No\x1b[2Jwhere\u202e"}, true, 0, 1,
         "orvik: no WiFi device sees \"No?[2Jwhere?\"; if it is hidden, add --hidden\n");

@@ -1,5 +1,6 @@
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/commands.h"
+#include "apps/orvik/commands/ssidargument.h"
 #include "apps/orvik/plugins/wifidialogplugin.h"
 
 namespace ORVIK {
@@ -80,14 +81,7 @@ int runWifiCommand(CommandContext &context)
     request.screenshotPath = parser.value(kScreenshot);
     request.showPassword = parser.isSet(kShowPassword);
     request.join = parser.isSet(kJoin);
-#ifdef Q_OS_WIN
-    // Windows gives the command line in UTF-16, whatever the ANSI code page: the name is its UTF-8,
-    // as networks name themselves.
-    request.connectSsid = parser.value(kConnect).toUtf8();
-#else
-    // The name's bytes as the command line gave them.
-    request.connectSsid = parser.value(kConnect).toLocal8Bit();
-#endif
+    request.connectSsid = ssidArgument(parser.value(kConnect));
     request.password = parser.value(kPassword);
     request.hidden = parser.isSet(kHidden);
     return context.runPlugin(kWifiDialogPluginName, kWifiDialogEntrySymbol, request);

@@ -3,16 +3,12 @@
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/commandcontext.h"
 #include "apps/orvik/plugins/wifijoin.h"
+#include "apps/orvik/plugins/wifiservice.h"
 #include "host/widgets/qcustomcombobox.h"
 #include "host/widgets/qstringstream.h"
 #include "wifi/wificonnectdialog.h"
 
 #include <QAbstractItemView>
-#ifndef Q_OS_WIN
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusError>
-#endif
 #include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -21,10 +17,6 @@
 #include <QWindow>
 
 #include <algorithm>
-
-#ifdef Q_OS_WIN
-#include "wifi/wlanlibrary_win.h"
-#endif
 
 namespace ORVIK {
 
@@ -60,58 +52,6 @@ QPixmap grabWithListOpen(WifiConnectDialog &dialog)
     painter.end();
     combo->hidePopup();
     return picture;
-}
-
-#ifdef Q_OS_WIN
-// WLAN_AVAILABLE_NETWORK_INCLUDE_ALL_MANUAL_HIDDEN_PROFILES, which MinGW's headers lack: the flags the scan lists with.
-constexpr DWORD kIncludeAllManualHiddenProfiles = 2;
-#endif
-
-// Why the system's WiFi service cannot have listed anything; empty when it runs and has a WiFi
-// interface to look with. *locationDenied tells that Windows withholds the list because location
-// access is off for desktop apps (the text is then kLocationAccessOff).
-QString wifiServiceProblem(bool *locationDenied)
-{
-    *locationDenied = false;
-#ifdef Q_OS_WIN
-    const WlanLibrary *api = WlanLibrary::get();
-    if (!api)
-        return QStringLiteral("this Windows has no WLAN service (no wlanapi.dll: the Wireless LAN feature is not "
-                              "installed)");
-    HANDLE handle = nullptr;
-    DWORD version = 0;
-    if (const DWORD error = api->WlanOpenHandle(2, nullptr, &version, &handle); error != ERROR_SUCCESS)
-        return QStringLiteral("the WLAN AutoConfig service is not running (WlanOpenHandle: error %1)").arg(error);
-    PWLAN_INTERFACE_INFO_LIST interfaces = nullptr;
-    const DWORD error = api->WlanEnumInterfaces(handle, nullptr, &interfaces);
-    const DWORD count = error == ERROR_SUCCESS && interfaces ? interfaces->dwNumberOfItems : 0;
-    // Windows 11 (24H2 on) refuses the list with ERROR_ACCESS_DENIED while location access is off.
-    for (DWORD i = 0; i < count && !*locationDenied; ++i) {
-        PWLAN_AVAILABLE_NETWORK_LIST networks = nullptr;
-        *locationDenied = api->WlanGetAvailableNetworkList(handle, &interfaces->InterfaceInfo[i].InterfaceGuid,
-                                                           kIncludeAllManualHiddenProfiles, nullptr,
-                                                           &networks) == ERROR_ACCESS_DENIED;
-        if (networks)
-            api->WlanFreeMemory(networks);
-    }
-    if (interfaces)
-        api->WlanFreeMemory(interfaces);
-    api->WlanCloseHandle(handle, nullptr);
-    if (*locationDenied)
-        return QLatin1String(kLocationAccessOff);
-    if (error != ERROR_SUCCESS)
-        return QStringLiteral("the WLAN service did not list its interfaces (error %1)").arg(error);
-    return count == 0 ? QStringLiteral("the WLAN service has no WiFi interface") : QString();
-#else
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected())
-        return QStringLiteral("the system bus cannot be reached (%1)").arg(bus.lastError().message());
-    const QDBusReply<bool> registered =
-        bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.NetworkManager"));
-    if (!registered.isValid())
-        return QStringLiteral("the system bus did not answer (%1)").arg(registered.error().message());
-    return registered.value() ? QString() : QStringLiteral("NetworkManager is not running");
-#endif
 }
 
 int scanOnce(const WifiDialogRequest &request, QTextStream &out, QTextStream &err)

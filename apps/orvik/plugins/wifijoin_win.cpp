@@ -4,7 +4,6 @@
 // each notification is queued onto the Qt thread, where the waits below see it.
 #include "apps/orvik/plugins/wifijoin.h"
 
-#include "apps/orvik/cli/errorline.h"
 #include "wifi/wlanlibrary_win.h"
 
 #include <QEventLoop>
@@ -56,23 +55,32 @@ QString xmlEscaped(const QString &text)
     return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&apos;"));
 }
 
-// Why a network of this security cannot be joined with a profile made here; empty when it can.
-QString refusal(const WLAN_AVAILABLE_NETWORK &seen)
+// Why a network of this security cannot be joined with a profile made here; Joined when it can.
+WifiJoinOutcome::Result refusal(const WLAN_AVAILABLE_NETWORK &seen)
 {
     const int cipher = seen.dot11DefaultCipherAlgorithm;
     if (seen.dot11DefaultAuthAlgorithm == DOT11_AUTH_ALGO_80211_SHARED_KEY || cipher == DOT11_CIPHER_ALGO_WEP40 ||
         cipher == DOT11_CIPHER_ALGO_WEP104 || cipher == DOT11_CIPHER_ALGO_WEP)
-        return QStringLiteral("it uses WEP, which is broken and which this program does not set up");
+        return WifiJoinOutcome::Result::UsesWep;
     switch (int(seen.dot11DefaultAuthAlgorithm)) {
     case DOT11_AUTH_ALGO_WPA:
     case DOT11_AUTH_ALGO_RSNA:
     case kAuthWpa3Enterprise192:
     case kAuthWpa3Enterprise:
-        return QStringLiteral("it is an enterprise (802.1X) network, whose sign-in a password alone cannot make: "
-                              "join it in Windows' settings");
+        return WifiJoinOutcome::Result::Enterprise;
     default:
-        return QString();
+        return WifiJoinOutcome::Result::Joined;
     }
+}
+
+WifiJoinOutcome outcomeOf(WifiJoinOutcome::Result result, DWORD code = 0, const QString &detail = QString())
+{
+    WifiJoinOutcome outcome;
+    outcome.service = WifiJoinOutcome::Service::Wlan;
+    outcome.result = result;
+    outcome.code = code;
+    outcome.detail = detail;
+    return outcome;
 }
 
 // The profile's security, from what the interface reports of the network, or, for a network that
@@ -141,11 +149,6 @@ QString reasonText(DWORD reason)
         text[0])
         return QString::fromWCharArray(text);
     return QStringLiteral("reason %1").arg(reason);
-}
-
-QString systemText(DWORD error)
-{
-    return QStringLiteral("error %1").arg(error);
 }
 
 bool sameSsid(const DOT11_SSID &a, const DOT11_SSID &b)
@@ -221,18 +224,15 @@ private:
 
 } // namespace
 
-int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden, QTextStream &out, QTextStream &err)
+WifiJoinOutcome joinWifi(const QByteArray &ssid, const QString &password, bool hidden)
 {
-    const QString network = QLatin1Char('"') + QString::fromUtf8(ssid) + QLatin1Char('"');
+    using Result = WifiJoinOutcome::Result;
     if (ssid.isEmpty() || ssid.size() > DOT11_SSID_MAX_LENGTH) {
-        ErrorLine::print(err, network + QStringLiteral(" is not a WiFi network name (1 to 32 bytes)"));
-        return 1;
+        return outcomeOf(Result::NotAName);
     }
     const WlanLibrary *api = WlanLibrary::get();
     if (!api) {
-        ErrorLine::print(err, QStringLiteral("joining a WiFi network needs the WLAN API, which this Windows lacks "
-                                             "(Wireless LAN feature)"));
-        return 1;
+        return outcomeOf(Result::NoService);
     }
     // Before the handle, whose closing waits for the notifications that may still reach it.
     Notifications notifications;
@@ -240,30 +240,21 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     DWORD version = 0;
     if (const DWORD error = api->WlanOpenHandle(2, nullptr, &version, &handle.value); error != ERROR_SUCCESS) {
         handle.value = nullptr;
-        ErrorLine::print(err,
-                         QStringLiteral("joining a WiFi network needs the WLAN AutoConfig service (WlanOpenHandle: "
-                                        "%1)")
-                             .arg(systemText(error)));
-        return 1;
+        return outcomeOf(Result::ServiceNotOpened, error);
     }
     WLAN_INTERFACE_INFO_LIST *rawInterfaces = nullptr;
     if (const DWORD error = api->WlanEnumInterfaces(handle.value, nullptr, &rawInterfaces); error != ERROR_SUCCESS) {
-        ErrorLine::print(err, QStringLiteral("the WLAN service did not list its interfaces (%1); %2 was not joined")
-                                  .arg(systemText(error), network));
-        return 1;
+        return outcomeOf(Result::InterfacesNotListed, error);
     }
     const WlanMemory<WLAN_INTERFACE_INFO_LIST> interfaces(rawInterfaces);
     if (interfaces->dwNumberOfItems == 0) {
-        ErrorLine::print(err, QStringLiteral("there is no WiFi interface to join %1 on").arg(network));
-        return 1;
+        return outcomeOf(Result::NoInterface);
     }
     // Registered before anything starts: a scan's or a connection's end may be told before the call returns.
     if (const DWORD error = api->WlanRegisterNotification(handle.value, WLAN_NOTIFICATION_SOURCE_ACM, TRUE,
                                                           &Notifications::notify, &notifications, nullptr, nullptr);
         error != ERROR_SUCCESS) {
-        ErrorLine::print(err, QStringLiteral("cannot follow the WLAN service's notifications (%1); %2 was not joined")
-                                  .arg(systemText(error), network));
-        return 1;
+        return outcomeOf(Result::NotFollowed, error);
     }
     struct Unregister
     {
@@ -347,26 +338,18 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
                 existingProfile = true;
             }
         }
-        if (!chosen) {
-            ErrorLine::print(err, QLatin1String(kLocationAccessOff));
-            return 1;
-        }
+        if (!chosen)
+            return outcomeOf(Result::LocationOff);
     }
-    if (!chosen && radiosOff == interfaces->dwNumberOfItems) {
-        ErrorLine::print(err, QStringLiteral("the WiFi radio is switched off; %1 was not joined").arg(network));
-        return 1;
-    }
-    if (!chosen && !hidden) {
-        ErrorLine::print(err, QStringLiteral("no WiFi device sees %1; if it is hidden, add --hidden").arg(network));
-        return 1;
-    }
+    if (!chosen && radiosOff == interfaces->dwNumberOfItems)
+        return outcomeOf(Result::RadioOff);
+    if (!chosen && !hidden)
+        return outcomeOf(Result::NotSeen);
     if (!chosen)
         chosen = bestLink;
     if (seen) {
-        if (const QString why = refusal(*seen); !why.isEmpty()) {
-            ErrorLine::print(err, QStringLiteral("%1 was not joined: %2").arg(network, why));
-            return 1;
-        }
+        if (const Result why = refusal(*seen); why != Result::Joined)
+            return outcomeOf(why);
     }
 
     // This user's profile, not one for every user of the machine.
@@ -376,11 +359,9 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
         if (const DWORD error =
                 api->WlanSetProfile(handle.value, &chosen->InterfaceGuid, WLAN_PROFILE_USER,
                                     reinterpret_cast<LPCWSTR>(xml.utf16()), nullptr, TRUE, nullptr, &profileReason);
-            error != ERROR_SUCCESS) {
-            ErrorLine::print(err, QStringLiteral("the WLAN service refused a profile for %1: %2")
-                                      .arg(network, profileReason ? reasonText(profileReason) : systemText(error)));
-            return 1;
-        }
+            error != ERROR_SUCCESS)
+            return outcomeOf(Result::ProfileRefused, error,
+                             profileReason ? reasonText(profileReason) : QStringLiteral("error %1").arg(error));
     }
 
     DOT11_SSID dot11Ssid{};
@@ -394,10 +375,8 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
     parameters.dot11BssType = dot11_BSS_type_infrastructure;
     parameters.dwFlags = hidden ? WLAN_CONNECTION_HIDDEN_NETWORK : 0;
     if (const DWORD error = api->WlanConnect(handle.value, &interfaceGuid, &parameters, nullptr);
-        error != ERROR_SUCCESS) {
-        ErrorLine::print(err, QStringLiteral("the WLAN service did not join %1 (%2)").arg(network, systemText(error)));
-        return 1;
-    }
+        error != ERROR_SUCCESS)
+        return outcomeOf(Result::Refused, error);
     // The end of this connection: another one of the interface (the one being left, an automatic
     // one) may end meanwhile.
     std::optional<DWORD> reason;
@@ -413,19 +392,16 @@ int joinWifiNetwork(const QByteArray &ssid, const QString &password, bool hidden
             return false;
         },
         kActivationTimeoutMs);
-    const QString interfaceName = QString::fromWCharArray(chosen->strInterfaceDescription);
     if (!reason) {
-        ErrorLine::print(err, QStringLiteral("joining %1 did not finish within %2 s")
-                                  .arg(network, QString::number(kActivationTimeoutMs / 1000)));
-        return 1;
+        WifiJoinOutcome unfinished = outcomeOf(Result::Unfinished);
+        unfinished.seconds = kActivationTimeoutMs / 1000;
+        return unfinished;
     }
-    if (*reason != kReasonSuccess) {
-        ErrorLine::print(err, QStringLiteral("joining %1 failed: %2 (WLAN reason %3)")
-                                  .arg(network, reasonText(*reason), QString::number(*reason)));
-        return 1;
-    }
-    out << "joined " << network << " on " << interfaceName << Qt::endl;
-    return 0;
+    if (*reason != kReasonSuccess)
+        return outcomeOf(Result::Failed, *reason, reasonText(*reason));
+    WifiJoinOutcome joined = outcomeOf(Result::Joined);
+    joined.interfaceName = QString::fromWCharArray(chosen->strInterfaceDescription);
+    return joined;
 }
 
 } // namespace ORVIK

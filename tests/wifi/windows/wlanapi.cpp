@@ -326,29 +326,11 @@ void WINAPI WlanFreeMemory(PVOID memory)
 namespace {
 std::string utf8(const WCHAR *text)
 {
-    std::string bytes;
-    for (const WCHAR *c = text; c && *c; ++c) {
-        std::uint32_t code = *c;
-        if (code >= 0xD800 && code < 0xDC00 && c[1] >= 0xDC00 && c[1] < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (c[1] - 0xDC00);
-            ++c;
-        }
-        if (code < 0x80) {
-            bytes += char(code);
-        } else if (code < 0x800) {
-            bytes += char(0xC0 | (code >> 6));
-            bytes += char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            bytes += char(0xE0 | (code >> 12));
-            bytes += char(0x80 | ((code >> 6) & 0x3F));
-            bytes += char(0x80 | (code & 0x3F));
-        } else {
-            bytes += char(0xF0 | (code >> 18));
-            bytes += char(0x80 | ((code >> 12) & 0x3F));
-            bytes += char(0x80 | ((code >> 6) & 0x3F));
-            bytes += char(0x80 | (code & 0x3F));
-        }
-    }
+    // The size counts the terminating null, which the string holds beyond its end.
+    const int size = text ? WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr) : 0;
+    std::string bytes(std::size_t(std::max(size - 1, 0)), '\0');
+    if (size > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), size, nullptr, nullptr);
     return bytes;
 }
 } // namespace
