@@ -12,8 +12,6 @@ namespace ORVIK::FailureText {
 
 namespace {
 
-using Error = QNetworkReply::NetworkError;
-
 // The module's text as the error it stands for; an unknown text stands for none.
 NetworkError errorOf(const QString &moduleText)
 {
