@@ -1,8 +1,8 @@
 #include "apps/orvik/commands.h"
 
-#include "apps/orvik/cli/terminal.h"
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/optionvalues.h"
+#include "apps/orvik/cli/terminal.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
 #include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferprogress.h"
