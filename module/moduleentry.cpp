@@ -3,6 +3,7 @@
 #include "host/base/module.h"
 #include "host/base/modulemanager.h"
 #include "host/base/translator.h"
+#include "module/emptyhook.h"
 
 namespace {
 
@@ -24,31 +25,6 @@ ORVIK::HookFunction asHook(void (*function)(ORVIK::ModuleResources &))
 } // namespace
 
 extern "C" {
-
-// One empty body behind every hook that has nothing to do here.
-#ifdef _WIN32
-void orvikNetworkEmptyHook()
-{}
-#else
-__attribute__((visibility("hidden"))) void orvikNetworkEmptyHook()
-{}
-#endif
-
-#ifndef _WIN32
-// On ELF every empty export is another name for the same function; the Windows build
-// maps the names onto it in its module-definition file.
-#define ORVIK_EMPTY_HOOK_ALIAS(name)                                                                                   \
-    void name() __attribute__((alias("orvikNetworkEmptyHook"), copy(orvikNetworkEmptyHook)));
-ORVIK_EMPTY_HOOK_ALIAS(ORVIKNetworkRegisterUserSettingsForORVIK)
-ORVIK_EMPTY_HOOK_ALIAS(ORVIKNetworkSetupFileStructureForORVIK)
-ORVIK_EMPTY_HOOK_ALIAS(ORVIKNetworkFactoryResetORVIK)
-ORVIK_EMPTY_HOOK_ALIAS(ORVIKNetworkSetupFactoriesForORVIK)
-ORVIK_EMPTY_HOOK_ALIAS(ORVIKNetworkSetUpdateCheckerForORVIK)
-ORVIK_EMPTY_HOOK_ALIAS(ORVIKNetworkSetupManualsForORVIK)
-ORVIK_EMPTY_HOOK_ALIAS(ORVIKNetworkSetupUIThemesForORVIK)
-ORVIK_EMPTY_HOOK_ALIAS(ORVIKNetworkSetupUIForORVIK)
-#undef ORVIK_EMPTY_HOOK_ALIAS
-#endif
 
 void ORVIKNetworkInitializeForORVIK(ORVIK::Module &module)
 {

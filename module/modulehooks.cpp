@@ -3,9 +3,9 @@
 #include "host/base/moduleresources.h"
 #include "host/base/translator.h"
 #include "host/widgets/itemdownloader.h"
-#include "module/moduleports.h"
 #include "network/qtnetworkaccessmanager.h"
 #include "time/ntpclient.h"
+#include "time/ntpreceiveport.h"
 
 #include <QNetworkReply>
 

@@ -1,9 +1,9 @@
 #include "network/qtnetworkaccessmanager.h"
 
 #include "host/widgets/qstringstream.h"
-#include "module/moduleports.h"
 #include "network/qtnetworkrequest.h"
 #include "time/ntpclient.h"
+#include "time/ntpreceiveport.h"
 
 #include <QHostInfo>
 #include <QNetworkAccessManager>

@@ -106,13 +106,9 @@ bool NtpClient::bindSocket(const QHostAddress &address, uint16_t port)
     delete socket;
     socket = fresh;
     // Windows' default lets a later socket that asks for SO_REUSEADDR bind the same port and take the
-    // replies meant for this client; exclusive there (SO_EXCLUSIVEADDRUSE), as the default is elsewhere.
-#ifdef Q_OS_WIN
-    constexpr QAbstractSocket::BindMode mode = QAbstractSocket::DontShareAddress;
-#else
-    constexpr QAbstractSocket::BindMode mode = QAbstractSocket::DefaultForPlatform;
-#endif
-    if (!socket->bind(address, port, mode))
+    // replies meant for this client: exclusive there (SO_EXCLUSIVEADDRUSE). Elsewhere Qt only leaves
+    // SO_REUSEADDR off, as a new UDP socket has it.
+    if (!socket->bind(address, port, QAbstractSocket::DontShareAddress))
         return false;
     connect(socket, &QUdpSocket::readyRead, this, &NtpClient::readPendingDatagrams);
     connect(socket, &QUdpSocket::errorOccurred, this, &NtpClient::socketFailed);

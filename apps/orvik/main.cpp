@@ -1,26 +1,17 @@
-#include "apps/orvik/cli/consoleoutput.h"
 #include "apps/orvik/cli/displaycheck.h"
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/messagefilter.h"
 #include "apps/orvik/cli/outputcheck.h"
+#include "apps/orvik/cli/process.h"
 #include "apps/orvik/cli/programarguments.h"
+#include "apps/orvik/cli/terminal.h"
 #include "apps/orvik/commands.h"
 #include "host/widgets/networkrequest.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 
-#include <cerrno>
-#include <cstdio>
 #include <memory>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 using namespace ORVIK;
 
@@ -88,7 +79,7 @@ int runCommand(int argc, char *argv[], QTextStream &out, QTextStream &err)
     QStringList names;
     for (const Command &candidate : kCommands)
         names.append(QString::fromLatin1(candidate.name));
-    const ProgramArguments program = ProgramArguments::read(ProgramArguments::fromMain(argc, argv), names);
+    const ProgramArguments program = ProgramArguments::read(Process::arguments(argc, argv), names);
     if (program.action == ProgramArguments::Action::ShowUsage)
         return usage(out, ExitOk);
     if (program.action == ProgramArguments::Action::UsageError) {
@@ -118,15 +109,12 @@ int runCommand(int argc, char *argv[], QTextStream &out, QTextStream &err)
         qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QApplication>(appArgc, argv);
     } else if (command->needsWidgets) {
-#ifndef Q_OS_WIN
-        if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        if (!Process::displayNamed()) {
             ErrorLine::print(err, QStringLiteral("%1 needs a display to show its window, and none is set; --list, "
                                                  "--screenshot FILE and --connect need none")
                                       .arg(QLatin1String(command->name)));
             return ExitFailure;
         }
-#endif
         DisplayCheck::arm(command->name);
         app = std::make_unique<QApplication>(appArgc, argv);
         DisplayCheck::disarm();
@@ -149,14 +137,10 @@ int runCommand(int argc, char *argv[], QTextStream &out, QTextStream &err)
     // thread of Qt's is inside a transfer when the process ends and takes the threads down.
     NetworkRequest::closeRunning(kExitDrainMs);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-#ifdef Q_OS_WIN
-    // ExitProcess ends the other threads first and only then tells the DLLs, which may wait for a lock
-    // that an ended thread held: Qt's network thread may still be inside a TLS exchange that was just
-    // closed. Once everything orvik writes is written, it ends without running that code.
-    const int code = OutputCheck::finish(out, err, status);
-    std::fflush(nullptr);
-    TerminateProcess(GetCurrentProcess(), UINT(code));
-#endif
+    // Qt's network thread may still be inside a TLS exchange that was just closed, holding a lock that
+    // unloading would wait for. Once everything orvik writes is written, it ends without unloading.
+    if (Process::endsWithoutUnloading())
+        Process::endNow(OutputCheck::finish(out, err, status));
     return status;
 }
 
@@ -164,36 +148,14 @@ int runCommand(int argc, char *argv[], QTextStream &out, QTextStream &err)
 
 int main(int argc, char *argv[])
 {
-#ifdef Q_OS_WIN
-    // DLLs come from the program's folder and the system folder only, never from the working folder
-    // or PATH, where anyone may have put one of the names that Qt or the module load on demand.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-#else
-    // A closed standard descriptor would be taken by the next file orvik opens (the module, a
-    // download's temporary file), and what orvik prints would land in it. Opened on /dev/null the
-    // other way round, it refuses every use (EBADF), and the final check reports a lost output.
-    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
-        if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        const int opened = ::open("/dev/null", descriptor == STDIN_FILENO ? O_WRONLY : O_RDONLY);
-        if (opened >= 0 && opened != descriptor) {
-            ::dup2(opened, descriptor);
-            ::close(opened);
-        }
-    }
-    // A reader that goes away shows as a failed write (EPIPE), and a file that reaches the size limit
-    // (ulimit -f) as one that fails with EFBIG: orvik reports both and removes what it had begun,
-    // where the signals would kill it mid-write.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
+    Process::prepare();
     // Before the streams, which write into them until they are gone.
-    std::unique_ptr<ConsoleOutput> consoleOut;
-    std::unique_ptr<ConsoleOutput> consoleErr;
+    std::unique_ptr<QIODevice> consoleOut;
+    std::unique_ptr<QIODevice> consoleErr;
     QTextStream out(stdout);
     QTextStream err(stderr);
-    consoleOut = ConsoleOutput::attach(out, stdout);
-    consoleErr = ConsoleOutput::attach(err, stderr);
+    consoleOut = Terminal::attachConsole(out, stdout);
+    consoleErr = Terminal::attachConsole(err, stderr);
     const int exitCode = runCommand(argc, argv, out, err);
     return OutputCheck::finish(out, err, exitCode);
 }

@@ -8,12 +8,8 @@ namespace ORVIK {
 
 namespace {
 
-// Shared libraries and plug-ins carry the platform's own suffix.
-#ifdef Q_OS_WIN
-constexpr QLatin1StringView kLibrarySuffix(".dll");
-#else
-constexpr QLatin1StringView kLibrarySuffix(".so");
-#endif
+// Shared libraries and plug-ins carry the platform's own suffix, as CMake names it.
+constexpr QLatin1StringView kLibrarySuffix(ORVIK_LIBRARY_SUFFIX);
 
 QString besideOrInstalled(const QString &fileName, const QString &installedFolder)
 {

@@ -1,4 +1,5 @@
-#include "apps/orvik/cli/consoleoutput.h"
+#include "apps/orvik/cli/fileaccess.h"
+#include "apps/orvik/cli/terminal.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,15 +27,6 @@ bool makePipe(int ends[2])
     return _pipe(ends, 4096, _O_BINARY) == 0;
 #else
     return ::pipe(ends) == 0;
-#endif
-}
-
-void closeDescriptor(int descriptor)
-{
-#ifdef Q_OS_WIN
-    _close(descriptor);
-#else
-    ::close(descriptor);
 #endif
 }
 
@@ -93,10 +85,10 @@ void tst_ConsoleOutput::terminal()
 #endif
     }
     QVERIFY(stream);
-    QVERIFY(!ConsoleOutput::isTerminal(stream));
+    QVERIFY(!Terminal::isTerminal(stream));
     std::fclose(stream);
     if (ends[0] >= 0)
-        closeDescriptor(ends[0]);
+        FileAccess::closeDescriptor(ends[0]);
 }
 
 void tst_ConsoleOutput::failedWrite_data()
@@ -118,7 +110,7 @@ void tst_ConsoleOutput::failedWrite()
     if (readerGone) {
         int ends[2];
         QVERIFY(makePipe(ends));
-        closeDescriptor(ends[0]);
+        FileAccess::closeDescriptor(ends[0]);
         descriptor = ends[1];
     } else {
         QFile file(dir.filePath(QStringLiteral("in")));
@@ -136,7 +128,7 @@ void tst_ConsoleOutput::failedWrite()
     errno = 0;
     QCOMPARE(target.write("body", 4), qint64(-1));
     const int savedErrno = errno;
-    QCOMPARE(ConsoleOutput::isBrokenPipe(savedErrno), brokenPipe);
+    QCOMPARE(Terminal::isBrokenPipe(savedErrno), brokenPipe);
 }
 
 QTEST_GUILESS_MAIN(tst_ConsoleOutput)

@@ -6,32 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
-
 namespace ORVIK::FileAccess {
-
-namespace {
-
-bool accessDenied(const QString &path)
-{
-#ifdef Q_OS_WIN
-    const DWORD attributes =
-        GetFileAttributesW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()));
-    return attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_ACCESS_DENIED;
-#else
-    struct stat status;
-    return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == EACCES;
-#endif
-}
-
-} // namespace
 
 QString whyUnreachable(const QString &path)
 {
@@ -43,10 +18,8 @@ QString whyUnreachable(const QString &path)
     QString blocked = folder;
     while (!folder.isEmpty()) {
         if (!accessDenied(folder)) {
-#ifndef Q_OS_WIN
-            if (::access(QFile::encodeName(folder).constData(), X_OK) != 0)
+            if (searchDenied(folder))
                 blocked = folder;
-#endif
             break;
         }
         blocked = folder;

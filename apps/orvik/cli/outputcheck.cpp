@@ -1,7 +1,7 @@
 #include "apps/orvik/cli/outputcheck.h"
 
-#include "apps/orvik/cli/consoleoutput.h"
 #include "apps/orvik/cli/errorline.h"
+#include "apps/orvik/cli/terminal.h"
 #include "apps/orvik/commandcontext.h"
 
 #include <QFileDevice>
@@ -37,7 +37,7 @@ Flushed flushDown(QTextStream &stream)
     else
         result.reason = savedErrno != 0 ? qt_error_string(savedErrno) : QStringLiteral("the write was cut short");
     // Qt keeps only the text of the failed write's errno; errno itself may have changed since.
-    result.brokenPipe = ConsoleOutput::isBrokenPipe(savedErrno) || result.reason == qt_error_string(EPIPE);
+    result.brokenPipe = Terminal::isBrokenPipe(savedErrno) || result.reason == qt_error_string(EPIPE);
     return result;
 }
 

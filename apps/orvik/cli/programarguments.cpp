@@ -4,12 +4,6 @@
 
 #include <algorithm>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-// windows.h first: shellapi.h relies on its types.
-#include <shellapi.h>
-#endif
-
 namespace ORVIK {
 
 namespace {
@@ -89,24 +83,6 @@ ProgramArguments ProgramArguments::read(const QStringList &arguments, const QStr
     result.action = Action::RunCommand;
     result.command = command;
     result.arguments = before + after;
-    return result;
-}
-
-QStringList ProgramArguments::fromMain(int argc, char *argv[])
-{
-    QStringList result;
-#ifdef Q_OS_WIN
-    Q_UNUSED(argc)
-    Q_UNUSED(argv)
-    int count = 0;
-    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; wide && i < count; ++i)
-        result.append(QString::fromWCharArray(wide[i]));
-    LocalFree(wide);
-#else
-    for (int i = 1; i < argc; ++i)
-        result.append(QString::fromLocal8Bit(argv[i]));
-#endif
     return result;
 }
 

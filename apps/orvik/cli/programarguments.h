@@ -21,9 +21,6 @@ struct ProgramArguments
 
     // `arguments` without the program's name; `commands` are the names of the commands.
     static ProgramArguments read(const QStringList &arguments, const QStringList &commands);
-    // The program's arguments as the system gave them (on Windows the wide command line, which
-    // keeps every character), without the program's name.
-    static QStringList fromMain(int argc, char *argv[]);
 };
 
 } // namespace ORVIK

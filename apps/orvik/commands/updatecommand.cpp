@@ -1,8 +1,8 @@
 #include "apps/orvik/commands.h"
 
-#include "apps/orvik/cli/consoleoutput.h"
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/optionvalues.h"
+#include "apps/orvik/cli/terminal.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
 #include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferprogress.h"
@@ -157,7 +157,7 @@ int runUpdateCheckCommand(CommandContext &context)
     request.deadlineSeconds = seconds[1];
     // A bar on a terminal only: standard error otherwise carries one line per failure.
     std::shared_ptr<TransferProgress> progress;
-    if (ConsoleOutput::isTerminal(stderr)) {
+    if (Terminal::isTerminal(stderr)) {
         progress = std::make_shared<TransferProgress>(context.err, true);
         request.progress = [progress](qint64 done, qint64 total) { progress->update(done, total); };
         request.progressEnd = [progress](bool success, qint64 done, qint64 total) {

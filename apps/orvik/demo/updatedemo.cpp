@@ -1,4 +1,5 @@
 #include "apps/orvik/cli/errorline.h"
+#include "apps/orvik/demo/demopackage.h"
 #include "apps/orvik/demo/demosteps.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
 #include "host/widgets/sha256.h"
@@ -62,18 +63,9 @@ int demoUpdateCheck(CommandContext &context)
         return ExitFailure;
     }
     const QString marker = folder.filePath(QStringLiteral("installed"));
-#ifdef Q_OS_WIN
-    // A batch script, which the installer step runs through the command interpreter.
-    const QString packageName = QStringLiteral("orvik-demo-1.1.0.cmd");
-    const QByteArray nativeMarker = QDir::toNativeSeparators(marker).toLocal8Bit();
-    const QByteArray package = "@echo off\r\necho orvik demo 1.1.0 installed> \"" + nativeMarker +
-                               ".part\"\r\nmove /y \"" + nativeMarker + ".part\" \"" + nativeMarker + "\" >nul\r\n";
-#else
-    const QString packageName = QStringLiteral("orvik-demo-1.1.0.run");
-    const QByteArray quotedMarker = "'" + marker.toUtf8() + "'";
-    const QByteArray package = "#!/bin/sh\necho 'orvik demo 1.1.0 installed' > " + quotedMarker + ".part && mv " +
-                               quotedMarker + ".part " + quotedMarker + "\n";
-#endif
+    const DemoPackage demoPackage = DemoPackage::leavingMarker(marker);
+    const QString &packageName = demoPackage.fileName;
+    const QByteArray &package = demoPackage.content;
     const QString packagePath = QStringLiteral("/downloads/") + packageName;
     Sha256 hash;
     hash.addData(package);

@@ -5,13 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_WIN
-// Before OpenSSL's headers, which take back the names (X509_NAME and others) that wincrypt.h defines.
-#include <windows.h>
-// After windows.h, whose types it uses.
-#include <wincrypt.h>
-#endif
-
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -70,40 +63,13 @@ bool addCaFile(X509_STORE *store, const QString &caFile, QString *error)
     return true;
 }
 
-#ifdef Q_OS_WIN
-// The certificates of the current user's and the machine's ROOT store, as Windows itself trusts them.
-bool addSystemRoots(X509_STORE *store, QString *error)
-{
-    HCERTSTORE system = CertOpenSystemStoreW(0, L"ROOT");
-    if (!system) {
-        *error = QStringLiteral("cannot open the system's ROOT certificate store (error %1)").arg(GetLastError());
-        return false;
-    }
-    PCCERT_CONTEXT context = nullptr;
-    while ((context = CertEnumCertificatesInStore(system, context)) != nullptr) {
-        const unsigned char *der = context->pbCertEncoded;
-        std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &der, long(context->cbCertEncoded)));
-        if (certificate)
-            X509_STORE_add_cert(store, certificate.get()); // a duplicate is no harm
-    }
-    ERR_clear_error();
-    CertCloseStore(system, 0);
-    return true;
-}
-#endif
-
 } // namespace
 
 bool configure(SSL_CTX *context, const QString &caFile, QString *error)
 {
-    X509_STORE *store = SSL_CTX_get_cert_store(context);
-#ifdef Q_OS_WIN
-    if (!addSystemRoots(store, error))
+    if (!trustSystemAuthorities(context, error))
         return false;
-#else
-    SSL_CTX_set_default_verify_paths(context);
-#endif
-    return caFile.isEmpty() || addCaFile(store, caFile, error);
+    return caFile.isEmpty() || addCaFile(SSL_CTX_get_cert_store(context), caFile, error);
 }
 
 } // namespace ORVIK::NtsTrustStore

@@ -13,4 +13,7 @@ namespace ORVIK::NtsTrustStore {
 // False with `error` saying why.
 bool configure(ssl_ctx_st *context, const QString &caFile, QString *error);
 
+// The system's part of configure, one file per system (ntstruststore_unix.cpp, ntstruststore_win.cpp).
+bool trustSystemAuthorities(ssl_ctx_st *context, QString *error);
+
 } // namespace ORVIK::NtsTrustStore

@@ -1,11 +1,10 @@
 #include "apps/orvik/transfer/bodysink.h"
 
-#include "apps/orvik/cli/binarystream.h"
-#include "apps/orvik/cli/consoleoutput.h"
+#include "apps/orvik/cli/fileaccess.h"
 #include "apps/orvik/cli/safetext.h"
+#include "apps/orvik/cli/terminal.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -29,49 +28,10 @@ QString BodySink::message() const
     return QStringLiteral("cannot write %1: %2").arg(targetName(), m_error);
 }
 
-namespace {
-
-#ifdef Q_OS_WIN
-// Device names stand for the device in any folder and with any extension ("NUL.txt").
-QString windowsDevice(const QString &fileName)
-{
-    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM[0-9]|LPT[0-9]|CONIN\\$|CONOUT\\$)"
-                                                          "(\\..*)?$"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = device.match(QFileInfo(fileName).fileName().trimmed());
-    return match.hasMatch() ? match.captured(1).toUpper() : QString();
-}
-#endif
-
-// The name under which the system opens a target written in place. Qt gives an absolute Windows
-// path the \\?\ prefix, under which NUL is a file name like any other ("Invalid name"); the
-// device namespace \\.\ names the device itself, and CON written to is the console's output.
-QString nativeDeviceName(const QString &fileName)
-{
-#ifdef Q_OS_WIN
-    const QString device = windowsDevice(fileName);
-    if (!device.isEmpty())
-        return QStringLiteral("\\\\.\\") + (device == QLatin1String("CON") ? QStringLiteral("CONOUT$") : device);
-#endif
-    return fileName;
-}
-
-} // namespace
-
 bool BodySink::namesStream(const QString &fileName)
 {
-#ifdef Q_OS_WIN
-    if (fileName.startsWith(QLatin1String("\\\\.\\")) || fileName.startsWith(QLatin1String("//./")) ||
-        !windowsDevice(fileName).isEmpty())
+    if (FileAccess::namesSystemStream(fileName))
         return true;
-#else
-    // A descriptor path stands for whatever the descriptor is open on, a regular file too: that is
-    // what the caller handed over, not a file to replace.
-    static const QRegularExpression descriptor(
-        QStringLiteral("^/(dev/(fd/|stdout$|stderr$)|proc/(self|thread-self|[0-9]+)/fd/)"));
-    if (descriptor.match(fileName).hasMatch())
-        return true;
-#endif
     const QFileInfo info(fileName); // links followed
     return info.exists() && !info.isFile() && !info.isDir();
 }
@@ -81,11 +41,11 @@ bool BodySink::openTarget()
     bool opened = false;
     if (m_kind == Kind::StandardOutput) {
         std::fflush(stdout);
-        opened = m_stream.open(binaryDescriptor(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered,
+        opened = m_stream.open(Terminal::binaryDescriptor(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered,
                                QFileDevice::AutoCloseHandle);
     } else if (namesStream(m_name)) {
         m_kind = Kind::InPlace;
-        m_stream.setFileName(nativeDeviceName(m_name));
+        m_stream.setFileName(FileAccess::nativeStreamName(m_name));
         // Append: nothing is created or truncated, as a device, a FIFO or a descriptor's file wants.
         opened = m_stream.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
     } else {
@@ -155,7 +115,7 @@ bool BodySink::writeThrough(const char *data, qint64 length)
 
 void BodySink::recordFailure(const QFileDevice &target, int savedErrno)
 {
-    m_brokenPipe = ConsoleOutput::isBrokenPipe(savedErrno);
+    m_brokenPipe = Terminal::isBrokenPipe(savedErrno);
     m_error = target.errorString();
     if (m_error.isEmpty() || target.error() == QFileDevice::NoError)
         m_error = savedErrno != 0 ? qt_error_string(savedErrno) : QStringLiteral("the write was cut short");

@@ -4,6 +4,7 @@
 #include "apps/orvik/transfer/environmentproxy.h"
 #include "apps/orvik/transfer/failureprobe.h"
 #include "apps/orvik/transfer/transferoptions.h"
+#include "host/widgets/networkerror.h"
 
 #include <QNetworkProxy>
 
@@ -11,60 +12,24 @@ namespace ORVIK::FailureText {
 
 namespace {
 
-// How Qt turns an HTTP error status into one of its errors, and that error's text in the module.
-QString textOfStatus(int status)
+// The module's text as the error it stands for; an unknown text stands for none.
+NetworkError errorOf(const QString &moduleText)
 {
-    switch (status) {
-    case 400:
-    case 418:
-        return QStringLiteral("Protocol Invalid");
-    case 401:
-    case 407:
-        return QStringLiteral("Authentication Required");
-    case 403:
-        return QStringLiteral("Content Denied");
-    case 404:
-        return QStringLiteral("Content Not Found");
-    case 405:
-        return QStringLiteral("Operation Not permitted");
-    case 409:
-        return QStringLiteral("Content Conflict");
-    case 410:
-        return QStringLiteral("Content Gone");
-    case 500:
-        return QStringLiteral("Internal Server Error");
-    case 501:
-        return QStringLiteral("Operation Not Permitted");
-    case 503:
-        return QStringLiteral("Service Unavailable");
-    default:
-        if (status > 500)
-            return QStringLiteral("Unkown Server");
-        return status >= 400 ? QStringLiteral("Unkown Content") : QString();
-    }
+    NetworkError unknown;
+    unknown.code = QNetworkReply::UnknownNetworkError;
+    return NetworkError::fromText(moduleText).value_or(unknown);
 }
 
-struct Phrase
+// "400 or 418", "402, 406, 408, 411 to 417 or 419 to 499".
+QString statusList(const NetworkError &error)
 {
-    const char *text;
-    const char *statuses; // every status that Qt reports as the text
-};
-
-constexpr Phrase kPhrases[] = {
-    {"Protocol Invalid", "400 or 418"},
-    {"Content Denied", "403"},
-    {"Content Not Found", "404"},
-    {"Operation Not permitted", "405"},
-    {"Content Conflict", "409"},
-    {"Content Gone", "410"},
-    {"Unkown Content", "402, 406, 408, 411 to 417 or 419 to 499"},
-    {"Internal Server Error", "500"},
-    {"Operation Not Permitted", "501"},
-    {"Service Unavailable", "503"},
-    {"Unkown Server", "502 or 504 to 599"},
-};
-
-const QLatin1String kAuthentication("Authentication Required");
+    QStringList parts;
+    for (const NetworkError::StatusRange &range : error.statuses)
+        parts.append(range.first == range.last ? QString::number(range.first)
+                                               : QStringLiteral("%1 to %2").arg(range.first).arg(range.last));
+    const QString last = parts.takeLast();
+    return parts.isEmpty() ? last : parts.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
 
 QString endpoint(const QUrl &url)
 {
@@ -77,26 +42,22 @@ QString proxyName(const QNetworkProxy &proxy)
     return QStringLiteral("the proxy %1 port %2").arg(SafeText::printable(proxy.hostName())).arg(proxy.port());
 }
 
-// Whether the text stands for more than one status, so that the probe may tell which came.
-bool shared(const QString &moduleText)
-{
-    return moduleText == QLatin1String("Protocol Invalid") || moduleText == kAuthentication ||
-           moduleText == QLatin1String("Unkown Content") || moduleText == QLatin1String("Unkown Server");
-}
-
 QString statusLine(const QString &reason, const QString &action, const QUrl &request, bool insecure,
                    const QNetworkProxy &proxy)
 {
     const bool throughProxy = proxy.type() != QNetworkProxy::NoProxy;
-    if (shared(reason)) {
+    const NetworkError error = errorOf(reason);
+    // A text that stands for more than one status: the probe may tell which came.
+    if (error.statusCount() > 1) {
         const FailureProbe::Result probe = FailureProbe::run(request, insecure);
         // Through a proxy, a 407 is the proxy's own answer, as Qt takes it.
         const bool proxyAnswered =
             probe.error == QNetworkReply::ProxyAuthenticationRequiredError || probe.status == 407;
-        if (proxyAnswered && throughProxy && reason == kAuthentication)
+        if (proxyAnswered && throughProxy && error.proxyCode == QNetworkReply::ProxyAuthenticationRequiredError)
             return QStringLiteral("%1: %2 answered HTTP 407 (%3)").arg(action, proxyName(proxy), reason);
         // The status counts only when Qt would have given it the module's text: then it is the one.
-        if (probe.status > 0 && textOfStatus(probe.status) == reason)
+        const std::optional<NetworkError> answered = NetworkError::fromStatus(probe.status);
+        if (probe.status > 0 && answered && answered->code == error.code)
             return QStringLiteral("%1: the server answered HTTP %2 (%3)").arg(action).arg(probe.status).arg(reason);
     }
     return QStringLiteral("%1: %2 (%3)").arg(action, statusPhrase(reason, throughProxy), reason);
@@ -135,18 +96,26 @@ QString describeRequest(const QString &reason, const QString &method, const QUrl
     const bool throughProxy = proxy.type() != QNetworkProxy::NoProxy;
     // With a proxy, the connection that fails is the one to the proxy.
     const QString target = throughProxy ? proxyName(proxy) : endpoint(request);
-    if (!statusPhrase(reason, throughProxy).isEmpty())
+    const NetworkError error = errorOf(reason);
+    if (!error.statuses.isEmpty())
         return statusLine(reason, action, request, insecure, proxy);
-    if (reason == QLatin1String("Connection Refused"))
+    switch (error.code) {
+    case QNetworkReply::ConnectionRefusedError:
         return QStringLiteral("cannot connect to %1: the connection was refused (%2)").arg(target, reason);
-    if (reason == QLatin1String("Host Not Found") && !throughProxy)
+    case QNetworkReply::HostNotFoundError:
+        if (throughProxy)
+            break;
         return QStringLiteral("cannot resolve the host %1 (%2)").arg(SafeText::printable(request.host()), reason);
-    if (reason == QLatin1String("Remote Host Closed") || reason == QLatin1String("Timeout"))
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
         return QStringLiteral("%1: %2 (%3)").arg(action, reason, target);
-    if (reason == QLatin1String("SSL Handshake"))
+    case QNetworkReply::SslHandshakeFailedError:
         return tlsLine(reason, request, insecure, proxy);
-    if (reason == QLatin1String("Protocol Unknown"))
+    case QNetworkReply::ProtocolUnknownError:
         return QStringLiteral("%1: orvik fetches only http:// and https:// addresses (%2)").arg(action, reason);
+    default:
+        break;
+    }
     return QStringLiteral("%1: %2").arg(action, SafeText::printable(reason));
 }
 
@@ -154,18 +123,19 @@ QString describeRequest(const QString &reason, const QString &method, const QUrl
 
 QString statusText(int status)
 {
-    return textOfStatus(status);
+    const std::optional<NetworkError> error = NetworkError::fromStatus(status);
+    return error ? error->text : QString();
 }
 
 QString statusPhrase(const QString &moduleText, bool throughProxy)
 {
-    if (moduleText == kAuthentication)
-        return throughProxy ? QStringLiteral("HTTP 401 from the server or 407 from the proxy")
-                            : QStringLiteral("the server answered HTTP 401 or 407");
-    for (const Phrase &phrase : kPhrases)
-        if (moduleText == QLatin1String(phrase.text))
-            return QStringLiteral("the server answered HTTP %1").arg(QLatin1String(phrase.statuses));
-    return QString();
+    const NetworkError error = errorOf(moduleText);
+    if (error.statuses.isEmpty())
+        return QString();
+    // Through a proxy, a 407 is the proxy's own answer.
+    if (throughProxy && error.proxyCode == QNetworkReply::ProxyAuthenticationRequiredError)
+        return QStringLiteral("HTTP 401 from the server or 407 from the proxy");
+    return QStringLiteral("the server answered HTTP %1").arg(statusList(error));
 }
 
 QString describe(const QString &reason, const QString &method, const TransferOptions &options)

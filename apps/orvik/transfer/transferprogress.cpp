@@ -1,16 +1,8 @@
 #include "apps/orvik/transfer/transferprogress.h"
 
-#include <algorithm>
+#include "apps/orvik/cli/terminal.h"
 
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
+#include <algorithm>
 
 namespace ORVIK {
 
@@ -85,20 +77,6 @@ QString TransferProgress::fitLine(const QString &bar, const QString &text, int w
     if (text.size() <= room)
         return text;
     return text.left(room);
-}
-
-int TransferProgress::terminalWidth()
-{
-#ifdef Q_OS_WIN
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
-        return int(info.srWindow.Right - info.srWindow.Left + 1);
-#else
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return int(size.ws_col);
-#endif
-    return 80;
 }
 
 double TransferProgress::recentRate(qint64 now) const
@@ -176,7 +154,7 @@ void TransferProgress::show(qint64 done, qint64 total, std::optional<double> rat
         bar = QLatin1Char('[') + QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.')) +
               QStringLiteral("] ");
     }
-    const int width = terminalWidth();
+    const int width = Terminal::width();
     QString line = fitLine(bar, text, width);
     // Blank out what a longer previous line left behind, within the terminal's width.
     const int shown = int(line.size());

@@ -44,8 +44,6 @@ public:
     static QString fitLine(const QString &bar, const QString &text, int width);
     static QString formatBytes(qint64 bytes);
     static QString formatDuration(qint64 seconds);
-    // Columns of the terminal behind standard error; 80 when it cannot be told.
-    static int terminalWidth();
 
 private:
     // With a rate given, that rate instead of the recent one.

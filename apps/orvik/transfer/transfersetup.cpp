@@ -1,8 +1,8 @@
 #include "apps/orvik/transfer/transfersetup.h"
 
-#include "apps/orvik/cli/consoleoutput.h"
 #include "apps/orvik/cli/errorline.h"
 #include "apps/orvik/cli/safetext.h"
+#include "apps/orvik/cli/terminal.h"
 #include "apps/orvik/transfer/environmentproxy.h"
 
 #include <QFile>
@@ -50,23 +50,14 @@ void configure(TransferRun &run, const TransferOptions &options)
                                                               .arg(double(options.connectTimeoutMs) / 1000));
 }
 
-namespace {
-
-bool isTerminal(FILE *stream)
-{
-    return ConsoleOutput::isTerminal(stream);
-}
-
-} // namespace
-
 bool standardErrorIsTerminal()
 {
-    return isTerminal(stderr);
+    return Terminal::isTerminal(stderr);
 }
 
 bool showsProgress(const TransferOptions &options, bool bodyToStandardOutput)
 {
-    return !options.silent && !(bodyToStandardOutput && isTerminal(stdout) && standardErrorIsTerminal());
+    return !options.silent && !(bodyToStandardOutput && Terminal::isTerminal(stdout) && standardErrorIsTerminal());
 }
 
 } // namespace ORVIK::TransferSetup

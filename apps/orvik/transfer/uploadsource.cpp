@@ -1,8 +1,8 @@
 #include "apps/orvik/transfer/uploadsource.h"
 
-#include "apps/orvik/cli/binarystream.h"
 #include "apps/orvik/cli/fileaccess.h"
 #include "apps/orvik/cli/safetext.h"
+#include "apps/orvik/cli/terminal.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,12 +17,6 @@
 #include <thread>
 #include <vector>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace ORVIK {
 
 namespace {
@@ -30,15 +24,6 @@ namespace {
 constexpr size_t kCopyPiece = 1 << 20;
 // Pieces read ahead of the copy: the reader waits for the copy beyond this.
 constexpr size_t kPiecesAhead = 4;
-
-void closeDescriptor(int descriptor)
-{
-#ifdef Q_OS_WIN
-    _close(descriptor);
-#else
-    ::close(descriptor);
-#endif
-}
 
 // Reads a descriptor to its end on a thread of its own, so that the wait for its bytes can end at a
 // deadline: a read from a pipe that stays silent cannot be interrupted portably. A reader given up
@@ -59,7 +44,7 @@ public:
         m_thread = std::thread([shared = m_shared, descriptor, closeWhenDone] {
             run(*shared, descriptor);
             if (closeWhenDone)
-                closeDescriptor(descriptor);
+                FileAccess::closeDescriptor(descriptor);
         });
     }
     ~StreamReader()
@@ -111,13 +96,7 @@ private:
         std::vector<char> buffer(kCopyPiece);
         for (;;) {
             Piece piece;
-#ifdef Q_OS_WIN
-            const int got = _read(descriptor, buffer.data(), unsigned(buffer.size()));
-#else
-            const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR)
-                continue;
-#endif
+            const qint64 got = FileAccess::readDescriptor(descriptor, buffer.data(), buffer.size());
             piece.error = got < 0 ? errno : 0;
             if (got > 0)
                 piece.bytes.assign(buffer.data(), buffer.data() + got);
@@ -180,7 +159,7 @@ bool UploadSource::copyStream(const QString &argument, QDeadlineTimer deadline)
     const QString shown = standardInput ? QStringLiteral("standard input") : SafeText::printable(argument);
     int descriptor = -1;
     if (standardInput) {
-        descriptor = binaryDescriptor(stdin);
+        descriptor = Terminal::binaryDescriptor(stdin);
     } else {
         QFile input(argument);
         if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
@@ -188,11 +167,7 @@ bool UploadSource::copyStream(const QString &argument, QDeadlineTimer deadline)
             return false;
         }
         // The reader's own descriptor: it may outlive this function, blocked in a read.
-#ifdef Q_OS_WIN
-        descriptor = _dup(input.handle());
-#else
-        descriptor = ::dup(input.handle());
-#endif
+        descriptor = FileAccess::duplicateDescriptor(input.handle());
         if (descriptor < 0) {
             m_error = QStringLiteral("cannot read %1: %2").arg(shown, qt_error_string(errno));
             return false;
@@ -203,7 +178,7 @@ bool UploadSource::copyStream(const QString &argument, QDeadlineTimer deadline)
     const QString folder = QDir::tempPath();
     if (folder.isEmpty()) {
         if (!standardInput)
-            closeDescriptor(descriptor);
+            FileAccess::closeDescriptor(descriptor);
         m_error = QStringLiteral("cannot make a temporary copy of %1 in %2: no such folder")
                       .arg(shown, SafeText::printable(qEnvironmentVariable("TMPDIR")));
         return false;
@@ -221,7 +196,7 @@ bool UploadSource::copyStream(const QString &argument, QDeadlineTimer deadline)
     if (!m_copy->open()) {
         const int savedErrno = errno;
         if (!standardInput)
-            closeDescriptor(descriptor);
+            FileAccess::closeDescriptor(descriptor);
         return copyFailed(savedErrno);
     }
     // The reader starts only now, so that a failure above leaves no thread behind.

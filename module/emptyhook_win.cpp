@@ -1,0 +1,4 @@
+#include "module/emptyhook.h"
+
+extern "C" void orvikNetworkEmptyHook()
+{}

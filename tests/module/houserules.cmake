@@ -1,0 +1,121 @@
+# The rules of the house, checked over the shipped sources (ROOT: the source tree):
+# - code for one system sits only in its platform files (*_win.*, *_unix.*, *_nm.*), which CMake picks;
+# - only the one writer of orvik's messages types "orvik: ";
+# - a folder includes only folders below it, never a sibling, never tests/ or bench/.
+# Every breach is reported as FILE:LINE; the script fails when there is one.
+cmake_minimum_required(VERSION 3.16)
+if(NOT ROOT)
+  message(FATAL_ERROR "usage: cmake -DROOT=<source tree> -P houserules.cmake")
+endif()
+
+set(shipped host module network time update wifi apps)
+
+# The layers from the bottom up. A file may include its own layer and those with a lower rank;
+# layers of the same rank are siblings and include none of each other. The network layer's access
+# manager makes the time requests, so time sits below it.
+set(layers host/base host/widgets time network update wifi module apps)
+set(rank_host/base 0)
+set(rank_host/widgets 1)
+set(rank_time 2)
+set(rank_network 3)
+set(rank_update 3)
+set(rank_wifi 3)
+set(rank_module 4)
+set(rank_apps 5)
+# Allowed beyond the table: the module's generated export header, whose macro marks what every
+# subsystem compiled into the module exports; and the loopback peers that orvik's demo runs against.
+set(allowed_includes "^module/orviknetwork_export\\.h$")
+set(loopback_users "^apps/orvik/demo/")
+# Never included by shipped code, whatever the layer.
+set(forbidden_folders tests bench)
+
+set(conditional "^[ \t]*#[ \t]*(if|ifdef|ifndef|elif)[ \t(!].*(Q_OS_[A-Z0-9_]+|_WIN32|_WIN64|WIN32|__linux__|__unix__|__APPLE__)")
+set(platform_file "_(win|unix|nm)(_p)?\\.[a-z]+$")
+set(prefix_literal "\"[^\"]*orvik: ")
+set(message_writer "apps/orvik/cli/errorline.cpp")
+set(include_line "^[ \t]*#[ \t]*include[ \t]*\"([a-z]+)/")
+
+set(breaches 0)
+
+function(layer_of path out)
+  set(result "")
+  foreach(layer IN LISTS layers)
+    string(LENGTH "${layer}/" length)
+    string(SUBSTRING "${path}" 0 ${length} head)
+    if(head STREQUAL "${layer}/")
+      set(result ${layer})
+      break()
+    endif()
+  endforeach()
+  set(${out} "${result}" PARENT_SCOPE)
+endfunction()
+
+# The file's lines as a list, with what CMake reads as list syntax taken out of the way.
+function(lines_of file out)
+  file(READ "${file}" text)
+  string(REPLACE ";" "," text "${text}")
+  string(REPLACE "[" "(" text "${text}")
+  string(REPLACE "]" ")" text "${text}")
+  string(REPLACE "\\" "/" text "${text}")
+  string(REPLACE "\n" ";" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+macro(breach relative number text)
+  message("${relative}:${number}: ${text}")
+  math(EXPR breaches "${breaches} + 1")
+endmacro()
+
+set(sources "")
+foreach(folder IN LISTS shipped)
+  file(GLOB_RECURSE found RELATIVE "${ROOT}" "${ROOT}/${folder}/*.cpp" "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.c")
+  list(APPEND sources ${found})
+endforeach()
+list(SORT sources)
+
+foreach(relative IN LISTS sources)
+  set(file "${ROOT}/${relative}")
+  # A quick look first: most files have nothing but includes to check.
+  file(STRINGS "${file}" suspects REGEX "Q_OS_|WIN32|_WIN64|__linux__|__unix__|__APPLE__|orvik: |#[ \t]*include")
+  if(NOT suspects)
+    continue()
+  endif()
+  layer_of("${relative}" own)
+  get_filename_component(name "${relative}" NAME)
+  lines_of("${file}" lines)
+  set(number 0)
+  foreach(line IN LISTS lines)
+    math(EXPR number "${number} + 1")
+    if(line MATCHES "${conditional}" AND NOT name MATCHES "${platform_file}")
+      breach(${relative} ${number} "a system conditional outside a platform file (*_win, *_unix, *_nm)")
+    endif()
+    if(line MATCHES "${prefix_literal}" AND NOT line MATCHES "^[ \t]*(//|/?\\*)" AND NOT relative STREQUAL message_writer)
+      breach(${relative} ${number} "\"orvik: \" typed outside ${message_writer} (ErrorLine::print adds it)")
+    endif()
+    if(line MATCHES "${include_line}")
+      set(folder ${CMAKE_MATCH_1})
+      string(REGEX MATCH "\"[^\"]+\"" target "${line}")
+      string(REPLACE "\"" "" target "${target}")
+      layer_of("${target}" theirs)
+      if(folder IN_LIST forbidden_folders)
+        breach(${relative} ${number} "shipped code includes ${target}")
+      elseif(folder STREQUAL "loopback")
+        if(NOT relative MATCHES "${loopback_users}")
+          breach(${relative} ${number} "only orvik's demo includes the loopback peers (${target})")
+        endif()
+      elseif(theirs AND own AND NOT theirs STREQUAL own AND NOT target MATCHES "${allowed_includes}")
+        if(rank_${theirs} EQUAL rank_${own})
+          breach(${relative} ${number} "${own} includes its sibling ${theirs} (${target})")
+        elseif(rank_${theirs} GREATER rank_${own})
+          breach(${relative} ${number} "${own} includes ${target}, a layer above it")
+        endif()
+      endif()
+    endif()
+  endforeach()
+endforeach()
+
+list(LENGTH sources checked)
+if(breaches GREATER 0)
+  message(FATAL_ERROR "${breaches} breach(es) of the house rules in ${checked} files")
+endif()
+message(STATUS "house rules hold in ${checked} files")
