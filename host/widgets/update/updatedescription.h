@@ -30,7 +30,7 @@ public:
     static constexpr int kMaxMirrors = 8;
 
     // Why a description is refused: what kind of refusal, and what about this text.
-    struct Refusal
+    struct ORVIKWIDGETS_EXPORT Refusal
     {
         enum Kind {
             None,         // accepted
