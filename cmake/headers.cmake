@@ -13,8 +13,8 @@ foreach(header module/moduleentry.h update/orvikupdatechecker.h wifi/wificonnect
 endforeach()
 # The updater's headers lived in host/widgets/ before it had a folder of its own: a header at each old
 # name forwards to the new one, so that code written against the old names still builds.
-file(GLOB update_headers RELATIVE ${PROJECT_SOURCE_DIR}/host/widgets/update ${PROJECT_SOURCE_DIR}/host/widgets/update/*.h)
-list(FILTER update_headers EXCLUDE REGEX "_p\\.h$")
+set(update_headers filelock.h httpresume.h packagerequest.h regularfile.h sha256.h updatechecker.h
+                   updatedescription.h updatedownload.h updatefolder.h updatesignature.h updateversionstore.h)
 foreach(header ${update_headers})
   file(WRITE ${CMAKE_BINARY_DIR}/forwarding/host/widgets/${header}
     "#pragma once\n#include \"host/widgets/update/${header}\"\n")
