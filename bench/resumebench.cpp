@@ -7,8 +7,8 @@
 //
 // Prints the package size, the bytes fetched, their ratio, the requests and the wall time.
 #include "host/widgets/itemdownloader.h"
-#include "host/widgets/sha256.h"
-#include "host/widgets/updatedownload.h"
+#include "host/widgets/update/sha256.h"
+#include "host/widgets/update/updatedownload.h"
 #include "loopback/httptestserver.h"
 
 #include <QCommandLineParser>

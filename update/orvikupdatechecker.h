@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/base/resource.h"
-#include "host/widgets/updatechecker.h"
+#include "host/widgets/update/updatechecker.h"
 #include "module/orviknetwork_export.h"
 
 #include <QPointer>

@@ -1,5 +1,6 @@
 // The host's update description parser and version comparison on any downloaded bytes.
-#include "host/widgets/updatechecker.h"
+#include "host/widgets/update/updatechecker.h"
+#include "host/widgets/update/updateversion.h"
 #include "tests/fuzz/fuzzcheck.h"
 
 using namespace ORVIK;
@@ -37,13 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     const String version = checker.updateVersion();
-    FUZZ_CHECK(!checker.updateName().isEmpty() && UpdateChecker::IsVersion(version));
+    FUZZ_CHECK(!checker.updateName().isEmpty() && UpdateVersion::IsValid(version));
     FUZZ_CHECK(!checker.updateVerified());
     FUZZ_CHECK(checker.getINI().value("product").isEmpty() || checker.getINI().value("product") == String("Fuzz"));
-    const int order = UpdateChecker::CompareVersions(version, current);
+    const int order = UpdateVersion::Compare(version, current);
     FUZZ_CHECK((order > 0) == (status == UpdateChecker::UpdateStatusAvailable));
-    FUZZ_CHECK(UpdateChecker::CompareVersions(current, version) == -order);
-    FUZZ_CHECK(UpdateChecker::CompareVersions(version, version) == 0);
+    FUZZ_CHECK(UpdateVersion::Compare(current, version) == -order);
+    FUZZ_CHECK(UpdateVersion::Compare(version, version) == 0);
     // What an update server writes from an accepted description reads back the same.
     String error;
     FUZZ_CHECK(sameEntries(INIFactory::Parse(checker.getINI().toText(), &error), checker.getINI()) && error.isEmpty());

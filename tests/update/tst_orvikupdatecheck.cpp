@@ -1,5 +1,3 @@
-#include "host/widgets/sha256.h"
-#include "host/widgets/updatedescription.h"
 #include "loopback/httptestserver.h"
 #include "tests/orvikprocess.h"
 #include "tests/update/updatetest.h"
@@ -52,10 +50,8 @@ void tst_OrvikUpdateCheck::initTestCase()
 {
     QVERIFY2(server.listen(), qPrintable(server.errorString()));
     QVERIFY(folder.isValid());
-    // orvik's verified versions are the test's: one product was verified at 3.0 before.
+    // orvik's verified versions are the test's.
     setStateHome(folder.filePath(QStringLiteral("state")));
-    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("state/orvik")));
-    QVERIFY(!write(QStringLiteral("state/orvik/verified-versions.json"), R"({"Replayed": "3.0"})").isEmpty());
     const auto serve = [this](const QByteArray &name, const QByteArray &body) {
         HttpTestServer::Route route;
         route.body = body;
@@ -69,29 +65,15 @@ void tst_OrvikUpdateCheck::initTestCase()
     huge.generatedSize = 8 << 20;
     server.setRoute("/Update/Windows/Huge.txt", huge);
 
-    // Updates whose package is on the server: signed, signed over a package that the server then
-    // changes, unsigned, and signed below a version verified before.
+    // An update whose package is on the server, signed.
     const QByteArray package = HttpTestServer::patternBytes(0, 70000);
-    QByteArray changed = package;
-    changed[3] = 'X';
-    Sha256 hash;
-    hash.addData(package);
-    const QByteArray entries =
-        "size=70000\nsha256=" + hash.result().toHex() +
-        "\nexpires=" + UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
-    const auto offer = [&](const QByteArray &name, const QByteArray &served, bool sign) {
-        const QByteArray description = "name=" + name + "\nproduct=" + name +
-                                       "\nversion=2.0\nurl=" + server.url().toEncoded() + "dl/" + name + ".run\n" +
-                                       entries;
-        serve(name, sign ? TestKeys::signedBy(TestKeys::kPublisher, description) : description);
-        HttpTestServer::Route route;
-        route.body = served;
-        server.setRoute("/dl/" + name + ".run", route);
-    };
-    offer("Signed", package, true);
-    offer("Tampered", changed, true);
-    offer("Unsigned", package, false);
-    offer("Replayed", package, true);
+    serve("Signed",
+          TestKeys::signedBy(TestKeys::kPublisher,
+                             "name=Signed\nproduct=Signed\nversion=2.0\nurl=" + server.url().toEncoded() +
+                                 "dl/Signed.run\n" + packageLines(package) + "expires=" + utcIn(86400) + "\n"));
+    HttpTestServer::Route route;
+    route.body = package;
+    server.setRoute("/dl/Signed.run", route);
     // The form `openssl pkey -pubout` writes: the raw key behind a fixed Ed25519 key header.
     const QByteArray der = QByteArray::fromHex("302a300506032b6570032100") + TestKeys::publisherKey();
     QVERIFY(!write(QStringLiteral("publisher.pub"),
@@ -101,10 +83,6 @@ void tst_OrvikUpdateCheck::initTestCase()
     QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("downloads")));
     const QByteArray otherDer =
         QByteArray::fromHex("302a300506032b6570032100") + UpdateSignature::PublicKeyOf(TestKeys::kOther);
-    QVERIFY(!write(QStringLiteral("two-keys.pub"), "-----BEGIN PUBLIC KEY-----\n" + der.toBase64() +
-                                                       "\n-----END PUBLIC KEY-----\n" + "-----BEGIN PUBLIC KEY-----\n" +
-                                                       otherDer.toBase64() + "\n-----END PUBLIC KEY-----\n")
-                 .isEmpty());
     // A file named like the publisher's key, holding another: what an attacker plants in a shared
     // working folder. orvik runs in that folder.
     QVERIFY(!write(QString::fromLatin1(TestKeys::publisherKey().toBase64()),
@@ -118,12 +96,6 @@ void tst_OrvikUpdateCheck::initTestCase()
     serve("Long", "name=" + QByteArray(300, 'N') + "\nversion=2.0\n");
 #ifndef Q_OS_WIN
     QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("key.fifo"))).constData(), 0600), 0);
-    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("fifo-state/orvik")));
-    QCOMPARE(
-        ::mkfifo(
-            QFile::encodeName(folder.filePath(QStringLiteral("fifo-state/orvik/verified-versions.json"))).constData(),
-            0600),
-        0);
 #endif
 }
 
@@ -131,19 +103,15 @@ void tst_OrvikUpdateCheck::outcome_data()
 {
     QTest::addColumn<QStringList>("arguments"); // "BASE" stands for the server's base address
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("out");   // "BASE" as above, "DIR" the test's folder, "NAME" the name
-    QTest::addColumn<QByteArray>("err");   // the lines on standard error, "FOLDER" the test's folder; the last
-                                           // line may be only its start
-    QTest::addColumn<QByteArray>("name");  // of the description the server was asked for; empty: none
-    QTest::addColumn<int>("requests");     // that reach the server
-    QTest::addColumn<QByteArray>("local"); // what is done on this machine: "full" (a disk that takes 8 bytes
-                                           // per file) or "state=NAME" (the state folder DIR/NAME)
+    QTest::addColumn<QByteArray>("out");  // "BASE" as above, "DIR" the test's folder, "NAME" the name
+    QTest::addColumn<QByteArray>("err");  // the lines on standard error, "FOLDER" the test's folder; the last
+                                          // line may be only its start
+    QTest::addColumn<QByteArray>("name"); // of the description the server was asked for; empty: none
+    QTest::addColumn<int>("requests");    // that reach the server
 
-    QByteArray local;
-    const auto row = [&local](const char *tag, const QStringList &arguments, int exitCode, const QByteArray &out,
-                              const QByteArray &err, const QByteArray &name, int requests) {
-        QTest::newRow(tag) << arguments << exitCode << out << err << name << requests << local;
-        local.clear();
+    const auto row = [](const char *tag, const QStringList &arguments, int exitCode, const QByteArray &out,
+                        const QByteArray &err, const QByteArray &name, int requests) {
+        QTest::newRow(tag) << arguments << exitCode << out << err << name << requests;
     };
     const QString base = QStringLiteral("--base=BASE");
     const QByteArray unverified =
@@ -182,19 +150,6 @@ void tst_OrvikUpdateCheck::outcome_data()
         download +
             QStringList{"--name=Signed", "--public-key=" + UpdateSignature::PublicKeyOf(TestKeys::kOther).toBase64()},
         1, {}, failed + "Signed.txt failed: Unverified update description: the signature does not match", "Signed", 1);
-    row("changed-package-refused", download + QStringList{"--name=Tampered", pinned}, 1, offered,
-        "orvik: The update download failed: the package's SHA-256 ", "Tampered", 2);
-    // No key, no download: the package is never asked for.
-    row("unverified-download-refused", download + QStringList{"--name=Unsigned"}, 1, offered,
-        unverified + "orvik: No public key is pinned, so the update cannot be verified: it is not downloaded\n",
-        "Unsigned", 1);
-    // Whatever --current says (here the default), less than a verified version is refused.
-    row("replayed-below-verified-version", {base, "--name=Replayed", pinned}, 1, {},
-        failed + "Replayed.txt failed: Rolled-back update description: it offers 2.0, older than 3.0, which was "
-                 "verified before for \"Replayed\"\n",
-        "Replayed", 1);
-    row("small-order-key-refused", {base, "--public-key=" + ("\x01" + QByteArray(31, '\0')).toBase64()}, 2, {},
-        "orvik: --public-key: the key is a small-order point", {}, 0);
     row("install-without-download", {base, "--install"}, 2, {}, "orvik: --install needs --download DIR\n", {}, 0);
     // A path from the command line is printed as every text from outside is.
     row("control-characters-of-a-path-replaced", {base, "--download=DIR/no\x1b[2Jdir"}, 2, {},
@@ -209,17 +164,8 @@ void tst_OrvikUpdateCheck::outcome_data()
     // Fault: the last of two options silently wins.
     row("key-given-twice", {base, pinned, "--public-key=" + UpdateSignature::PublicKeyOf(TestKeys::kOther).toBase64()},
         2, {}, "orvik: --public-key is given more than once\n", {}, 0);
-    row("name-given-twice", {base, "--name=Signed", "--name=Other"}, 2, {}, "orvik: --name is given more than once\n",
-        {}, 0);
     row("key-and-key-file", {base, pinned, "--public-key-file=DIR/publisher.pub"}, 2, {},
         "orvik: --public-key and --public-key-file cannot both be given\n", {}, 0);
-    // Fault: the second key of a key file ignored.
-    row("key-file-with-two-keys", {base, "--public-key-file=DIR/two-keys.pub"}, 2, {},
-        "orvik: --public-key-file: FOLDER/two-keys.pub: the file holds more than one key; it must hold exactly one\n",
-        {}, 0);
-    // Fault: 32 bytes that are no point of the curve pinned.
-    row("key-not-a-curve-point", {base, "--public-key=" + ("\x02" + QByteArray(31, '\0')).toBase64()}, 2, {},
-        "orvik: --public-key: the 32 bytes are not a point of the Ed25519 curve", {}, 0);
     // Invisible format characters are replaced as control characters are; a value is cut at 200.
     row("format-characters-replaced", {base, "--name=Hidden"}, 100,
         "update available: ORVIK?Stu?dio? 2.0 (installed 1.0.0)\npage: BASEHidden/\n", unverified, "Hidden", 1);
@@ -227,22 +173,9 @@ void tst_OrvikUpdateCheck::outcome_data()
         "update available: " + QByteArray(200, 'N') + "... 2.0 (installed 1.0.0)\npage: BASELong/\n", unverified,
         "Long", 1);
 #ifndef Q_OS_WIN
-    // Nothing local blocks. Fault: the key file or the memory opened so that a FIFO holds the check up.
+    // Nothing local blocks. Fault: the key file opened so that a FIFO holds the check up.
     row("key-file-is-a-fifo", {base, "--public-key-file=DIR/key.fifo"}, 2, {},
         "orvik: --public-key-file: FOLDER/key.fifo: it is not a regular file", {}, 0);
-    local = "state=fifo-state";
-    row("memory-is-a-fifo", {base, "--name=Signed", pinned}, 1, {},
-        failed +
-            "Signed.txt failed: The memory of verified update versions FOLDER/fifo-state/orvik/verified-versions.json "
-            "cannot be used (it is not a regular file",
-        "Signed", 1);
-    // Fault: a failed write of the memory unreported (the check goes on as if it had remembered).
-    local = "full";
-    row("memory-cannot-be-written", {base, "--name=Signed", pinned}, 1, {},
-        failed +
-            "Signed.txt failed: The memory of verified update versions FOLDER/full-state/orvik/verified-versions.json "
-            "cannot be used (it cannot be written: File too large)",
-        "Signed", 1);
 #endif
 }
 
@@ -254,7 +187,6 @@ void tst_OrvikUpdateCheck::outcome()
     QFETCH(QByteArray, err);
     QFETCH(QByteArray, name);
     QFETCH(int, requests);
-    QFETCH(QByteArray, local);
 
     const QByteArray baseURL = server.url().toEncoded();
     arguments.replaceInStrings(QStringLiteral("BASE"), QString::fromUtf8(baseURL));
@@ -263,17 +195,7 @@ void tst_OrvikUpdateCheck::outcome()
     err.replace("BASE", baseURL).replace("FOLDER", folder.path().toUtf8());
     server.clearRecords();
 
-    OrvikSetup setup;
-    if (local.startsWith("state="))
-        setup.environment.insert(QStringLiteral("XDG_STATE_HOME"), folder.filePath(QString::fromLatin1(local.mid(6))));
-#ifndef Q_OS_WIN
-    if (local == "full") {
-        // A memory of its own that must be written, on a disk that takes 8 bytes per file.
-        setup.environment.insert(QStringLiteral("XDG_STATE_HOME"), folder.filePath(QStringLiteral("full-state")));
-        setup.modifier = [] { LimitFileSize(8); };
-    }
-#endif
-    const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-check")} + arguments, 60000, setup);
+    const OrvikRun result = runOrvik(QStringList{QStringLiteral("update-check")} + arguments, 60000);
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.out, out);
     // Lines in which a reason may follow a start that does not end the last line.
@@ -357,9 +279,7 @@ void tst_OrvikUpdateCheck::sign_data()
         head + "size=17\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsha256=");
     row("description-only", {key, "DIR/offer.txt"}, {}, 0, signedOffer,
         head + "size=1\r\nversion=2.0\r\nproduct=offer\r\nexpires=DATE\r\nsignature=");
-    const QByteArray studio = "name=O\nproduct=Studio\nexpires=" +
-                              UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(100)).toLatin1() +
-                              "\nversion=2\n";
+    const QByteArray studio = "name=O\nproduct=Studio\nexpires=" + utcIn(100 * 86400) + "\nversion=2\n";
     row("product-and-expires-kept", {key, "--name=Other", "DIR/offer.txt"}, studio, 0, signedOffer,
         studio + "signature=");
     row("product-from-name-option", {key, "--name=Studio", "DIR/offer.txt"}, "name=O\nversion=2\n", 0, signedOffer,
@@ -381,10 +301,6 @@ void tst_OrvikUpdateCheck::sign_data()
         "name=O\nversion=2\nproduct=offer\nexpires=DATE\nsignature=");
     row("expires-days-367-refused", {key, "--expires-days=367", "DIR/offer.txt"}, {}, 2,
         "--expires-days must be a whole number from 1 to 366");
-    row("expires-kept-beyond-366-days-refused", {key, "DIR/offer.txt"},
-        "name=O\nversion=2\nexpires=" +
-            UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(400)).toLatin1() + "\n",
-        2, "more than 366 days from now");
     // Fault: the size checked before the signature line is added (a description every checker refuses).
     const QByteArray filler = "name=O\nversion=2\n#";
     row("too-large-once-signed", {key, "DIR/offer.txt"}, filler + QByteArray(65536 - 60 - filler.size(), 'x') + "\n", 2,
@@ -410,19 +326,14 @@ void tst_OrvikUpdateCheck::sign_data()
         "DIR/offer.txt: Malformed update description: it gives no version (version=)");
     row("url-without-package", {key, "DIR/offer.txt"}, "name=O\nversion=2\nurl=https://u.example/o.exe\n", 2,
         "it gives url= but not size= and sha256=");
-    // mirror= repeats and is signed with the rest. Faults: a second mirror refused as a repeated key;
-    // a mirror that is no web address signed.
+    // mirror= repeats and is signed with the rest, in order. Fault: a second mirror refused as a
+    // repeated key.
     row("mirrors-signed", {key, "DIR/offer.txt", "DIR/package.run"},
         "name=O\nversion=2\nurl=https://u.example/o.run\nmirror=https://m1.example/o.run\n"
         "MIRROR = https://m2.example/o.run\n",
         0, "signed: DIR/offer.txt\n",
         "name=O\nversion=2\nurl=https://u.example/o.run\nmirror=https://m1.example/o.run\n"
         "MIRROR = https://m2.example/o.run\n");
-    row("mirror-not-a-web-address", {key, "DIR/offer.txt", "DIR/package.run"},
-        "name=O\nversion=2\nurl=https://u.example/o.run\nmirror=file:///etc/passwd\n", 2,
-        "the mirror \"file:///etc/passwd\" is not an http or https address");
-    row("mirror-without-url", {key, "DIR/offer.txt", "DIR/package.run"},
-        "name=O\nversion=2\nmirror=https://m1.example/o.run\n", 2, "it gives mirror= but no url=");
 }
 
 void tst_OrvikUpdateCheck::sign()
@@ -470,7 +381,7 @@ void tst_OrvikUpdateCheck::sign()
     for (const QString &argument : arguments)
         if (argument.startsWith(QLatin1String("--expires-days=")))
             days = argument.mid(15).toInt();
-    const QByteArray date = UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(days)).toLatin1();
+    const QByteArray date = utcIn(qint64(days) * 86400);
     const qsizetype at = signedStart.indexOf("DATE");
     if (at >= 0)
         signedStart.replace("DATE", text.mid(at, date.size()));
@@ -478,15 +389,16 @@ void tst_OrvikUpdateCheck::sign()
     QVERIFY(at < 0 || qAbs(UpdateDescription::ParseTime(QString::fromLatin1(text.mid(at, date.size())))
                                .secsTo(UpdateDescription::ParseTime(QString::fromLatin1(date)))) < 60);
     UpdateDescription description;
-    QString why;
+    UpdateDescription::Refusal why;
     QVERIFY2(UpdateDescription::Read(text, TestKeys::publisherKey(), text.contains("Studio") ? "Studio" : "offer",
                                      &description, &why),
-             qPrintable(why));
+             qPrintable(why.text()));
     QCOMPARE(text.count("signature="), 1);
     QVERIFY(text.size() <= UpdateDescription::kMaxBytes);
     if (arguments.contains(folder.filePath(QStringLiteral("package.run"))))
         QCOMPARE(description.size(), qint64(package.size()));
-    QCOMPARE(description.mirrors().size(), int(text.toLower().count("mirror")));
+    const QStringList mirrors{"https://m1.example/o.run", "https://m2.example/o.run"};
+    QCOMPARE(description.mirrors(), original.contains("mirror=") ? mirrors : QStringList());
 }
 
 // A download on a throttled server ends at its deadline, and the next run of orvik continues it:
@@ -496,13 +408,9 @@ void tst_OrvikUpdateCheck::resumeAcrossRuns()
 {
     const qint64 size = 2000000;
     const QByteArray package = HttpTestServer::patternBytes(0, size);
-    Sha256 hash;
-    hash.addData(package);
-    const QByteArray description =
-        "name=Resumed\nproduct=Resumed\nversion=2.0\nurl=" + server.url().toEncoded() +
-        "gone/Resumed.run\nmirror=" + server.url().toEncoded() + "dl/Resumed.run\nsize=" + QByteArray::number(size) +
-        "\nsha256=" + hash.result().toHex() +
-        "\nexpires=" + UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
+    const QByteArray description = "name=Resumed\nproduct=Resumed\nversion=2.0\nurl=" + server.url().toEncoded() +
+                                   "gone/Resumed.run\nmirror=" + server.url().toEncoded() + "dl/Resumed.run\n" +
+                                   packageLines(package) + "expires=" + utcIn(86400) + "\n";
     HttpTestServer::Route offer;
     offer.body = TestKeys::signedBy(TestKeys::kPublisher, description);
     server.setRoute("/Update/Windows/Resumed.txt", offer);

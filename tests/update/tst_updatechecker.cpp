@@ -1,9 +1,10 @@
 #include "host/base/exception.h"
-#include "host/widgets/filelock.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qterrordialog.h"
-#include "host/widgets/updatedownload.h"
-#include "host/widgets/updateversionstore.h"
+#include "host/widgets/update/filelock.h"
+#include "host/widgets/update/updatedownload.h"
+#include "host/widgets/update/updateversion.h"
+#include "host/widgets/update/updateversionstore.h"
 #include "tests/update/updatetest.h"
 #include "update/orvikupdatechecker.h"
 
@@ -30,13 +31,6 @@ using namespace ORVIK;
 
 // The host's update logic, and the update checker in a process whose module services are not
 // installed: no access manager (it would stay for the rest of the process) and no widgets.
-namespace {
-
-const auto utcIn = [](qint64 seconds) {
-    return UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addSecs(seconds)).toLatin1();
-};
-
-} // namespace
 
 class tst_UpdateChecker : public QObject
 {
@@ -53,8 +47,6 @@ private Q_SLOTS:
     void compareVersions();
     void parseTime_data();
     void parseTime();
-    void smallOrderKey_data();
-    void smallOrderKey();
     void pinnedKey_data();
     void pinnedKey();
     void rememberedVersion_data();
@@ -128,6 +120,17 @@ void tst_UpdateChecker::processDescription_data()
     // Fault: a sha256= longer than 64 digits accepted.
     failed("sha256-of-65-digits", "name=Orvik\nversion=2\nsha256=" + QByteArray(65, 'a') + "\n",
            "is not 64 hexadecimal digits");
+    // mirror= is the one key that may repeat, and only as web addresses of a package that url= gives.
+    const QByteArray offer = "name=Orvik\nversion=2\nurl=https://u.example/o.run\n";
+    row("mirrors", offer + "mirror=https://m1.example/o.run\nMirror = http://m2.example/o.run\n", available, offer);
+    failed("mirror-not-a-web-address", offer + "mirror=ftp://m1.example/o.run\n", "is not an http or https address");
+    failed("mirror-without-host", offer + "mirror=https:///o.run\n", "is not an http or https address");
+    failed("mirror-without-url", "name=Orvik\nversion=2\nmirror=https://m1.example/o.run\n",
+           "gives mirror= but no url=");
+    QByteArray nine = offer;
+    for (int i = 0; i <= UpdateDescription::kMaxMirrors; ++i)
+        nine += "mirror=https://m" + QByteArray::number(i) + ".example/o.run\n";
+    failed("too-many-mirrors", nine, "gives 9 mirror= lines, more than 8");
     // A value from the server is quoted at most 200 characters long.
     failed("long-value-cut-in-reason", "name=Orvik\nversion=" + QByteArray(5000, 'v') + "\n",
            "the version \"" + QByteArray(200, 'v') + "...\" is not a version number");
@@ -181,6 +184,10 @@ void tst_UpdateChecker::signedDescription_data()
     row("line-after-signature", good + "page=https://evil.example/\n",
         "the signature line is not the description's last line");
     row("second-signature-line", good + signatureLine, mismatch, true);
+    // Fault: mirror lines left out of what the signature covers.
+    QByteArray mirrored = sign(body + "url=https://u.example/o.run\r\n");
+    mirrored.insert(mirrored.indexOf("signature="), "mirror=https://evil.example/o.run\r\n");
+    row("mirror-added-after-signing", mirrored, mismatch);
     // Fault: blank lines after the signature line taken.
     row("blank-line-after-signature", good + "\n", "the signature line is not the description's last line");
     row("crlf-blank-line-after-signature", good + "\r\n", "the signature line is not the description's last line");
@@ -332,43 +339,8 @@ void tst_UpdateChecker::compareVersions()
 
     const String a = bytes(offered);
     const String b = bytes(installed);
-    QCOMPARE(qBound(-1, UpdateChecker::CompareVersions(a, b), 1), order);
-    QCOMPARE(qBound(-1, UpdateChecker::CompareVersions(b, a), 1), -order);
-}
-
-void tst_UpdateChecker::smallOrderKey_data()
-{
-    QTest::addColumn<QByteArray>("y"); // little-endian, sign bit clear: the encoding with x's sign bit clear and set
-    const QByteArray ones = QByteArray(30, char(0xff));
-    QTest::newRow("order-4-y-0") << QByteArray(32, '\0');
-    QTest::newRow("identity-y-1") << "\x01" + QByteArray(31, '\0');
-    QTest::newRow("order-8-y") << QByteArray::fromHex(
-        "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05");
-    QTest::newRow("order-8-minus-y") << QByteArray::fromHex(
-        "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a");
-    QTest::newRow("order-2-y-p-minus-1") << "\xec" + ones + "\x7f";
-    QTest::newRow("order-4-y-p-not-canonical") << "\xed" + ones + "\x7f";
-    QTest::newRow("identity-y-p-plus-1-not-canonical") << "\xee" + ones + "\x7f";
-}
-
-// With a small-order key one fixed signature can verify for every text: such a key is never pinned.
-void tst_UpdateChecker::smallOrderKey()
-{
-    QFETCH(QByteArray, y);
-    QByteArray negative = y;
-    negative[31] = char(negative[31] | 0x80);
-    for (const QByteArray &key : {y, negative}) {
-        QString why;
-        QVERIFY(UpdateSignature::ParsePublicKey(key.toBase64(), &why).isEmpty());
-        QVERIFY2(why.contains("small-order point"), qPrintable(why));
-        UpdateChecker checker("Orvik");
-        checker.setPublicKey(key);
-        // R = the identity, S = 0: valid for any text under the identity key.
-        const QByteArray forged = "name=Orvik\nversion=9\n";
-        checker.processUpdateString(bytes(forged + "signature=" + ("\x01" + QByteArray(63, '\0')).toBase64()));
-        QVERIFY(qbytes(checker.failureReason()).contains("the pinned key is a small-order point"));
-    }
-    QVERIFY(!UpdateSignature::IsSmallOrderKey(TestKeys::publisherKey()));
+    QCOMPARE(qBound(-1, UpdateVersion::Compare(a, b), 1), order);
+    QCOMPARE(qBound(-1, UpdateVersion::Compare(b, a), 1), -order);
 }
 
 void tst_UpdateChecker::parseTime_data()
@@ -439,6 +411,25 @@ void tst_UpdateChecker::pinnedKey_data()
     row("y-not-below-p",
         QByteArray::fromHex("f0ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f").toBase64(), false,
         notPoint);
+    // With a small-order key one fixed signature verifies for every text: such a key is never pinned.
+    // These are the y of the eight points as encoded (the last two not canonical), each with x's
+    // sign bit clear and set.
+    const QByteArray ones(30, char(0xff));
+    const QList<QByteArray> smallOrder = {
+        QByteArray(32, '\0'),
+        "\x01" + QByteArray(31, '\0'),
+        QByteArray::fromHex("26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05"),
+        QByteArray::fromHex("c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a"),
+        "\xec" + ones + "\x7f",
+        "\xed" + ones + "\x7f",
+        "\xee" + ones + "\x7f"};
+    for (int i = 0; i < smallOrder.size(); ++i) {
+        QByteArray negative = smallOrder.at(i);
+        negative[31] = char(negative[31] | 0x80);
+        QTest::addRow("small-order-%d", i) << smallOrder.at(i).toBase64() << false << QByteArray("small-order point");
+        QTest::addRow("small-order-%d-negative-x", i)
+            << negative.toBase64() << false << QByteArray("small-order point");
+    }
     // y = 3 is on the curve with either sign of x.
     row("y-3-on-curve", ("\x03" + QByteArray(31, '\0')).toBase64(), false);
     row("y-3-negative-x-on-curve", ("\x03" + QByteArray(30, '\0') + "\x80").toBase64(), false);
@@ -456,7 +447,16 @@ void tst_UpdateChecker::pinnedKey()
     QCOMPARE(key.isEmpty(), !failure.isEmpty());
     QVERIFY2(failure.isEmpty() ? why.isEmpty() : why.contains(QString::fromLatin1(failure)), qPrintable(why));
     if (!key.isEmpty())
-        QVERIFY(UpdateSignature::IsCurvePoint(key));
+        QVERIFY(UpdateSignature::IsCurvePoint(key) && !UpdateSignature::IsSmallOrderKey(key));
+    if (failure.contains("small-order")) {
+        // Pinned all the same, as a host may do without parsing: R = the identity, S = 0 is then
+        // valid for any text, and the check refuses the key itself.
+        UpdateChecker checker("Orvik");
+        checker.setPublicKey(QByteArray::fromBase64(text));
+        checker.processUpdateString(
+            bytes("name=Orvik\nversion=9\nsignature=" + ("\x01" + QByteArray(63, '\0')).toBase64()));
+        QVERIFY(qbytes(checker.failureReason()).contains("the pinned key is a small-order point"));
+    }
 }
 
 void tst_UpdateChecker::rememberedVersion_data()

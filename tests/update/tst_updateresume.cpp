@@ -1,10 +1,8 @@
-#include "host/widgets/filelock.h"
-#include "host/widgets/httpresume.h"
 #include "host/widgets/itemdownloader.h"
-#include "host/widgets/sha256.h"
-#include "host/widgets/updatedescription.h"
-#include "host/widgets/updatedownload.h"
-#include "host/widgets/updatefolder.h"
+#include "host/widgets/update/filelock.h"
+#include "host/widgets/update/httpresume.h"
+#include "host/widgets/update/updatedownload.h"
+#include "host/widgets/update/updatefolder.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
 #include "tests/update/updatetest.h"
@@ -17,8 +15,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <functional>
 
 using namespace ORVIK;
 
@@ -34,13 +30,6 @@ constexpr qint64 kCut = 100000;
 QByteArray package()
 {
     return HttpTestServer::patternBytes(0, kSize);
-}
-
-QByteArray digestOf(const QByteArray &bytes)
-{
-    Sha256 hash;
-    hash.addData(bytes);
-    return hash.result();
 }
 
 QByteArray httpDate(const QDateTime &time)
@@ -81,6 +70,28 @@ Route changed(Route route)
     return route;
 }
 
+// A 206 whose Content-Range is not the one asked for.
+Route misfit(Route route)
+{
+    route.misfitRange = true;
+    return route;
+}
+
+Route paced(Route route, int pieceSize, int intervalMs)
+{
+    route.pieceSize = pieceSize;
+    route.pieceIntervalMs = intervalMs;
+    return route;
+}
+
+// A chunked body of `size` bytes, announced by no length.
+Route chunked(Route route, qint64 size)
+{
+    route.generatedSize = size;
+    route.framing = HttpTestServer::Framing::Chunked;
+    return route;
+}
+
 // One download: the answers of each address (url=, then the mirrors) in the order the requests
 // arrive (the last one repeats), what is planted in the private folder before, and what comes of it.
 struct Resume
@@ -112,11 +123,8 @@ private Q_SLOTS:
     void retryAfter();
     void backoff_data();
     void backoff();
-    void mirrors_data();
-    void mirrors();
     void download_data();
     void download();
-    void acrossRuns();
 
 private:
     QString pathOf(int address) const { return QStringLiteral("/p%1/Orvik-2.0.run").arg(address); }
@@ -237,50 +245,6 @@ void tst_UpdateResume::backoff()
     QCOMPARE(HttpResume::BackoffMs(retry, random), expectedMs);
 }
 
-void tst_UpdateResume::mirrors_data()
-{
-    QTest::addColumn<QByteArray>("lines");    // between url= and size=
-    QTest::addColumn<QByteArray>("added");    // put in after signing, before the signature line
-    QTest::addColumn<QStringList>("mirrors"); // empty with a refusal
-    QTest::addColumn<QString>("refusal");
-
-    const QStringList none;
-    QTest::newRow("in-order") << QByteArray("mirror=https://m1.example/o.run\nMirror = http://m2.example/o.run\n")
-                              << QByteArray() << QStringList{"https://m1.example/o.run", "http://m2.example/o.run"}
-                              << QString();
-    QTest::newRow("none") << QByteArray() << QByteArray() << none << QString();
-    // Fault: mirror lines left out of what the signature covers.
-    QTest::newRow("added-after-signing") << QByteArray("mirror=https://m1.example/o.run\n")
-                                         << QByteArray("mirror=https://evil.example/o.run\n") << none
-                                         << QStringLiteral("Unverified update description");
-    QTest::newRow("not-a-web-address") << QByteArray("mirror=ftp://m1.example/o.run\n") << QByteArray() << none
-                                       << QStringLiteral("is not an http or https address");
-    QTest::newRow("no-host") << QByteArray("mirror=https:///o.run\n") << QByteArray() << none
-                             << QStringLiteral("is not an http or https address");
-    QByteArray many;
-    for (int i = 0; i <= UpdateDescription::kMaxMirrors; ++i)
-        many += "mirror=https://m" + QByteArray::number(i) + ".example/o.run\n";
-    QTest::newRow("too-many") << many << QByteArray() << none << QStringLiteral("mirror= lines, more than 8");
-}
-
-void tst_UpdateResume::mirrors()
-{
-    QFETCH(QByteArray, lines);
-    QFETCH(QByteArray, added);
-    QFETCH(QStringList, mirrors);
-    QFETCH(QString, refusal);
-    const QByteArray head = "name=O\nproduct=O\nversion=2\nurl=https://u.example/o.run\n";
-    const QByteArray tail = "size=1\nsha256=" + QByteArray(64, 'a') + "\nexpires=" +
-                            UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addDays(1)).toLatin1() + "\n";
-    QByteArray text = TestKeys::signedBy(TestKeys::kPublisher, head + lines + tail);
-    text.insert(text.indexOf("signature="), added);
-    UpdateDescription description;
-    QString why;
-    const bool read = UpdateDescription::Read(text, TestKeys::publisherKey(), "O", &description, &why);
-    QVERIFY2(read == refusal.isEmpty() && why.contains(refusal), qPrintable(why));
-    QCOMPARE(description.mirrors(), mirrors);
-}
-
 void tst_UpdateResume::download_data()
 {
     QTest::addColumn<Resume>("resume");
@@ -293,12 +257,9 @@ void tst_UpdateResume::download_data()
     row("whole", {{{serving()}}, none, none, {""}, {}, kSize});
     // Fault: a cut download started again from zero (fetched 400000).
     row("cut-then-continued", {{{cut(serving()), serving()}}, none, none, {"", rest}, {1000}, kSize});
-    row("cut-twice-then-continued", {{{cut(serving()), cut(serving(v1), 50000), serving()}},
-                                     none,
-                                     none,
-                                     {"", rest, "bytes=150000-|\"v1\""},
-                                     {1000, 2000},
-                                     kSize});
+    const QByteArray rest2 = "bytes=150000-|\"v1\"";
+    row("cut-twice-then-continued",
+        {{{cut(serving()), cut(serving(v1), 50000), serving()}}, none, none, {"", rest, rest2}, {1000, 2000}, kSize});
     // The range is ignored: the whole file again, and it replaces what was there. Fault: a 200 appended.
     row("range-ignored",
         {{{cut(serving(v1, false)), serving(v1, false)}}, none, none, {"", rest}, {1000}, kCut + kSize});
@@ -315,28 +276,14 @@ void tst_UpdateResume::download_data()
     row("weak-etag-not-continued",
         {{{cut(serving("W/\"v1\"")), serving("W/\"v1\"")}}, none, none, {"", ""}, {1000}, kCut + kSize});
     // Fault: any 206 taken.
-    row("range-that-does-not-fit", {{{cut(serving()),
-                                      [] {
-                                          Route route = serving();
-                                          route.misfitRange = true;
-                                          return route;
-                                      }(),
-                                      serving("", false)}},
-                                    none,
-                                    none,
-                                    {"", rest, ""},
-                                    {1000, 2000},
-                                    kCut + kSize});
+    const Route noRanges = serving("", false);
+    row("range-that-does-not-fit",
+        {{{cut(serving()), misfit(serving()), noRanges}}, none, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
     // Fault: Retry-After ignored (the back-off of 1 s instead).
     row("busy-with-retry-after",
         {{{status(503, "7"), status(429, "3"), serving()}}, none, none, {"", "", ""}, {7000, 3000}, kSize});
-    row("busy-with-retry-after-date",
-        {{{status(503, httpDate(QDateTime::currentDateTimeUtc().addSecs(40))), serving()}},
-         none,
-         none,
-         {"", ""},
-         {40000},
-         kSize});
+    const Route busyFor40s = status(503, httpDate(QDateTime::currentDateTimeUtc().addSecs(40)));
+    row("busy-with-retry-after-date", {{{busyFor40s, serving()}}, none, none, {"", ""}, {40000}, kSize});
     // Fault: a Retry-After past the deadline waited for (or a wait past it cut short).
     row("retry-after-past-the-deadline",
         {{{status(503, "7200")}}, none, "the server asks to be tried again at", {""}, {}, -1});
@@ -350,17 +297,7 @@ void tst_UpdateResume::download_data()
     // A mirror's bytes meet the one digest. Fault: a mirror's package taken unverified.
     row("mirror-with-other-bytes", {{{status(404)}, {changed(serving())}}, none, digestFailed, {"", ""}, {}, -1});
     // Throttled: slow but never stalled.
-    row("throttled", {{{[] {
-                          Route route = serving();
-                          route.pieceSize = 30000;
-                          route.pieceIntervalMs = 20;
-                          return route;
-                      }()}},
-                      none,
-                      none,
-                      {""},
-                      {},
-                      kSize});
+    row("throttled", {{{paced(serving(), 30000, 20)}}, none, none, {""}, {}, kSize});
     // What the folder holds is hostile. A planted partial file with a validator is asked to be
     // continued, fails the digest and is fetched from zero; one longer than the package is not used.
     row("planted-partial", {{{serving()}}, "partial", none, {rest, ""}, {}, 2 * kSize - kCut});
@@ -371,17 +308,8 @@ void tst_UpdateResume::download_data()
     row("range-not-satisfiable",
         {{{cut(serving()), status(416), serving()}}, none, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
     // The size stop ends the download: more than the package is not the package.
-    row("longer-than-the-package", {{{[] {
-                                        Route route = serving();
-                                        route.generatedSize = kSize + 1;
-                                        route.framing = HttpTestServer::Framing::Chunked;
-                                        return route;
-                                    }()}},
-                                    none,
-                                    "the body is larger than 300000 bytes",
-                                    {""},
-                                    {},
-                                    -1});
+    row("longer-than-the-package",
+        {{{chunked(serving(), kSize + 1)}}, none, "the body is larger than 300000 bytes", {""}, {}, -1});
 #ifndef Q_OS_WIN
     // Fault: the partial file opened through a link (the target outside is then overwritten).
     row("planted-link", {{{serving()}}, "link", none, {""}, {}, kSize});
@@ -501,51 +429,6 @@ void tst_UpdateResume::download()
     // Nothing partial stays beside the verified package.
     QVERIFY(!QFile::exists(stem));
     QVERIFY(!QFile::exists(stem + ".validator"));
-}
-
-// The first download runs out of time on a throttled server and keeps what it had; the next one,
-// a new object as in a new run, asks for the rest only.
-void tst_UpdateResume::acrossRuns()
-{
-    const QByteArray expected = package();
-    Route slow = serving();
-    slow.pieceSize = 10000;
-    slow.pieceIntervalMs = 50;
-    server.setRoute("/runs/Orvik-2.0.run", slow);
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString url = server.url(QStringLiteral("/runs/Orvik-2.0.run")).toString();
-
-    qint64 kept = 0;
-    {
-        UpdateDownload first(url, folder.path(), kSize, digestOf(expected));
-        first.setDeadline(400);
-        QSignalSpy finished(&first, &UpdateDownload::finishedSignal);
-        QSignalSpy progress(&first, &UpdateDownload::progressSignal);
-        QVERIFY(first.start());
-        QVERIFY(finished.wait(kWaitMs));
-        QVERIFY2(first.error().contains(QStringLiteral("are kept, and the next download continues from there")),
-                 qPrintable(first.error()));
-        QVERIFY(!progress.isEmpty());
-        kept = progress.constLast().at(0).toLongLong();
-    }
-    QVERIFY(kept > 0 && kept < kSize);
-
-    server.setRoute("/runs/Orvik-2.0.run", serving());
-    server.clearRecords();
-    UpdateDownload second(url, folder.path(), kSize, digestOf(expected));
-    QSignalSpy finished(&second, &UpdateDownload::finishedSignal);
-    QVERIFY(second.start());
-    QVERIFY(finished.wait(kWaitMs));
-    QVERIFY2(second.error().isEmpty(), qPrintable(second.error()));
-    QCOMPARE(second.resumedFrom(), kept);
-    QCOMPARE(server.requestCount(), 1);
-    QCOMPARE(server.request(0).header("Range").value_or(QByteArray()), "bytes=" + QByteArray::number(kept) + '-');
-    // Fault: the second run fetching the whole package again.
-    QCOMPARE(second.bytesFetched(), kSize - kept);
-    QFile file(second.filePath());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll() == expected);
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateResume)

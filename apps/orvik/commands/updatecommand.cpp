@@ -7,10 +7,11 @@
 #include "apps/orvik/transfer/failuretext.h"
 #include "apps/orvik/transfer/transferprogress.h"
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/regularfile.h"
-#include "host/widgets/updatechecker.h"
-#include "host/widgets/updatedownload.h"
-#include "host/widgets/updatesignature.h"
+#include "host/widgets/update/regularfile.h"
+#include "host/widgets/update/updatechecker.h"
+#include "host/widgets/update/updatedownload.h"
+#include "host/widgets/update/updatesignature.h"
+#include "host/widgets/update/updateversion.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QCoreApplication>
@@ -96,7 +97,7 @@ int runUpdateCheckCommand(CommandContext &context)
         ErrorLine::print(context.err, QStringLiteral("--name must not be empty"));
         return ExitUsage;
     }
-    if (parser.isSet(current) && !UpdateChecker::IsVersion(StringStream<QString>::toString(parser.value(current)))) {
+    if (parser.isSet(current) && !UpdateVersion::IsValid(StringStream<QString>::toString(parser.value(current)))) {
         ErrorLine::print(context.err, QStringLiteral("--current must be a version number such as 1.2.0"));
         return ExitUsage;
     }

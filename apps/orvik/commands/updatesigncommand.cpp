@@ -5,10 +5,10 @@
 #include "apps/orvik/cli/optionvalues.h"
 #include "host/widgets/inifactory.h"
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/regularfile.h"
-#include "host/widgets/sha256.h"
-#include "host/widgets/updatedescription.h"
-#include "host/widgets/updatesignature.h"
+#include "host/widgets/update/regularfile.h"
+#include "host/widgets/update/sha256.h"
+#include "host/widgets/update/updatedescription.h"
+#include "host/widgets/update/updatesignature.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -216,8 +216,9 @@ int runUpdateSignCommand(CommandContext &context)
     const QByteArray body = prepareDescription(text, entries);
     // What a host will read, checked before it is signed.
     UpdateDescription description;
-    if (!UpdateDescription::Read(body, QByteArray(), String(product.toStdString()), &description, &error)) {
-        ErrorLine::print(context.err, QStringLiteral("%1: %2").arg(path, error));
+    UpdateDescription::Refusal refused;
+    if (!UpdateDescription::Read(body, QByteArray(), String(product.toStdString()), &description, &refused)) {
+        ErrorLine::print(context.err, QStringLiteral("%1: %2").arg(path, refused.text()));
         return ExitUsage;
     }
     if (!description.url().isEmpty() && (description.size() < 0 || description.sha256().isEmpty())) {
@@ -225,13 +226,12 @@ int runUpdateSignCommand(CommandContext &context)
                                                             "no host downloads the package: give PACKAGE"));
         return ExitUsage;
     }
-    const QByteArray signature = UpdateSignature::Sign(pem, body, &error);
-    if (signature.isEmpty()) {
+    const QByteArray signedText =
+        UpdateSignature::SignDescription(pem, body, text.contains("\r\n") ? "\r\n" : "\n", &error);
+    if (signedText.isEmpty()) {
         ErrorLine::print(context.err, error);
         return ExitFailure;
     }
-    const QByteArray lineEnd = text.contains("\r\n") ? "\r\n" : "\n";
-    const QByteArray signedText = body + "signature=" + signature.toBase64() + lineEnd;
     // The signature line counts: a checker refuses a longer text whole.
     if (signedText.size() > UpdateDescription::kMaxBytes) {
         ErrorLine::print(context.err, QStringLiteral("%1: signed, it would have %2 bytes, more than the %3 that a "

@@ -2,10 +2,10 @@
 #include "apps/orvik/demo/demopackage.h"
 #include "apps/orvik/demo/demosteps.h"
 #include "apps/orvik/plugins/updatecheckplugin.h"
-#include "host/widgets/sha256.h"
-#include "host/widgets/updatedescription.h"
-#include "host/widgets/updatefolder.h"
-#include "host/widgets/updatesignature.h"
+#include "host/widgets/update/sha256.h"
+#include "host/widgets/update/updatedescription.h"
+#include "host/widgets/update/updatefolder.h"
+#include "host/widgets/update/updatesignature.h"
 #include "loopback/httptestserver.h"
 
 #include <QDateTime>
@@ -76,7 +76,7 @@ int demoUpdateCheck(CommandContext &context)
                                    "\r\nsize=" + QByteArray::number(package.size()) +
                                    "\r\nsha256=" + hash.result().toHex() + "\r\n";
     HttpTestServer::Route route;
-    route.body = description + "signature=" + UpdateSignature::Sign(privateKey, description).toBase64() + "\r\n";
+    route.body = UpdateSignature::SignDescription(privateKey, description, "\r\n");
     server.setRoute("/Update/Windows/orvik-demo.txt", route);
     route.body = package;
     server.setRoute(packagePath.toUtf8(), route);

@@ -5,7 +5,7 @@
 #include "apps/orvik/commandcontext.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/updatedescription.h"
+#include "host/widgets/update/updatedescription.h"
 #include "update/orvikupdatechecker.h"
 
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "host/widgets/packagerequest.h"
+#include "host/widgets/update/packagerequest.h"
 
 #include "host/widgets/qstringstream.h"
 

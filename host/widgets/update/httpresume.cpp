@@ -1,4 +1,4 @@
-#include "host/widgets/httpresume.h"
+#include "host/widgets/update/httpresume.h"
 
 #include <QLocale>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "host/widgets/filelock.h"
+#include "host/widgets/update/filelock.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

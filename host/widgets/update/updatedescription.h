@@ -29,12 +29,30 @@ public:
     // mirror= lines that a description may give.
     static constexpr int kMaxMirrors = 8;
 
+    // Why a description is refused: what kind of refusal, and what about this text.
+    struct ORVIKWIDGETS_EXPORT Refusal
+    {
+        enum Kind {
+            None,         // accepted
+            TooLarge,     // longer than kMaxBytes
+            Unverified,   // the signature is missing, malformed or does not verify with the pinned key
+            Malformed,    // an entry is missing or not of its form
+            OtherProduct, // it names another product than the one it was fetched for
+            Expired,      // its expires= has passed
+        };
+        Kind kind = None;
+        QString detail;
+
+        // The sentence a user reads: the kind's words, then the detail; empty for None.
+        QString text() const;
+    };
+
     // Reads text as a description of `product` (the name part it was fetched for). With a pinned
     // key the signature must verify, and product= and expires= are required; without one the
     // signature is not examined, and product= and expires= are checked only when given. False,
-    // with *reason (which starts with what kind of refusal it is), when the text is refused.
+    // with *refusal, when the text is refused.
     static bool Read(const QByteArray &text, const QByteArray &publicKey, const String &product,
-                     UpdateDescription *description, QString *reason);
+                     UpdateDescription *description, Refusal *refusal);
 
     // An RFC 3339 date-time as written ("2027-01-31T00:00:00Z", "2027-01-31t09:30:00.5+09:30",
     // "2016-12-31T23:59:60Z"), in UTC; invalid for anything else, hour 24 included.
@@ -65,7 +83,7 @@ public:
     bool isVerified() const noexcept { return m_verified; }
 
 private:
-    QString checkEntries(const String &product, bool pinned, const QList<QByteArray> &mirrors);
+    Refusal checkEntries(const String &product, bool pinned, const QList<QByteArray> &mirrors);
 
     INIFactory m_entries;
     QDateTime m_expires;

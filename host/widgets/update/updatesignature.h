@@ -43,6 +43,11 @@ public:
     // or clear, these 7 x 2 encodings are every encoding of the eight points.
     static const QList<QByteArray> &SmallOrderEncodings();
 
+    // A description signed: its bytes, then the line "signature=BASE64" ended by lineEnd, whose
+    // signature covers every byte before it (a line end is added first when the text lacks one, and
+    // is signed with it). Empty, with error set, on failure. CheckDescription is its inverse.
+    static QByteArray SignDescription(const QByteArray &privateKeyPem, const QByteArray &description,
+                                      const QByteArray &lineEnd = "\n", QString *error = nullptr);
     // The trimmed value of a "signature=" line, or a null array when the line is not one.
     static QByteArray SignatureValue(const QByteArray &line);
     // Why a description does not verify with the key, or an empty text when it does.

@@ -5,7 +5,7 @@
 #include "host/widgets/inifactory.h"
 #include "host/widgets/orvikwidgets_export.h"
 #include "host/widgets/softwareservice.h"
-#include "host/widgets/updatedescription.h"
+#include "host/widgets/update/updatedescription.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -106,12 +106,6 @@ public:
     // The version that a description is compared with; by default the application's version.
     String currentVersion() const;
     void setCurrentVersion(const StringView &version);
-
-    // True for one or more groups of decimal digits separated by dots ("2", "1.10.0").
-    static bool IsVersion(const StringView &version);
-    // Negative, zero or positive as a is older than, equal to or newer than b. Components compare
-    // as numbers of any size; missing ones count as 0, so "1.2" equals "1.2.0". Both must be versions.
-    static int CompareVersions(const StringView &a, const StringView &b);
 
 Q_SIGNALS:
     void updateStatusSetSignal(ORVIK::UpdateChecker::UpdateStatus status);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "host/widgets/httpresume.h"
 #include "host/widgets/orvikwidgets_export.h"
+#include "host/widgets/update/httpresume.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
-#include "host/widgets/sha256.h"
+#include "host/widgets/update/sha256.h"
 
-#include "host/widgets/regularfile.h"
+#include "host/widgets/update/regularfile.h"
 
 #include <QFile>
 

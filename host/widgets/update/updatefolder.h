@@ -40,6 +40,10 @@ public:
 
     const QString &path() const noexcept { return m_path; }
 
+    // How many of a name's units the file system counts against its limit on one name: UTF-16 units
+    // on Windows, bytes of the local encoding elsewhere.
+    static qsizetype NameBytes(const QString &name);
+
     // Windows starts no program whose path is longer than this (MAX_PATH less the terminating null).
     static constexpr int kMaxPathLength = 259;
     // Why a package named `name` could not be placed and started here (its path too long for Windows);

@@ -1,4 +1,4 @@
-#include "host/widgets/regularfile.h"
+#include "host/widgets/update/regularfile.h"
 
 #include <QDir>
 

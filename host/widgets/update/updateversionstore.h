@@ -46,6 +46,9 @@ public:
     String highest(const String &product, QString *reason = nullptr);
 
 private:
+    // Where this user's programs keep state: LOCALAPPDATA on Windows, XDG_STATE_HOME elsewhere.
+    static QString StateFolder();
+
     QString m_path;
     int m_lockWaitMs = kLockWaitMs;
 };

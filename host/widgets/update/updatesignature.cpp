@@ -1,4 +1,4 @@
-#include "host/widgets/updatesignature.h"
+#include "host/widgets/update/updatesignature.h"
 
 #include <QList>
 
@@ -252,6 +252,16 @@ bool UpdateSignature::Verify(const QByteArray &publicKey, const QByteArray &mess
                                         static_cast<size_t>(message.size())) == 1;
     ERR_clear_error();
     return valid;
+}
+
+QByteArray UpdateSignature::SignDescription(const QByteArray &privateKeyPem, const QByteArray &description,
+                                            const QByteArray &lineEnd, QString *error)
+{
+    const QByteArray body = description.isEmpty() || description.endsWith('\n') ? description : description + lineEnd;
+    const QByteArray signature = Sign(privateKeyPem, body, error);
+    if (signature.isEmpty())
+        return QByteArray();
+    return body + "signature=" + signature.toBase64() + lineEnd;
 }
 
 QByteArray UpdateSignature::SignatureValue(const QByteArray &line)

@@ -1,16 +1,15 @@
-#include "host/widgets/updateversionstore.h"
+#include "host/widgets/update/updateversionstore.h"
 
-#include "host/widgets/filelock.h"
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/regularfile.h"
-#include "host/widgets/updatechecker.h"
+#include "host/widgets/update/filelock.h"
+#include "host/widgets/update/regularfile.h"
+#include "host/widgets/update/updateversion.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 namespace ORVIK {
 
@@ -50,8 +49,7 @@ QJsonObject parseVersions(const QByteArray &text, const QString &path)
     bool valid = error.error == QJsonParseError::NoError && document.isObject();
     const QJsonObject versions = document.object();
     for (auto it = versions.begin(); valid && it != versions.end(); ++it)
-        valid =
-            it.value().isString() && UpdateChecker::IsVersion(StringStream<QString>::toString(it.value().toString()));
+        valid = it.value().isString() && UpdateVersion::IsValid(StringStream<QString>::toString(it.value().toString()));
     if (!valid) {
         qWarning("The file of verified update versions %s is damaged; it is ignored", qPrintable(path));
         return QJsonObject();
@@ -63,18 +61,7 @@ QJsonObject parseVersions(const QByteArray &text, const QString &path)
 
 QString UpdateVersionStore::DefaultPath()
 {
-#ifdef Q_OS_WIN
-    QString folder = qEnvironmentVariable("LOCALAPPDATA");
-    if (folder.isEmpty())
-        folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-#else
-    QString folder = qEnvironmentVariable("XDG_STATE_HOME");
-    // A relative path is invalid there and ignored, as the XDG base directory rules say: it would
-    // name a different file in every working folder.
-    if (!QDir::isAbsolutePath(folder))
-        folder = QDir::homePath() + QStringLiteral("/.local/state");
-#endif
-    return QDir(folder).filePath(QStringLiteral("orvik/") + QLatin1String(kFileName));
+    return QDir(StateFolder()).filePath(QStringLiteral("orvik/") + QLatin1String(kFileName));
 }
 
 UpdateVersionStore::UpdateVersionStore(const QString &path) : m_path(path)
@@ -120,9 +107,9 @@ UpdateVersionStore::Outcome UpdateVersionStore::admit(const String &product, con
     const QString key = StringStream<QString>::fromString(product);
     if (versions.value(key).isString())
         *kept = StringStream<QString>::toString(versions.value(key).toString());
-    if (!kept->isEmpty() && UpdateChecker::CompareVersions(version, *kept) < 0)
+    if (!kept->isEmpty() && UpdateVersion::Compare(version, *kept) < 0)
         return Outcome::RolledBack;
-    if (!remember || (!kept->isEmpty() && UpdateChecker::CompareVersions(version, *kept) == 0))
+    if (!remember || (!kept->isEmpty() && UpdateVersion::Compare(version, *kept) == 0))
         return Outcome::Admitted;
 
     // Merged into what was read under the same lock: nothing another process wrote is lost.

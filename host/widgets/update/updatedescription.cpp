@@ -1,8 +1,8 @@
-#include "host/widgets/updatedescription.h"
+#include "host/widgets/update/updatedescription.h"
 
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/updatechecker.h"
-#include "host/widgets/updatesignature.h"
+#include "host/widgets/update/updatesignature.h"
+#include "host/widgets/update/updateversion.h"
 
 #include <QRegularExpression>
 #include <QUrl>
@@ -43,104 +43,122 @@ bool allOf(const String &text, const char *characters)
 
 } // namespace
 
+QString UpdateDescription::Refusal::text() const
+{
+    switch (kind) {
+    case None:
+        return QString();
+    case TooLarge:
+        return QStringLiteral("Update description refused: ") + detail;
+    case Unverified:
+        return QStringLiteral("Unverified update description: ") + detail;
+    case Malformed:
+        return QStringLiteral("Malformed update description: ") + detail;
+    case OtherProduct:
+        return QStringLiteral("Update description of another product: ") + detail;
+    case Expired:
+        return QStringLiteral("Expired update description: ") + detail;
+    }
+    return detail;
+}
+
 bool UpdateDescription::Read(const QByteArray &text, const QByteArray &publicKey, const String &product,
-                             UpdateDescription *description, QString *reason)
+                             UpdateDescription *description, Refusal *refusal)
 {
     UpdateDescription read;
-    QString why;
+    Refusal why;
     if (text.size() > kMaxBytes) {
-        why = QStringLiteral("Update description refused: it is larger than %1 bytes").arg(kMaxBytes);
+        why = {Refusal::TooLarge, QStringLiteral("it is larger than %1 bytes").arg(kMaxBytes)};
     } else if (!publicKey.isEmpty()) {
         const QString unverified = UpdateSignature::CheckDescription(publicKey, text);
         if (!unverified.isEmpty())
-            why = QStringLiteral("Unverified update description: ") + unverified;
-        read.m_verified = why.isEmpty();
+            why = {Refusal::Unverified, unverified};
+        read.m_verified = unverified.isEmpty();
     }
-    if (why.isEmpty()) {
+    if (why.kind == Refusal::None) {
         String error;
         QList<QByteArray> mirrors;
         const QByteArray rest = WithoutMirrors(text, &mirrors);
         read.m_entries = INIFactory::Parse(String(rest.constData(), static_cast<uint32_t>(rest.size())), &error);
         why = error.isEmpty() ? read.checkEntries(product, !publicKey.isEmpty(), mirrors)
-                              : QStringLiteral("Malformed update description: ") + Cut(qtText(error));
+                              : Refusal{Refusal::Malformed, Cut(qtText(error))};
     }
-    if (!why.isEmpty()) {
-        *reason = why;
+    *refusal = why;
+    if (why.kind != Refusal::None)
         return false;
-    }
     *description = std::move(read);
-    reason->clear();
     return true;
 }
 
-// Why the entries are refused, or an empty text.
-QString UpdateDescription::checkEntries(const String &expectedProduct, bool pinned, const QList<QByteArray> &mirrors)
+// Why the entries are refused, or no refusal.
+UpdateDescription::Refusal UpdateDescription::checkEntries(const String &expectedProduct, bool pinned,
+                                                           const QList<QByteArray> &mirrors)
 {
-    const QString malformed = QStringLiteral("Malformed update description: ");
+    const auto malformed = [](const QString &detail) { return Refusal{Refusal::Malformed, detail}; };
     const auto missing = [&](const char *key) {
-        return malformed + QStringLiteral("it gives no %1 (%1=)").arg(QLatin1String(key)) +
-               (pinned ? QStringLiteral(", which a signed description must") : QString());
+        return malformed(QStringLiteral("it gives no %1 (%1=)").arg(QLatin1String(key)) +
+                         (pinned ? QStringLiteral(", which a signed description must") : QString()));
     };
     if (name().isEmpty())
         return missing("name");
     const String version = this->version();
     if (version.isEmpty())
         return missing("version");
-    if (!UpdateChecker::IsVersion(version))
-        return malformed + QStringLiteral("the version %1 is not a version number").arg(quoted(version));
+    if (!UpdateVersion::IsValid(version))
+        return malformed(QStringLiteral("the version %1 is not a version number").arg(quoted(version)));
 
     const String size = m_entries.value("size");
     // 18 digits are below 2^63: a longer number is no size a package has.
     if (m_entries.contains("size") && (size.isEmpty() || size.length() > 18 || !allOf(size, "0123456789")))
-        return malformed + QStringLiteral("the size %1 is not a number of bytes").arg(quoted(size));
+        return malformed(QStringLiteral("the size %1 is not a number of bytes").arg(quoted(size)));
     m_size = size.isEmpty() ? -1 : sizeOf(size);
     const String sha256 = m_entries.value("sha256");
     if (m_entries.contains("sha256") && (sha256.length() != 64 || !allOf(sha256, "0123456789abcdefABCDEF")))
-        return malformed + QStringLiteral("the sha256 %1 is not 64 hexadecimal digits").arg(quoted(sha256));
+        return malformed(QStringLiteral("the sha256 %1 is not 64 hexadecimal digits").arg(quoted(sha256)));
     m_sha256 = QByteArray::fromHex(QByteArray(sha256.data(), static_cast<qsizetype>(sha256.length())));
     if (!mirrors.isEmpty() && url().isEmpty())
-        return malformed + QStringLiteral("it gives mirror= but no url=");
+        return malformed(QStringLiteral("it gives mirror= but no url="));
     if (mirrors.size() > kMaxMirrors)
-        return malformed +
-               QStringLiteral("it gives %1 mirror= lines, more than %2").arg(mirrors.size()).arg(kMaxMirrors);
+        return malformed(
+            QStringLiteral("it gives %1 mirror= lines, more than %2").arg(mirrors.size()).arg(kMaxMirrors));
     for (const QByteArray &mirror : mirrors) {
         const QUrl address(QString::fromUtf8(mirror), QUrl::StrictMode);
         if (!address.isValid() || address.host().isEmpty() ||
             (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https")))
-            return malformed + QStringLiteral("the mirror %1 is not an http or https address")
-                                   .arg(quoted(String(mirror.constData(), uint32_t(mirror.size()))));
+            return malformed(QStringLiteral("the mirror %1 is not an http or https address")
+                                 .arg(quoted(String(mirror.constData(), uint32_t(mirror.size())))));
         m_mirrors.append(address.toString());
     }
     const String close = m_entries.value("close").toLower();
     if (m_entries.contains("close") && close != "yes" && close != "no")
-        return malformed + QStringLiteral("close is %1, not yes or no").arg(quoted(m_entries.value("close")));
+        return malformed(QStringLiteral("close is %1, not yes or no").arg(quoted(m_entries.value("close"))));
     m_requiresClose = close != "no";
 
     const String product = this->product();
     if (product.isEmpty() && (pinned || m_entries.contains("product")))
         return missing("product");
     if (!product.isEmpty() && product != expectedProduct)
-        return QStringLiteral("Update description of another product: it names %1, the check was for %2")
-            .arg(quoted(product), quoted(expectedProduct));
+        return {Refusal::OtherProduct,
+                QStringLiteral("it names %1, the check was for %2").arg(quoted(product), quoted(expectedProduct))};
     const String expires = m_entries.value("expires");
     if (expires.isEmpty() && (pinned || m_entries.contains("expires")))
         return missing("expires");
     if (!expires.isEmpty()) {
         m_expires = ParseTime(qtText(expires));
         if (!m_expires.isValid())
-            return malformed + QStringLiteral("expires is %1, not an RFC 3339 time such as 2027-01-31T00:00:00Z")
-                                   .arg(quoted(expires));
+            return malformed(QStringLiteral("expires is %1, not an RFC 3339 time such as 2027-01-31T00:00:00Z")
+                                 .arg(quoted(expires)));
         const QDateTime now = QDateTime::currentDateTimeUtc();
         if (m_expires <= now)
-            return QStringLiteral("Expired update description: it expired at %1").arg(TimeText(m_expires));
+            return {Refusal::Expired, QStringLiteral("it expired at %1").arg(TimeText(m_expires))};
         // A description signed once must not be believed for ever.
         if (m_expires > now.addDays(kMaxExpiresDays))
-            return malformed + QStringLiteral("it expires at %1, more than %2 days from now, which is longer than "
-                                              "any description is believed")
-                                   .arg(TimeText(m_expires))
-                                   .arg(kMaxExpiresDays);
+            return malformed(QStringLiteral("it expires at %1, more than %2 days from now, which is longer than "
+                                            "any description is believed")
+                                 .arg(TimeText(m_expires))
+                                 .arg(kMaxExpiresDays));
     }
-    return QString();
+    return Refusal();
 }
 
 QDateTime UpdateDescription::ParseTime(const QString &text)

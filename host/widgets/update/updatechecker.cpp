@@ -1,48 +1,21 @@
-#include "host/widgets/updatechecker.h"
+#include "host/widgets/update/updatechecker.h"
 
 #include "host/base/exception.h"
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/updatedownload.h"
-#include "host/widgets/updatefolder.h"
-#include "host/widgets/updateversionstore.h"
+#include "host/widgets/update/updatedownload.h"
+#include "host/widgets/update/updatefolder.h"
+#include "host/widgets/update/updateversion.h"
+#include "host/widgets/update/updateversionstore.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
 
-#include <algorithm>
-#include <string>
-#include <vector>
-
 namespace ORVIK {
 
 namespace {
-
-std::vector<std::string> versionComponents(const StringView &version)
-{
-    std::vector<std::string> components;
-    std::string part;
-    for (uint32_t i = 0; i <= version.length(); ++i) {
-        if (i == version.length() || version[i] == '.') {
-            // Leading zeros do not change a number; dropping them lets length decide size first.
-            const std::size_t digit = part.find_first_not_of('0');
-            components.push_back(digit == std::string::npos ? std::string() : part.substr(digit));
-            part.clear();
-        } else {
-            part += version[i];
-        }
-    }
-    return components;
-}
-
-int compareNumbers(const std::string &a, const std::string &b)
-{
-    if (a.size() != b.size())
-        return a.size() < b.size() ? -1 : 1;
-    return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
-}
 
 String quoted(const StringView &text)
 {
@@ -210,7 +183,7 @@ INIFactory UpdateChecker::getINI()
 
 void UpdateChecker::createUpdateFile(const String &version, File file)
 {
-    if (!IsVersion(version))
+    if (!UpdateVersion::IsValid(version))
         throw Exception(String("Cannot create an update description: ") + quoted(version) + " is not a version number");
     INIFactory description;
     description.setValue("name", defaultURLPathName());
@@ -232,12 +205,12 @@ void UpdateChecker::processUpdateString(const String &text)
 {
     const String product = defaultURLPathName();
     UpdateDescription description;
-    QString refused;
+    UpdateDescription::Refusal refused;
     if (!UpdateDescription::Read(bytesOf(text), m_publicKey, product, &description, &refused))
-        return failCheck(fromQt(refused));
+        return failCheck(fromQt(refused.text()));
     const String version = description.version();
     const String current = currentVersion();
-    if (!IsVersion(current))
+    if (!UpdateVersion::IsValid(current))
         return failCheck(String("Cannot compare versions: the application's version ") + quoted(current) +
                          " is not a version number");
     // A replayed older description is refused, whatever version the application says it has; and
@@ -256,7 +229,7 @@ void UpdateChecker::processUpdateString(const String &text)
     }
 
     m_description = description;
-    setStatus(CompareVersions(version, current) > 0 ? UpdateStatusAvailable : UpdateStatusUpToDate, String());
+    setStatus(UpdateVersion::Compare(version, current) > 0 ? UpdateStatusAvailable : UpdateStatusUpToDate, String());
 }
 
 String UpdateChecker::defaultURLPathName()
@@ -287,33 +260,6 @@ void UpdateChecker::setCurrentVersion(const StringView &version)
 {
     m_currentVersion = String(version);
     m_hasCurrentVersion = true;
-}
-
-bool UpdateChecker::IsVersion(const StringView &version)
-{
-    bool digitSeen = false;
-    for (uint32_t i = 0; i < version.length(); ++i) {
-        const char c = version[i];
-        if (c == '.' && !digitSeen)
-            return false;
-        if (c != '.' && (c < '0' || c > '9'))
-            return false;
-        digitSeen = c != '.';
-    }
-    return digitSeen;
-}
-
-int UpdateChecker::CompareVersions(const StringView &a, const StringView &b)
-{
-    std::vector<std::string> left = versionComponents(a);
-    std::vector<std::string> right = versionComponents(b);
-    const std::size_t count = std::max(left.size(), right.size());
-    left.resize(count);
-    right.resize(count);
-    for (std::size_t i = 0; i < count; ++i)
-        if (const int order = compareNumbers(left[i], right[i]))
-            return order;
-    return 0;
 }
 
 void UpdateChecker::checkForUpdateCompleteSlot()

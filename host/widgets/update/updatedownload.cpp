@@ -1,14 +1,14 @@
-#include "host/widgets/updatedownload.h"
+#include "host/widgets/update/updatedownload.h"
 
-#include "host/widgets/filelock.h"
 #include "host/widgets/itemdownloader.h"
-#include "host/widgets/packagerequest.h"
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/regularfile.h"
 #include "host/widgets/requestdriver.h"
-#include "host/widgets/sha256.h"
-#include "host/widgets/updatedescription.h"
-#include "host/widgets/updatefolder.h"
+#include "host/widgets/update/filelock.h"
+#include "host/widgets/update/packagerequest.h"
+#include "host/widgets/update/regularfile.h"
+#include "host/widgets/update/sha256.h"
+#include "host/widgets/update/updatedescription.h"
+#include "host/widgets/update/updatefolder.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -35,21 +35,11 @@ QString bytesText(qint64 bytes)
     return QStringLiteral("%1 bytes").arg(bytes);
 }
 
-// Bytes of the name in the file system's encoding: UTF-16 units on Windows, bytes elsewhere.
-qsizetype nameBytes(const QString &name)
-{
-#ifdef Q_OS_WIN
-    return name.size();
-#else
-    return QFile::encodeName(name).size();
-#endif
-}
-
 // The name cut to at most `limit` bytes, never inside a character (a surrogate pair is one).
 QString cutName(const QString &name, qsizetype limit)
 {
     QString cut = name;
-    while (nameBytes(cut) > limit) {
+    while (UpdateFolder::NameBytes(cut) > limit) {
         cut.chop(1);
         if (!cut.isEmpty() && cut.back().isHighSurrogate())
             cut.chop(1);
@@ -597,11 +587,12 @@ QString UpdateDownload::SafeFileName(const QString &url)
         name.remove(0, 1);
     while (!name.isEmpty() && (name.back() == QLatin1Char('.') || name.back().isSpace()))
         name.chop(1);
-    if (nameBytes(name) > kMaxNameBytes) {
+    if (UpdateFolder::NameBytes(name) > kMaxNameBytes) {
         // The extension says what the package is: it is kept when it is short.
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
         const QString extension = dot > 0 && name.size() - dot <= 16 ? name.mid(dot) : QString();
-        name = cutName(name.left(name.size() - extension.size()), kMaxNameBytes - nameBytes(extension)) + extension;
+        name = cutName(name.left(name.size() - extension.size()), kMaxNameBytes - UpdateFolder::NameBytes(extension)) +
+               extension;
     }
     if (isReservedName(name))
         name.prepend(QLatin1Char('_'));
