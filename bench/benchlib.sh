@@ -101,10 +101,14 @@ bench_median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{v[NR] = $1} END {p
 bench_timed() {
     local log="$1" status=0 sampler
     shift
-    rm -f "$log.pid" "$log.anon"
+    rm -f "$log.pid" "$log.anon" "$log.ready"
+    # The command starts only once the sampler runs: on a loaded machine Python's start-up can take
+    # longer than a short transfer.
+    mkfifo "$log.ready"
     python3 -c '
 import os, sys, time
 pid_file, out = sys.argv[1], sys.argv[2]
+open(sys.argv[3], "w").close()
 deadline = time.monotonic() + 30
 def alive(p):
     return os.path.exists("/proc/%d" % p)
@@ -130,8 +134,10 @@ while child is not None:
     except (OSError, KeyError, ValueError):
         break  # gone, or a zombie that has given its memory back
     time.sleep(0.005)
-open(out, "w").write(str(peak))' "$log.pid" "$log.anon" </dev/null >/dev/null &
+open(out, "w").write(str(peak))' "$log.pid" "$log.anon" "$log.ready" </dev/null >/dev/null &
     sampler=$!
+    : <"$log.ready"
+    rm -f "$log.ready"
     sh -c 'echo $$ > "$0"; exec "$@"' "$log.pid" /usr/bin/time -v -o "$log" "$@" || status=$?
     wait "$sampler" || true
     return "$status"

@@ -8,6 +8,8 @@
 //   rawqt put URL FILE               the upload read from an open QFile, as Qt reads a file it is given
 //   rawqt put-mapped URL FILE        the file mapped, its bytes given as a QByteArray (fromRawData)
 //   rawqt put-readahead URL FILE     the file through the module's UploadFileDevice (read ahead 1 MiB)
+//   rawqt put-sync URL FILE          as put-readahead, as a synchronous request: Qt's HTTP thread reads
+//                                    the device itself, with no hand-over between threads per piece
 
 #include "network/uploadfiledevice.h"
 
@@ -71,6 +73,16 @@ int runPut(QNetworkAccessManager &manager, const QUrl &url, const QString &mode,
             return fail(file.errorString());
         reply = manager.put(QNetworkRequest(url),
                             QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size()));
+    } else if (mode == QLatin1String("put-sync")) {
+        if (!readAhead.open())
+            return fail(readAhead.errorString());
+        QNetworkRequest request(url);
+        request.setAttribute(QNetworkRequest::SynchronousRequestAttribute, true);
+        reply = manager.put(request, &readAhead);
+        const QNetworkReply::NetworkError error = reply->error();
+        const QString errorText = reply->errorString();
+        delete reply;
+        return error == QNetworkReply::NoError ? 0 : fail(errorText);
     } else if (mode == QLatin1String("put-readahead")) {
         if (!readAhead.open())
             return fail(readAhead.errorString());
@@ -99,9 +111,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     const QStringList modes{QStringLiteral("get"), QStringLiteral("put"), QStringLiteral("put-mapped"),
-                            QStringLiteral("put-readahead")};
+                            QStringLiteral("put-readahead"), QStringLiteral("put-sync")};
     if (arguments.size() != 4 || !modes.contains(arguments[1])) {
-        QTextStream(stderr) << "usage: rawqt get URL OUTPUT | rawqt put|put-mapped|put-readahead URL FILE" << Qt::endl;
+        QTextStream(stderr) << "usage: rawqt get URL OUTPUT | rawqt put|put-mapped|put-readahead|put-sync URL FILE" << Qt::endl;
         return 2;
     }
     QNetworkAccessManager manager;

@@ -205,6 +205,7 @@ run_once() {
         rawqt/PUT) out=$(measure "$tool" "$op" "$rawqt" put "$base/upload/file" "$work/www/payload.bin") ;;
         rawqt-map/PUT) out=$(measure "$tool" "$op" "$rawqt" put-mapped "$base/upload/file" "$work/www/payload.bin") ;;
         rawqt-ra/PUT) out=$(measure "$tool" "$op" "$rawqt" put-readahead "$base/upload/file" "$work/www/payload.bin") ;;
+        rawqt-sync/PUT) out=$(measure "$tool" "$op" "$rawqt" put-sync "$base/upload/file" "$work/www/payload.bin") ;;
         curl/PUT) out=$(measure "$tool" "$op" curl -sS -f -T "$work/www/payload.bin" "$base/upload/file") ;;
         orvik/PUTPIPE) out=$(measure_fed "$tool" "$op" "$orvik" put "$base/upload/file" -) ;;
         curl/PUTPIPE) out=$(measure_fed "$tool" "$op" curl -sS -f -T - "$base/upload/file") ;;
@@ -252,11 +253,11 @@ if [[ -n "$only_ops" ]]; then
 fi
 # Which programs run each operation: the module's own host only downloads over HTTP; the paced pipe is
 # orvik's alone.
-# rawqt-map and rawqt-ra are rawqt's other ways to hand Qt the file: mapped, and the module's read-ahead
-# device.
+# rawqt-map, rawqt-ra and rawqt-sync are rawqt's other ways to hand Qt the file: mapped, through the
+# module's read-ahead device, and that device as a synchronous request.
 tools_of() {
     case "$1" in
-        PUT) echo orvik rawqt rawqt-map rawqt-ra curl ;;
+        PUT) echo orvik rawqt rawqt-map rawqt-ra rawqt-sync curl ;;
         PUTPIPE | PIPE) echo orvik curl ;;
         TLS | H2) echo orvik rawqt curl ;;
         PACED) echo orvik ;;
@@ -281,32 +282,35 @@ for key in "${!speeds[@]}"; do
 done
 
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+# The anonymous peak is sampled: a program that ended before the sampler found it has none ("-").
+anon_mib() { if [[ -n "${anon[$1]:-}" ]]; then mib "${anon[$1]}"; else echo -; fi; }
 printf '\n%-9s %-7s %8s %9s %15s %17s %16s   %s\n' tool op "MB/s" "CPU s/GiB" "peak RSS (MiB)" "above idle (MiB)" \
     "peak anon (MiB)" "MB/s of each round"
 for op in "${ops[@]}"; do
     for tool in $(tools_of "$op"); do
         printf '%-9s %-7s %8s %9s %15s %17s %16s   %s\n' "$tool" "$op" "${mbps[$tool/$op]}" "${cpu_per_gib[$tool/$op]}" \
             "$(mib "${rss[$tool/$op]}")" "$(mib $((rss[$tool/$op] - baseline[${tool%%-*}])))" \
-            "$(mib "${anon[$tool/$op]}")" "${speeds[$tool/$op]}"
+            "$(anon_mib "$tool/$op")" "${speeds[$tool/$op]}"
     done
 done
 printf 'idle RSS (GET of one byte): orvik %s MiB, module %s MiB, rawqt %s MiB, curl %s MiB\n' \
     "$(mib "${baseline[orvik]}")" "$(mib "${baseline[module]}")" "$(mib "${baseline[rawqt]}")" "$(mib "${baseline[curl]}")"
 # A mapped or cached file counts in the resident size although the kernel can drop it: the goal is on
 # the anonymous part.
-largest_anon=0
+largest_anon=-
 for key in "${!anon[@]}"; do
-    [[ "$key" == orvik/* ]] && ((anon[$key] > largest_anon)) && largest_anon=${anon[$key]}
+    [[ "$key" == orvik/* ]] && { [[ "$largest_anon" == - ]] || ((anon[$key] > largest_anon)); } && largest_anon=${anon[$key]}
 done
-printf 'largest anonymous peak of orvik: %s MiB (sampled every 5 ms; goal under 64 MiB)\n\n' "$(mib "$largest_anon")"
+printf 'largest anonymous peak of orvik: %s MiB (sampled every 5 ms; goal under 64 MiB)\n\n' \
+    "$([[ "$largest_anon" == - ]] && echo - || mib "$largest_anon")"
 for op in "${ops[@]}"; do
     [[ "$op" == PACED ]] && continue
     for tool in $(tools_of "$op"); do
         [[ "$tool" == curl ]] && continue
         awk -v op="$op" -v tool="$tool" -v m="${mbps[$tool/$op]}" -v c="${mbps[curl/$op]}" -v q="${mbps[rawqt/$op]:-}" \
-            -v r="${rss[$tool/$op]}" -v a="${anon[$tool/$op]}" 'BEGIN {
+            -v r="${rss[$tool/$op]}" -v a="$(anon_mib "$tool/$op")" 'BEGIN {
                 printf "%s %s/curl: throughput %.3f", op, tool, m / c
                 if (q != "" && tool != "rawqt") printf " (%s/raw Qt %.3f)", tool, m / q
-                printf ", peak RSS %.1f MiB, anonymous %.1f MiB\n", r / 1024, a / 1024 }'
+                printf ", peak RSS %.1f MiB, anonymous %s MiB\n", r / 1024, a }'
     done
 done
