@@ -113,7 +113,8 @@ int main(int argc, char *argv[])
     const QStringList modes{QStringLiteral("get"), QStringLiteral("put"), QStringLiteral("put-mapped"),
                             QStringLiteral("put-readahead"), QStringLiteral("put-sync")};
     if (arguments.size() != 4 || !modes.contains(arguments[1])) {
-        QTextStream(stderr) << "usage: rawqt get URL OUTPUT | rawqt put|put-mapped|put-readahead|put-sync URL FILE" << Qt::endl;
+        QTextStream(stderr) << "usage: rawqt get URL OUTPUT | rawqt put|put-mapped|put-readahead|put-sync URL FILE"
+                            << Qt::endl;
         return 2;
     }
     QNetworkAccessManager manager;
