@@ -124,4 +124,10 @@ std::optional<NetworkError> NetworkError::fromStatus(int status)
     return std::nullopt;
 }
 
+bool NetworkError::isTransient(QNetworkReply::NetworkError code)
+{
+    return std::any_of(std::cbegin(kRows), std::cend(kRows),
+                       [code](const Row &row) { return row.code == code && row.transient; });
+}
+
 } // namespace ORVIK

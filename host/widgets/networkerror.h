@@ -39,6 +39,9 @@ struct ORVIKWIDGETS_EXPORT NetworkError
     static std::optional<NetworkError> fromText(const QString &moduleText);
     // The error that Qt makes of an HTTP error status; none for a status below 400.
     static std::optional<NetworkError> fromStatus(int status);
+    // Whether another try at the same address may well get past Qt's error `code` (a proxy's refusal
+    // and its authentication are not).
+    static bool isTransient(QNetworkReply::NetworkError code);
 };
 
 } // namespace ORVIK

@@ -78,6 +78,9 @@ void tst_NetworkError::texts()
     QCOMPARE(error->code, code);
     QCOMPARE(error->proxyCode, proxyCode);
     QCOMPARE(error->transient, transient);
+    QCOMPARE(NetworkError::isTransient(code), transient);
+    if (proxyCode != QNetworkReply::NoError)
+        QVERIFY(!NetworkError::isTransient(proxyCode));
     QStringList ranges;
     for (const NetworkError::StatusRange &range : error->statuses)
         ranges.append(range.first == range.last ? QString::number(range.first)

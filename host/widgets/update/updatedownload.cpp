@@ -1,6 +1,7 @@
 #include "host/widgets/update/updatedownload.h"
 
 #include "host/widgets/itemdownloader.h"
+#include "host/widgets/networkerror.h"
 #include "host/widgets/qstringstream.h"
 #include "host/widgets/requestdriver.h"
 #include "host/widgets/update/filelock.h"
@@ -77,23 +78,8 @@ bool isPassing(int status)
 // names that do not resolve, protocol errors) send the download to the next address.
 bool isTransient(QNetworkReply::NetworkError error)
 {
-    switch (error) {
-    case QNetworkReply::NoError: // a cut, a stall or a short body: the driver's own failures
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::ProxyConnectionClosedError:
-    case QNetworkReply::ProxyTimeoutError:
-    case QNetworkReply::UnknownNetworkError:
-    case QNetworkReply::ServiceUnavailableError:
-    case QNetworkReply::InternalServerError:
-    case QNetworkReply::UnknownServerError:
-        return true;
-    default:
-        return false;
-    }
+    // NoError: a cut, a stall or a short body, the driver's own failures.
+    return error == QNetworkReply::NoError || NetworkError::isTransient(error);
 }
 
 // The host's access manager for packages, made on first use and never deleted, as the module's is:
