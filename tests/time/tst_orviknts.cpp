@@ -1,3 +1,4 @@
+#include "loopback/httptestserver.h"
 #include "tests/chronyserver.h"
 #include "tests/orvikprocess.h"
 #include "tests/time/timetable.h"
@@ -18,23 +19,6 @@ namespace {
 // its folder here, which holds the certificate and "KEPORT NTPPORT".
 const char kFixtureVariable[] = "ORVIK_NTS_FIXTURE";
 
-// A self-signed certificate for `names` (subjectAltName's form) made by the openssl program in `dir`, as
-// PREFIX-cert.pem and PREFIX-key.pem; false when it cannot be made.
-bool makeCertificate(const QString &dir, const QString &prefix, const QString &names, QString *error)
-{
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"),
-                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "2",
-                   "-subj", "/CN=ntstest", "-addext", "subjectAltName=" + names, "-keyout",
-                   dir + "/" + prefix + "-key.pem", "-out", dir + "/" + prefix + "-cert.pem"});
-    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
-        *error = QStringLiteral("openssl cannot make a certificate: ") + QString::fromLocal8Bit(openssl.readAll());
-        return false;
-    }
-    return true;
-}
-
 // Until the key-exchange port takes connections: chronyd needs a moment to start.
 bool waitForKeyExchange(quint16 port)
 {
@@ -48,13 +32,6 @@ bool waitForKeyExchange(quint16 port)
         QTest::qWait(250); // nothing to wait on: chronyd says nothing when it listens
     }
     return false;
-}
-
-quint16 freeTcpPort()
-{
-    QTcpSocket probe;
-    probe.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return probe.localPort();
 }
 
 // What stands between orvik and chronyd's NTP port: it relays the requests and changes the replies as
@@ -202,13 +179,14 @@ void tst_OrvikNts::initTestCase()
 #endif
     if (ChronyServer::program().isEmpty())
         QSKIP("chronyd is not installed (Debian package chrony)");
-    QString error;
-    QVERIFY2(makeCertificate(m_dir.path(), "server", "DNS:localhost,IP:127.0.0.1", &error), qPrintable(error));
-    QVERIFY2(makeCertificate(m_dir.path(), "other", "DNS:ntp.other.test", &error), qPrintable(error));
     m_certificate = m_dir.filePath(QStringLiteral("server-cert.pem"));
+    QString error = makeCertificate(m_dir.filePath("server-key.pem"), m_certificate, "DNS:localhost,IP:127.0.0.1");
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    error = makeCertificate(m_dir.filePath("other-key.pem"), m_dir.filePath("other-cert.pem"), "DNS:ntp.other.test");
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     const auto start = [&](std::unique_ptr<ChronyServer> &server, quint16 &kePort, const QStringList &more) {
         server = std::make_unique<ChronyServer>();
-        kePort = freeTcpPort();
+        kePort = ORVIK::HttpTestServer::unusedPort();
         QStringList directives;
         if (kePort != 0)
             directives = QStringList{"ntsserverkey " + m_dir.filePath("server-key.pem"),
