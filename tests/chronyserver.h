@@ -1,5 +1,8 @@
 #pragma once
 
+#include "tests/testprocess.h"
+
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -29,13 +32,7 @@ public:
     ChronyServer() = default;
     ChronyServer(const ChronyServer &) = delete;
     ChronyServer &operator=(const ChronyServer &) = delete;
-    ~ChronyServer()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            m_process.waitForFinished(10000);
-        }
-    }
+    ~ChronyServer() { endProcess(m_process); }
 
     // Starts it on `port` (0: a free one), with more directives if given; false with the reason in error().
     bool start(quint16 port = 0, const QStringList &directives = {})
@@ -85,6 +82,18 @@ public:
     }
 
     // Its own temporary folder, for files that its directives name.
+    // Hands a request to chronyd through `upstream`, a socket of the caller's on loopback, and returns its
+    // reply if one comes within 2 s: what a relay that records the exchange in front of chronyd answers.
+    QList<QByteArray> ask(QUdpSocket &upstream, const QByteArray &request) const
+    {
+        while (upstream.hasPendingDatagrams())
+            upstream.receiveDatagram(); // a late answer to an earlier request
+        upstream.writeDatagram(request, QHostAddress(QHostAddress::LocalHost), m_port);
+        if (!upstream.waitForReadyRead(2000))
+            return {};
+        return {upstream.receiveDatagram().data()};
+    }
+
     QString filePath(const QString &name) const
     {
         return m_dir.filePath(name);

@@ -1,5 +1,6 @@
 #include "apps/orvik/cli/messagefilter.h"
 #include "tests/orvikprocess.h"
+#include "tests/testfile.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -127,8 +128,7 @@ void tst_OrvikModule::commandLine_data()
     const QString notFound = "orvik: module file not found: " + QRegularExpression::escape(missing) + "\n";
     refused("module-file-missing", module + QStringList{missing}, notFound);
     const QString text = orvikLibraryPath(m_dir.filePath(QStringLiteral("text")));
-    QFile file(text);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a library\n") > 0);
+    QVERIFY(writeFile(text, "not a library\n"));
     refused("module-file-not-a-library", module + QStringList{text},
             "orvik: cannot load module " + QRegularExpression::escape(text) + ": [^\n]+\n");
     const QString base = orvikLibraryPath(QStringLiteral("libORVIKBase"));

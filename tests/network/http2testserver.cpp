@@ -1,6 +1,8 @@
 #include "tests/network/http2testserver.h"
 
 #include "loopback/httptestserver.h"
+#include "tests/testfile.h"
+#include "tests/testprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,12 +16,7 @@ namespace ORVIK {
 
 Http2TestServer::~Http2TestServer()
 {
-    if (m_nginx.state() == QProcess::NotRunning)
-        return;
-    m_nginx.terminate();
-    if (!m_nginx.waitForFinished(10000))
-        m_nginx.kill();
-    m_nginx.waitForFinished(10000);
+    endProcess(m_nginx);
 }
 
 QString Http2TestServer::nginxProgram()
@@ -38,21 +35,12 @@ bool Http2TestServer::start(const QString &name, const QByteArray &content)
         return fail(m_dir.errorString());
     const QDir dir(m_dir.path());
     dir.mkdir(QStringLiteral("www"));
-    QFile served(dir.filePath(QStringLiteral("www/") + name));
-    if (!served.open(QIODevice::WriteOnly) || served.write(content) != content.size())
-        return fail(served.errorString());
-    served.close();
-
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"),
-                  QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                 "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1")
-                          .split(QLatin1Char(' '))
-                      << QStringLiteral("-keyout") << dir.filePath(QStringLiteral("key.pem")) << QStringLiteral("-out")
-                      << dir.filePath(QStringLiteral("cert.pem")));
-    if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
-        return fail(QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAll()));
+    if (!writeFile(dir.filePath(QStringLiteral("www/") + name), content))
+        return fail(QStringLiteral("cannot write the served file"));
+    if (const QString error = makeCertificate(dir.filePath(QStringLiteral("key.pem")),
+                                              dir.filePath(QStringLiteral("cert.pem")), QStringLiteral("IP:127.0.0.1"));
+        !error.isEmpty())
+        return fail(error);
 
     m_port = HttpTestServer::unusedPort();
     QString user;
@@ -62,24 +50,23 @@ bool Http2TestServer::start(const QString &name, const QByteArray &content)
         user = QStringLiteral("user root;\n");
 #endif
     const QString temp = dir.path();
-    QFile config(dir.filePath(QStringLiteral("nginx.conf")));
-    if (!config.open(QIODevice::WriteOnly) ||
-        config.write(QStringLiteral("%1worker_processes 1;\ndaemon off;\npid %2/nginx.pid;\n"
-                                    "events { worker_connections 16; }\n"
-                                    "http {\n  access_log off;\n  client_body_temp_path %2;\n  proxy_temp_path %2;\n"
-                                    "  fastcgi_temp_path %2;\n  uwsgi_temp_path %2;\n  scgi_temp_path %2;\n"
-                                    "  server {\n    listen 127.0.0.1:%3 ssl http2;\n"
-                                    "    ssl_certificate %2/cert.pem;\n    ssl_certificate_key %2/key.pem;\n"
-                                    "    root %2/www;\n  }\n}\n")
-                         .arg(user, temp)
-                         .arg(m_port)
-                         .toUtf8()) < 0)
-        return fail(config.errorString());
-    config.close();
+    const QString config = dir.filePath(QStringLiteral("nginx.conf"));
+    if (!writeFile(config,
+                   QStringLiteral("%1worker_processes 1;\ndaemon off;\npid %2/nginx.pid;\n"
+                                  "events { worker_connections 16; }\n"
+                                  "http {\n  access_log off;\n  client_body_temp_path %2;\n  proxy_temp_path %2;\n"
+                                  "  fastcgi_temp_path %2;\n  uwsgi_temp_path %2;\n  scgi_temp_path %2;\n"
+                                  "  server {\n    listen 127.0.0.1:%3 ssl http2;\n"
+                                  "    ssl_certificate %2/cert.pem;\n    ssl_certificate_key %2/key.pem;\n"
+                                  "    root %2/www;\n  }\n}\n")
+                       .arg(user, temp)
+                       .arg(m_port)
+                       .toUtf8()))
+        return fail(QStringLiteral("cannot write the nginx configuration"));
 
     m_nginx.setProcessChannelMode(QProcess::MergedChannels);
     m_nginx.start(program, {QStringLiteral("-e"), dir.filePath(QStringLiteral("error.log")), QStringLiteral("-p"), temp,
-                            QStringLiteral("-c"), config.fileName()});
+                            QStringLiteral("-c"), config});
     if (!m_nginx.waitForStarted(10000))
         return fail(m_nginx.errorString());
     // nginx writes its pid file once it listens; a taken port or a bad setting ends it instead.

@@ -175,8 +175,8 @@ void tst_ItemDownloader::cutBodiesFail_data()
 }
 
 // Qt now and then reports a connection that the server closed mid-body as a successful finish, so
-// one run that fails proves little: each row runs 100 times through the driver, and 10 more through
-// the downloader.
+// one run that fails proves little: each row runs 100 times through the driver that every download
+// of the host and of orvik goes through.
 void tst_ItemDownloader::cutBodiesFail()
 {
     QFETCH(QString, path);
@@ -225,26 +225,8 @@ void tst_ItemDownloader::cutBodiesFail()
         }
     }
     qInfo("%d of 100 cut bodies were failed by the driver's count", counted);
-    for (int round = 0; round < 10; ++round) {
-        ItemDownloader *downloader = downloaderFor(path);
-        Outcomes outcomes(downloader);
-        QEventLoop loop;
-        connect(downloader, &ItemDownloader::downloadedSignal, &loop, &QEventLoop::quit);
-        connect(downloader, &ItemDownloader::downloadFailedSignal, &loop, &QEventLoop::quit);
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-        downloader->start(TimeSpan::FromSeconds(60));
-        if (outcomes.total() == 0)
-            loop.exec();
-        QCOMPARE(outcomes.total(), 1);
-        if (chunked && outcomes.downloaded == 1) {
-            ++qtPassed;
-            continue;
-        }
-        QCOMPARE(outcomes.downloaded, 0);
-        QVERIFY(downloader->downloadedData().isEmpty());
-    }
     if (chunked)
-        qInfo("%d of 110 chunked bodies without their last chunk passed in Qt as whole", qtPassed);
+        qInfo("%d of 100 chunked bodies without their last chunk passed in Qt as whole", qtPassed);
 }
 
 int main(int argc, char *argv[])

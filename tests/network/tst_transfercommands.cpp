@@ -5,6 +5,7 @@
 #include "loopback/httptestserver.h"
 #include "tests/ntpports.h"
 #include "tests/orvikprocess.h"
+#include "tests/testfile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -47,8 +48,6 @@ private Q_SLOTS:
     void init();
     void transfer_data();
     void transfer();
-    void cutBodyFails_data();
-    void cutBodyFails();
     void lostOutputFails_data();
     void lostOutputFails();
     void demoRunsEveryStep();
@@ -91,11 +90,6 @@ private:
     // PLAIN/, TLS/, DIR/ and SHARED/ in a pattern stand for the servers' addresses and the temporary folders,
     // PLAINPORT and TLSPORT for their ports.
     QString expandPattern(const QString &pattern) const;
-    static bool writeFile(const QString &path, const QByteArray &content)
-    {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-    }
 
     HttpTestServer m_plain;
     HttpTestServer m_tls;
@@ -203,17 +197,6 @@ void tst_TransferCommands::initTestCase()
                                   ::geteuid() == 0 ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                                    : QFile::Permissions()));
 #endif
-
-    HttpTestServer::Route cut;
-    cut.generatedSize = 1000000;
-    cut.dropAfter = 1000;
-    m_plain.setRoute("/cut-length", cut);
-    cut.framing = HttpTestServer::Framing::Chunked;
-    m_plain.setRoute("/cut-chunked", cut);
-    cut.framing = HttpTestServer::Framing::ContentLength;
-    cut.generatedSize = 8 * 1024 * 1024;
-    cut.dropAfter = 4 * 1024 * 1024;
-    m_plain.setRoute("/cut-half", cut);
 }
 
 OrvikRun tst_TransferCommands::run(const QStringList &arguments) const
@@ -665,53 +648,6 @@ void tst_TransferCommands::transfer()
     if (linked) {
         QVERIFY(QFileInfo(output).isSymLink());
         QCOMPARE(QFileInfo(linkTarget).permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), mode);
-    }
-}
-
-void tst_TransferCommands::cutBodyFails_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("output"); // "-": standard output
-    for (const char *path : {"/cut-length", "/cut-chunked", "/cut-half"}) {
-        QTest::addRow("%s-to-standard-output", path + 1) << QString::fromLatin1(path) << QStringLiteral("-");
-        QTest::addRow("%s-over-an-existing-file", path + 1)
-            << QString::fromLatin1(path) << QStringLiteral("old:cut-body");
-    }
-}
-
-// A server that closes mid-body: never "saved", never exit 0, an existing file kept. Qt passes such a
-// close as a whole body now and then, so each row runs five times.
-void tst_TransferCommands::cutBodyFails()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, output);
-    const QString file = output == QLatin1String("-") ? QString() : expand(output);
-    // Qt's report of the close, or orvik's count against the announced length.
-    const QRegularExpression reason(QStringLiteral("^orvik: GET %1: (Remote Host Closed \\(127\\.0\\.0\\.1 port "
-                                                   "\\d+\\)|the server closed the connection after \\d+ of \\d+ "
-                                                   "bytes)$")
-                                        .arg(QRegularExpression::escape(m_plain.url(path).toString())),
-                                    QRegularExpression::MultilineOption);
-    for (int round = 0; round < 5; ++round) {
-        if (!file.isEmpty())
-            QVERIFY(writeFile(file, "previous content"));
-        const OrvikRun result = run({"get", "plain:" + path, "-o", output});
-        if (path == QLatin1String("/cut-chunked") && result.exitCode == 0) {
-            // Qt 6.4 takes a close after a whole chunk for the end of a chunked body (docs/architecture.md).
-            qInfo("round %d: Qt passed the chunked body without its last chunk as whole", round);
-            continue;
-        }
-        QVERIFY2(result.exitCode == 1, result.err.constData());
-        QVERIFY2(reason.match(QString::fromUtf8(result.err)).hasMatch(), result.err.constData());
-        QVERIFY2(!result.err.contains("saved"), result.err.constData());
-        if (file.isEmpty())
-            continue;
-        QVERIFY(result.out.isEmpty());
-        QFile kept(file);
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), QByteArray("previous content"));
-        const QFileInfo info(file);
-        QCOMPARE(info.dir().entryList({info.fileName() + QStringLiteral(".*")}, QDir::Files), QStringList());
     }
 }
 

@@ -82,15 +82,8 @@ struct Peers
                     error = QStringLiteral("no chronyd for peer %1").arg(i);
                     return false;
                 }
-                QUdpSocket *up = upstream.get();
-                const quint16 target = chrony[chronyUsed++]->port();
-                responder->setScript([up, target](const QByteArray &request) {
-                    while (up->hasPendingDatagrams())
-                        up->receiveDatagram(); // a late answer to an earlier request
-                    up->writeDatagram(request, QHostAddress(QHostAddress::LocalHost), target);
-                    return up->waitForReadyRead(2000) ? QList<QByteArray>{up->receiveDatagram().data()}
-                                                      : QList<QByteArray>{};
-                });
+                responder->setScript([up = upstream.get(), server = chrony[chronyUsed++].get()](
+                                         const QByteArray &request) { return server->ask(*up, request); });
                 upstreams.push_back(std::move(upstream));
                 break;
             }

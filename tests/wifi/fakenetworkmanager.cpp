@@ -1,5 +1,7 @@
 #include "tests/wifi/fakenetworkmanager.h"
 
+#include "tests/testprocess.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusVariant>
@@ -37,8 +39,7 @@ PrivateSystemBus::PrivateSystemBus()
 
 PrivateSystemBus::~PrivateSystemBus()
 {
-    m_daemon.terminate();
-    m_daemon.waitForFinished(kStartMs);
+    endProcess(m_daemon, kStartMs);
 }
 
 FakeNetworkManager::FakeNetworkManager(const QList<Networks> &radios)
@@ -65,8 +66,7 @@ FakeNetworkManager::FakeNetworkManager(const QList<Networks> &radios)
 
 FakeNetworkManager::~FakeNetworkManager()
 {
-    m_mock.terminate();
-    m_mock.waitForFinished(kStartMs);
+    endProcess(m_mock, kStartMs);
     // The next test may want a bus without NetworkManager.
     if (!QTest::qWaitFor([] { return !networkManagerOnBus(); }, kStartMs))
         qWarning("the NetworkManager stand-in is still on the bus");

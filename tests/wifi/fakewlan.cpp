@@ -1,5 +1,7 @@
 #include "tests/wifi/fakewlan.h"
 
+#include "tests/testfile.h"
+
 #include <QFile>
 
 #ifndef _WIN32
@@ -129,10 +131,10 @@ FakeWlan::FakeWlan(const QList<Interface> &interfaces, DWORD openResult, DWORD e
 #ifndef _WIN32
     m_previous = installWlanFunctions(&standInWlanFunctions());
 #endif
-    QFile file(m_dir.filePath(QStringLiteral("scenario")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(scenario(interfaces, openResult, enumResult)) < 0)
+    const QString file = m_dir.filePath(QStringLiteral("scenario"));
+    if (!writeFile(file, scenario(interfaces, openResult, enumResult)))
         qFatal("cannot write the WLAN scenario");
-    qputenv("ORVIK_WLAN_SCENARIO", QFile::encodeName(file.fileName()));
+    qputenv("ORVIK_WLAN_SCENARIO", QFile::encodeName(file));
     qputenv("ORVIK_WLAN_LOG", QFile::encodeName(m_dir.filePath(QStringLiteral("log"))));
     // The stand-in knows nothing of the test: each new read is seen at the next event.
     m_readWatch.setInterval(kReadWatchMs);
@@ -156,8 +158,7 @@ FakeWlan::~FakeWlan()
 
 void FakeWlan::addScenario(const QByteArray &lines)
 {
-    QFile file(m_dir.filePath(QStringLiteral("scenario")));
-    if (!file.open(QIODevice::Append) || file.write(lines) < 0)
+    if (!writeFile(m_dir.filePath(QStringLiteral("scenario")), lines, QIODevice::Append))
         qFatal("cannot write the WLAN scenario");
 }
 
