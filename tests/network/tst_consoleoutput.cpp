@@ -74,11 +74,7 @@ void tst_ConsoleOutput::standardFile()
         ends[0] = -1;
     }
     QFile target;
-#ifdef Q_OS_WIN
-    const bool opened = target.open(_fileno(stream), QIODevice::WriteOnly | QIODevice::Unbuffered);
-#else
     const bool opened = target.open(fileno(stream), QIODevice::WriteOnly | QIODevice::Unbuffered);
-#endif
     errno = 0;
     const qint64 written = opened ? target.write("body", 4) : -2;
     // At once: on Windows the reason lies in the C runtime's state of this very write.

@@ -83,6 +83,7 @@ private:
     QTcpServer m_mute;
     // An HTTP proxy that tunnels every CONNECT to the TLS server, whatever name it is asked for.
     QTcpServer m_tunnel;
+    QList<QByteArray> m_tunnelled; // what each CONNECT asked for
     QTemporaryDir m_dir;
     // Reachable by user nobody: holds the folders that orvik cannot write in or enter.
     QTemporaryDir m_shared;
@@ -161,7 +162,7 @@ void tst_TransferCommands::initTestCase()
                     server->write(client->readAll());
                 } else if (server->state() == QAbstractSocket::UnconnectedState &&
                            client->peek(65536).contains("\r\n\r\n")) {
-                    client->readAll();
+                    m_tunnelled.append(client->readAll().split(' ').value(1));
                     server->connectToHost(QHostAddress::LocalHost, m_tls.port());
                 }
             });
@@ -279,6 +280,7 @@ void tst_TransferCommands::init()
 {
     m_plain.clearRecords();
     m_tls.clearRecords();
+    m_tunnelled.clear();
 }
 
 QString tst_TransferCommands::expand(const QString &argument) const
@@ -438,8 +440,9 @@ void tst_TransferCommands::transfer_data()
     row("full-standard-output-held-back-body", {"get", "plain:/small", "stdout:full"}, 1, full);
     row("reader-gone-is-quiet", {"get", "plain:/large", "stdout:unread"}, 1, QByteArray());
     // Whatever any command prints must reach standard output, or it fails and says so: commands that
-    // return through main, and a command's --help, which ends while options are parsed.
+    // return through main, the usage, and a command's --help, which ends while options are parsed.
     row("version-to-a-full-disk", {"version", "stdout:full"}, 1, full);
+    row("usage-to-a-full-disk", {"--help", "stdout:full"}, 1, full);
     row("get-help-to-a-closed-output", {"get", "--help", "stdout:closed"}, 1,
         "orvik: cannot write standard output: Bad file descriptor");
     // Before any socket exists (Qt ignores SIGPIPE once it makes one): a reader that went away ends the
@@ -549,6 +552,8 @@ void tst_TransferCommands::transfer()
                                     : messages == 1 && line.match(QString::fromUtf8(result.err)).hasMatch(),
                  result.err.constData());
         QVERIFY2(result.out.isEmpty(), result.out.constData());
+        if (arguments.contains(QStringLiteral("env:https_proxy=TUNNEL")))
+            QCOMPARE(m_tunnelled.value(0), QByteArray("secure.example:443"));
         if (exitCode == 2 || arguments.contains(QStringLiteral("fetches-nothing")))
             QCOMPARE(m_plain.requestCount(), 0);
         else if (!existingFile && !output.isEmpty())
@@ -728,6 +733,7 @@ void tst_TransferCommands::proxyChoice_data()
     noProxy("only-whole-labels", "far.example", "ar.example", false);
     noProxy("case-and-final-dot-ignored", "far.example.", " x.org ,FAR.Example", true);
     noProxy("ipv6-in-brackets", "[2001:db8::1]", "[2001:db8::1]", true);
+    noProxy("another-address", "10.0.0.2", "10.0.0.1", false);
     noProxy("inside-the-range", "10.1.2.3", "10.0.0.0/8", true);
     noProxy("outside-the-range", "11.0.0.1", "10.0.0.0/8", false);
     noProxy("empty-covers-nothing", "far.example", ", ,", false);
