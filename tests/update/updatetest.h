@@ -4,9 +4,11 @@
 #include "host/widgets/update/sha256.h"
 #include "host/widgets/update/updatedescription.h"
 #include "host/widgets/update/updatesignature.h"
+#include "tests/testfile.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QString>
 
 #ifndef Q_OS_WIN
@@ -32,6 +34,13 @@ inline QByteArray qbytes(const ORVIK::String &text)
 inline QByteArray utcIn(qint64 seconds)
 {
     return ORVIK::UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addSecs(seconds)).toLatin1();
+}
+
+// A file's bytes; a null array when it cannot be read.
+inline QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline QByteArray digestOf(const QByteArray &bytes)
@@ -105,6 +114,15 @@ inline QByteArray signedBy(const QByteArray &privateKey, const QByteArray &descr
 inline QByteArray publisherKey()
 {
     return ORVIK::UpdateSignature::PublicKeyOf(kPublisher);
+}
+
+// The public key of a private one as `openssl pkey -pubout` writes it: the raw key behind a fixed
+// Ed25519 key header.
+inline QByteArray publicKeyPem(const QByteArray &privateKey)
+{
+    const QByteArray der =
+        QByteArray::fromHex("302a300506032b6570032100") + ORVIK::UpdateSignature::PublicKeyOf(privateKey);
+    return "-----BEGIN PUBLIC KEY-----\n" + der.toBase64() + "\n-----END PUBLIC KEY-----\n";
 }
 
 } // namespace TestKeys
