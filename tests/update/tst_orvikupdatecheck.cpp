@@ -223,20 +223,18 @@ void tst_OrvikUpdateCheck::plantedOpensslConfig()
     QVERIFY(working.isValid() && working.path().startsWith(QLatin1String("C:"), Qt::CaseInsensitive));
     const QString folder = QStringLiteral("C:") + builtIn;
     QVERIFY2(QDir().mkpath(folder), qPrintable(folder));
-    QFile config(folder + QStringLiteral("/openssl.cnf"));
+    const QString config = folder + QStringLiteral("/openssl.cnf");
     // Every folder made here goes again, as far as it is empty.
     const auto removeConfig = qScopeGuard([&] {
-        config.remove();
+        QFile::remove(config);
         QDir(QStringLiteral("C:/")).rmpath(builtIn.mid(1));
     });
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    QVERIFY(config.write("openssl_conf = planted\n[planted]\nproviders = planted_providers\n"
-                         "[planted_providers]\nnull = planted_null\n[planted_null]\nactivate = 1\n") > 0);
-    config.close();
+    QVERIFY(writeFile(config, "openssl_conf = planted\n[planted]\nproviders = planted_providers\n"
+                              "[planted_providers]\nnull = planted_null\n[planted_null]\nactivate = 1\n"));
 
     OrvikSetup setup;
     setup.workingDirectory = working.path();
-    setup.environment.insert(QStringLiteral("OPENSSL_CONF"), QDir::toNativeSeparators(config.fileName()));
+    setup.environment.insert(QStringLiteral("OPENSSL_CONF"), QDir::toNativeSeparators(config));
     const QByteArray base = server.url().toEncoded();
     const OrvikRun result =
         runOrvik({QStringLiteral("update-check"), QStringLiteral("--base=") + QString::fromUtf8(base),

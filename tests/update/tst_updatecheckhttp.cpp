@@ -874,9 +874,8 @@ void tst_UpdateCheckHttp::install()
         qputenv("ORVIK_TEST_RELEASE", releaseName.toUtf8());
     }
     if (tamper == "exe" || tamper == "other-type") {
-        QFile installer(installerPath);
-        QVERIFY2(installer.open(QIODevice::ReadOnly), qPrintable(installer.fileName()));
-        package = installer.readAll();
+        package = contentsOf(installerPath);
+        QVERIFY2(!package.isEmpty(), qPrintable(installerPath));
         route = tamper == "exe" ? "/dl/setup.exe" : "/dl/setup.com";
         qputenv("ORVIK_TEST_MARKER", QDir::toNativeSeparators(marker).toUtf8());
         qputenv("ORVIK_TEST_RELEASE", releaseName.toUtf8());
@@ -893,13 +892,13 @@ void tst_UpdateCheckHttp::install()
         return msiexec.waitForFinished(kMsiWaitMs);
     };
     if (tamper == "msi") {
-        QFile built(msi);
-        if (!built.open(QIODevice::ReadOnly))
+        const QByteArray built = contentsOf(msi);
+        if (built.isEmpty())
             QSKIP("the build had no wixl to make the .msi package");
         QVERIFY(uninstall(msi));
         QVERIFY(!QFile::exists(installed));
         route = "/dl/setup.msi";
-        package = built.readAll();
+        package = built;
     }
 #else
     const QByteArray route = "/dl/setup.sh";
@@ -969,10 +968,7 @@ void tst_UpdateCheckHttp::install()
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(installed), kMsiWaitMs);
         checker.reset();
         QTRY_VERIFY_WITH_TIMEOUT(writable(path), kMsiWaitMs);
-        QFile file(installed);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("installed by msiexec\r\n"));
-        file.close();
+        QCOMPARE(contentsOf(installed), QByteArray("installed by msiexec\r\n"));
         QVERIFY(uninstall(path));
         QVERIFY(!QFile::exists(installed));
         return;
