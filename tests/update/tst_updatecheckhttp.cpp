@@ -215,12 +215,11 @@ private:
     std::unique_ptr<UpdateChecker> offering(const QByteArray &path, const QByteArray &package,
                                             const QByteArray &entries, bool pinned, const QString &folder)
     {
-        const QByteArray lines = packageLines(package);
-        QByteArray description = "name=Orvik\nproduct=Orvik\nversion=2.0\nurl=" + server.url().toEncoded().chopped(1) +
-                                 path + "\nexpires=" + utcIn(86400) + "\n";
-        for (const QByteArray &line : lines.split('\n'))
+        QByteArray lines = "url=" + server.url().toEncoded().chopped(1) + path + "\n";
+        for (const QByteArray &line : packageLines(package).split('\n'))
             if (!line.isEmpty() && entries.contains(line.left(line.indexOf('='))))
-                description += line + '\n';
+                lines += line + '\n';
+        const QByteArray description = offerOf("Orvik", lines);
         auto checker = std::make_unique<UpdateChecker>("Orvik");
         checker->setCurrentVersion("1.0");
         checker->setDownloadFolder(folder);

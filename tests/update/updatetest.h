@@ -56,6 +56,12 @@ inline QByteArray packageLines(const QByteArray &package)
     return "size=" + QByteArray::number(package.size()) + "\nsha256=" + digestOf(package).toHex() + "\n";
 }
 
+// A description of `product` offering 2.0 with `lines`, fresh for a day.
+inline QByteArray offerOf(const QByteArray &product, const QByteArray &lines)
+{
+    return "name=" + product + "\nproduct=" + product + "\nversion=2.0\n" + lines + "expires=" + utcIn(86400) + "\n";
+}
+
 // Points the host's state folder (the verified versions) at a test's own folder: $XDG_STATE_HOME
 // on Linux, %LOCALAPPDATA% on Windows.
 inline void setStateHome(const QString &folder)
