@@ -172,7 +172,7 @@ struct Download
     bool pinned = true;                 // a key is pinned
 };
 
-// One download: the answers of each address (url=, then the mirrors) in the order the requests
+// A download on its own: the answers of each address (url=, then the mirrors) in the order the requests
 // arrive (the last one repeats), what is planted in the private folder before, and what comes of it.
 struct Resume
 {
@@ -441,7 +441,8 @@ void tst_UpdateCheckHttp::download()
     QFETCH(Download, download);
     const auto &[path, fileName, failure, requests, route, entries, pinned] = download;
 
-    // Small enough to wait whole in the file's buffer until the end when the disk is to be full.
+    // The bytes the route serves, but never more than kSize (a server may send more than the package);
+    // small enough to wait whole in the file's buffer until the end when the disk is to be full.
     const QByteArray package = HttpTestServer::patternBytes(0, qMin(route.generatedSize, kSize));
     server.setRoute(QUrl::fromEncoded(path).path(QUrl::FullyEncoded).toLatin1(), route);
     QTemporaryDir folder;
@@ -708,7 +709,7 @@ void tst_UpdateCheckHttp::resume()
     QList<int> turns(resume.addresses.size(), -1);
     QList<int> lastAttempt(resume.addresses.size(), -1);
     QList<int> attemptOf;
-    QObject routing; // goes before what the routing reads
+    QObject routing; // the routing ends before what it reads goes
     connect(&server, &HttpTestServer::requestStarted, &routing, [&](int index) {
         attemptOf.append(download.attempts());
         const QByteArray path = server.request(index).path();
