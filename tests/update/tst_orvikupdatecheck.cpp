@@ -36,10 +36,15 @@ private Q_SLOTS:
 #endif
 
 private:
-    QString write(const QString &name, const QByteArray &bytes)
+    bool write(const QString &name, const QByteArray &bytes)
     {
-        QFile file(folder.filePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
+        return writeFile(folder.filePath(name), bytes);
+    }
+    void serve(const QByteArray &path, const QByteArray &body)
+    {
+        HttpTestServer::Route route;
+        route.body = body;
+        server.setRoute(path, route);
     }
 
     HttpTestServer server; // answers from this process's event loop while orvik runs
@@ -52,48 +57,33 @@ void tst_OrvikUpdateCheck::initTestCase()
     QVERIFY(folder.isValid());
     // orvik's verified versions are the test's.
     setStateHome(folder.filePath(QStringLiteral("state")));
-    const auto serve = [this](const QByteArray &name, const QByteArray &body) {
-        HttpTestServer::Route route;
-        route.body = body;
-        server.setRoute("/Update/Windows/" + name + ".txt", route);
-    };
-    serve("OrvikStudio", "name=ORVIK Studio\r\nversion=1.10.0\r\n");
-    serve("orvik", "# the host itself\nname=orvik\nversion=0.9.5\n");
-    serve("Escapes", "name=ORVIK\x1b[31mStu\x07"
-                     "dio\nversion=2.0\npage=https://u.example/\xe2\x80\xae/\n");
+    const QByteArray descriptions = "/Update/Windows/";
+    serve(descriptions + "OrvikStudio.txt", "name=ORVIK Studio\r\nversion=1.10.0\r\n");
+    serve(descriptions + "orvik.txt", "# the host itself\nname=orvik\nversion=0.9.5\n");
+    serve(descriptions + "Escapes.txt", "name=ORVIK\x1b[31mStu\x07"
+                                        "dio\nversion=2.0\npage=https://u.example/\xe2\x80\xae/\n");
     HttpTestServer::Route huge;
     huge.generatedSize = 8 << 20;
-    server.setRoute("/Update/Windows/Huge.txt", huge);
+    server.setRoute(descriptions + "Huge.txt", huge);
 
     // An update whose package is on the server, signed.
     const QByteArray package = HttpTestServer::patternBytes(0, 70000);
-    serve("Signed",
-          TestKeys::signedBy(TestKeys::kPublisher,
-                             "name=Signed\nproduct=Signed\nversion=2.0\nurl=" + server.url().toEncoded() +
-                                 "dl/Signed.run\n" + packageLines(package) + "expires=" + utcIn(86400) + "\n"));
-    HttpTestServer::Route route;
-    route.body = package;
-    server.setRoute("/dl/Signed.run", route);
-    // The form `openssl pkey -pubout` writes: the raw key behind a fixed Ed25519 key header.
-    const QByteArray der = QByteArray::fromHex("302a300506032b6570032100") + TestKeys::publisherKey();
-    QVERIFY(!write(QStringLiteral("publisher.pub"),
-                   "-----BEGIN PUBLIC KEY-----\n" + der.toBase64() + "\n-----END PUBLIC KEY-----\n")
-                 .isEmpty());
-    QVERIFY(!write(QStringLiteral("publisher.pem"), TestKeys::kPublisher).isEmpty());
+    serve(descriptions + "Signed.txt",
+          TestKeys::signedBy(TestKeys::kPublisher, offerOf("Signed", "url=" + server.url().toEncoded() +
+                                                                         "dl/Signed.run\n" + packageLines(package))));
+    serve("/dl/Signed.run", package);
+    QVERIFY(write(QStringLiteral("publisher.pub"), TestKeys::publicKeyPem(TestKeys::kPublisher)));
+    QVERIFY(write(QStringLiteral("publisher.pem"), TestKeys::kPublisher));
     QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("downloads")));
-    const QByteArray otherDer =
-        QByteArray::fromHex("302a300506032b6570032100") + UpdateSignature::PublicKeyOf(TestKeys::kOther);
     // A file named like the publisher's key, holding another: what an attacker plants in a shared
     // working folder. orvik runs in that folder.
-    QVERIFY(!write(QString::fromLatin1(TestKeys::publisherKey().toBase64()),
-                   "-----BEGIN PUBLIC KEY-----\n" + otherDer.toBase64() + "\n-----END PUBLIC KEY-----\n")
-                 .isEmpty());
+    QVERIFY(write(QString::fromLatin1(TestKeys::publisherKey().toBase64()), TestKeys::publicKeyPem(TestKeys::kOther)));
     QVERIFY(QDir::setCurrent(folder.path()));
     // What a server may put in a name: format characters (zero-width space, byte-order mark, a tag
     // character) and length.
-    serve("Hidden", "name=ORVIK\xe2\x80\x8bStu\xef\xbb\xbf"
-                    "dio\xf3\xa0\x81\x81\nversion=2.0\n");
-    serve("Long", "name=" + QByteArray(300, 'N') + "\nversion=2.0\n");
+    serve(descriptions + "Hidden.txt", "name=ORVIK\xe2\x80\x8bStu\xef\xbb\xbf"
+                                       "dio\xf3\xa0\x81\x81\nversion=2.0\n");
+    serve(descriptions + "Long.txt", "name=" + QByteArray(300, 'N') + "\nversion=2.0\n");
 #ifndef Q_OS_WIN
     QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("key.fifo"))).constData(), 0600), 0);
 #endif
@@ -227,20 +217,18 @@ void tst_OrvikUpdateCheck::plantedOpensslConfig()
     QVERIFY(working.isValid() && working.path().startsWith(QLatin1String("C:"), Qt::CaseInsensitive));
     const QString folder = QStringLiteral("C:") + builtIn;
     QVERIFY2(QDir().mkpath(folder), qPrintable(folder));
-    QFile config(folder + QStringLiteral("/openssl.cnf"));
+    const QString config = folder + QStringLiteral("/openssl.cnf");
     // Every folder made here goes again, as far as it is empty.
     const auto removeConfig = qScopeGuard([&] {
-        config.remove();
+        QFile::remove(config);
         QDir(QStringLiteral("C:/")).rmpath(builtIn.mid(1));
     });
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    QVERIFY(config.write("openssl_conf = planted\n[planted]\nproviders = planted_providers\n"
-                         "[planted_providers]\nnull = planted_null\n[planted_null]\nactivate = 1\n") > 0);
-    config.close();
+    QVERIFY(writeFile(config, "openssl_conf = planted\n[planted]\nproviders = planted_providers\n"
+                              "[planted_providers]\nnull = planted_null\n[planted_null]\nactivate = 1\n"));
 
     OrvikSetup setup;
     setup.workingDirectory = working.path();
-    setup.environment.insert(QStringLiteral("OPENSSL_CONF"), QDir::toNativeSeparators(config.fileName()));
+    setup.environment.insert(QStringLiteral("OPENSSL_CONF"), QDir::toNativeSeparators(config));
     const QByteArray base = server.url().toEncoded();
     const OrvikRun result =
         runOrvik({QStringLiteral("update-check"), QStringLiteral("--base=") + QString::fromUtf8(base),
@@ -350,8 +338,8 @@ void tst_OrvikUpdateCheck::sign()
     if (original.isEmpty())
         original = "\xEF\xBB\xBF# offer\r\nname=Orvik\r\nsize=1\r\nversion=2.0\r\nsignature=b2xk\r\n";
     const QByteArray package = "#!/bin/sh\nexit 0\n";
-    QVERIFY(!write(file, original).isEmpty());
-    QVERIFY(!write(QStringLiteral("package.run"), package).isEmpty());
+    QVERIFY(write(file, original));
+    QVERIFY(write(QStringLiteral("package.run"), package));
     arguments.replaceInStrings(QStringLiteral("DIR"), folder.path());
     printed.replace("DIR", folder.path().toUtf8());
 
@@ -369,9 +357,7 @@ void tst_OrvikUpdateCheck::sign()
     if (exitCode != 0)
         QVERIFY(result.out.isEmpty());
 
-    QFile signedFile(folder.filePath(file));
-    QVERIFY(signedFile.open(QIODevice::ReadOnly));
-    const QByteArray text = signedFile.readAll();
+    const QByteArray text = contentsOf(folder.filePath(file));
     if (signedStart.isEmpty()) {
         QCOMPARE(text, original);
         return;
@@ -381,20 +367,17 @@ void tst_OrvikUpdateCheck::sign()
     for (const QString &argument : arguments)
         if (argument.startsWith(QLatin1String("--expires-days=")))
             days = argument.mid(15).toInt();
-    const QByteArray date = utcIn(qint64(days) * 86400);
     const qsizetype at = signedStart.indexOf("DATE");
     if (at >= 0)
-        signedStart.replace("DATE", text.mid(at, date.size()));
+        signedStart.replace("DATE", text.mid(at, 20)); // as 2027-01-31T00:00:00Z
     QVERIFY2(text.startsWith(signedStart), text.constData());
-    QVERIFY(at < 0 || qAbs(UpdateDescription::ParseTime(QString::fromLatin1(text.mid(at, date.size())))
-                               .secsTo(UpdateDescription::ParseTime(QString::fromLatin1(date)))) < 60);
+    // Read as a host reads it: one signature, the last line, within the size a checker reads.
     UpdateDescription description;
     UpdateDescription::Refusal why;
     QVERIFY2(UpdateDescription::Read(text, TestKeys::publisherKey(), text.contains("Studio") ? "Studio" : "offer",
                                      &description, &why),
              qPrintable(why.text()));
-    QCOMPARE(text.count("signature="), 1);
-    QVERIFY(text.size() <= UpdateDescription::kMaxBytes);
+    QVERIFY(at < 0 || qAbs(description.expires().secsTo(QDateTime::currentDateTimeUtc().addDays(days))) < 60);
     if (arguments.contains(folder.filePath(QStringLiteral("package.run"))))
         QCOMPARE(description.size(), qint64(package.size()));
     const QStringList mirrors{"https://m1.example/o.run", "https://m2.example/o.run"};
@@ -408,12 +391,11 @@ void tst_OrvikUpdateCheck::resumeAcrossRuns()
 {
     const qint64 size = 2000000;
     const QByteArray package = HttpTestServer::patternBytes(0, size);
-    const QByteArray description = "name=Resumed\nproduct=Resumed\nversion=2.0\nurl=" + server.url().toEncoded() +
-                                   "gone/Resumed.run\nmirror=" + server.url().toEncoded() + "dl/Resumed.run\n" +
-                                   packageLines(package) + "expires=" + utcIn(86400) + "\n";
-    HttpTestServer::Route offer;
-    offer.body = TestKeys::signedBy(TestKeys::kPublisher, description);
-    server.setRoute("/Update/Windows/Resumed.txt", offer);
+    const QByteArray base = server.url().toEncoded();
+    serve(
+        "/Update/Windows/Resumed.txt",
+        TestKeys::signedBy(TestKeys::kPublisher, offerOf("Resumed", "url=" + base + "gone/Resumed.run\nmirror=" + base +
+                                                                        "dl/Resumed.run\n" + packageLines(package))));
     HttpTestServer::Route slow;
     slow.generatedSize = size;
     slow.ranges = true;
@@ -446,9 +428,7 @@ void tst_OrvikUpdateCheck::resumeAcrossRuns()
             range = request.header("Range").value_or("none");
     // Fault: the second run starting from zero.
     QVERIFY2(range.startsWith("bytes=") && range != "bytes=0-", range.constData());
-    QFile file(folder.filePath(QStringLiteral("resumed/orvik-updates/Resumed.run")));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll() == package);
+    QVERIFY(contentsOf(folder.filePath(QStringLiteral("resumed/orvik-updates/Resumed.run"))) == package);
 }
 
 #ifndef Q_OS_WIN
@@ -456,9 +436,7 @@ void tst_OrvikUpdateCheck::resumeAcrossRuns()
 // it shows compared.
 void tst_OrvikUpdateCheck::updateFormatExample()
 {
-    QFile document(QStringLiteral(ORVIK_UPDATE_DOC));
-    QVERIFY(document.open(QIODevice::ReadOnly));
-    const QByteArray markdown = document.readAll();
+    const QByteArray markdown = contentsOf(QStringLiteral(ORVIK_UPDATE_DOC));
     const qsizetype start = markdown.indexOf("```\n", markdown.indexOf("<!-- update example:")) + 4;
     QVERIFY(start >= 4);
     const QList<QByteArray> lines = markdown.mid(start, markdown.indexOf("\n```\n", start) - start).split('\n');
@@ -491,12 +469,9 @@ void tst_OrvikUpdateCheck::updateFormatExample()
             continue;
         QDirIterator files(work.filePath(QStringLiteral("www")), QDir::Files, QDirIterator::Subdirectories);
         while (serving && files.hasNext()) {
-            QFile served(files.next());
-            HttpTestServer::Route route;
-            QVERIFY(served.open(QIODevice::ReadOnly));
-            route.body = served.readAll();
-            server.setRoute(
-                '/' + QDir(work.filePath(QStringLiteral("www"))).relativeFilePath(served.fileName()).toUtf8(), route);
+            const QString served = files.next();
+            serve('/' + QDir(work.filePath(QStringLiteral("www"))).relativeFilePath(served).toUtf8(),
+                  contentsOf(served));
         }
         QProcess shell;
         shell.setProcessEnvironment(environment);

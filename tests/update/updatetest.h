@@ -4,9 +4,11 @@
 #include "host/widgets/update/sha256.h"
 #include "host/widgets/update/updatedescription.h"
 #include "host/widgets/update/updatesignature.h"
+#include "tests/testfile.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QString>
 
 #ifndef Q_OS_WIN
@@ -34,6 +36,13 @@ inline QByteArray utcIn(qint64 seconds)
     return ORVIK::UpdateDescription::TimeText(QDateTime::currentDateTimeUtc().addSecs(seconds)).toLatin1();
 }
 
+// A file's bytes; a null array when it cannot be read.
+inline QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 inline QByteArray digestOf(const QByteArray &bytes)
 {
     ORVIK::Sha256 hash;
@@ -45,6 +54,12 @@ inline QByteArray digestOf(const QByteArray &bytes)
 inline QByteArray packageLines(const QByteArray &package)
 {
     return "size=" + QByteArray::number(package.size()) + "\nsha256=" + digestOf(package).toHex() + "\n";
+}
+
+// A description of `product` offering 2.0 with `lines`, fresh for a day.
+inline QByteArray offerOf(const QByteArray &product, const QByteArray &lines)
+{
+    return "name=" + product + "\nproduct=" + product + "\nversion=2.0\n" + lines + "expires=" + utcIn(86400) + "\n";
 }
 
 // Points the host's state folder (the verified versions) at a test's own folder: $XDG_STATE_HOME
@@ -105,6 +120,15 @@ inline QByteArray signedBy(const QByteArray &privateKey, const QByteArray &descr
 inline QByteArray publisherKey()
 {
     return ORVIK::UpdateSignature::PublicKeyOf(kPublisher);
+}
+
+// The public key of a private one as `openssl pkey -pubout` writes it: the raw key behind a fixed
+// Ed25519 key header.
+inline QByteArray publicKeyPem(const QByteArray &privateKey)
+{
+    const QByteArray der =
+        QByteArray::fromHex("302a300506032b6570032100") + ORVIK::UpdateSignature::PublicKeyOf(privateKey);
+    return "-----BEGIN PUBLIC KEY-----\n" + der.toBase64() + "\n-----END PUBLIC KEY-----\n";
 }
 
 } // namespace TestKeys
