@@ -4,6 +4,7 @@
 #include "apps/orvik/ntp/timesurvey.h"
 
 #include <QTest>
+#include <QtEndian>
 
 #include <map>
 #include <vector>
@@ -17,12 +18,6 @@ constexpr qint64 kMs = 1000 * kUs;
 constexpr qint64 kHour = 3600 * 1000 * kMs;
 
 using Intervals = std::vector<TimeInterval>;
-
-uint32_t letters(const char *code)
-{
-    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 | uint32_t(uint8_t(code[2])) << 8 |
-           uint32_t(uint8_t(code[3]));
-}
 
 // Plays RequestPacer's steps against made-up servers on a made-up clock. Each address has a script, one
 // letter per request (the last one repeats): 'a' answers after 10 ms, 'k' refuses after 10 ms, 's' stays
@@ -151,13 +146,6 @@ void tst_OrvikTimeRules::selection()
     QFETCH(qint64, radius);
     QCOMPARE(selection.combined().offset, offset);
     QCOMPARE(selection.combined().radius, radius);
-    // The combination lies inside every member's interval, but for the rounding up of an odd width.
-    for (int i = 0; i < selection.answered(); ++i) {
-        if (selection.inGroup(i)) {
-            QVERIFY(selection.combined().low() >= intervals[std::size_t(i)].low() - 1);
-            QVERIFY(selection.combined().high() <= intervals[std::size_t(i)].high() + 1);
-        }
-    }
 }
 
 void tst_OrvikTimeRules::intervalOfAnAnswer_data()
@@ -202,7 +190,7 @@ void tst_OrvikTimeRules::kissCodes()
 {
     QFETCH(QByteArray, code);
     QFETCH(bool, refusal);
-    QCOMPARE(TimeSelection::isRefusal(letters(code.constData())), refusal);
+    QCOMPARE(TimeSelection::isRefusal(qFromBigEndian<quint32>(code.constData())), refusal);
 }
 
 void tst_OrvikTimeRules::pacing_data()
