@@ -26,9 +26,8 @@ using Intervals = std::vector<TimeInterval>;
 QString play(const QStringList &scripts, int samples, int ports)
 {
     RequestPacer pacer(int(scripts.size()), samples);
-    std::multimap<qint64, std::pair<int, QChar>> ends; // when, which address, how
+    std::multimap<qint64, std::pair<int, QChar>> ends; // of the requests under way: when, which address, how
     std::map<int, qint64> lastEnd;
-    std::map<int, bool> inFlight;
     QStringList log;
     qint64 now = 0;
     for (int guard = 0; guard < 1000; ++guard) {
@@ -37,13 +36,10 @@ QString play(const QStringList &scripts, int samples, int ports)
             const int address = step.address;
             const QString &script = scripts[address];
             const QChar how = script.at(std::min<qsizetype>(pacer.requests(address), script.size() - 1));
-            const int running =
-                int(std::count_if(inFlight.cbegin(), inFlight.cend(), [](auto &e) { return e.second; }));
-            const bool fails = how == QLatin1Char('f') || running >= ports;
+            const bool fails = how == QLatin1Char('f') || int(ends.size()) >= ports;
             if (lastEnd.count(address) && now - lastEnd[address] < RequestPacer::kSpacingMs)
                 return QStringLiteral("too soon: %1@%2").arg(address).arg(now);
             pacer.started(address);
-            inFlight[address] = true;
             log << QStringLiteral("%1@%2%3").arg(address).arg(now).arg(fails ? QStringLiteral("!") : QString());
             const qint64 after = fails ? 0 : how == QLatin1Char('s') ? 5000 : 10;
             ends.emplace(now + after, std::make_pair(address, fails ? QLatin1Char('f') : how));
@@ -60,9 +56,7 @@ QString play(const QStringList &scripts, int samples, int ports)
         while (!ends.empty() && ends.begin()->first <= now) {
             const auto [address, how] = ends.begin()->second;
             ends.erase(ends.begin());
-            inFlight[address] = false;
-            const bool others = std::any_of(inFlight.cbegin(), inFlight.cend(), [](auto &e) { return e.second; });
-            if (how == QLatin1Char('f') && others) {
+            if (how == QLatin1Char('f') && !ends.empty()) { // others still run
                 pacer.retryLater(address);
                 continue;
             }
