@@ -44,14 +44,24 @@ const QByteArray kC2s = QByteArray(32, '\x11');
 const QByteArray kS2c = QByteArray(32, '\x22');
 const QByteArray kUniqueId = QByteArray(32, '\x33');
 const QByteArray kServerNonce = QByteArray(16, '\x44');
+const QByteArray kTransmit = QByteArray::fromHex("a0a1a2a3a4a5a6a7"); // of our request
+
+// An NTP header of `mode` and `stratum` with our request's transmit time at `offset`.
+QByteArray ntpHeader(int mode, int stratum, int offset)
+{
+    QByteArray header(NtpPacket::kHeaderSize, '\0');
+    header[0] = char(NtpPacket::firstByte(0, mode));
+    header[NtpPacket::kStratumOffset] = char(stratum);
+    return header.replace(offset, 8, kTransmit);
+}
 
 // How a test server answers: a reply header that echoes the request's transmit time, the request's
 // unique identifier, and new cookies sealed with the S2C key. Each row changes one thing.
 struct ReplyParts
 {
-    QByteArray header;
-    QByteArray uniqueIdField;
-    QByteArray encrypted; // the plaintext of the authenticator
+    QByteArray header = ntpHeader(NtpPacket::kServerMode, 2, NtpPacket::kOriginOffset);
+    QByteArray uniqueIdField = field(0x0104, kUniqueId);
+    QByteArray encrypted = field(0x0204, QByteArray(100, 'n')) + field(0x0204, QByteArray(100, 'm')); // sealed
     QByteArray key = kS2c;
     bool withAuthenticator = true;
     QByteArray after; // fields after the authenticator
@@ -72,23 +82,8 @@ QByteArray seal(const ReplyParts &parts)
 
 NtsPacket::Request clientRequest()
 {
-    QByteArray header(NtpPacket::kHeaderSize, '\0');
-    header[0] = char(NtpPacket::firstByte(0, NtpPacket::kClientMode));
-    for (int i = 0; i < 8; ++i)
-        header[NtpPacket::kTransmitOffset + i] = char(0xA0 + i);
-    return NtsPacket::request(header, QByteArray(100, 'c'), kC2s, kUniqueId, QByteArray(16, '\x55'));
-}
-
-ReplyParts honestParts(const NtsPacket::Request &request)
-{
-    ReplyParts parts;
-    parts.header = QByteArray(NtpPacket::kHeaderSize, '\0');
-    parts.header[0] = char(NtpPacket::firstByte(0, NtpPacket::kServerMode));
-    parts.header[1] = 2;
-    parts.header.replace(NtpPacket::kOriginOffset, 8, request.datagram.mid(NtpPacket::kTransmitOffset, 8));
-    parts.uniqueIdField = field(0x0104, request.uniqueId);
-    parts.encrypted = field(0x0204, QByteArray(100, 'n')) + field(0x0204, QByteArray(100, 'm'));
-    return parts;
+    return NtsPacket::request(ntpHeader(NtpPacket::kClientMode, 0, NtpPacket::kTransmitOffset), QByteArray(100, 'c'),
+                              kC2s, kUniqueId, QByteArray(16, '\x55'));
 }
 
 } // namespace
@@ -351,7 +346,7 @@ void tst_OrvikNtsRules::replyChecks()
     QFETCH(int, cookies);
     const NtsPacket::Request request = clientRequest();
     QVERIFY(!request.datagram.isEmpty());
-    ReplyParts parts = honestParts(request);
+    ReplyParts parts;
     change(parts);
     QByteArray reply = seal(parts);
     QVERIFY(!reply.isEmpty());
