@@ -26,8 +26,8 @@ constexpr qint64 kServerAheadNs = 2001234567;
 constexpr qint64 kSecond = qint64(1) << 32; // in NTP timestamp units
 constexpr qint64 kHour = 3600 * kSecond;
 
-// A peer of one run: a relay to chronyd (an honest server: all of them ask that one), a responder whose
-// script plays the liar, refuses, stays silent (no script) or changes an honest reply; or a closed port.
+// A peer of one run: a relay to chronyd (an honest server), a responder whose script plays the liar, refuses,
+// stays silent (no script) or changes an honest reply; or a closed port.
 struct Peer
 {
     enum class Kind { Chrony, Scripted, Closed };
@@ -78,8 +78,6 @@ struct TimeRun
 // The peers of one run, each on a loopback port of its own, and every request they received in order.
 struct Peers
 {
-    explicit Peers(ChronyServer *chronyServer) : chrony(chronyServer) {}
-
     bool setUp(const QList<Peer> &peers)
     {
         for (int i = 0; i < peers.size(); ++i) {
@@ -91,10 +89,7 @@ struct Peers
                 error = responder->errorString();
                 return false;
             }
-            if (peer.kind == Peer::Kind::Chrony) // a recording relay in front of chronyd, which serves our clock
-                responder->setScript([server = chrony](const QByteArray &request) { return server->ask(request); });
-            else
-                responder->setScript(peer.script);
+            responder->setScript(peer.script);
             if (peer.kind == Peer::Kind::Closed)
                 responder->close();
             NtpResponder *recorder = responder.get();
@@ -116,7 +111,6 @@ struct Peers
         return arguments;
     }
 
-    ChronyServer *chrony; // asked in turn by every relay
     std::vector<std::unique_ptr<NtpResponder>> responders;
     QList<int> arrivals; // the port of each request, in the order they came
     QString error;
@@ -165,7 +159,9 @@ void tst_OrvikTime::timeCommand_data()
 {
     QTest::addColumn<TimeRun>("run");
     using K = Peer::Kind;
-    const Peer chrony{K::Chrony}, silent{K::Scripted};
+    // A recording relay in front of chronyd, which serves our clock; every relay asks it in turn.
+    const Peer chrony{K::Chrony, [server = m_chrony.get()](const QByteArray &request) { return server->ask(request); }};
+    const Peer silent{K::Scripted};
     const Peer liar = changed([](QByteArray &reply) {
         shiftTimestamp(reply, NtpPacket::kReceiveOffset, kHour);
         shiftTimestamp(reply, NtpPacket::kTransmitOffset, kHour);
@@ -207,7 +203,7 @@ void tst_OrvikTime::timeCommand_data()
         {1, 1},
         "orvik: no majority agrees on the time: the largest group that agrees is 1 of the 2 addresses that "
         "answered\n");
-    row("one---port-for-an-ipv4-and-an-ipv6-address", {chrony, Peer{K::Chrony, {}, true, true}},
+    row("one---port-for-an-ipv4-and-an-ipv6-address", {chrony, Peer{K::Chrony, chrony.script, true, true}},
         "time 127.0.0.1 ::1 --port {P0} --samples 1", 0, "used|used", {1, 1});
     row("a-stray-datagram-before-the-answer-is-passed-over", {strayFirst}, "time {0} --samples 1", 0, "used", {1});
     // ICMP port unreachable reaches only a connected socket: orvik's own datagram hears it. A server
@@ -258,7 +254,7 @@ void tst_OrvikTime::timeCommand()
     // reports nothing (see docs/windows.md, "Where Wine falls short of Windows").
     if (runningUnderWine() && has(Peer::Kind::Closed))
         QSKIP("Wine does not report ICMP port unreachable to a connected UDP socket");
-    Peers peers(m_chrony.get());
+    Peers peers;
     QVERIFY2(peers.setUp(run.peers), qPrintable(peers.error));
     const OrvikRun result = runOrvik(peers.substitute(run.arguments));
     const QString out = QString::fromUtf8(result.out);
