@@ -2,6 +2,7 @@
 #include "apps/orvik/ntp/serverargument.h"
 #include "apps/orvik/ntp/timeselection.h"
 #include "apps/orvik/ntp/timesurvey.h"
+#include "loopback/ntpresponder.h"
 
 #include <QTest>
 #include <QtEndian>
@@ -67,6 +68,21 @@ QString play(const QStringList &scripts, int samples, int ports)
     return QStringLiteral("never done");
 }
 
+constexpr qint64 kServerAheadNs = 2001234567;
+
+// One exchange made up to the nanosecond: the request is stamped at `stamped` past a whole millisecond and
+// leaves `late` after; each way takes its own time. We read the clock `ahead` before the stamp and `after`
+// once it left (-1: not seen). The server's clock runs 2.001234567 s ahead and is read to its precision
+// (2^precision s); `mostBound` is what the scenario justifies, rounded up. Printed in microseconds, offset
+// ± bound must still hold the true offset.
+struct Exchange
+{
+    qint64 stamped, late, out, hold, back, ahead, after;
+    int precision;
+    qint64 mostBound;
+    qint64 stampMovedBy = 0; // the echoed stamp moves by this much; a reply so changed is not ours
+};
+
 } // namespace
 
 class tst_OrvikTimeRules : public QObject
@@ -75,6 +91,8 @@ class tst_OrvikTimeRules : public QObject
 private Q_SLOTS:
     void selection_data();
     void selection();
+    void boundHoldsTheTrueOffset_data();
+    void boundHoldsTheTrueOffset();
     void intervalOfAnAnswer_data();
     void intervalOfAnAnswer();
     void kissCodes_data();
@@ -140,6 +158,64 @@ void tst_OrvikTimeRules::selection()
     QFETCH(qint64, radius);
     QCOMPARE(selection.combined().offset, offset);
     QCOMPARE(selection.combined().radius, radius);
+}
+
+void tst_OrvikTimeRules::boundHoldsTheTrueOffset_data()
+{
+    QTest::addColumn<Exchange>("x");
+    QTest::newRow("symmetric-paths-observed-closely")
+        << Exchange{50 * kUs, 5 * kUs, 100 * kUs, 10 * kUs, 100 * kUs, 20 * kUs, 10 * kUs, -29, 122 * kUs};
+    QTest::newRow("all-the-delay-on-the-way-out")
+        << Exchange{999 * kUs, 5 * kUs, 5 * kMs, 10 * kUs, 0, 1200 * kUs, -1, -29, 3253 * kUs};
+    QTest::newRow("all-the-delay-on-the-way-back")
+        << Exchange{0, 0, 0, 10 * kUs, 5 * kMs, 400 * kUs, -1, -29, 2751 * kUs};
+    QTest::newRow("server-reads-whole-milliseconds")
+        << Exchange{500 * kUs, 5 * kUs, 100 * kUs, 10 * kUs, 100 * kUs, 20 * kUs, 10 * kUs, -9, 2080 * kUs};
+    // The true offset sits 3 ns inside the bound of 953 ns, and the offset rounds away from it to the
+    // microsecond: only a bound rounded up with that rounding included still holds it.
+    QTest::newRow("true-offset-at-the-edge-printed-bound-covers-the-rounding")
+        << Exchange{50 * kUs, 0, 1900, 10 * kUs, 0, 0, 0, -29, 953};
+    // A stamp after we saw the request leave and before the reply came: not the stamp of this request.
+    QTest::newRow("stamp-after-the-send-before-the-arrival-is-not-ours")
+        << Exchange{0, 0, 5 * kMs, 10 * kUs, 5 * kMs, 0, 10 * kUs, -29, 0, 2 * kMs};
+}
+
+void tst_OrvikTimeRules::boundHoldsTheTrueOffset()
+{
+    QFETCH(Exchange, x);
+    const qint64 millisecond = 1796000000123 * kMs; // in December 2026
+    const qint64 read = millisecond + x.stamped;
+    const qint64 left = read + x.late;
+    const qint64 serverTick = x.precision == -9 ? kMs : 1; // 2^-9 s covers a clock read in whole milliseconds
+    const qint64 t2 = (left + x.out + kServerAheadNs) / serverTick * serverTick;
+    const qint64 t3 = (left + x.out + x.hold + kServerAheadNs) / serverTick * serverTick;
+    QByteArray packet = NtpResponder::answer(QByteArray(), NtpResponder::timestampFromNanoseconds(t2),
+                                             NtpResponder::timestampFromNanoseconds(t3));
+    packet[3] = char(x.precision);
+    NtpResponder::setTimestamp(packet, NtpPacket::kOriginOffset,
+                               NtpResponder::timestampFromNanoseconds(millisecond + x.stampMovedBy));
+    NtpExchange exchange;
+    std::copy(packet.cbegin(), packet.cend(), exchange.packet.begin());
+    exchange.sentAfter = read - x.ahead;
+    if (x.after >= 0)
+        exchange.sentBefore = left + x.after;
+    exchange.received = left + x.out + x.hold + x.back;
+
+    const NtpVerdict verdict = judgeExchange(exchange);
+    if (x.stampMovedBy != 0) {
+        QCOMPARE(verdict.kind, NtpVerdict::Kind::Stray);
+        QVERIFY2(verdict.reason.contains(QStringLiteral("is not the stamp of our request")),
+                 qPrintable(verdict.reason));
+        return;
+    }
+    QCOMPARE(verdict.reason, QString());
+    const NtpSample &sample = verdict.sample;
+    const QString figures = QStringLiteral("offset %1 bound %2").arg(sample.offset).arg(sample.bound);
+    QVERIFY2(qAbs(sample.offset - kServerAheadNs) <= sample.bound, qPrintable(figures));
+    QVERIFY2(sample.bound <= x.mostBound, qPrintable(figures));
+    const NtpSampleMicroseconds shown = inMicroseconds(sample);
+    QVERIFY2(qAbs(shown.offset * kUs - kServerAheadNs) <= shown.bound * kUs,
+             qPrintable(figures + QStringLiteral(", printed %1 us bound %2 us").arg(shown.offset).arg(shown.bound)));
 }
 
 void tst_OrvikTimeRules::intervalOfAnAnswer_data()
