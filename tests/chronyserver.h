@@ -16,10 +16,10 @@
 #include <unistd.h>
 #endif
 
-// Debian's chronyd as a real NTP server on a free loopback port of 127.0.0.1: in the foreground (-d),
-// never adjusting the clock (-x), configured by the directives on its command line, serving its own
-// clock as stratum 8. As root it keeps its privileges (its own user could not write the temporary
-// folder), else it skips the root check. Stopped when destroyed.
+// Debian's chronyd as a real NTP server on a free loopback port of 127.0.0.1, leaving ::1 to a relay
+// (-4): in the foreground (-d), never adjusting the clock (-x), configured by the directives on its
+// command line, serving its own clock as stratum 8. As root it keeps its privileges (its own user could
+// not write the temporary folder), else it skips the root check. Stopped when destroyed.
 class ChronyServer
 {
 public:
@@ -34,16 +34,14 @@ public:
     ChronyServer &operator=(const ChronyServer &) = delete;
     ~ChronyServer() { endProcess(m_process); }
 
-    // Starts it on `port` (0: a free one), with more directives if given; false with the reason in error().
-    bool start(quint16 port = 0, const QStringList &directives = {})
+    // Starts it on a free port, with more directives if given; false with the reason in error().
+    bool start(const QStringList &directives = {})
     {
-        if (port == 0) {
-            QUdpSocket probe; // the port that the system gives it is free for chronyd once closed
-            if (!probe.bind(QHostAddress(QHostAddress::LocalHost), 0))
-                return fail(probe.errorString());
-            port = probe.localPort();
-        }
-        m_port = port;
+        QUdpSocket probe;
+        if (!probe.bind(QHostAddress(QHostAddress::LocalHost), 0))
+            return fail(probe.errorString());
+        m_port = probe.localPort();
+        probe.close(); // the port that the system gave it is free for chronyd
         if (!m_dir.isValid())
             return fail(QStringLiteral("no temporary folder"));
 #ifndef Q_OS_WIN
@@ -53,8 +51,8 @@ public:
 #endif
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(program(),
-                        QStringList{"-d", "-x", user, QStringLiteral("port %1").arg(port), "bindaddress 127.0.0.1",
-                                    "allow 127.0.0.1", "local stratum 8", "cmdport 0",
+                        QStringList{"-4", "-d", "-x", user, QStringLiteral("port %1").arg(m_port),
+                                    "bindaddress 127.0.0.1", "allow 127.0.0.1", "local stratum 8", "cmdport 0",
                                     "pidfile " + m_dir.filePath(QStringLiteral("chronyd.pid"))} +
                             directives);
         if (!m_process.waitForStarted(10000))
@@ -81,19 +79,22 @@ public:
         return fail(QStringLiteral("chronyd does not answer: ") + QString::fromLocal8Bit(m_process.readAll()));
     }
 
-    // Its own temporary folder, for files that its directives name.
-    // Hands a request to chronyd through `upstream`, a socket of the caller's on loopback, and returns its
-    // reply if one comes within 2 s: what a relay that records the exchange in front of chronyd answers.
-    QList<QByteArray> ask(QUdpSocket &upstream, const QByteArray &request) const
+    // Hands a request to chronyd through a loopback socket of its own and returns its reply if one comes
+    // within 2 s: what a relay that records the exchange in front of chronyd answers.
+    QList<QByteArray> ask(const QByteArray &request)
     {
-        while (upstream.hasPendingDatagrams())
-            upstream.receiveDatagram(); // a late answer to an earlier request
-        upstream.writeDatagram(request, QHostAddress(QHostAddress::LocalHost), m_port);
-        if (!upstream.waitForReadyRead(2000))
+        if (m_upstream.state() != QAbstractSocket::BoundState &&
+            !m_upstream.bind(QHostAddress(QHostAddress::LocalHost), 0))
             return {};
-        return {upstream.receiveDatagram().data()};
+        while (m_upstream.hasPendingDatagrams())
+            m_upstream.receiveDatagram(); // a late answer to an earlier request
+        m_upstream.writeDatagram(request, QHostAddress(QHostAddress::LocalHost), m_port);
+        if (!m_upstream.waitForReadyRead(2000))
+            return {};
+        return {m_upstream.receiveDatagram().data()};
     }
 
+    // Its own temporary folder, for files that its directives name.
     QString filePath(const QString &name) const
     {
         return m_dir.filePath(name);
@@ -107,10 +108,6 @@ public:
     {
         return m_error;
     }
-    QProcess &process() noexcept
-    {
-        return m_process;
-    }
 
 private:
     bool fail(const QString &why)
@@ -121,6 +118,7 @@ private:
 
     QTemporaryDir m_dir;
     QProcess m_process;
+    QUdpSocket m_upstream;
     quint16 m_port = 0;
     QString m_error;
 };

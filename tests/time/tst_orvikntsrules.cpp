@@ -17,27 +17,22 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-QByteArray record(uint16_t type, const QByteArray &body)
-{
-    QByteArray out;
-    out.append(char(type >> 8)).append(char(type & 0xFF));
-    out.append(char(body.size() >> 8)).append(char(body.size() & 0xFF));
-    return out + body;
-}
-
-QByteArray field(uint16_t type, const QByteArray &body)
-{
-    QByteArray out;
-    const int length = 4 + body.size();
-    out.append(char(type >> 8)).append(char(type & 0xFF));
-    out.append(char(length >> 8)).append(char(length & 0xFF));
-    return out + body;
-}
-
 QByteArray u16(int value)
 {
     QByteArray out;
     return out.append(char(value >> 8)).append(char(value & 0xFF));
+}
+
+// A key-exchange record, whose length counts its body.
+QByteArray record(uint16_t type, const QByteArray &body)
+{
+    return u16(type) + u16(int(body.size())) + body;
+}
+
+// An NTP extension field, whose length counts its own four bytes as well.
+QByteArray field(uint16_t type, const QByteArray &body)
+{
+    return u16(type) + u16(4 + int(body.size())) + body;
 }
 
 const QByteArray kNtpV4 = record(0x8001, u16(0));
@@ -49,14 +44,24 @@ const QByteArray kC2s = QByteArray(32, '\x11');
 const QByteArray kS2c = QByteArray(32, '\x22');
 const QByteArray kUniqueId = QByteArray(32, '\x33');
 const QByteArray kServerNonce = QByteArray(16, '\x44');
+const QByteArray kTransmit = QByteArray::fromHex("a0a1a2a3a4a5a6a7"); // of our request
+
+// An NTP header of `mode` and `stratum` with our request's transmit time at `offset`.
+QByteArray ntpHeader(int mode, int stratum, int offset)
+{
+    QByteArray header(NtpPacket::kHeaderSize, '\0');
+    header[0] = char(NtpPacket::firstByte(0, mode));
+    header[NtpPacket::kStratumOffset] = char(stratum);
+    return header.replace(offset, 8, kTransmit);
+}
 
 // How a test server answers: a reply header that echoes the request's transmit time, the request's
 // unique identifier, and new cookies sealed with the S2C key. Each row changes one thing.
 struct ReplyParts
 {
-    QByteArray header;
-    QByteArray uniqueIdField;
-    QByteArray encrypted; // the plaintext of the authenticator
+    QByteArray header = ntpHeader(NtpPacket::kServerMode, 2, NtpPacket::kOriginOffset);
+    QByteArray uniqueIdField = field(0x0104, kUniqueId);
+    QByteArray encrypted = field(0x0204, QByteArray(100, 'n')) + field(0x0204, QByteArray(100, 'm')); // sealed
     QByteArray key = kS2c;
     bool withAuthenticator = true;
     QByteArray after; // fields after the authenticator
@@ -77,23 +82,8 @@ QByteArray seal(const ReplyParts &parts)
 
 NtsPacket::Request clientRequest()
 {
-    QByteArray header(NtpPacket::kHeaderSize, '\0');
-    header[0] = char(NtpPacket::firstByte(0, NtpPacket::kClientMode));
-    for (int i = 0; i < 8; ++i)
-        header[NtpPacket::kTransmitOffset + i] = char(0xA0 + i);
-    return NtsPacket::request(header, QByteArray(100, 'c'), kC2s, kUniqueId, QByteArray(16, '\x55'));
-}
-
-ReplyParts honestParts(const NtsPacket::Request &request)
-{
-    ReplyParts parts;
-    parts.header = QByteArray(NtpPacket::kHeaderSize, '\0');
-    parts.header[0] = char(NtpPacket::firstByte(0, NtpPacket::kServerMode));
-    parts.header[1] = 2;
-    parts.header.replace(NtpPacket::kOriginOffset, 8, request.datagram.mid(NtpPacket::kTransmitOffset, 8));
-    parts.uniqueIdField = field(0x0104, request.uniqueId);
-    parts.encrypted = field(0x0204, QByteArray(100, 'n')) + field(0x0204, QByteArray(100, 'm'));
-    return parts;
+    return NtsPacket::request(ntpHeader(NtpPacket::kClientMode, 0, NtpPacket::kTransmitOffset), QByteArray(100, 'c'),
+                              kC2s, kUniqueId, QByteArray(16, '\x55'));
 }
 
 } // namespace
@@ -108,7 +98,6 @@ private slots:
     void aeadRefusesChanges();
     void keyExchangeAnswer_data();
     void keyExchangeAnswer();
-    void keyExchangeRequest();
     void requestLayout();
     void replyChecks_data();
     void replyChecks();
@@ -193,13 +182,15 @@ void tst_OrvikNtsRules::keyExchangeAnswer_data()
                         const char *server = "", int port = -1) {
         QTest::newRow(name) << answer << status << QString() << cookies << QString(server) << port;
     };
-    const QByteArray whole = kNtpV4 + kAead + kCookie + kCookie + kEnd;
+    // A whole answer with `more` between the AEAD algorithm and the cookie.
+    const auto with = [](const QByteArray &more) { return kNtpV4 + kAead + more + kCookie + kEnd; };
+    const QByteArray whole = with(kCookie);
     row("chrony-like", whole, 1, 2);
-    row("server-and-port", kNtpV4 + kAead + record(0x8006, "time.example") + record(0x8007, u16(1234)) + kCookie + kEnd,
-        1, 1, "time.example", 1234);
-    row("server-as-an-address", kNtpV4 + kAead + record(6, "::1") + kCookie + kEnd, 1, 1, "::1");
+    row("server-and-port", with(record(0x8006, "time.example") + record(0x8007, u16(1234))), 1, 1, "time.example",
+        1234);
+    row("server-as-an-address", with(record(6, "::1")), 1, 1, "::1");
     row("not-critical-unknown-is-ignored", kNtpV4 + record(0x4321, "x") + kAead + kCookie + kEnd, 1, 1);
-    row("nine-cookies-keep-eight", kNtpV4 + kAead + kCookie.repeated(9) + kEnd, 1, 8);
+    row("nine-cookies-keep-eight", with(kCookie.repeated(8)), 1, 8);
     for (int cut : {0, 1, 3, 4, 10, int(whole.size()) - 1})
         row(qPrintable(QStringLiteral("cut-at-%1").arg(cut)), whole.left(cut), 0);
     // A length that runs past what came so far is a record still arriving.
@@ -208,8 +199,10 @@ void tst_OrvikNtsRules::keyExchangeAnswer_data()
     const auto refused = [](const char *name, const QByteArray &answer, const char *reason) {
         QTest::newRow(name) << answer << 2 << QString::fromLatin1(reason) << 0 << QString() << -1;
     };
+    const char *noHost = "neither a host name nor an address";
+    const char *noPort = "it names an NTP port that is not one";
     refused("error-record", kNtpV4 + record(0x8002, u16(1)) + kEnd, "it reports an error: bad request");
-    refused("warning-record", kNtpV4 + kAead + record(0x8003, u16(7)) + kCookie + kEnd, "it sends a warning (7)");
+    refused("warning-record", with(record(0x8003, u16(7))), "it sends a warning (7)");
     refused("other-next-protocol", record(0x8001, u16(1)) + kAead + kCookie + kEnd,
             "it does not agree to NTPv4 as the next protocol");
     refused("two-next-protocols", record(0x8001, u16(0) + u16(1)) + kAead + kCookie + kEnd,
@@ -223,14 +216,11 @@ void tst_OrvikNtsRules::keyExchangeAnswer_data()
     refused("empty-cookie", kNtpV4 + kAead + record(5, {}) + kEnd, "it sends a cookie of 0 bytes");
     refused("cookie-too-big", kNtpV4 + kAead + record(5, QByteArray(1025, 'c')) + kEnd,
             "it sends a cookie of 1025 bytes");
-    refused("critical-unknown", kNtpV4 + kAead + record(0x8040, {}) + kCookie + kEnd,
-            "it sends a critical record of unknown type 64");
-    refused("port-zero", kNtpV4 + kAead + record(7, u16(0)) + kCookie + kEnd, "it names an NTP port that is not one");
-    refused("port-of-three-bytes", kNtpV4 + kAead + record(7, "abc") + kCookie + kEnd,
-            "it names an NTP port that is not one");
-    refused("server-with-a-newline", kNtpV4 + kAead + record(6, "evil\nline") + kCookie + kEnd,
-            "neither a host name nor an address");
-    refused("server-empty", kNtpV4 + kAead + record(6, {}) + kCookie + kEnd, "neither a host name nor an address");
+    refused("critical-unknown", with(record(0x8040, {})), "it sends a critical record of unknown type 64");
+    refused("port-zero", with(record(7, u16(0))), noPort);
+    refused("port-of-three-bytes", with(record(7, "abc")), noPort);
+    refused("server-with-a-newline", with(record(6, "evil\nline")), noHost);
+    refused("server-empty", with(record(6, {})), noHost);
     refused("bytes-after-the-end", whole + "x", "it sends more after its end-of-message record");
     refused("end-with-a-body", kNtpV4 + kAead + kCookie + record(0x8000, "x"), "its end-of-message record has a body");
     refused("endless-answer", kNtpV4 + record(0x4321, QByteArray(NtsKeRecords::kMaximumAnswerSize, 'x')),
@@ -257,14 +247,10 @@ void tst_OrvikNtsRules::keyExchangeAnswer()
     QCOMPARE(parsed.answer.port ? int(*parsed.answer.port) : -1, port);
 }
 
-void tst_OrvikNtsRules::keyExchangeRequest()
-{
-    // NTPv4 and AEAD_AES_SIV_CMAC_256, both critical, then the end: the exact bytes a server expects.
-    QCOMPARE(NtsKeRecords::request().toHex(), QByteArray("80010002000080040002000f80000000"));
-}
-
 void tst_OrvikNtsRules::requestLayout()
 {
+    // Of the key exchange: NTPv4 and AEAD_AES_SIV_CMAC_256, both critical, then the end.
+    QCOMPARE(NtsKeRecords::request().toHex(), QByteArray("80010002000080040002000f80000000"));
     const NtsPacket::Request request = clientRequest();
     const QByteArray &datagram = request.datagram;
     // Header, unique identifier (36), cookie (104), authenticator (4 + 4 lengths + 16 nonce + 16 tag + 104
@@ -285,101 +271,87 @@ void tst_OrvikNtsRules::requestLayout()
     QVERIFY(!NtsAead::open(kS2c, {datagram.left(auth), nonce}, datagram.mid(auth + 24)));
 }
 
+using ReplyChange = std::function<void(ReplyParts &)>;
+using SealedChange = std::function<void(QByteArray &reply)>;
+
 void tst_OrvikNtsRules::replyChecks_data()
 {
-    QTest::addColumn<std::function<QByteArray(ReplyParts &)>>("make");
+    QTest::addColumn<ReplyChange>("change");
+    QTest::addColumn<SealedChange>("afterSealing");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<int>("cookies");
-    using Make = std::function<QByteArray(ReplyParts &)>;
     using Kind = NtsPacket::Verdict::Kind;
-    const auto sealed = [](const std::function<void(ReplyParts &)> &change) {
-        return Make([change](ReplyParts &parts) {
-            change(parts);
-            return seal(parts);
-        });
+    const auto row = [](const char *name, Kind kind, const char *reason, int cookies, const ReplyChange &change,
+                        const SealedChange &afterSealing = {}) {
+        QTest::newRow(name) << change << afterSealing << int(kind) << QString::fromLatin1(reason) << cookies;
     };
-    const auto row = [](const char *name, const Make &make, Kind kind, const char *reason, int cookies = 0) {
-        QTest::newRow(name) << make << int(kind) << QString::fromLatin1(reason) << cookies;
+    const ReplyChange asSealed = [](ReplyParts &) {};
+    const auto after = [](const QByteArray &fields) {
+        return ReplyChange([fields](ReplyParts &p) { p.after = fields; });
     };
-    row("honest", sealed([](ReplyParts &) {}), Kind::Authentic, "", 2);
-    row("another-identifier", sealed([](ReplyParts &p) { p.uniqueIdField[10] = 'x'; }), Kind::Stray,
-        "it does not echo our unique identifier");
-    row("no-identifier", sealed([](ReplyParts &p) { p.uniqueIdField.clear(); }), Kind::Stray,
-        "it does not echo our unique identifier");
-    row("two-identifiers", sealed([](ReplyParts &p) { p.uniqueIdField += p.uniqueIdField; }), Kind::Forged,
-        "it carries two unique identifiers");
+    const char *malformed = "its extension fields are malformed";
+    const char *notEchoed = "it does not echo our unique identifier";
+    const char *notServers = "it does not authenticate with the server's key";
+    const auto nak = [](ReplyParts &p) {
+        p.header[1] = 0;
+        p.header.replace(NtpPacket::kReferenceIdOffset, 4, "NTSN");
+        p.withAuthenticator = false;
+    };
+    row("honest", Kind::Authentic, "", 2, asSealed);
+    row("another-identifier", Kind::Stray, notEchoed, 0, [](ReplyParts &p) { p.uniqueIdField[10] = 'x'; });
+    row("no-identifier", Kind::Stray, notEchoed, 0, [](ReplyParts &p) { p.uniqueIdField.clear(); });
+    row("two-identifiers", Kind::Forged, "it carries two unique identifiers", 0,
+        [](ReplyParts &p) { p.uniqueIdField += p.uniqueIdField; });
     // Sealed by the server as it is, so only the origin check can catch it.
-    row("origin-not-our-transmit", sealed([](ReplyParts &p) { p.header[NtpPacket::kOriginOffset + 7] = 1; }),
-        Kind::Stray, "its origin timestamp is not our request's transmit timestamp");
-    row("no-authenticator", sealed([](ReplyParts &p) { p.withAuthenticator = false; }), Kind::Forged,
-        "it has no NTS authenticator");
-    row("sealed-with-the-c2s-key", sealed([](ReplyParts &p) { p.key = kC2s; }), Kind::Forged,
-        "it does not authenticate with the server's key");
-    row("header-changed-after-sealing", Make([](ReplyParts &p) {
-            QByteArray reply = seal(p);
-            reply[NtpPacket::kTransmitOffset] = char(reply[NtpPacket::kTransmitOffset] ^ 1);
-            return reply;
-        }),
-        Kind::Forged, "it does not authenticate with the server's key");
-    row("field-after-the-authenticator", sealed([](ReplyParts &p) { p.after = field(0x0204, QByteArray(8, 'z')); }),
-        Kind::Forged, "extension fields follow its authenticator");
-    row("field-length-not-a-multiple-of-4",
-        sealed([](ReplyParts &p) { p.after = QByteArray("\x02\x04\x00\x06xx", 6); }), Kind::Forged,
-        "its extension fields are malformed");
-    row("field-longer-than-the-datagram", sealed([](ReplyParts &p) { p.after = QByteArray("\x02\x04\x01\x00", 4); }),
-        Kind::Forged, "its extension fields are malformed");
-    row("field-length-below-its-header", sealed([](ReplyParts &p) { p.after = QByteArray("\x02\x04\x00\x00", 4); }),
-        Kind::Forged, "its extension fields are malformed");
-    row("three-stray-bytes", sealed([](ReplyParts &p) { p.after = QByteArray("\x02\x04\x00", 3); }), Kind::Forged,
-        "its extension fields are malformed");
-    row("authenticator-lengths-past-its-body", Make([](ReplyParts &p) {
-            QByteArray reply = seal(p);
-            const int auth = NtpPacket::kHeaderSize + 36;
-            reply[auth + 6] = char(0x7F); // the sealed length, now far longer than the field
-            return reply;
-        }),
-        Kind::Forged, "its authenticator is malformed");
-    row("ntsn", Make([](ReplyParts &p) {
-            p.header[1] = 0;
-            p.header.replace(NtpPacket::kReferenceIdOffset, 4, "NTSN");
-            p.withAuthenticator = false;
-            return seal(p);
-        }),
-        Kind::NtsNak, "kiss-o'-death NTSN: the server does not take our cookie");
-    row("ntsn-for-another-request", Make([](ReplyParts &p) {
-            p.header[1] = 0;
-            p.header.replace(NtpPacket::kReferenceIdOffset, 4, "NTSN");
-            p.uniqueIdField[0] = 'x';
-            p.withAuthenticator = false;
-            return seal(p);
-        }),
-        Kind::Stray, "it does not echo our unique identifier");
-    row("encrypted-fields-malformed", sealed([](ReplyParts &p) { p.encrypted = QByteArray("\x02\x04\x00\x09", 4); }),
-        Kind::Forged, "its encrypted extension fields are malformed");
-    row("cookies-outside-the-encryption-are-not-taken", sealed([](ReplyParts &p) {
-            p.uniqueIdField += field(0x0204, QByteArray(8, 'p'));
-            p.encrypted = field(0x0204, QByteArray(100, 'n'));
-        }),
-        Kind::Authentic, "", 1);
-    row("at-most-eight-cookies",
-        sealed([](ReplyParts &p) { p.encrypted = field(0x0204, QByteArray(16, 'n')).repeated(12); }), Kind::Authentic,
-        "", 8);
-    row("shorter-than-a-header", Make([](ReplyParts &) { return QByteArray(47, '\x24'); }), Kind::Stray,
-        "it is shorter than an NTP header");
+    row("origin-not-our-transmit", Kind::Stray, "its origin timestamp is not our request's transmit timestamp", 0,
+        [](ReplyParts &p) { p.header[NtpPacket::kOriginOffset + 7] = 1; });
+    row("no-authenticator", Kind::Forged, "it has no NTS authenticator", 0,
+        [](ReplyParts &p) { p.withAuthenticator = false; });
+    row("sealed-with-the-c2s-key", Kind::Forged, notServers, 0, [](ReplyParts &p) { p.key = kC2s; });
+    row("header-changed-after-sealing", Kind::Forged, notServers, 0, asSealed,
+        [](QByteArray &r) { r[NtpPacket::kTransmitOffset] = char(r[NtpPacket::kTransmitOffset] ^ 1); });
+    row("field-after-the-authenticator", Kind::Forged, "extension fields follow its authenticator", 0,
+        after(field(0x0204, QByteArray(8, 'z'))));
+    row("field-length-not-a-multiple-of-4", Kind::Forged, malformed, 0, after(QByteArray("\x02\x04\x00\x06xx", 6)));
+    row("field-longer-than-the-datagram", Kind::Forged, malformed, 0, after(QByteArray("\x02\x04\x01\x00", 4)));
+    row("field-length-below-its-header", Kind::Forged, malformed, 0, after(QByteArray("\x02\x04\x00\x00", 4)));
+    row("three-stray-bytes", Kind::Forged, malformed, 0, after(QByteArray("\x02\x04\x00", 3)));
+    // The sealed length, now far longer than the field.
+    row("authenticator-lengths-past-its-body", Kind::Forged, "its authenticator is malformed", 0, asSealed,
+        [](QByteArray &r) { r[NtpPacket::kHeaderSize + 36 + 6] = char(0x7F); });
+    row("ntsn", Kind::NtsNak, "kiss-o'-death NTSN: the server does not take our cookie", 0, nak);
+    row("ntsn-for-another-request", Kind::Stray, notEchoed, 0, [nak](ReplyParts &p) {
+        nak(p);
+        p.uniqueIdField[0] = 'x';
+    });
+    row("encrypted-fields-malformed", Kind::Forged, "its encrypted extension fields are malformed", 0,
+        [](ReplyParts &p) { p.encrypted = QByteArray("\x02\x04\x00\x09", 4); });
+    row("cookies-outside-the-encryption-are-not-taken", Kind::Authentic, "", 1, [](ReplyParts &p) {
+        p.uniqueIdField += field(0x0204, QByteArray(8, 'p'));
+        p.encrypted = field(0x0204, QByteArray(100, 'n'));
+    });
+    row("at-most-eight-cookies", Kind::Authentic, "", 8,
+        [](ReplyParts &p) { p.encrypted = field(0x0204, QByteArray(16, 'n')).repeated(12); });
+    row("shorter-than-a-header", Kind::Stray, "it is shorter than an NTP header", 0, asSealed,
+        [](QByteArray &r) { r = QByteArray(47, '\x24'); });
 }
 
 void tst_OrvikNtsRules::replyChecks()
 {
-    QFETCH(std::function<QByteArray(ReplyParts &)>, make);
+    QFETCH(ReplyChange, change);
+    QFETCH(SealedChange, afterSealing);
     QFETCH(int, kind);
     QFETCH(QString, reason);
     QFETCH(int, cookies);
     const NtsPacket::Request request = clientRequest();
     QVERIFY(!request.datagram.isEmpty());
-    ReplyParts parts = honestParts(request);
-    const QByteArray reply = make(parts);
+    ReplyParts parts;
+    change(parts);
+    QByteArray reply = seal(parts);
     QVERIFY(!reply.isEmpty());
+    if (afterSealing)
+        afterSealing(reply);
     const NtsPacket::Verdict verdict = NtsPacket::verify(reply, request, kS2c);
     QVERIFY2(int(verdict.kind) == kind, qPrintable(verdict.reason));
     QCOMPARE(verdict.reason, reason);

@@ -2,8 +2,10 @@
 #include "apps/orvik/ntp/serverargument.h"
 #include "apps/orvik/ntp/timeselection.h"
 #include "apps/orvik/ntp/timesurvey.h"
+#include "loopback/ntpresponder.h"
 
 #include <QTest>
+#include <QtEndian>
 
 #include <map>
 #include <vector>
@@ -18,12 +20,6 @@ constexpr qint64 kHour = 3600 * 1000 * kMs;
 
 using Intervals = std::vector<TimeInterval>;
 
-uint32_t letters(const char *code)
-{
-    return uint32_t(uint8_t(code[0])) << 24 | uint32_t(uint8_t(code[1])) << 16 | uint32_t(uint8_t(code[2])) << 8 |
-           uint32_t(uint8_t(code[3]));
-}
-
 // Plays RequestPacer's steps against made-up servers on a made-up clock. Each address has a script, one
 // letter per request (the last one repeats): 'a' answers after 10 ms, 'k' refuses after 10 ms, 's' stays
 // silent until the 5 s time-out, 'f' cannot even be sent. `ports` is how many of the client's ports are
@@ -31,9 +27,8 @@ uint32_t letters(const char *code)
 QString play(const QStringList &scripts, int samples, int ports)
 {
     RequestPacer pacer(int(scripts.size()), samples);
-    std::multimap<qint64, std::pair<int, QChar>> ends; // when, which address, how
+    std::multimap<qint64, std::pair<int, QChar>> ends; // of the requests under way: when, which address, how
     std::map<int, qint64> lastEnd;
-    std::map<int, bool> inFlight;
     QStringList log;
     qint64 now = 0;
     for (int guard = 0; guard < 1000; ++guard) {
@@ -42,13 +37,10 @@ QString play(const QStringList &scripts, int samples, int ports)
             const int address = step.address;
             const QString &script = scripts[address];
             const QChar how = script.at(std::min<qsizetype>(pacer.requests(address), script.size() - 1));
-            const int running =
-                int(std::count_if(inFlight.cbegin(), inFlight.cend(), [](auto &e) { return e.second; }));
-            const bool fails = how == QLatin1Char('f') || running >= ports;
+            const bool fails = how == QLatin1Char('f') || int(ends.size()) >= ports;
             if (lastEnd.count(address) && now - lastEnd[address] < RequestPacer::kSpacingMs)
                 return QStringLiteral("too soon: %1@%2").arg(address).arg(now);
             pacer.started(address);
-            inFlight[address] = true;
             log << QStringLiteral("%1@%2%3").arg(address).arg(now).arg(fails ? QStringLiteral("!") : QString());
             const qint64 after = fails ? 0 : how == QLatin1Char('s') ? 5000 : 10;
             ends.emplace(now + after, std::make_pair(address, fails ? QLatin1Char('f') : how));
@@ -65,9 +57,7 @@ QString play(const QStringList &scripts, int samples, int ports)
         while (!ends.empty() && ends.begin()->first <= now) {
             const auto [address, how] = ends.begin()->second;
             ends.erase(ends.begin());
-            inFlight[address] = false;
-            const bool others = std::any_of(inFlight.cbegin(), inFlight.cend(), [](auto &e) { return e.second; });
-            if (how == QLatin1Char('f') && others) {
+            if (how == QLatin1Char('f') && !ends.empty()) { // others still run
                 pacer.retryLater(address);
                 continue;
             }
@@ -78,6 +68,21 @@ QString play(const QStringList &scripts, int samples, int ports)
     return QStringLiteral("never done");
 }
 
+constexpr qint64 kServerAheadNs = 2001234567;
+
+// One exchange made up to the nanosecond: the request is stamped at `stamped` past a whole millisecond and
+// leaves `late` after; each way takes its own time. We read the clock `ahead` before the stamp and `after`
+// once it left (-1: not seen). The server's clock runs 2.001234567 s ahead and is read to its precision
+// (2^precision s); `mostBound` is what the scenario justifies, rounded up. Printed in microseconds, offset
+// ± bound must still hold the true offset.
+struct Exchange
+{
+    qint64 stamped, late, out, hold, back, ahead, after;
+    int precision;
+    qint64 mostBound;
+    qint64 stampMovedBy = 0; // the echoed stamp moves by this much; a reply so changed is not ours
+};
+
 } // namespace
 
 class tst_OrvikTimeRules : public QObject
@@ -86,6 +91,8 @@ class tst_OrvikTimeRules : public QObject
 private Q_SLOTS:
     void selection_data();
     void selection();
+    void boundHoldsTheTrueOffset_data();
+    void boundHoldsTheTrueOffset();
     void intervalOfAnAnswer_data();
     void intervalOfAnAnswer();
     void kissCodes_data();
@@ -151,13 +158,64 @@ void tst_OrvikTimeRules::selection()
     QFETCH(qint64, radius);
     QCOMPARE(selection.combined().offset, offset);
     QCOMPARE(selection.combined().radius, radius);
-    // The combination lies inside every member's interval, but for the rounding up of an odd width.
-    for (int i = 0; i < selection.answered(); ++i) {
-        if (selection.inGroup(i)) {
-            QVERIFY(selection.combined().low() >= intervals[std::size_t(i)].low() - 1);
-            QVERIFY(selection.combined().high() <= intervals[std::size_t(i)].high() + 1);
-        }
+}
+
+void tst_OrvikTimeRules::boundHoldsTheTrueOffset_data()
+{
+    QTest::addColumn<Exchange>("x");
+    QTest::newRow("symmetric-paths-observed-closely")
+        << Exchange{50 * kUs, 5 * kUs, 100 * kUs, 10 * kUs, 100 * kUs, 20 * kUs, 10 * kUs, -29, 122 * kUs};
+    QTest::newRow("all-the-delay-on-the-way-out")
+        << Exchange{999 * kUs, 5 * kUs, 5 * kMs, 10 * kUs, 0, 1200 * kUs, -1, -29, 3253 * kUs};
+    QTest::newRow("all-the-delay-on-the-way-back")
+        << Exchange{0, 0, 0, 10 * kUs, 5 * kMs, 400 * kUs, -1, -29, 2751 * kUs};
+    QTest::newRow("server-reads-whole-milliseconds")
+        << Exchange{500 * kUs, 5 * kUs, 100 * kUs, 10 * kUs, 100 * kUs, 20 * kUs, 10 * kUs, -9, 2080 * kUs};
+    // The true offset sits 3 ns inside the bound of 953 ns, and the offset rounds away from it to the
+    // microsecond: only a bound rounded up with that rounding included still holds it.
+    QTest::newRow("true-offset-at-the-edge-printed-bound-covers-the-rounding")
+        << Exchange{50 * kUs, 0, 1900, 10 * kUs, 0, 0, 0, -29, 953};
+    // A stamp after we saw the request leave and before the reply came: not the stamp of this request.
+    QTest::newRow("stamp-after-the-send-before-the-arrival-is-not-ours")
+        << Exchange{0, 0, 5 * kMs, 10 * kUs, 5 * kMs, 0, 10 * kUs, -29, 0, 2 * kMs};
+}
+
+void tst_OrvikTimeRules::boundHoldsTheTrueOffset()
+{
+    QFETCH(Exchange, x);
+    const qint64 millisecond = 1796000000123 * kMs; // in December 2026
+    const qint64 read = millisecond + x.stamped;
+    const qint64 left = read + x.late;
+    const qint64 serverTick = x.precision == -9 ? kMs : 1; // 2^-9 s covers a clock read in whole milliseconds
+    const qint64 t2 = (left + x.out + kServerAheadNs) / serverTick * serverTick;
+    const qint64 t3 = (left + x.out + x.hold + kServerAheadNs) / serverTick * serverTick;
+    QByteArray packet = NtpResponder::answer(QByteArray(), NtpResponder::timestampFromNanoseconds(t2),
+                                             NtpResponder::timestampFromNanoseconds(t3));
+    packet[3] = char(x.precision);
+    NtpResponder::setTimestamp(packet, NtpPacket::kOriginOffset,
+                               NtpResponder::timestampFromNanoseconds(millisecond + x.stampMovedBy));
+    NtpExchange exchange;
+    std::copy(packet.cbegin(), packet.cend(), exchange.packet.begin());
+    exchange.sentAfter = read - x.ahead;
+    if (x.after >= 0)
+        exchange.sentBefore = left + x.after;
+    exchange.received = left + x.out + x.hold + x.back;
+
+    const NtpVerdict verdict = judgeExchange(exchange);
+    if (x.stampMovedBy != 0) {
+        QCOMPARE(verdict.kind, NtpVerdict::Kind::Stray);
+        QVERIFY2(verdict.reason.contains(QStringLiteral("is not the stamp of our request")),
+                 qPrintable(verdict.reason));
+        return;
     }
+    QCOMPARE(verdict.reason, QString());
+    const NtpSample &sample = verdict.sample;
+    const QString figures = QStringLiteral("offset %1 bound %2").arg(sample.offset).arg(sample.bound);
+    QVERIFY2(qAbs(sample.offset - kServerAheadNs) <= sample.bound, qPrintable(figures));
+    QVERIFY2(sample.bound <= x.mostBound, qPrintable(figures));
+    const NtpSampleMicroseconds shown = inMicroseconds(sample);
+    QVERIFY2(qAbs(shown.offset * kUs - kServerAheadNs) <= shown.bound * kUs,
+             qPrintable(figures + QStringLiteral(", printed %1 us bound %2 us").arg(shown.offset).arg(shown.bound)));
 }
 
 void tst_OrvikTimeRules::intervalOfAnAnswer_data()
@@ -202,7 +260,7 @@ void tst_OrvikTimeRules::kissCodes()
 {
     QFETCH(QByteArray, code);
     QFETCH(bool, refusal);
-    QCOMPARE(TimeSelection::isRefusal(letters(code.constData())), refusal);
+    QCOMPARE(TimeSelection::isRefusal(qFromBigEndian<quint32>(code.constData())), refusal);
 }
 
 void tst_OrvikTimeRules::pacing_data()
