@@ -121,12 +121,6 @@ QString describeRequest(const QString &reason, const QString &method, const QUrl
 
 } // namespace
 
-QString statusText(int status)
-{
-    const std::optional<NetworkError> error = NetworkError::fromStatus(status);
-    return error ? error->text : QString();
-}
-
 QString statusPhrase(const QString &moduleText, bool throughProxy)
 {
     const NetworkError error = errorOf(moduleText);

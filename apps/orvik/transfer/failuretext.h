@@ -16,8 +16,6 @@ namespace FailureText {
 // ("the server answered HTTP 400 or 418"); empty when the text is no HTTP status's. A text that a
 // proxy's answer shares says so when a proxy is in play.
 QString statusPhrase(const QString &moduleText, bool throughProxy);
-// The module's text for a status, as Qt reports it; empty for a status that is no error.
-QString statusText(int status);
 // The whole message, for ErrorLine to print. Where the text leaves open what happened (a failed TLS handshake,
 // a text that several statuses share) it asks once more with a request of its own, and blocks
 // meanwhile.
