@@ -3,8 +3,9 @@
 // serves the interfaces and networks of a scenario file (ORVIK_WLAN_SCENARIO), read again at every
 // WlanOpenHandle, and appends one line per call to a log file (ORVIK_WLAN_LOG), naming interface I
 // by its index: "open", "enum", "scan I", "list I flags=F" (each " failed" when refused),
-// "free interfaces|list I|profile" (left out for memory freed right after the call that gave it),
-// "close", "notify SOURCE", "profile I flags=F XML", "connect I ...". It checks the caller as the
+// "free interfaces|list I|profile" (left out for a list freed right after the read that gave it),
+// "close", "notify SOURCE", "get profile I NAME", "profile I flags=F overwrite=B XML", "connect I
+// mode=M profile=NAME flags=F"; I is -1 for an interface of none. It checks the caller as the
 // service would: a wrong client version, an unknown handle or memory, or a handle closed before
 // what it gave was freed, is logged as "misuse: ...". Scenario lines:
 //   open CODE | enum CODE           the result of WlanOpenHandle / WlanEnumInterfaces
