@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/testfile.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QStringList>
@@ -19,22 +21,22 @@ public:
     explicit FakeNetsh(const QByteArray &output = {})
     {
         const QByteArray dir = QFile::encodeName(m_dir.path());
+        const QString file = m_dir.filePath(QStringLiteral("netsh"));
 #ifdef _WIN32
-        QFile file(m_dir.filePath(QStringLiteral("output")));
-        m_valid = m_dir.isValid() && (output.isNull() || (file.open(QIODevice::WriteOnly) && file.write(output) >= 0));
         if (!output.isNull())
-            qputenv("ORVIK_NETSH_OUTPUT", QFile::encodeName(file.fileName()));
+            qputenv("ORVIK_NETSH_OUTPUT", QFile::encodeName(file));
         qputenv("ORVIK_NETSH_ARGUMENTS", dir + "/arguments");
+        const QByteArray text = output;
 #else
         m_savedPath = qgetenv("PATH");
         qputenv("PATH", output.isNull() ? dir : dir + ':' + m_savedPath);
         // The script holds the output, which ends in a line break, as a here-document.
         const QByteArray text =
             "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + dir + "/arguments'\ncat <<'END'\n" + output + "END\n";
-        QFile script(m_dir.filePath(QStringLiteral("netsh")));
-        m_valid = m_dir.isValid() && (output.isNull() || (script.open(QIODevice::WriteOnly) && script.write(text) > 0 &&
-                                                          script.setPermissions(QFile::ReadOwner | QFile::ExeOwner)));
 #endif
+        if (!output.isNull() && !(writeFile(file, text) &&
+                                  QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)))
+            qFatal("cannot write the stand-in netsh's output");
     }
     ~FakeNetsh()
     {
@@ -47,10 +49,6 @@ public:
     }
     Q_DISABLE_COPY(FakeNetsh)
 
-    bool isValid() const
-    {
-        return m_valid;
-    }
     // The arguments of the last run, one per entry; empty when it did not run.
     QStringList arguments() const
     {
@@ -62,7 +60,6 @@ public:
 private:
     QTemporaryDir m_dir;
     QByteArray m_savedPath;
-    bool m_valid = false;
 };
 
 } // namespace ORVIK

@@ -158,6 +158,14 @@ void FakeNetworkManager::scriptActivations(uint reason)
               code});
 }
 
+void FakeNetworkManager::hang()
+{
+    // The devices' list is what a scan asks first; the mock answers nothing more while it sleeps.
+    callMock(QStringLiteral("/org/freedesktop/NetworkManager"), "AddMethod",
+             {kService, QStringLiteral("GetDevices"), QString(), QStringLiteral("ao"),
+              QStringLiteral("import time\ntime.sleep(3600)")});
+}
+
 QStringList FakeNetworkManager::log() const
 {
     QFile file(m_dir.filePath(QStringLiteral("mock.log")));
@@ -167,27 +175,6 @@ QStringList FakeNetworkManager::log() const
             if (const qsizetype space = line.indexOf(' '); space > 0)
                 lines.append(QString::fromUtf8(line.mid(space + 1)));
     return lines;
-}
-
-SilentNetworkManager::SilentNetworkManager()
-{
-    // Takes the name and never runs a main loop: every call waits in the queue unanswered.
-    m_service.start(QStringLiteral("/usr/bin/python3"),
-                    {QStringLiteral("-c"), QStringLiteral("import dbus, sys, time\n"
-                                                          "bus = dbus.SystemBus()\n"
-                                                          "bus.request_name('%1')\n"
-                                                          "print('ready', flush=True)\n"
-                                                          "time.sleep(3600)\n")
-                                               .arg(kService)});
-    m_valid = m_service.waitForStarted(kStartMs) && m_service.waitForReadyRead(kStartMs) && networkManagerOnBus();
-}
-
-SilentNetworkManager::~SilentNetworkManager()
-{
-    m_service.kill();
-    m_service.waitForFinished(kStartMs);
-    if (!QTest::qWaitFor([] { return !networkManagerOnBus(); }, kStartMs))
-        qWarning("the silent NetworkManager is still on the bus");
 }
 
 } // namespace ORVIK

@@ -49,6 +49,9 @@ public:
     void answerScans(bool refuse, const Network &found, bool readableLate = false);
     // Every activation starts and then ends: activated for reason 0, else failed with that reason.
     void scriptActivations(uint reason);
+    // From the next call on, NetworkManager keeps its name and never answers: busy, hung, or
+    // waiting for polkit.
+    void hang();
     // What the stand-in logged since it started: calls, property reads and signals, without times.
     QStringList log() const;
 
@@ -62,21 +65,6 @@ private:
     bool m_valid = false;
     QStringList m_radios;
     int m_accessPoints = 0;
-};
-
-// A NetworkManager that owns its name and never answers: busy, hung, or waiting for polkit.
-class SilentNetworkManager
-{
-public:
-    SilentNetworkManager();
-    ~SilentNetworkManager();
-    Q_DISABLE_COPY(SilentNetworkManager)
-    // False when python3-dbus is not installed or the name was not taken.
-    bool isValid() const { return m_valid; }
-
-private:
-    QProcess m_service;
-    bool m_valid = false;
 };
 
 } // namespace ORVIK

@@ -6,6 +6,8 @@
 #include "tests/wifi/fakewlan.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,14 +22,12 @@ namespace ORVIK {
 const char *const kListing = "SSID 1 : Tram Stop\r\n    BSSID 1 : 00:11:22:33:44:55\r\n    Signal : 35%\r\n"
                              "SSID 2 : Bakery\r\n    Signal : 88%\r\nSSID 3 : \r\n    Signal : 50%\r\n";
 
-int answerDialog(WifiDialogRequest request, const QString &answer, const QString &typed, QString &out, QString &err)
+OrvikRun answerDialog(WifiDialogRequest request, const QString &answer, const QString &typed)
 {
     QLibrary plugin(orvikLibraryPath(QString::fromLatin1(kWifiDialogPluginName)));
     const auto entry = reinterpret_cast<WifiDialogEntry>(plugin.resolve(kWifiDialogEntrySymbol));
-    if (!entry) {
-        err = plugin.errorString();
-        return -1;
-    }
+    if (!entry)
+        return OrvikRun{-1, {}, plugin.errorString().toUtf8(), {}};
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, [&] {
         for (QWidget *dialog : QApplication::topLevelWidgets()) {
@@ -49,24 +49,20 @@ int answerDialog(WifiDialogRequest request, const QString &answer, const QString
         }
     });
     user.start(20);
+    QString out, err;
     QTextStream outStream(&out), errStream(&err);
     const int exitCode = entry(request, outStream, errStream);
     for (const QWidget *widget : QApplication::topLevelWidgets())
         if (widget->isVisible())
             errStream << "a window is still shown: " << widget->metaObject()->className() << '\n';
-    return exitCode;
+    return OrvikRun{exitCode, out.toUtf8(), err.toUtf8(), {}};
 }
 
 OrvikRun acceptJoin(const QString &typed)
 {
     WifiDialogRequest request;
     request.join = true;
-    QString out, err;
-    OrvikRun run;
-    run.exitCode = answerDialog(request, QStringLiteral("Accept"), typed, out, err);
-    run.out = out.toUtf8();
-    run.err = err.toUtf8();
-    return run;
+    return answerDialog(request, QStringLiteral("Accept"), typed);
 }
 
 } // namespace ORVIK
@@ -91,6 +87,12 @@ void tst_OrvikWifi::command_data()
             "feature is not installed)\n");
         return;
     }
+#endif
+#ifdef Q_OS_WIN
+    // No WLAN service, so the scan runs netsh: the system's, by its full path, not the planted one.
+    row("planted-list-runs-the-system-netsh", {"PLANTED", "wifi", "--list"}, 0, listing);
+    // The module loads and lists its registration: the WLAN API is loaded when a scan needs it.
+    row("planted-module-loads", {"PLANTED", "module"}, 0, "");
 #endif
     // Without the WLAN service the command's listing, in its order; the hidden network is not listed.
     row("list-from-netsh", {"wifi", "--list"}, 0, listing);
@@ -135,12 +137,25 @@ void tst_OrvikWifi::command()
     FakeNetsh netsh(emptyListing ? "" : kListing);
     QTemporaryDir pictures;
     arguments.replaceInStrings(QStringLiteral("SHOT"), pictures.filePath(QStringLiteral("shot.png")));
-    QVERIFY(netsh.isValid());
     // Only orvik runs offscreen: this process chose its platform at start. Qt warns of XDG_RUNTIME_DIR missing.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qunsetenv("XDG_RUNTIME_DIR");
     qunsetenv("QT_LOGGING_RULES");
     OrvikSetup setup;
+#ifdef Q_OS_WIN
+    // "PLANTED" first: what an attacker would put in orvik's working folder, which runs and loads nothing from there.
+    QTemporaryDir working;
+    const QStringList planted = {QStringLiteral("wlanapi.dll"), QStringLiteral("netsh.exe")};
+    if (arguments.constFirst() == QLatin1String("PLANTED")) {
+        arguments.removeFirst();
+        setup.workingDirectory = working.path();
+        const QDir from(qEnvironmentVariable("ORVIK_PLANTED_DIR"));
+        for (const QString &file : planted)
+            QVERIFY2(QFile::copy(from.filePath(file), working.filePath(file)) &&
+                         QFile::setPermissions(working.filePath(file), QFile::ReadOwner | QFile::WriteOwner),
+                     qPrintable(from.filePath(file)));
+    }
+#endif
     if (arguments.constFirst().startsWith(QLatin1String("DISPLAY="))) {
         setup.environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         setup.environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -157,6 +172,10 @@ void tst_OrvikWifi::command()
 #endif
         if (exitCode == 0)
         QVERIFY2(err.isEmpty(), err.constData());
+#ifdef Q_OS_WIN
+    for (const QString &file : planted)
+        QVERIFY2(!QFileInfo::exists(working.filePath(file + QLatin1String(".ran"))), qPrintable(file));
+#endif
 }
 
 void tst_OrvikWifi::answers_data()
@@ -164,13 +183,13 @@ void tst_OrvikWifi::answers_data()
     QTest::addColumn<QString>("answer");
     QTest::addColumn<bool>("showPassword");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("output");
+    QTest::addColumn<QByteArray>("output");
 
     const QString accept = QStringLiteral("Accept");
-    QTest::newRow("accept-prints-the-network") << accept << false << 0 << QStringLiteral("Bakery\n");
-    QTest::newRow("accept-with-password") << accept << true << 0 << QStringLiteral("Bakery\nhunter 2\n");
-    QTest::newRow("cancel") << QStringLiteral("Cancel") << true << 1 << QString();
-    QTest::newRow("window-closed") << QStringLiteral("close") << true << 1 << QString();
+    QTest::newRow("accept-prints-the-network") << accept << false << 0 << QByteArray("Bakery\n");
+    QTest::newRow("accept-with-password") << accept << true << 0 << QByteArray("Bakery\nhunter 2\n");
+    QTest::newRow("cancel") << QStringLiteral("Cancel") << true << 1 << QByteArray();
+    QTest::newRow("window-closed") << QStringLiteral("close") << true << 1 << QByteArray();
 }
 
 void tst_OrvikWifi::answers()
@@ -178,19 +197,105 @@ void tst_OrvikWifi::answers()
     QFETCH(QString, answer);
     QFETCH(bool, showPassword);
     QFETCH(int, exitCode);
-    QFETCH(QString, output);
+    QFETCH(QByteArray, output);
 
 #ifdef Q_OS_WIN
     FakeWlan missing({}, 1062);
 #endif
     FakeNetsh netsh(kListing);
-    QVERIFY(netsh.isValid());
     WifiDialogRequest request;
     request.showPassword = showPassword;
-    QString out, err;
-    QCOMPARE(answerDialog(request, answer, QString(), out, err), exitCode);
-    QCOMPARE(out, output);
-    QVERIFY2(err.isEmpty(), qPrintable(err));
+    const OrvikRun run = answerDialog(request, answer);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out, output);
+    QVERIFY2(run.err.isEmpty(), run.err.constData());
+}
+
+void tst_OrvikWifi::join_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // of orvik; none: the dialog's Accept in process
+    QTest::addColumn<QString>("typed");         // over the dialog's chosen entry, if not empty
+    QTest::addColumn<bool>("service");          // the platform's WLAN service runs
+    QTest::addColumn<uint>("failReason");       // of the connection; 0 lets it succeed
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("message");   // all of standard output for 0, else on standard error
+    QTest::addColumn<QStringList>("received"); // what the service receives, as joinReceived tells it
+    QTest::addColumn<QByteArray>("scenario");  // more lines of the stand-in wlanapi's scenario
+
+    const auto row = [](const char *tag, const QStringList &arguments, bool service, uint failReason, int exitCode,
+                        const QByteArray &message, const QStringList &received = {}, const QString &typed = {},
+                        const QByteArray &scenario = {}) {
+        QTest::newRow(tag) << arguments << typed << service << failReason << exitCode << message << received
+                           << scenario;
+    };
+#ifdef Q_OS_WIN
+    const QByteArray device = "Wireless adapter ";
+    const uint failReason = 42;
+    const QByteArray failure = "orvik: joining \"Cafe\" failed: the security key is wrong (WLAN reason 42)\n";
+    const QByteArray noService = "orvik: joining a WiFi network needs the WLAN AutoConfig service";
+#else
+    const QByteArray device = "wlan";
+    const uint failReason = 6;
+    const QByteArray failure =
+        "orvik: joining \"Cafe\" failed: the connection attempt timed out (NetworkManager reason 6)\n";
+    const QByteArray noService = "orvik: joining a WiFi network needs NetworkManager";
+#endif
+    const auto joined = [&device](const QByteArray &network, int index) {
+        return "joined \"" + network + "\" on " + device + QByteArray::number(index) + '\n';
+    };
+    const QStringList cafe = {"wifi", "--connect", "Cafe", "--password", "hunter <22>"};
+    const QStringList cafeReceived = joinReceived(QStringLiteral("Cafe"), QStringLiteral("hunter <22>"), 1, false);
+    row("password-joins-on-the-strongest-device", cafe, true, 0, 0, joined("Cafe", 1), cafeReceived);
+    row("failure-told-with-the-reason", cafe, true, failReason, 1, failure, cafeReceived);
+    // A name is printed as every text from outside is: no character of it moves the cursor.
+    row("control-characters-of-a-name-are-printed-as-?", {"wifi", "--connect", "No\x1b[2Jwhere\u202e"}, true, 0, 1,
+        "orvik: no WiFi device sees \"No?[2Jwhere?\"; if it is hidden, add --hidden\n");
+    row("hidden-joins-on-the-device-with-the-best-link",
+        {"wifi", "--connect", "Attic", "--hidden", "--password", "pw 1"}, true, 0, 0, joined("Attic", 1),
+        joinReceived(QStringLiteral("Attic"), QStringLiteral("pw 1"), 1, true));
+    row("without-the-service", cafe, false, 0, 1, noService);
+    // The dialog types the password "hunter 2".
+    row("accept-joins-the-network", {}, true, 0, 0, joined("Home", 0),
+        joinReceived(QStringLiteral("Home"), QStringLiteral("hunter 2"), 0, false));
+    row("accept-joins-a-typed-unlisted-name-as-hidden", {}, true, 0, 0, joined("Attic", 1),
+        joinReceived(QStringLiteral("Attic"), QStringLiteral("hunter 2"), 1, true), QStringLiteral("Attic"));
+#ifdef Q_OS_WIN
+    // WPA3-Personal, and the WPA2 side of a transition network, with one profile. Fault: SAE made WPA2PSK.
+    row("wpa3-personal-gets-sae-in-transition-mode", {"wifi", "--connect", "Sae", "--password", "pw"}, true, 0, 0,
+        joined("Sae", 0),
+        {"<authentication>WPA3SAE</authentication><encryption>AES</encryption><useOneX>false</useOneX>"
+         "<transitionMode xmlns=\"http://www.microsoft.com/networking/WLAN/profile/v4\">true</transitionMode>"
+         "</authEncryption><sharedKey>",
+         "connect 0 mode=0 profile=Sae flags=0"});
+    // Faults: a WEP or 802.1X network given a pre-shared-key profile that cannot work.
+    row("wep-refused", {"wifi", "--connect", "Wep", "--password", "pw"}, true, 0, 1,
+        "orvik: \"Wep\" was not joined: it uses WEP");
+    row("enterprise-refused", {"wifi", "--connect", "Corp", "--password", "pw"}, true, 0, 1,
+        "orvik: \"Corp\" was not joined: it is an enterprise (802.1X) network");
+    // The name as UTF-8 from the UTF-16 command line, whatever the ANSI code page. Fault: the ANSI
+    // code page's bytes (E9 for the e with acute in Wine's 1252), which no device sees.
+    row("name-taken-as-utf8", {"wifi", "--connect", QStringLiteral("Caf\u00E9"), "--password", "pw"}, true, 0, 0,
+        joined("Caf\xC3\xA9", 0), joinReceived(QStringLiteral("Caf\u00E9"), QStringLiteral("pw"), 0, false));
+    // Windows 11 with location access off for desktop apps refuses scans and lists. Faults: an empty
+    // list with exit 0; "no WiFi device sees" when joining.
+    const QByteArray locationOff = "orvik: Location access is off for desktop apps: Settings > Privacy & security > "
+                                   "Location > Let desktop apps access your location\n";
+    row("list-with-location-off", {"wifi", "--list"}, true, 0, 1, locationOff, {}, {}, "listing 5\n");
+    row("join-with-location-off", cafe, true, 0, 1, locationOff, {}, {}, "listing 5\n");
+    // A network with a profile needs no list: joined with that profile, none set. Fault: the location
+    // message though a profile is there.
+    row("join-with-location-off-and-a-profile", cafe, true, 0, 0, joined("Cafe", 1), {cafeReceived.constLast()}, {},
+        "listing 5\nprofile 1 Cafe\n");
+    // Windows lists a network once per profile and once without: the same network, joined once.
+    row("listed-per-profile-and-without", cafe, true, 0, 0, joined("Cafe", 1), cafeReceived, {}, "profile 1 Cafe\n");
+    row("radios-switched-off", cafe, true, 0, 1, "orvik: the WiFi radio is switched off; \"Cafe\" was not joined", {},
+        {}, "radio-off 0\nradio-off 1\n");
+#else
+    row("open-network-joined-without-security", {"wifi", "--connect", "Cafe"}, true, 0, 0, joined("Cafe", 1),
+        joinReceived(QStringLiteral("Cafe"), QString(), 1, false));
+    // Nobody can press Accept or Cancel on the offscreen platform.
+    row("no-display-to-answer", {"wifi"}, false, 0, 1, "orvik: wifi needs a display");
+#endif
 }
 
 QTEST_MAIN(tst_OrvikWifi)

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // `orvik wifi`: the command's uses as a program, the dialog's answers in process as a user gives
 // them. Joining goes through the platform's service: NetworkManager, or the WLAN API on Windows,
@@ -20,10 +21,6 @@ private Q_SLOTS:
     void answers();
     void join_data(); // with orvik, and through the dialog's Accept
     void join();
-#ifdef Q_OS_WIN
-    void plantedInWorkingFolder_data();
-    void plantedInWorkingFolder(); // runs nothing and loads nothing from there
-#endif
 };
 
 namespace ORVIK {
@@ -33,11 +30,16 @@ extern const char *const kListing;
 
 // Runs the WiFi plug-in's entry in process; as soon as the dialog lists two networks, chooses the
 // second, types the name if one is given and the password "hunter 2", and answers ("Accept",
-// "Cancel" or "close"). Returns the exit code; out and err receive what the plug-in prints, err
-// also a window still shown once it returned.
-int answerDialog(WifiDialogRequest request, const QString &answer, const QString &typed, QString &out, QString &err);
+// "Cancel" or "close"). Told as a run of orvik, whose standard error also names a window still
+// shown once the entry returned.
+OrvikRun answerDialog(WifiDialogRequest request, const QString &answer, const QString &typed = {});
 
-// The dialog's Accept with joining asked for, told as a run of orvik.
+// The dialog's Accept with joining asked for.
 OrvikRun acceptJoin(const QString &typed);
+
+// What the platform's service receives when `network` is joined with `password` on its device
+// `device` (hidden: as a hidden network), in the words of its stand-in: NetworkManager's one request;
+// parts of the one WLAN profile set, then the line of WlanConnect.
+QStringList joinReceived(const QString &network, const QString &password, int device, bool hidden);
 
 } // namespace ORVIK

@@ -151,7 +151,6 @@ void tst_WifiConnectDialog::scanAndPopulate()
 
     FakeWlan wlan(interfaces, openResult, enumResult);
     FakeNetsh netsh(netshOutput);
-    QVERIFY(netsh.isValid());
     WifiConnectDialog dialog;
     dialog.scanAndPopulate();
     QCOMPARE(entriesOf(dialog), entries);
@@ -162,21 +161,21 @@ void tst_WifiConnectDialog::scanAndPopulate()
     const bool reached = openResult == 0 && enumResult == 0;
     const QStringList ran = {"wlan", "show", "networks", "mode=Bssid"};
     QCOMPARE(netsh.arguments(), netshRuns ? ran : QStringList());
-    QVERIFY2(wlan.reading().balanced(), "a handle or list was not given back");
+    QVERIFY2(wlan.balanced(), "a handle or list was not given back");
 
-    // In order: each interface asked to scan, then its list read (and freed) until the next
-    // interface's turn; the interface list freed before the handle is closed.
-    QStringList calls = {QStringLiteral("open")};
+    // In order: each interface asked to scan, then its list read (and freed right after) until the
+    // next interface's turn; the interface list freed before the handle is closed.
+    QStringList calls = {QLatin1String(openResult == 0 ? "open" : "open failed")};
     if (openResult == 0)
-        calls.append(QStringLiteral("enum"));
+        calls.append(QLatin1String(enumResult == 0 ? "enum" : "enum failed"));
     for (qsizetype i = 0; reached && i < interfaces.size(); ++i)
         calls << QStringLiteral("scan %1").arg(i)
-              << QString::fromLatin1(interfaces[i].isEmpty() ? "list %1 failed" : "list %1").arg(i);
+              << QString::fromLatin1(interfaces[i].isEmpty() ? "list %1 flags=2 failed" : "list %1 flags=2").arg(i);
     if (reached)
         calls.append(QStringLiteral("free interfaces"));
     if (openResult == 0)
         calls.append(QStringLiteral("close"));
-    QCOMPARE(wlan.reading().calls, calls);
+    QCOMPARE(wlan.calls(), calls);
 }
 
 void tst_WifiConnectDialog::controlsLayoutAndPassword()
@@ -273,7 +272,7 @@ void tst_WifiConnectDialog::periodicScanning()
     // Every scan finds no interface and no netsh command at once; each opens the service once.
     FakeWlan wlan;
     FakeNetsh noCommand;
-    const auto scans = [&wlan] { return wlan.reading().opened; };
+    const auto scans = [&wlan] { return wlan.count(QStringLiteral("open")); };
     WifiConnectDialog dialog;
     dialog.setSSIDs({"Cafe", "Bar"}, {80, 20});
     dialog.show();
@@ -389,33 +388,31 @@ void tst_WifiConnectDialog::deletedDuringScan()
     // and then run the command.
     FakeWlan wlan(radio({{"", 70}}) + radio({{"", 70}}));
     FakeNetsh netsh(kCommandOutput);
-    QVERIFY(netsh.isValid());
     auto *dialog = new WifiConnectDialog;
     QPointer<WifiConnectDialog> watch(dialog);
-    QObject scope; // withdraws a deletion still pending when the test ends
     int readsAtDeletion = -1;
-    // The owner deletes the dialog from an event handled while a scan polls; for a tick, the scan
-    // nested in the first one.
-    wlan.onRead = [&] {
-        if (wlan.reading().opened == deletingScan)
-            QTimer::singleShot(0, &scope, [&] {
-                if (watch)
-                    readsAtDeletion = wlan.reading().reads;
-                delete watch.data();
-            });
-    };
+    const QString listRead = QStringLiteral("list \\d+ flags=2"); // one that succeeded
+    // The owner deletes the dialog from an event handled while a scan polls, after a read; for a
+    // tick, the scan nested in the first one.
+    QTimer owner;
+    connect(&owner, &QTimer::timeout, this, [&] {
+        if (watch && wlan.count(QStringLiteral("open")) == deletingScan && wlan.count(listRead) > 0) {
+            readsAtDeletion = wlan.count(listRead);
+            delete watch.data();
+        }
+    });
+    owner.start(5);
     if (interval == 0)
         dialog->scanAndPopulate();
     else
         dialog->startAutoScan(interval);
     QTRY_VERIFY_WITH_TIMEOUT(watch.isNull(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!wlan.reading().handleOpen(), 10000);
-    // Every scan under way stops at its next poll: no read after the deletion, no further
-    // interface, no command; and it gives back what it took.
-    QCOMPARE(wlan.reading().reads, readsAtDeletion);
-    QCOMPARE(wlan.reading().scans, deletingScan);
+    // Every scan under way stops at its next poll, giving back what it took: no read after the
+    // deletion, no further interface, no command.
+    QTRY_VERIFY_WITH_TIMEOUT(wlan.balanced(), 10000);
+    QCOMPARE(wlan.count(listRead), readsAtDeletion);
+    QCOMPARE(wlan.count(QStringLiteral("scan \\d+")), deletingScan);
     QCOMPARE(netsh.arguments(), QStringList());
-    QVERIFY(wlan.reading().balanced());
 }
 
 QTEST_MAIN(tst_WifiConnectDialog)

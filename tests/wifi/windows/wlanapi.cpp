@@ -1,7 +1,13 @@
 // A stand-in for the WLAN client library. Windows tests load it in place of the system's
 // wlanapi.dll; elsewhere FakeWlan installs its scan operations in process as the scan's table. It
 // serves the interfaces and networks of a scenario file (ORVIK_WLAN_SCENARIO), read again at every
-// WlanOpenHandle, and appends one line per call to a log file (ORVIK_WLAN_LOG). Scenario lines:
+// WlanOpenHandle, and appends one line per call to a log file (ORVIK_WLAN_LOG), naming interface I
+// by its index: "open", "enum", "scan I", "list I flags=F" (each " failed" when refused),
+// "free interfaces|list I|profile" (left out for a list freed right after the read that gave it),
+// "close", "notify SOURCE", "get profile I NAME", "profile I flags=F overwrite=B XML", "connect I
+// mode=M profile=NAME flags=F"; I is -1 for an interface of none. It checks the caller as the
+// service would: a wrong client version, an unknown handle or memory, or a handle closed before
+// what it gave was freed, is logged as "misuse: ...". Scenario lines:
 //   open CODE | enum CODE           the result of WlanOpenHandle / WlanEnumInterfaces
 //   listing CODE                    the result of every WlanScan and WlanGetAvailableNetworkList:
 //                                   5 (ERROR_ACCESS_DENIED) is Windows 11 with location access off
@@ -11,10 +17,10 @@
 //   profile I NAME                  interface I has a profile of this name (ASCII), listed as Windows
 //                                   lists profiles: a network of that name gets a second entry
 //   poll                            the interface's next list, read from k seconds after WlanScan
-//   network QUALITY SSIDHEX|- [LENGTH [AUTH CIPHER]]
+//   network QUALITY SSIDHEX|- LENGTH AUTH CIPHER
 // A scan's completion is told, as Windows does, from a thread of the service's (Windows). Every
-// profile XML that WlanSetProfile receives is logged, and also kept whole as a file of its own in
-// the folder that ORVIK_WLAN_PROFILE_DIR names, if any, for the schema check.
+// profile XML that WlanSetProfile receives is also kept whole as a file of its own in the folder
+// that ORVIK_WLAN_PROFILE_DIR names, if any, for the schema check.
 #include "wifi/wlanplatform_p.h"
 
 #include <algorithm>
@@ -24,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -52,6 +59,13 @@ struct Interface
     std::vector<std::string> profiles;
 };
 
+// Memory handed out, by the handle it came through; what it is names it when it is freed.
+struct Given
+{
+    HANDLE handle;
+    std::string what;
+};
+
 struct State
 {
     std::recursive_mutex mutex;
@@ -61,7 +75,8 @@ struct State
     DWORD connectReason = 0;
     std::string reasonText;
     std::vector<Interface> interfaces;
-    std::set<void *> live;
+    std::map<void *, Given> live;
+    void *pending = nullptr; // the list that the last call logged gave
     std::set<HANDLE> handles;
     std::uintptr_t nextHandle = 0x100;
     std::thread notifier;
@@ -85,42 +100,42 @@ std::string env(const char *name)
 
 void log(const std::string &line)
 {
+    state().pending = nullptr;
     if (std::FILE *file = std::fopen(env("ORVIK_WLAN_LOG").c_str(), "ab")) {
         std::fprintf(file, "%s\n", line.c_str());
         std::fclose(file);
     }
 }
 
-std::string text(const void *pointer)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%p", pointer);
-    return buffer;
-}
-
-// Interface i has the GUID {0000100i-0000-4000-8000-0000000000ii}, so tests can name it.
+// Interface i has the GUID {0000100i-0000-4000-8000-0000000000ii}.
 GUID guidOf(std::size_t index)
 {
     return GUID{DWORD(0x1000 + index), 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, UCHAR(index)}};
 }
 
-std::string text(const GUID *guid)
+// A handle that the service did not give is a misuse.
+bool known(HANDLE handle)
 {
-    if (!guid)
-        return "null";
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%08lx-%04x-%04x-%02x%02x", static_cast<unsigned long>(guid->Data1),
-                  guid->Data2, guid->Data3, guid->Data4[0], guid->Data4[7]);
-    return buffer;
+    const bool given = state().handles.count(handle) != 0;
+    if (!given)
+        log("misuse: an unknown handle");
+    return given;
 }
 
-Interface *interfaceOf(const GUID *guid)
+// The interface's index, -1 for a GUID of none.
+int indexOf(HANDLE handle, const GUID *guid)
 {
-    auto &interfaces = state().interfaces;
-    for (std::size_t i = 0; guid && i < interfaces.size(); ++i)
+    if (!known(handle))
+        return -1;
+    for (std::size_t i = 0; guid && i < state().interfaces.size(); ++i)
         if (const GUID ith = guidOf(i); std::memcmp(guid, &ith, sizeof ith) == 0)
-            return &interfaces[i];
-    return nullptr;
+            return int(i);
+    return -1;
+}
+
+Interface *interfaceAt(int index)
+{
+    return index < 0 ? nullptr : &state().interfaces[std::size_t(index)];
 }
 
 void load()
@@ -162,15 +177,11 @@ void load()
         } else if (word == "network" && !s.interfaces.empty() && !s.interfaces.back().polls.empty()) {
             WLAN_AVAILABLE_NETWORK network{};
             std::string hex;
-            ULONG length = ~0u;
-            in >> network.wlanSignalQuality >> hex >> length;
-            ULONG bytes = 0;
-            for (std::size_t i = 0; hex != "-" && i + 1 < hex.size() && bytes < DOT11_SSID_MAX_LENGTH; i += 2)
-                network.dot11Ssid.ucSSID[bytes++] = UCHAR(std::stoul(hex.substr(i, 2), nullptr, 16));
-            network.dot11Ssid.uSSIDLength = length == ~0u ? bytes : length;
+            int auth = 0, cipher = 0;
+            in >> network.wlanSignalQuality >> hex >> network.dot11Ssid.uSSIDLength >> auth >> cipher;
+            for (std::size_t i = 0; hex != "-" && i + 1 < hex.size() && i < 2 * DOT11_SSID_MAX_LENGTH; i += 2)
+                network.dot11Ssid.ucSSID[i / 2] = UCHAR(std::stoul(hex.substr(i, 2), nullptr, 16));
 #ifdef _WIN32
-            int auth = DOT11_AUTH_ALGO_RSNA_PSK, cipher = DOT11_CIPHER_ALGO_CCMP;
-            in >> auth >> cipher;
             network.dot11BssType = dot11_BSS_type_infrastructure;
             network.uNumberOfBssids = 1;
             network.bNetworkConnectable = TRUE;
@@ -185,17 +196,12 @@ void load()
 
 // A list of count items (the list type declares one already), handed out and tracked.
 template <typename List, typename Item>
-List *allocate(std::size_t count)
+List *allocate(std::size_t count, HANDLE handle, const std::string &what)
 {
     auto *list = static_cast<List *>(std::calloc(1, sizeof(List) + count * sizeof(Item)));
-    state().live.insert(list);
+    state().live[list] = {handle, what};
     list->dwNumberOfItems = DWORD(count);
     return list;
-}
-
-bool known(HANDLE handle)
-{
-    return state().handles.count(handle) != 0;
 }
 
 void joinNotifier()
@@ -212,13 +218,16 @@ DWORD WINAPI WlanOpenHandle(DWORD version, PVOID, PDWORD negotiated, PHANDLE han
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
     load();
-    log("WlanOpenHandle version=" + std::to_string(version) + " result=" + std::to_string(state().openResult));
-    if (state().openResult != 0)
+    if (version != 2)
+        log("misuse: client version " + std::to_string(version));
+    if (state().openResult != 0) {
+        log("open failed");
         return state().openResult;
+    }
     *negotiated = version;
     *handle = reinterpret_cast<HANDLE>(state().nextHandle++);
     state().handles.insert(*handle);
-    log("handle " + text(*handle));
+    log("open");
     return ERROR_SUCCESS;
 }
 
@@ -226,8 +235,15 @@ DWORD WINAPI WlanCloseHandle(HANDLE handle, PVOID)
 {
     joinNotifier();
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    log("WlanCloseHandle handle=" + text(handle) + " live=" + std::to_string(state().live.size()));
-    return state().handles.erase(handle) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    if (!known(handle))
+        return ERROR_INVALID_HANDLE;
+    state().handles.erase(handle);
+    // What came through the handle is freed before it is closed.
+    for (const auto &[memory, given] : state().live)
+        if (given.handle == handle)
+            log("misuse: " + given.what + " not freed before the close");
+    log("close");
+    return ERROR_SUCCESS;
 }
 
 DWORD WINAPI WlanEnumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST *result)
@@ -235,38 +251,39 @@ DWORD WINAPI WlanEnumInterfaces(HANDLE handle, PVOID, PWLAN_INTERFACE_INFO_LIST 
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
     const auto &interfaces = state().interfaces;
     const DWORD error = !known(handle) ? ERROR_INVALID_HANDLE : state().enumResult;
-    if (error == ERROR_SUCCESS) {
-        *result = allocate<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(interfaces.size());
-        for (std::size_t i = 0; i < interfaces.size(); ++i) {
-            WLAN_INTERFACE_INFO &info = (*result)->InterfaceInfo[i];
-            info.InterfaceGuid = guidOf(i);
-#ifdef _WIN32
-            info.isState = wlan_interface_state_disconnected;
-#endif
-            const std::string &description = interfaces[i].description;
-            std::copy_n(description.begin(), std::min<std::size_t>(description.size(), 255),
-                        info.strInterfaceDescription);
-        }
+    if (error != ERROR_SUCCESS) {
+        log("enum failed");
+        return error;
     }
-    log("WlanEnumInterfaces handle=" + text(handle) + " result=" + std::to_string(error) +
-        (error ? "" : " list=" + text(*result)));
-    return error;
+    *result = allocate<WLAN_INTERFACE_INFO_LIST, WLAN_INTERFACE_INFO>(interfaces.size(), handle, "interfaces");
+    for (std::size_t i = 0; i < interfaces.size(); ++i) {
+        WLAN_INTERFACE_INFO &info = (*result)->InterfaceInfo[i];
+        info.InterfaceGuid = guidOf(i);
+#ifdef _WIN32
+        info.isState = wlan_interface_state_disconnected;
+#endif
+        const std::string &description = interfaces[i].description;
+        std::copy_n(description.begin(), std::min<std::size_t>(description.size(), 255), info.strInterfaceDescription);
+    }
+    log("enum");
+    return ERROR_SUCCESS;
 }
 
-DWORD WINAPI WlanScan(HANDLE handle, const GUID *guid, const PDOT11_SSID ssid, const PWLAN_RAW_DATA ie, PVOID)
+DWORD WINAPI WlanScan(HANDLE handle, const GUID *guid, const PDOT11_SSID, const PWLAN_RAW_DATA, PVOID)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    Interface *radio = known(handle) ? interfaceOf(guid) : nullptr;
+    const int index = indexOf(handle, guid);
+    Interface *radio = interfaceAt(index);
     const DWORD result = !radio                       ? ERROR_INVALID_PARAMETER
                          : state().listingResult != 0 ? state().listingResult
                          : radio->radioOff            ? kRadioOff
                                                       : ERROR_SUCCESS;
-    if (result == ERROR_SUCCESS)
-        radio->scanned = std::chrono::steady_clock::now();
-    log("WlanScan handle=" + text(handle) + " interface=" + text(guid) + " ssid=" + text(ssid) + " ie=" + text(ie) +
-        " result=" + std::to_string(result));
+    log("scan " + std::to_string(index) + (result == ERROR_SUCCESS ? "" : " failed"));
+    if (result != ERROR_SUCCESS)
+        return result;
+    radio->scanned = std::chrono::steady_clock::now();
 #ifdef _WIN32
-    if (result == ERROR_SUCCESS && state().callback) {
+    if (state().callback) {
         joinNotifier();
         state().notifier = std::thread([callback = state().callback, context = state().context, guid = *guid] {
             WLAN_NOTIFICATION_DATA data{WLAN_NOTIFICATION_SOURCE_ACM, wlan_notification_acm_scan_complete, guid, 0,
@@ -275,24 +292,23 @@ DWORD WINAPI WlanScan(HANDLE handle, const GUID *guid, const PDOT11_SSID ssid, c
         });
     }
 #endif
-    return result;
+    return ERROR_SUCCESS;
 }
 
 DWORD WINAPI WlanGetAvailableNetworkList(HANDLE handle, const GUID *guid, DWORD flags, PVOID,
                                          PWLAN_AVAILABLE_NETWORK_LIST *result)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    const Interface *radio = known(handle) ? interfaceOf(guid) : nullptr;
-    std::string line = "WlanGetAvailableNetworkList handle=" + text(handle) + " interface=" + text(guid) +
-                       " flags=" + std::to_string(flags);
+    const int index = indexOf(handle, guid);
+    const Interface *radio = interfaceAt(index);
+    const std::string what = "list " + std::to_string(index);
     const DWORD refused = !radio || radio->polls.empty() ? ERROR_NOT_READY
                           : state().listingResult != 0   ? state().listingResult
                           : radio->radioOff              ? kRadioOff
                                                          : ERROR_SUCCESS;
-    if (refused != ERROR_SUCCESS) {
-        log(line + " result=" + std::to_string(refused));
+    log(what + " flags=" + std::to_string(flags) + (refused == ERROR_SUCCESS ? "" : " failed"));
+    if (refused != ERROR_SUCCESS)
         return refused;
-    }
     const auto since = std::chrono::steady_clock::now() - radio->scanned;
     const auto period = std::size_t(std::chrono::duration_cast<std::chrono::seconds>(since).count());
     // As Windows lists them: one entry per profile of a network, and one without a profile.
@@ -307,19 +323,24 @@ DWORD WINAPI WlanGetAvailableNetworkList(HANDLE handle, const GUID *guid, DWORD 
             entry.dwFlags = 2; // WLAN_AVAILABLE_NETWORK_HAS_PROFILE
             poll.push_back(entry);
         }
-    *result = allocate<WLAN_AVAILABLE_NETWORK_LIST, WLAN_AVAILABLE_NETWORK>(poll.size());
+    *result = allocate<WLAN_AVAILABLE_NETWORK_LIST, WLAN_AVAILABLE_NETWORK>(poll.size(), handle, what);
     std::copy(poll.begin(), poll.end(), (*result)->Network);
-    log(line + " result=0 list=" + text(*result));
+    state().pending = *result;
     return ERROR_SUCCESS;
 }
 
 void WINAPI WlanFreeMemory(PVOID memory)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    const bool live = state().live.erase(memory) != 0;
-    log("WlanFreeMemory " + text(memory) + (live ? "" : " unknown"));
-    if (live)
-        std::free(memory);
+    const auto given = state().live.find(memory);
+    if (given == state().live.end())
+        return log("misuse: memory freed that was not given, or freed again");
+    // A list freed right after the read that gave it: the read's line says it all.
+    if (memory != state().pending)
+        log("free " + given->second.what);
+    state().pending = nullptr;
+    state().live.erase(given);
+    std::free(memory);
 }
 
 #ifdef _WIN32
@@ -339,21 +360,18 @@ std::string utf8(const WCHAR *text)
 DWORD WINAPI WlanGetProfile(HANDLE handle, const GUID *guid, LPCWSTR name, PVOID, LPWSTR *xml, DWORD *flags, PDWORD)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    const Interface *radio = known(handle) ? interfaceOf(guid) : nullptr;
+    const int index = indexOf(handle, guid);
+    const Interface *radio = interfaceAt(index);
     const std::string wanted = utf8(name);
     const bool found =
         radio && std::find(radio->profiles.begin(), radio->profiles.end(), wanted) != radio->profiles.end();
-    const std::string line = "WlanGetProfile handle=" + text(handle) + " interface=" + text(guid) + " name=" + wanted +
-                             " found=" + std::to_string(found);
-    if (!found) {
-        log(line);
+    log("get profile " + std::to_string(index) + ' ' + wanted + (found ? "" : " failed"));
+    if (!found)
         return radio ? ERROR_NOT_FOUND : ERROR_INVALID_PARAMETER;
-    }
     static const WCHAR stub[] = L"<WLANProfile/>";
     *xml = static_cast<LPWSTR>(std::calloc(1, sizeof stub));
     std::memcpy(*xml, stub, sizeof stub);
-    state().live.insert(*xml);
-    log(line + " list=" + text(*xml));
+    state().live[*xml] = {handle, "profile"};
     if (flags)
         *flags = WLAN_PROFILE_USER;
     return ERROR_SUCCESS;
@@ -363,8 +381,9 @@ DWORD WINAPI WlanSetProfile(HANDLE handle, const GUID *guid, DWORD flags, LPCWST
                             DWORD *reason)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
+    const int index = indexOf(handle, guid);
     // Every profile, whole, in UTF-8: the tests check them against the profile schema.
-    log("WlanSetProfile handle=" + text(handle) + " interface=" + text(guid) + " flags=" + std::to_string(flags) +
+    log("profile " + std::to_string(index) + " flags=" + std::to_string(flags) +
         " overwrite=" + std::to_string(overwrite) + " " + utf8(xml));
     if (const std::string folder = env("ORVIK_WLAN_PROFILE_DIR"); !folder.empty()) {
         static int count = 0;
@@ -376,17 +395,16 @@ DWORD WINAPI WlanSetProfile(HANDLE handle, const GUID *guid, DWORD flags, LPCWST
         }
     }
     *reason = 0;
-    return known(handle) && interfaceOf(guid) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    return index >= 0 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
 }
 
-DWORD WINAPI WlanRegisterNotification(HANDLE handle, DWORD source, BOOL ignoreDuplicate,
-                                      WLAN_NOTIFICATION_CALLBACK callback, PVOID context, PVOID, PDWORD)
+DWORD WINAPI WlanRegisterNotification(HANDLE handle, DWORD source, BOOL, WLAN_NOTIFICATION_CALLBACK callback,
+                                      PVOID context, PVOID, PDWORD)
 {
     if (source == WLAN_NOTIFICATION_SOURCE_NONE)
         joinNotifier();
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    log("WlanRegisterNotification handle=" + text(handle) + " source=" + std::to_string(source) +
-        " ignoreDuplicate=" + std::to_string(ignoreDuplicate));
+    log("notify " + std::to_string(source));
     state().callback = source == WLAN_NOTIFICATION_SOURCE_NONE ? nullptr : callback;
     state().context = context;
     return known(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
@@ -396,10 +414,10 @@ DWORD WINAPI WlanRegisterNotification(HANDLE handle, DWORD source, BOOL ignoreDu
 DWORD WINAPI WlanConnect(HANDLE handle, const GUID *guid, const PWLAN_CONNECTION_PARAMETERS parameters, PVOID)
 {
     std::lock_guard<std::recursive_mutex> lock(state().mutex);
-    log("WlanConnect handle=" + text(handle) + " interface=" + text(guid) +
-        " mode=" + std::to_string(parameters->wlanConnectionMode) + " profile=" + utf8(parameters->strProfile) +
-        " flags=" + std::to_string(parameters->dwFlags));
-    if (!known(handle) || !interfaceOf(guid))
+    const int index = indexOf(handle, guid);
+    log("connect " + std::to_string(index) + " mode=" + std::to_string(parameters->wlanConnectionMode) +
+        " profile=" + utf8(parameters->strProfile) + " flags=" + std::to_string(parameters->dwFlags));
+    if (index < 0)
         return ERROR_INVALID_PARAMETER;
     joinNotifier();
     const WLAN_NOTIFICATION_CALLBACK callback = state().callback;
