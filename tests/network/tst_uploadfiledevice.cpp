@@ -1,5 +1,6 @@
 #include "loopback/httptestserver.h"
 #include "network/uploadfiledevice.h"
+#include "tests/testfile.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -40,120 +41,82 @@ class tst_UploadFileDevice : public QObject
 private Q_SLOTS:
     void readsTheFileAsQtAsks_data();
     void readsTheFileAsQtAsks();
-    void fileChangedUnderTheUpload_data();
-    void fileChangedUnderTheUpload();
     void closedDeviceAnswersAsAClosedFile();
 
 private:
-    QString writeFile(const QByteArray &content)
-    {
-        QFile file(m_dir.filePath(QStringLiteral("upload-%1.bin").arg(++m_files)));
-        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? file.fileName() : QString();
-    }
-
     QTemporaryDir m_dir;
-    int m_files = 0;
 };
 
 void tst_UploadFileDevice::readsTheFileAsQtAsks_data()
 {
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<qint64>("piece");     // the size of each read
-    QTest::addColumn<qint64>("seekAfter"); // after this many bytes, seek (a resent request starts over); -1: never
-    QTest::addColumn<qint64>("seekTo");
+    QTest::addColumn<qint64>("size");    // at opening
+    QTest::addColumn<qint64>("piece");   // the size of each read
+    QTest::addColumn<qint64>("after");   // bytes read before the file is changed or the device is sought
+    QTest::addColumn<qint64>("seekTo");  // -1: no seek (a resent request starts over)
+    QTest::addColumn<qint64>("newSize"); // -1: the file is not changed under the upload
+    QTest::addColumn<qint64>("end");     // the device hands out the file up to here; short of `size`, it fails
 
-    QTest::newRow("qt-pieces-across-read-ahead-boundaries")
-        << 2 * kPiece + 12345 << kQtPiece << qint64(-1) << qint64(0);
-    QTest::newRow("reads-larger-than-the-read-ahead") << 3 * kPiece + 1 << kPiece + 100 << qint64(-1) << qint64(0);
-    QTest::newRow("empty-file") << qint64(0) << kQtPiece << qint64(-1) << qint64(0);
+    const auto row = [](const char *name, qint64 size, qint64 piece, qint64 after, qint64 seekTo, qint64 newSize,
+                        qint64 end) { QTest::newRow(name) << size << piece << after << seekTo << newSize << end; };
+    const qint64 none = -1, size = 3 * kPiece;
+    row("qt-pieces-across-read-ahead-boundaries", 2 * kPiece + 12345, kQtPiece, 0, none, none, 2 * kPiece + 12345);
+    row("reads-larger-than-the-read-ahead", size + 1, kPiece + 100, 0, none, none, size + 1);
+    row("empty-file", 0, kQtPiece, 0, none, none, 0);
     // Qt resets the device when it sends a request again on a new connection.
-    QTest::newRow("reset-mid-upload-reads-from-the-start")
-        << 3 * kPiece + 1 << kQtPiece << kPiece + kPiece / 2 << qint64(0);
-    QTest::newRow("seek-back-into-an-earlier-piece") << 3 * kPiece << kQtPiece << 2 * kPiece + kPiece / 2 << kPiece / 2;
-    QTest::newRow("seek-forward-beyond-the-held-piece") << 3 * kPiece << kQtPiece << qint64(100) << 2 * kPiece + 7;
+    row("reset-mid-upload-reads-from-the-start", size + 1, kQtPiece, kPiece + kPiece / 2, 0, none, size + 1);
+    row("seek-back-into-an-earlier-piece", size, kQtPiece, 2 * kPiece + kPiece / 2, kPiece / 2, none, size);
+    row("seek-forward-beyond-the-held-piece", size, kQtPiece, 100, 2 * kPiece + 7, none, size);
+    // The held piece is still the file's at opening; the next one is not there any more.
+    row("shrunk-inside-the-held-piece", size, kQtPiece, kQtPiece, none, kPiece / 2, kPiece);
+    row("shrunk-to-nothing", size, kQtPiece, kQtPiece, none, 0, kPiece);
+    row("shrunk-inside-a-later-piece", size, kQtPiece, kQtPiece, none, 2 * kPiece + 5, 2 * kPiece);
+    // Only what was there at opening is sent: the size announced to the server.
+    row("grown-sends-the-size-at-opening", size, kQtPiece, kQtPiece, none, size + 3 * kPiece, size);
 }
 
 void tst_UploadFileDevice::readsTheFileAsQtAsks()
 {
     QFETCH(qint64, size);
     QFETCH(qint64, piece);
-    QFETCH(qint64, seekAfter);
+    QFETCH(qint64, after);
     QFETCH(qint64, seekTo);
+    QFETCH(qint64, newSize);
+    QFETCH(qint64, end);
 
     const QByteArray content = HttpTestServer::patternBytes(7, size);
-    const QString path = writeFile(content);
-    QVERIFY(!path.isEmpty());
+    const QString path = m_dir.filePath(QStringLiteral("upload.bin"));
+    QVERIFY(writeFile(path, content));
     UploadFileDevice device(path);
     QVERIFY(device.open());
     QVERIFY(!device.isSequential()); // else Qt would hold the whole upload in memory first
     QCOMPARE(device.size(), size);
-    if (seekAfter >= 0) {
-        QVERIFY(readOn(device, piece, seekAfter) == content.left(seekAfter));
+    QByteArray taken = readOn(device, piece, after);
+    QCOMPARE(taken.size(), after);
+    if (seekTo >= 0)
         QVERIFY(device.seek(seekTo));
-    }
-    qint64 status = 0;
-    const QByteArray rest = readOn(device, piece, size + piece, &status);
-    QCOMPARE(rest.size(), content.size() - seekTo);
-    QVERIFY(rest == content.mid(seekTo)); // not QCOMPARE: no megabytes in the log
-    QCOMPARE(status, qint64(0));
-    QVERIFY(device.atEnd());
-}
-
-void tst_UploadFileDevice::fileChangedUnderTheUpload_data()
-{
-    QTest::addColumn<qint64>("newSize");  // the file's size after the first read
-    QTest::addColumn<qint64>("expected"); // bytes the device hands out before it ends
-    QTest::addColumn<bool>("fails");      // it ends with an error, not a plain end
-
-    const qint64 size = 3 * kPiece;
-    // The held piece is still the file's at opening; the next one is not there any more.
-    QTest::newRow("shrunk-inside-the-held-piece") << kPiece / 2 << kPiece << true;
-    QTest::newRow("shrunk-to-nothing") << qint64(0) << kPiece << true;
-    QTest::newRow("shrunk-inside-a-later-piece") << 2 * kPiece + 5 << 2 * kPiece << true;
-    // Only what was there at opening is sent: the size announced to the server.
-    QTest::newRow("grown-sends-the-size-at-opening") << size + 3 * kPiece << size << false;
-}
-
-void tst_UploadFileDevice::fileChangedUnderTheUpload()
-{
-    QFETCH(qint64, newSize);
-    QFETCH(qint64, expected);
-    QFETCH(bool, fails);
-
-    const qint64 size = 3 * kPiece;
-    const QByteArray content = HttpTestServer::patternBytes(9, size);
-    const QString path = writeFile(content);
-    QVERIFY(!path.isEmpty());
-    UploadFileDevice device(path);
-    QVERIFY(device.open());
-    QByteArray taken = readOn(device, kQtPiece, kQtPiece);
-    QCOMPARE(taken.size(), kQtPiece);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite));
     if (newSize > size)
-        QVERIFY(file.seek(size) && file.write(HttpTestServer::patternBytes(1, newSize - size)) == newSize - size);
-    else
-        QVERIFY(file.resize(newSize));
-    file.close();
+        QVERIFY(writeFile(path, HttpTestServer::patternBytes(1, newSize - size), QIODevice::Append));
+    else if (newSize >= 0)
+        QVERIFY(QFile::resize(path, newSize));
 
     qint64 status = 0;
-    taken += readOn(device, kQtPiece, 2 * size, &status);
+    taken += readOn(device, piece, 2 * size + piece, &status);
+    const qint64 resume = seekTo >= 0 ? seekTo : after;
+    QCOMPARE(taken.size(), after + end - resume);
+    QVERIFY(taken == content.left(after) + content.mid(resume, end - resume)); // not QCOMPARE: no megabytes in the log
     // A shrunk file must not end as if it were whole (Qt would wait forever for the rest of a plain end
     // before the size): the read fails, and nothing of the file's new content is handed out.
-    QCOMPARE(status, fails ? qint64(-1) : qint64(0));
-    QCOMPARE(qint64(taken.size()), expected);
-    QVERIFY(taken == content.left(expected));
+    QCOMPARE(status, end < size ? qint64(-1) : qint64(0));
     QCOMPARE(device.size(), size);
-    if (fails)
-        QVERIFY(!device.errorString().isEmpty());
+    QVERIFY(end < size ? !device.errorString().isEmpty() : device.atEnd());
 }
 
 void tst_UploadFileDevice::closedDeviceAnswersAsAClosedFile()
 {
     // An upload file that cannot be opened fails as the transfer's own error: Qt must see the same size
     // as from a closed QFile, not an empty upload it would send as a success.
-    const QString path = writeFile(HttpTestServer::patternBytes(2, 5000));
-    QVERIFY(!path.isEmpty());
+    const QString path = m_dir.filePath(QStringLiteral("closed.bin"));
+    QVERIFY(writeFile(path, HttpTestServer::patternBytes(2, 5000)));
     UploadFileDevice device(path);
     QCOMPARE(device.size(), qint64(5000));
     char byte = 0;
