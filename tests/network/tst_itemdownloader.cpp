@@ -79,28 +79,23 @@ private:
 void tst_ItemDownloader::initTestCase()
 {
     QVERIFY2(m_server.listen(), qPrintable(m_server.errorString()));
-    const auto generated = [this](const QByteArray &path, qint64 size, qint64 piece, int pauseMs) {
+    // A body made as it is sent: in pieces with a pause between them when asked, and cut short when asked.
+    const auto generated = [this](const QByteArray &path, qint64 size, qint64 piece, int pauseMs, qint64 dropAfter = -1,
+                                  HttpTestServer::Framing framing = HttpTestServer::Framing::ContentLength) {
         HttpTestServer::Route route;
         route.generatedSize = size;
         route.pieceSize = piece;
         route.pieceIntervalMs = pauseMs;
-        m_server.setRoute(path, route);
-    };
-    generated("/slow", 1000000, 100, 1000); // would take hours
-    generated("/paced", 40000, 10000, 200);
-    HttpTestServer::Route route;
-    route.body = "x";
-    m_server.setRoute("/settle", route);
-    const auto cut = [this](const QByteArray &path, qint64 size, qint64 dropAfter, HttpTestServer::Framing framing) {
-        HttpTestServer::Route route;
-        route.generatedSize = size;
         route.dropAfter = dropAfter;
         route.framing = framing;
         m_server.setRoute(path, route);
     };
-    cut("/cut-length", 1000000, 1000, HttpTestServer::Framing::ContentLength);
-    cut("/cut-chunked", 1000000, 1000, HttpTestServer::Framing::Chunked);
-    cut("/cut-half", 8 * 1024 * 1024, 4 * 1024 * 1024, HttpTestServer::Framing::ContentLength);
+    generated("/slow", 1000000, 100, 1000); // would take hours
+    generated("/paced", 40000, 10000, 200);
+    generated("/settle", 1, 0, 0);
+    generated("/cut-length", 1000000, 0, 0, 1000);
+    generated("/cut-chunked", 1000000, 0, 0, 1000, HttpTestServer::Framing::Chunked);
+    generated("/cut-half", 8 * 1024 * 1024, 0, 0, 4 * 1024 * 1024);
 }
 
 void tst_ItemDownloader::downloadersNeedTheHookAndAnAddress()

@@ -1,4 +1,3 @@
-#include "host/widgets/networkerror.h"
 #include "host/widgets/qstringstream.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
@@ -202,17 +201,17 @@ public:
         const QString onPath = QStandardPaths::findExecutable(QStringLiteral("nginx"));
         return onPath.isEmpty() ? QStandardPaths::findExecutable(QStringLiteral("nginx"), {"/usr/sbin"}) : onPath;
     }
-    // Serves `content` as /NAME and starts; on failure returns false and errorString() says why.
-    bool start(const QString &name, const QByteArray &content)
+    // Serves `content` as /NAME and starts; empty when it serves, else why it does not.
+    QString start(const QString &name, const QByteArray &content)
     {
         const QDir dir(m_dir.path());
         if (!m_dir.isValid() || !dir.mkdir(QStringLiteral("www")) ||
             !writeFile(dir.filePath(QStringLiteral("www/") + name), content))
-            return fail(QStringLiteral("cannot write the served file"));
+            return QStringLiteral("cannot write the served file");
         if (const QString error = makeCertificate(dir.filePath(QStringLiteral("key.pem")),
                                                   dir.filePath(QStringLiteral("cert.pem")), "IP:127.0.0.1");
             !error.isEmpty())
-            return fail(error);
+            return error;
         m_port = HttpTestServer::unusedPort();
         QString user;
 #ifndef Q_OS_WIN
@@ -232,27 +231,23 @@ public:
                            .arg(user, dir.path())
                            .arg(m_port)
                            .toUtf8()))
-            return fail(QStringLiteral("cannot write the nginx configuration"));
+            return QStringLiteral("cannot write the nginx configuration");
         m_nginx.setProcessChannelMode(QProcess::MergedChannels);
         m_nginx.start(program(), {"-e", dir.filePath(QStringLiteral("error.log")), "-p", dir.path(), "-c", config});
         if (!m_nginx.waitForStarted(10000))
-            return fail(m_nginx.errorString());
+            return m_nginx.errorString();
         // nginx writes its pid file once it listens; a taken port or a bad setting ends it instead.
         for (int waited = 0; waited < 10000; waited += 20) {
             if (m_nginx.state() != QProcess::Running) {
                 QFile log(dir.filePath(QStringLiteral("error.log")));
                 log.open(QIODevice::ReadOnly);
-                return fail("nginx ended: " + QString::fromLocal8Bit(m_nginx.readAll() + log.readAll()));
+                return "nginx ended: " + QString::fromLocal8Bit(m_nginx.readAll() + log.readAll());
             }
             if (QFile::exists(dir.filePath(QStringLiteral("nginx.pid"))))
-                return true;
+                return {};
             m_nginx.waitForFinished(20);
         }
-        return fail(QStringLiteral("nginx did not start listening within 10 s"));
-    }
-    QString errorString() const
-    {
-        return m_error;
+        return QStringLiteral("nginx did not start listening within 10 s");
     }
     QUrl url(const QString &path) const
     {
@@ -260,16 +255,9 @@ public:
     }
 
 private:
-    bool fail(const QString &why)
-    {
-        m_error = why;
-        return false;
-    }
-
     QTemporaryDir m_dir;
     QProcess m_nginx;
     quint16 m_port = 0;
-    QString m_error;
 };
 
 } // namespace
@@ -280,8 +268,6 @@ class tst_QtNetworkRequest : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void errorText_data();
-    void errorText();
     void buildsUrl_data();
     void buildsUrl();
     void chooseOperation_data();
@@ -295,16 +281,10 @@ private Q_SLOTS:
     void restartRetiresTheEarlierReply();
 
 private:
-    static NetworkRequestSettings settingsFor(const QUrl &url) { return settingsFor(url.toString()); }
-    static NetworkRequestSettings settingsFor(const QString &url, const QString &user = {},
-                                              const QString &password = {},
-                                              uint16_t port = NetworkRequestSettings::kNoPort)
+    static NetworkRequestSettings settingsFor(const QUrl &url)
     {
         NetworkRequestSettings settings;
-        settings.url = hostText(url);
-        settings.username = hostText(user);
-        settings.password = hostText(password);
-        settings.port = port;
+        settings.url = hostText(url.toString());
         return settings;
     }
     // "/path" on the server; "tls:/path" on it when it speaks TLS; "upload:/path" and "shrunk:/path" as "/path";
@@ -318,6 +298,15 @@ private:
         if (target == QLatin1String("file:missing"))
             return QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing.txt")));
         return QUrl(target);
+    }
+    // The shared Qt manager's replies to this port, newest first: a test's own, as its server has a port of its own.
+    QList<QNetworkReply *> repliesTo(int port) const
+    {
+        QList<QNetworkReply *> found;
+        for (QNetworkReply *reply : m_access.qtManager()->findChildren<QNetworkReply *>())
+            if (reply->url().port() == port)
+                found.prepend(reply);
+        return found;
     }
     // Runs a later transfer to its end: by then Qt has delivered what it had queued for earlier ones.
     bool settle()
@@ -344,32 +333,6 @@ void tst_QtNetworkRequest::initTestCase()
 void tst_QtNetworkRequest::init()
 {
     m_server.clearRecords();
-}
-
-void tst_QtNetworkRequest::errorText_data()
-{
-    QTest::addColumn<int>("code");
-    // Every code Qt has, named as Qt names it, so a wrong mapping reads clearly in the failure; then
-    // numbers between them, which are no code.
-    const QMetaEnum names = QMetaEnum::fromType<QNetworkReply::NetworkError>();
-    for (int i = 0; i < names.keyCount(); ++i)
-        QTest::addRow("%d-%s", names.value(i), names.key(i)) << names.value(i);
-    for (int unlisted : {-1, -200, 12, 98, 100, 106, 198, 200, 208, 298, 300, 303, 400, 404, 500, 1000})
-        QTest::addRow("unlisted-%d-is-empty", unlisted) << unlisted;
-}
-
-// The texts are written out once, in tst_networkerror; here each must read back as its own code.
-void tst_QtNetworkRequest::errorText()
-{
-    QFETCH(int, code);
-
-    const StringView text = networkErrorText(code);
-    const bool listed = QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(code) != nullptr;
-    QCOMPARE(text.isEmpty(), !listed);
-    const std::optional<NetworkError> read = NetworkError::fromText(QString::fromUtf8(text.data(), text.length()));
-    QCOMPARE(read.has_value(), listed);
-    if (read)
-        QVERIFY2(read->code == code || read->proxyCode == code, qPrintable(read->text));
 }
 
 void tst_QtNetworkRequest::buildsUrl_data()
@@ -401,8 +364,12 @@ void tst_QtNetworkRequest::buildsUrl()
     QFETCH(int, port);
     QFETCH(QString, expected);
 
-    const QNetworkRequest built =
-        QtNetworkAccessManager::buildQNetworkRequest(settingsFor(url, user, password, uint16_t(port)));
+    NetworkRequestSettings settings;
+    settings.url = hostText(url);
+    settings.username = hostText(user);
+    settings.password = hostText(password);
+    settings.port = uint16_t(port);
+    const QNetworkRequest built = QtNetworkAccessManager::buildQNetworkRequest(settings);
     QCOMPARE(built.url().toString(QUrl::FullyEncoded), expected);
     QCOMPARE(built, QNetworkRequest(QUrl(expected))); // the URL and nothing else: no header, no attribute
 }
@@ -621,9 +588,8 @@ void tst_QtNetworkRequest::outcomesReachTheHostOnce()
     if (target == QLatin1String("/large") && request) {
         QVERIFY(request->readAll() == HttpTestServer::patternBytes(0, kLargeBody));
         // An earlier reply's body, which no one can read, is not kept either.
-        for (QNetworkReply *reply : m_access.qtManager()->findChildren<QNetworkReply *>())
-            if (reply->url().port() == server.port())
-                QCOMPARE(reply->bytesAvailable(), 0);
+        for (QNetworkReply *reply : repliesTo(server.port()))
+            QCOMPARE(reply->bytesAvailable(), 0);
     }
     if (closeOn.isEmpty() && file.isEmpty())
         return;
@@ -680,8 +646,9 @@ void tst_QtNetworkRequest::bodyReachesEveryReader()
     if (http2) {
         if (Http2TestServer::program().isEmpty())
             QSKIP("nginx is not installed");
-        QVERIFY2(nginx.emplace().start(QStringLiteral("large"), HttpTestServer::patternBytes(0, kLargeBody)),
-                 qPrintable(nginx->errorString()));
+        const QString error =
+            nginx.emplace().start(QStringLiteral("large"), HttpTestServer::patternBytes(0, kLargeBody));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         url = nginx->url(QString::fromLatin1(path.mid(3)));
     }
     RequestPtr request(m_access.createDownloadRequest(settingsFor(url)));
@@ -713,10 +680,7 @@ void tst_QtNetworkRequest::bodyReachesEveryReader()
     QVERIFY(request->start());
     if (tls || http2)
         request->ignoreSslErrors(); // the server's certificate is self-signed
-    QNetworkReply *reply = nullptr;
-    for (QNetworkReply *candidate : m_access.qtManager()->findChildren<QNetworkReply *>())
-        if (candidate->url().port() == url.port())
-            reply = candidate;
+    QNetworkReply *reply = repliesTo(url.port()).value(0);
     QVERIFY(reply);
     connect(reply, &QNetworkReply::downloadProgress, this, [&](qint64 received, qint64 announced) {
         qtCounts.append(RequestLog::progress("download", received, announced));
@@ -751,15 +715,8 @@ void tst_QtNetworkRequest::restartRetiresTheEarlierReply()
     RequestPtr request(m_access.createDownloadRequest(settingsFor(server.url("/large"))));
     QSignalSpy finished(request.get(), &NetworkRequest::finishedSignal);
     QVERIFY(request->start());
-    const auto repliesOfThisServer = [&] {
-        QList<QNetworkReply *> found;
-        for (QNetworkReply *reply : m_access.qtManager()->findChildren<QNetworkReply *>())
-            if (reply->url().port() == server.port())
-                found.append(reply);
-        return found;
-    };
-    QCOMPARE(repliesOfThisServer().size(), 1);
-    const QPointer<QNetworkReply> earlier = repliesOfThisServer().constFirst();
+    QCOMPARE(repliesTo(server.port()).size(), 1);
+    const QPointer<QNetworkReply> earlier = repliesTo(server.port()).constFirst();
     // Nobody reads on progress: the limit goes, and the body piles up in the reply.
     QTRY_VERIFY_WITH_TIMEOUT(earlier && earlier->readBufferSize() == 0 && earlier->bytesAvailable() > 0, 20000);
     QVERIFY(request->start());
