@@ -198,7 +198,7 @@ QByteArray readOn(QIODevice &device, qint64 piece, qint64 limit, qint64 *status 
     QByteArray taken;
     QByteArray buffer(piece, Qt::Uninitialized);
     for (;;) {
-        const qint64 want = std::min(piece, limit - qint64(taken.size()));
+        const qint64 want = qMin(piece, limit - qint64(taken.size()));
         if (want <= 0)
             break;
         const qint64 got = device.read(buffer.data(), want);
