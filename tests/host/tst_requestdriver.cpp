@@ -15,24 +15,29 @@ using namespace ORVIK;
 
 namespace {
 
-// A request played from a script. Like the module's, closing reports a cancellation and a finish at
-// once, and everything it is asked to do lands in the shared log.
+// A request played from a script; what it is asked to do lands in the shared log, after its name. Closing
+// reports a cancellation and a finish, at once as the module's does, or at the next event, or never.
 class ScriptedRequest : public NetworkRequest
 {
 public:
-    explicit ScriptedRequest(QStringList *log) : m_log(log) {}
+    enum class Finish { AtOnce, Later, Never, NotRunning };
+    explicit ScriptedRequest(QStringList *log, const QString &name = {}, Finish finish = Finish::AtOnce)
+        : m_log(log), m_name(name), m_finish(finish)
+    {}
 
     void close() override
     {
-        m_log->append(QStringLiteral("close"));
-        Q_EMIT errorOccurredSignal("Operation canceled");
-        Q_EMIT finishedSignal();
+        m_log->append(m_name + QStringLiteral("close"));
+        if (m_finish == Finish::AtOnce)
+            end();
+        else if (m_finish == Finish::Later)
+            QTimer::singleShot(0, this, [this] { end(); });
     }
-    void ignoreSslErrors() override { m_log->append(QStringLiteral("ignore-ssl")); }
-    bool isRunning() override { return true; }
+    void ignoreSslErrors() override { m_log->append(m_name + QStringLiteral("ignore-ssl")); }
+    bool isRunning() override { return m_running; }
     bool start() override
     {
-        m_log->append(QStringLiteral("start"));
+        m_log->append(m_name + QStringLiteral("start"));
         if (throwOnStart)
             throw Exception("file does not exist");
         return true;
@@ -43,42 +48,16 @@ public:
     bool throwOnStart = false;
 
 private:
-    QStringList *m_log;
-};
-
-// A request for the host's end: it runs until closed, and then finishes at once, at the next
-// event, or never.
-class ClosingRequest : public NetworkRequest
-{
-public:
-    enum class Finish { AtOnce, Later, Never, NotRunning };
-    ClosingRequest(Finish finish, QStringList *log, const QString &name) : m_finish(finish), m_log(log), m_name(name) {}
-    ~ClosingRequest() override { m_log->append(m_name + QStringLiteral(" deleted")); }
-
-    void close() override
-    {
-        m_log->append(m_name + QStringLiteral(" close"));
-        if (m_finish == Finish::AtOnce)
-            end();
-        else if (m_finish == Finish::Later)
-            QTimer::singleShot(0, this, [this] { end(); });
-    }
-    void ignoreSslErrors() override {}
-    bool isRunning() override { return m_running; }
-    bool start() override { return true; }
-    QByteArray readAll() override { return {}; }
-
-private:
     void end()
     {
         m_running = false;
-        m_log->append(m_name + QStringLiteral(" finished"));
+        Q_EMIT errorOccurredSignal("Operation canceled");
         Q_EMIT finishedSignal();
     }
 
-    Finish m_finish;
     QStringList *m_log;
     QString m_name;
+    Finish m_finish;
     bool m_running = m_finish != Finish::NotRunning;
 };
 
@@ -228,7 +207,7 @@ void tst_RequestDriver::outcomes()
 
 void tst_RequestDriver::closeRunning_data()
 {
-    using Finish = ClosingRequest::Finish;
+    using Finish = ScriptedRequest::Finish;
     QTest::addColumn<QList<Finish>>("requests"); // named a, b, ...
     QTest::addColumn<bool>("deleteSecondOnFirstFinish");
     QTest::addColumn<bool>("allFinished");
@@ -251,15 +230,20 @@ void tst_RequestDriver::closeRunning_data()
 
 void tst_RequestDriver::closeRunning()
 {
-    QFETCH(QList<ClosingRequest::Finish>, requests);
+    QFETCH(QList<ScriptedRequest::Finish>, requests);
     QFETCH(bool, deleteSecondOnFirstFinish);
     QFETCH(bool, allFinished);
     QFETCH(QStringList, log);
 
     QStringList seen;
-    std::vector<std::unique_ptr<ClosingRequest>> owned;
-    for (int i = 0; i < requests.size(); ++i)
-        owned.push_back(std::make_unique<ClosingRequest>(requests[i], &seen, QString(QChar(u'a' + i))));
+    std::vector<std::unique_ptr<ScriptedRequest>> owned;
+    for (int i = 0; i < requests.size(); ++i) {
+        const QString name = QChar(u'a' + i) + QStringLiteral(" ");
+        owned.push_back(std::make_unique<ScriptedRequest>(&seen, name, requests[i]));
+        connect(owned.back().get(), &NetworkRequest::finishedSignal, this,
+                [&seen, name] { seen << name + "finished"; });
+        connect(owned.back().get(), &QObject::destroyed, this, [&seen, name] { seen << name + "deleted"; });
+    }
     if (deleteSecondOnFirstFinish)
         connect(owned[0].get(), &NetworkRequest::finishedSignal, this, [&owned] { owned[1].reset(); });
     // Short: the row that never finishes waits this long.

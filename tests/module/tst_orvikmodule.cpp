@@ -1,24 +1,52 @@
 #include "apps/orvik/cli/messagefilter.h"
+#include "host/base/modulemanager.h"
+#include "host/base/moduleresources.h"
+#include "host/base/translator.h"
+#include "host/widgets/itemdownloader.h"
 #include "tests/orvikprocess.h"
 #include "tests/testfile.h"
 
+#include <QLibrary>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <set>
+
 using namespace ORVIK;
 
+namespace {
+
+// The registered hooks: the first and the last do something, the eight between are empty.
+const char *const kHookNames[] = {
+    "SetupMetatypesForORVIK", "RegisterUserSettingsForORVIK",  "SetupFileStructureForORVIK", "FactoryResetORVIK",
+    "SetupFactoriesForORVIK", "SetUpdateCheckerForORVIK",      "SetupManualsForORVIK",       "SetupUIThemesForORVIK",
+    "SetupUIForORVIK",        "DefineModuleResourcesForORVIK",
+};
+
+using ResourcesHook = void (*)(ModuleResources &);
+
+} // namespace
+
+// The orvik program's command line; and the built module as a host loads it in this process: the record and
+// hooks its entry registers, and the hooks it exports by symbol, which must be the registered ones.
 class tst_OrvikModule : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void commandLine_data();
     void commandLine();
     void hidesOnlyQtChatter_data();
     void hidesOnlyQtChatter();
+    void hostsCopyHasTheRecordAndTheTenHooks();
+    void resourcesHookAppends();
 
 private:
+    QFunctionPointer exported(const char *hook) { return m_library.resolve(QByteArray("ORVIKNetwork") + hook); }
+
     QTemporaryDir m_dir;
+    QLibrary m_library;
 };
 
 void tst_OrvikModule::commandLine_data()
@@ -42,11 +70,15 @@ void tst_OrvikModule::commandLine_data()
                               "kind: 1\nhooks: 10\n";
     QTest::newRow("module-prints-the-registered-record")
         << QStringList{"module"} << 0
-        << QList<QByteArray>{record,
-                             "  FactoryResetORVIK\n",
-                             "  SetupUIForORVIK\n",
-                             "dependencies: 8\n",
-                             "  tls/qschannelbackendd (debug, os all, platform all, type 1)\n",
+        << QList<QByteArray>{record, "  FactoryResetORVIK\n", "  SetupUIForORVIK\n",
+                             "dependencies: 8\n  Qt6Networkd (debug, os all, platform all, type 1)\n"
+                             "  Qt6Network (release, os all, platform all, type 1)\n"
+                             "  tls/qcertonlybackendd (debug, os all, platform all, type 1)\n"
+                             "  tls/qopensslbackendd (debug, os all, platform all, type 1)\n"
+                             "  tls/qschannelbackendd (debug, os all, platform all, type 1)\n"
+                             "  tls/qcertonlybackend (release, os all, platform all, type 1)\n"
+                             "  tls/qopensslbackend (release, os all, platform all, type 1)\n"
+                             "  tls/qschannelbackend (release, os all, platform all, type 1)\n",
                              "ports: 1\n  ntp_recieive_comp: NTP RX Port, udp 42912, profile domain, scope any\n"}
         << QString();
     // The top-level help: commands, options, exit codes and the environment that orvik reads.
@@ -184,6 +216,78 @@ void tst_OrvikModule::hidesOnlyQtChatter()
     QFETCH(bool, hidden);
     QCOMPARE(MessageFilter::isQtChatter(QtMsgType(type), category.constData(), fromOurCode ? __FILE__ : nullptr),
              hidden);
+}
+
+void tst_OrvikModule::initTestCase()
+{
+    m_library.setFileName(orvikLibraryPath(QStringLiteral("ORVIKNetwork")));
+    QVERIFY2(m_library.load(), qPrintable(m_library.errorString()));
+    QVERIFY(!ModuleManager::GetModule("ORVIKNetwork"));
+    // ORVIK::AddORVIKNetworkFunctionsToModuleManager() as g++ and MinGW decorate it.
+    const QFunctionPointer entry = m_library.resolve("_ZN5ORVIK39AddORVIKNetworkFunctionsToModuleManagerEv");
+    QVERIFY(entry);
+    entry();
+}
+
+void tst_OrvikModule::hostsCopyHasTheRecordAndTheTenHooks()
+{
+    const Module *module = ModuleManager::GetModule("ORVIKNetwork");
+    QVERIFY(module);
+    // Name, version, icon and kind as orvik prints them are asserted in commandLine; here the text ids.
+    QCOMPARE(module->display_name, TranslatedString(Translator::DefaultID("ORVIK Network"), "ORVIK Network"));
+    QCOMPARE(module->description,
+             TranslatedString(Translator::DefaultFastID("orvik_network_module_description"),
+                              "Allows application to download or upload files or information on the network"));
+
+    std::set<String> names;
+    for (const auto &entry : module->hooks)
+        names.insert(entry.first);
+    QCOMPARE(names, std::set<String>(std::begin(kHookNames), std::end(kHookNames)));
+    for (const char *hook : {kHookNames[0], kHookNames[9]})
+        QVERIFY2(module->hook(hook) && module->hook(hook) == exported(hook), hook);
+    // The other eight, registered and exported, are one function, which does nothing.
+    std::set<QFunctionPointer> addresses;
+    for (size_t i = 1; i <= 8; ++i)
+        addresses.insert({module->hook(kHookNames[i]), exported(kHookNames[i])});
+    QCOMPARE(addresses.size(), std::size_t(1));
+    QVERIFY(*addresses.begin() && *addresses.begin() != module->hook(kHookNames[0]));
+    // Any number of calls leaves the host's state as it was.
+    for (int round = 0; round < 5; ++round)
+        for (size_t i = 1; i <= 8; ++i)
+            exported(kHookNames[i])();
+    QVERIFY(!ItemDownloader::HasNetworkManager());
+    QCOMPARE(ModuleManager::ModuleNames(), std::vector<String>{String("ORVIKNetwork")});
+}
+
+// Each call appends its entries behind what the record already holds.
+void tst_OrvikModule::resourcesHookAppends()
+{
+    ModuleResources resources;
+    resources.dependencies.append(
+        ModuleDependency(DependencyType::sharedLibrary, "Other", OSType::windows, ConfigType::all, PlatformType::x64));
+    ModulePort other;
+    other.id = "other";
+    resources.ports.append(other);
+    const auto hook = reinterpret_cast<ResourcesHook>(
+        ModuleManager::GetModule("ORVIKNetwork")->hook("DefineModuleResourcesForORVIK"));
+    hook(resources);
+    hook(resources);
+
+    QCOMPARE(resources.dependencies.size(), 1u + 8u * 2);
+    QCOMPARE(resources.ports.size(), 1u + 2u);
+    QCOMPARE(resources.dependencies[0].file(), String("Other"));
+    QCOMPARE(resources.ports[0].id, String("other"));
+    // The entries themselves as orvik module prints them are in commandLine; the second call's are the same.
+    for (uint32_t i = 1; i <= 8; ++i)
+        QCOMPARE(resources.dependencies[8 + i].file(), resources.dependencies[i].file());
+    QCOMPARE(resources.ports[2].id, resources.ports[1].id);
+    for (uint32_t call = 1; call <= 2; ++call) {
+        const ModulePort &port = resources.ports[call];
+        QCOMPARE(port.name, TranslatedString(Translator::DefaultID("NTP RX Port"), "NTP RX Port"));
+        QVERIFY(port.description.isEmpty());
+        QVERIFY(port.entries.isEmpty());
+        QCOMPARE(port.flag, true);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_OrvikModule)

@@ -1,8 +1,6 @@
 #include "host/widgets/itemdownloader.h"
 #include "host/widgets/networkaccessmanager.h"
-#include "host/widgets/networkrequest.h"
 #include "host/widgets/qstringstream.h"
-#include "host/widgets/requestdriver.h"
 #include "loopback/httptestserver.h"
 #include "module/moduleentry.h"
 #include "network/qtnetworkaccessmanager.h"
@@ -32,13 +30,27 @@ struct Outcomes
                          [this, downloader](qint64 received, qint64) {
                              heldAtProgress.append({received, downloader->downloadedData().size()});
                          });
-        QObject::connect(downloader, &ItemDownloader::downloadedSignal, &context, [this] { ++downloaded; });
-        QObject::connect(downloader, &ItemDownloader::downloadFailedSignal, &context,
-                         [this](StringView text) { failures.append(QByteArray(text.data(), text.length())); });
+        QObject::connect(downloader, &ItemDownloader::downloadedSignal, &context, [this] {
+            ++downloaded;
+            loop.quit();
+        });
+        QObject::connect(downloader, &ItemDownloader::downloadFailedSignal, &context, [this](StringView text) {
+            failures.append(QByteArray(text.data(), text.length()));
+            loop.quit();
+        });
     }
     int total() const { return downloaded + int(failures.size()); }
+    // Runs an event loop as orvik runs its transfers (QTest's waits sleep between rounds of events) until
+    // the outcome, for at most 60 s.
+    void wait()
+    {
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        if (total() == 0)
+            loop.exec();
+    }
 
     QObject context; // ends the connections with this record
+    QEventLoop loop;
     int downloaded = 0;
     QList<QByteArray> failures;
     QList<QPair<qint64, qint64>> heldAtProgress; // (bytes received, bytes held)
@@ -54,8 +66,6 @@ private Q_SLOTS:
     void downloadersNeedTheHookAndAnAddress();
     void transfers_data();
     void transfers();
-    void cutBodiesFail_data();
-    void cutBodiesFail();
 
 private:
     ItemDownloader *downloaderFor(const QString &path)
@@ -69,28 +79,23 @@ private:
 void tst_ItemDownloader::initTestCase()
 {
     QVERIFY2(m_server.listen(), qPrintable(m_server.errorString()));
-    const auto generated = [this](const QByteArray &path, qint64 size, qint64 piece, int pauseMs) {
+    // A body made as it is sent: in pieces with a pause between them when asked, and cut short when asked.
+    const auto generated = [this](const QByteArray &path, qint64 size, qint64 piece, int pauseMs, qint64 dropAfter = -1,
+                                  HttpTestServer::Framing framing = HttpTestServer::Framing::ContentLength) {
         HttpTestServer::Route route;
         route.generatedSize = size;
         route.pieceSize = piece;
         route.pieceIntervalMs = pauseMs;
-        m_server.setRoute(path, route);
-    };
-    generated("/slow", 1000000, 100, 1000); // would take hours
-    generated("/paced", 40000, 10000, 200);
-    HttpTestServer::Route route;
-    route.body = "x";
-    m_server.setRoute("/settle", route);
-    const auto cut = [this](const QByteArray &path, qint64 size, qint64 dropAfter, HttpTestServer::Framing framing) {
-        HttpTestServer::Route route;
-        route.generatedSize = size;
         route.dropAfter = dropAfter;
         route.framing = framing;
         m_server.setRoute(path, route);
     };
-    cut("/cut-length", 1000000, 1000, HttpTestServer::Framing::ContentLength);
-    cut("/cut-chunked", 1000000, 1000, HttpTestServer::Framing::Chunked);
-    cut("/cut-half", 8 * 1024 * 1024, 4 * 1024 * 1024, HttpTestServer::Framing::ContentLength);
+    generated("/slow", 1000000, 100, 1000); // would take hours
+    generated("/paced", 40000, 10000, 200);
+    generated("/settle", 1, 0, 0);
+    generated("/cut-length", 1000000, 0, 0, 1000);
+    generated("/cut-chunked", 1000000, 0, 0, 1000, HttpTestServer::Framing::Chunked);
+    generated("/cut-half", 8 * 1024 * 1024, 0, 0, 4 * 1024 * 1024);
 }
 
 void tst_ItemDownloader::downloadersNeedTheHookAndAnAddress()
@@ -119,114 +124,86 @@ void tst_ItemDownloader::transfers_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("rounds");
     QTest::addColumn<QByteArray>("expectedData");
-    QTest::addColumn<QByteArray>("expectedFailure"); // null: the download succeeds
+    QTest::addColumn<QString>("failure"); // a pattern the failure text matches whole; empty: the download succeeds
+    QTest::addColumn<qint64>("sent");     // of a cut body, the bytes that the server sends before it closes
 
-    const QByteArray none;
-    const QByteArray timedOut("Download timed out after 300 ms");
-    QTest::newRow("body-in-pieces") << "/paced" << 60000 << HttpTestServer::patternBytes(0, 40000) << none;
-    QTest::newRow("zero-span-sets-no-time-out") << "/paced" << 0 << HttpTestServer::patternBytes(0, 40000) << none;
-    QTest::newRow("not-found") << "/nowhere" << 60000 << none << QByteArray("Content Not Found");
+    const QByteArray none, paced = HttpTestServer::patternBytes(0, 40000);
+    QTest::newRow("body-in-pieces") << "/paced" << 60000 << 1 << paced << QString() << qint64(0);
+    QTest::newRow("zero-span-sets-no-time-out") << "/paced" << 0 << 1 << paced << QString() << qint64(0);
+    QTest::newRow("not-found") << "/nowhere" << 60000 << 1 << none << "Content Not Found" << qint64(0);
     // The part of the body that came before the time-out is dropped.
-    QTest::newRow("server-stops-mid-body-times-out") << "/slow" << 300 << none << timedOut;
+    QTest::newRow("server-stops-mid-body-times-out")
+        << "/slow" << 300 << 1 << none << "Download timed out after 300 ms" << qint64(0);
+    // Qt now and then reports a connection that the server closed mid-body as a successful finish, so
+    // one run that fails proves little: these run 100 times through the driver that every download of
+    // the host and of orvik goes through. Qt's own report of the close, or the driver's count against the
+    // announced length.
+    const QString cut("Remote Host Closed|the server closed the connection after (\\d+) of (\\d+) bytes");
+    QTest::newRow("announced-length-cut-short") << "/cut-length" << 60000 << 100 << none << cut << qint64(1000);
+    QTest::newRow("chunked-without-its-last-chunk") << "/cut-chunked" << 60000 << 100 << none << cut << qint64(1000);
+    QTest::newRow("half-of-8-MiB") << "/cut-half" << 60000 << 100 << none << cut << qint64(4 * 1024 * 1024);
 }
 
 void tst_ItemDownloader::transfers()
 {
     QFETCH(QString, path);
     QFETCH(int, timeoutMs);
+    QFETCH(int, rounds);
     QFETCH(QByteArray, expectedData);
-    QFETCH(QByteArray, expectedFailure);
+    QFETCH(QString, failure);
+    QFETCH(qint64, sent);
 
+    const QRegularExpression reason(QRegularExpression::anchoredPattern(failure));
     ItemDownloader *downloader = downloaderFor(path);
-    Outcomes outcomes(downloader);
-    downloader->start(TimeSpan::FromMilliseconds(timeoutMs));
-    QVERIFY(downloader->isRunning());
-    QTRY_COMPARE_WITH_TIMEOUT(outcomes.total(), 1, 60000);
-    QVERIFY(!downloader->isRunning());
-    if (expectedFailure.isNull())
-        QCOMPARE(outcomes.downloaded, 1);
-    else
-        QCOMPARE(outcomes.failures, QList<QByteArray>{expectedFailure});
-    // The body is read as it arrives: at every progress report all of it so far is held.
-    bool sawPartial = false;
-    for (const auto &entry : outcomes.heldAtProgress) {
-        QCOMPARE(entry.second, entry.first);
-        sawPartial = sawPartial || (entry.first > 0 && entry.first < expectedData.size());
+    int counted = 0;
+    int qtPassed = 0;
+    for (int round = 0; round < rounds; ++round) {
+        Outcomes outcomes(downloader);
+        downloader->start(TimeSpan::FromMilliseconds(timeoutMs));
+        QVERIFY(downloader->isRunning());
+        outcomes.wait();
+        QCOMPARE(outcomes.total(), 1);
+        QVERIFY(!downloader->isRunning());
+        // Qt 6.4 may take a close after a whole chunk for the end of a chunked body, and the host
+        // learns no length to hold it against (docs/architecture.md, "Web transfers").
+        if (path == QLatin1String("/cut-chunked") && outcomes.downloaded == 1) {
+            ++qtPassed;
+            continue;
+        }
+        if (failure.isEmpty()) {
+            QCOMPARE(outcomes.downloaded, 1);
+        } else {
+            QVERIFY2(outcomes.downloaded == 0, qPrintable(QStringLiteral("round %1 passed as a success").arg(round)));
+            const QRegularExpressionMatch match = reason.match(QString::fromUtf8(outcomes.failures.constFirst()));
+            QVERIFY2(match.hasMatch(), outcomes.failures.constFirst().constData());
+            if (!match.captured(1).isEmpty()) {
+                ++counted;
+                QVERIFY(match.captured(1).toLongLong() <= sent);
+                QVERIFY(match.captured(2).toLongLong() > sent);
+            }
+        }
+        // The body is read as it arrives: at every progress report all of it so far is held.
+        bool sawPartial = false;
+        for (const auto &entry : outcomes.heldAtProgress) {
+            QCOMPARE(entry.second, entry.first);
+            sawPartial = sawPartial || (entry.first > 0 && entry.first < expectedData.size());
+        }
+        QVERIFY(sawPartial || !failure.isEmpty());
+        QCOMPARE(downloader->downloadedData().size(), expectedData.size());
+        QVERIFY(downloader->downloadedData() == expectedData);
     }
-    QVERIFY(sawPartial || !expectedFailure.isNull());
-    QCOMPARE(downloader->downloadedData().size(), expectedData.size());
-    QVERIFY(downloader->downloadedData() == expectedData);
+    if (rounds > 1)
+        qInfo("of %d cut bodies, %d were failed by the driver's count, %d passed in Qt as whole", rounds, counted,
+              qtPassed);
     // Once a later download through the same server has ended, a stray late signal would have come.
+    Outcomes last(downloader);
     ItemDownloader *control = downloaderFor(QStringLiteral("/settle"));
     QSignalSpy settled(control, &ItemDownloader::downloadedSignal);
     control->start(TimeSpan::FromSeconds(20));
     QVERIFY(settled.wait(20000));
-    QCOMPARE(outcomes.total(), 1);
-}
-
-void tst_ItemDownloader::cutBodiesFail_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<qint64>("sent"); // body bytes that the server sends before it closes
-    QTest::newRow("announced-length-cut-short") << "/cut-length" << qint64(1000);
-    QTest::newRow("chunked-without-its-last-chunk") << "/cut-chunked" << qint64(1000);
-    QTest::newRow("half-of-8-MiB") << "/cut-half" << qint64(4 * 1024 * 1024);
-}
-
-// Qt now and then reports a connection that the server closed mid-body as a successful finish, so
-// one run that fails proves little: each row runs 100 times through the driver that every download
-// of the host and of orvik goes through.
-void tst_ItemDownloader::cutBodiesFail()
-{
-    QFETCH(QString, path);
-    QFETCH(qint64, sent);
-    ORVIKNetworkSetupMetatypesForORVIK();
-    // Qt's own report of the close, or the driver's count against the announced length.
-    const QRegularExpression reason(QStringLiteral("^(Remote Host Closed|the server closed the connection after "
-                                                   "(\\d+) of (\\d+) bytes)$"));
-    const bool chunked = path == QLatin1String("/cut-chunked");
-    int counted = 0;
-    int qtPassed = 0;
-    for (int round = 0; round < 100; ++round) {
-        NetworkRequestSettings settings;
-        settings.url = hostText(m_server.url(path));
-        RequestDriver driver(ItemDownloader::AccessManager()->createDownloadRequest(settings));
-        QByteArray failure;
-        bool finished = false;
-        QEventLoop loop;
-        connect(&driver, &RequestDriver::finishedSignal, &loop, [&] {
-            finished = true;
-            loop.quit();
-        });
-        connect(&driver, &RequestDriver::failedSignal, &loop, [&](StringView text) {
-            failure = QByteArray(text.data(), text.length());
-            loop.quit();
-        });
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-        driver.start();
-        if (!finished && failure.isEmpty())
-            loop.exec();
-        QVERIFY2(finished || !failure.isEmpty(), "no outcome within 60 s");
-        // Qt 6.4 may take a close after a whole chunk for the end of a chunked body, and the host
-        // learns no length to hold it against (docs/architecture.md, "Web transfers").
-        if (chunked && finished) {
-            ++qtPassed;
-            continue;
-        }
-        QVERIFY2(!finished, qPrintable(QStringLiteral("round %1 passed as a success").arg(round)));
-        const QRegularExpressionMatch match = reason.match(QString::fromUtf8(failure));
-        QVERIFY2(match.hasMatch(), failure.constData());
-        QVERIFY(driver.bytesReceived() <= sent);
-        if (!match.captured(2).isEmpty()) {
-            ++counted;
-            QCOMPARE(match.captured(2).toLongLong(), driver.bytesReceived());
-            QVERIFY(match.captured(3).toLongLong() > sent);
-        }
-    }
-    qInfo("%d of 100 cut bodies were failed by the driver's count", counted);
-    if (chunked)
-        qInfo("%d of 100 chunked bodies without their last chunk passed in Qt as whole", qtPassed);
+    QCOMPARE(last.total(), 0);
 }
 
 int main(int argc, char *argv[])
