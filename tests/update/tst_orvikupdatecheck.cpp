@@ -303,6 +303,8 @@ void tst_OrvikUpdateCheck::sign_data()
     // Malformed descriptions are not signed: what the reader refuses, and a download it could not check.
     row("key-repeated-in-description", {key, "DIR/offer.txt", "DIR/package.run"}, "name=O\nsize=1\nversion=2\nSize=2\n",
         2, "DIR/offer.txt: line 4: the key \"size\" appears twice");
+    row("required-line-missing", {key, "DIR/offer.txt"}, "name=O\n", 2,
+        "DIR/offer.txt: Malformed update description: it gives no version (version=)");
     row("url-without-package", {key, "DIR/offer.txt"}, "name=O\nversion=2\nurl=https://u.example/o.exe\n", 2,
         "it gives url= but not size= and sha256=");
     // mirror= repeats and is signed with the rest, in order. Fault: a second mirror refused as a
