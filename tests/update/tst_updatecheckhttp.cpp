@@ -151,7 +151,7 @@ struct Download
 struct Resume
 {
     QList<QList<Route>> addresses;
-    QByteArray plant{};           // "partial", "long-partial", "link", "lock"
+    QByteArrayList plant{};       // a partial file and its validator; or "link", "lock"
     QByteArray failure{};         // a part of the error; empty: success
     QList<QByteArray> requests{}; // per request: its "Range|If-Range", "" for neither
     QList<int> waits{};           // the planned waits, each within ±25 %
@@ -588,69 +588,71 @@ void tst_UpdateCheckHttp::resume_data()
     const auto row = [](const char *tag, const Resume &resume) { QTest::newRow(tag) << resume; };
 
     // Fault: a cut download started again from zero (fetched 400000).
-    row("cut-then-continued", {{{cut(serving()), serving()}}, none, none, {"", rest}, {1000}, kSize});
+    row("cut-then-continued", {{{cut(serving()), serving()}}, {}, none, {"", rest}, {1000}, kSize});
     const QByteArray rest2 = "bytes=150000-|\"v1\"";
     row("cut-twice-then-continued",
-        {{{cut(serving()), cut(serving(v1), 50000), serving()}}, none, none, {"", rest, rest2}, {1000, 2000}, kSize});
+        {{{cut(serving()), cut(serving(v1), 50000), serving()}}, {}, none, {"", rest, rest2}, {1000, 2000}, kSize});
     // The range is ignored: the whole file again, and it replaces what was there. Fault: a 200 appended.
-    row("range-ignored",
-        {{{cut(serving(v1, false)), serving(v1, false)}}, none, none, {"", rest}, {1000}, kCut + kSize});
+    row("range-ignored", {{{cut(serving(v1, false)), serving(v1, false)}}, {}, none, {"", rest}, {1000}, kCut + kSize});
     // Same bytes, a new tag: If-Range does not match, so the server sends it all.
     row("new-etag-between-attempts",
-        {{{cut(serving()), serving("\"v2\"")}}, none, none, {"", rest}, {1000}, kCut + kSize});
+        {{{cut(serving()), serving("\"v2\"")}}, {}, none, {"", rest}, {1000}, kCut + kSize});
     // A server that sends the rest of a changed file anyway: the whole file fails its digest and is
     // fetched once more from zero. Fault: a continued file that fails kept or refused at once.
     row("changed-file-spliced",
-        {{{cut(serving()), changed(serving()), serving()}}, none, none, {"", rest, ""}, {1000}, kSize + kSize});
+        {{{cut(serving()), changed(serving()), serving()}}, {}, none, {"", rest, ""}, {1000}, kSize + kSize});
     row("changed-file-for-good",
-        {{{cut(serving()), changed(serving())}}, none, digestFailed, {"", rest, ""}, {1000}, -1});
+        {{{cut(serving()), changed(serving())}}, {}, digestFailed, {"", rest, ""}, {1000}, -1});
     // Fault: a weak ETag in If-Range.
     row("weak-etag-not-continued",
-        {{{cut(serving("W/\"v1\"")), serving("W/\"v1\"")}}, none, none, {"", ""}, {1000}, kCut + kSize});
+        {{{cut(serving("W/\"v1\"")), serving("W/\"v1\"")}}, {}, none, {"", ""}, {1000}, kCut + kSize});
     // Fault: any 206 taken (here one whose Content-Range is not the one asked for).
     Route misfit = serving();
     misfit.misfitRange = true;
     const Route noRanges = serving("", false);
     row("range-that-does-not-fit",
-        {{{cut(serving()), misfit, noRanges}}, none, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
+        {{{cut(serving()), misfit, noRanges}}, {}, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
     // Fault: Retry-After ignored (the back-off of 1 s instead).
     row("busy-with-retry-after",
-        {{{status(503, "7"), status(429, "3"), serving()}}, none, none, {"", "", ""}, {7000, 3000}, kSize});
+        {{{status(503, "7"), status(429, "3"), serving()}}, {}, none, {"", "", ""}, {7000, 3000}, kSize});
     const Route busyFor40s = status(503, httpDate(QDateTime::currentDateTimeUtc().addSecs(40)));
-    row("busy-with-retry-after-date", {{{busyFor40s, serving()}}, none, none, {"", ""}, {40000}, kSize});
+    row("busy-with-retry-after-date", {{{busyFor40s, serving()}}, {}, none, {"", ""}, {40000}, kSize});
     // Fault: a Retry-After past the deadline waited for (or a wait past it cut short).
     row("retry-after-past-the-deadline",
-        {{{status(503, "7200")}}, none, "the server asks to be tried again at", {""}, {}, -1});
+        {{{status(503, "7200")}}, {}, "the server asks to be tried again at", {""}, {}, -1});
     // Fault: no back-off, or more than four requests at one address.
     row("server-errors-backed-off",
-        {{{status(500)}}, none, "(after 4 attempts)", {"", "", "", ""}, {1000, 2000, 4000}, -1});
+        {{{status(500)}}, {}, "(after 4 attempts)", {"", "", "", ""}, {1000, 2000, 4000}, -1});
     // Fault: mirrors not tried, or tried out of order; a 404 tried again.
     row("mirrors-after-failures",
-        {{{status(404)}, {status(502)}, {serving()}}, none, none, {"", "", "", "", "", ""}, {1000, 2000, 4000}, kSize});
+        {{{status(404)}, {status(502)}, {serving()}}, {}, none, {"", "", "", "", "", ""}, {1000, 2000, 4000}, kSize});
     // A mirror's bytes meet the one digest. Fault: a mirror's package taken unverified.
-    row("mirror-with-other-bytes", {{{status(404)}, {changed(serving())}}, none, digestFailed, {"", ""}, {}, -1});
+    row("mirror-with-other-bytes", {{{status(404)}, {changed(serving())}}, {}, digestFailed, {"", ""}, {}, -1});
     // Whole though throttled: slow but never stalled.
-    row("throttled", {{{paced(serving(), 30000, 20)}}, none, none, {""}, {}, kSize});
+    row("throttled", {{{paced(serving(), 30000, 20)}}, {}, none, {""}, {}, kSize});
     // What the folder holds is hostile. A planted partial file with a validator is asked to be
     // continued, fails the digest and is fetched from zero; one longer than the package is not used.
-    row("planted-partial", {{{serving()}}, "partial", none, {rest, ""}, {}, 2 * kSize - kCut});
-    row("planted-long-partial", {{{serving()}}, "long-partial", none, {""}, {}, kSize});
+    const QByteArray partial(kCut, 'x');
+    row("planted-partial", {{{serving()}}, {partial, v1}, none, {rest, ""}, {}, 2 * kSize - kCut});
+    const QByteArray overlong = HttpTestServer::patternBytes(0, kSize) + "more";
+    row("planted-long-partial", {{{serving()}}, {overlong, v1}, none, {""}, {}, kSize});
     // Fault: a kept validator sent as it was found.
-    row("planted-validator-with-line-break", {{{serving()}}, "bad-validator", none, {""}, {}, kSize});
+    row("planted-validator-with-line-break",
+        {{{serving()}}, {partial, v1 + "\r\nX-Injected: 1"}, none, {""}, {}, kSize});
     // A server that cannot satisfy the range: the next request starts from zero.
     row("range-not-satisfiable",
-        {{{cut(serving()), status(416), serving()}}, none, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
+        {{{cut(serving()), status(416), serving()}}, {}, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
     // The size stop ends a chunked body, announced by no length: more than the package is not the package.
     Route longer = serving();
     longer.generatedSize = kSize + 1;
     longer.framing = HttpTestServer::Framing::Chunked;
-    row("longer-than-the-package", {{{longer}}, none, "the body is larger than 300000 bytes", {""}, {}, -1});
+    row("longer-than-the-package", {{{longer}}, {}, "the body is larger than 300000 bytes", {""}, {}, -1});
 #ifndef Q_OS_WIN
     // Fault: the partial file opened through a link (the target outside is then overwritten).
-    row("planted-link", {{{serving()}}, "link", none, {""}, {}, kSize});
+    row("planted-link", {{{serving()}}, {"link"}, none, {""}, {}, kSize});
 #endif
     // Fault: a second run writing into the same partial file.
-    row("another-run-holds-the-lock", {{{serving()}}, "lock", "another download of this package", {}, {}, -1});
+    row("another-run-holds-the-lock", {{{serving()}}, {"lock"}, "another download of this package", {}, {}, -1});
 }
 
 void tst_UpdateCheckHttp::resume()
@@ -688,19 +690,14 @@ void tst_UpdateCheckHttp::resume()
     const QString stem =
         privateFolder +
         QStringLiteral("/.partial-%1-%2").arg(QString::fromLatin1(digestOf(expected).toHex())).arg(kSize);
-    if (resume.plant == "partial")
-        QVERIFY(writeFile(stem, QByteArray(kCut, 'x')) && writeFile(stem + ".validator", "\"v1\""));
-    // A validator that would put a header line of its own into the request.
-    if (resume.plant == "bad-validator")
-        QVERIFY(writeFile(stem, QByteArray(kCut, 'x')) && writeFile(stem + ".validator", "\"v1\"\r\nX-Injected: 1"));
-    if (resume.plant == "long-partial")
-        QVERIFY(writeFile(stem, expected + "more") && writeFile(stem + ".validator", "\"v1\""));
+    if (resume.plant.size() == 2)
+        QVERIFY(writeFile(stem, resume.plant.at(0)) && writeFile(stem + ".validator", resume.plant.at(1)));
     const QString outside = folder.filePath(QStringLiteral("outside"));
-    if (resume.plant == "link")
+    if (resume.plant == QByteArrayList{"link"})
         QVERIFY(writeFile(outside, "mine") && QFile::link(outside, stem));
     FileLock other;
     QString lockError;
-    if (resume.plant == "lock")
+    if (resume.plant == QByteArrayList{"lock"})
         QVERIFY2(other.lock(stem + ".lock", 0, &lockError), qPrintable(lockError));
 
     download.setMirrors(mirrors);
@@ -746,7 +743,7 @@ void tst_UpdateCheckHttp::resume()
                  qPrintable(QStringLiteral("wait %1: %2 ms").arg(i).arg(waits.at(i))));
     if (resume.fetched >= 0)
         QCOMPARE(download.bytesFetched(), resume.fetched);
-    if (resume.plant == "link")
+    if (resume.plant == QByteArrayList{"link"})
         QCOMPARE(contentsOf(outside), QByteArray("mine"));
     if (!resume.failure.isEmpty()) {
         QVERIFY(download.filePath().isEmpty());
