@@ -50,17 +50,11 @@ bool writable(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadWrite);
 }
-
-// A program of the system folder.
-QString systemProgram(const QString &name)
-{
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    return QString::fromWCharArray(folder, int(length)) + QLatin1Char('\\') + name;
-}
 #endif
 const QByteArray kServer = "https://updates.orvik.example/";
 
+// Where a Resume row's answers of address N (url=, then the mirrors) are served.
+const auto pathOf = [](int address) { return QStringLiteral("/p%1/Orvik-2.0.run").arg(address); };
 const auto statusAt = [](const QSignalSpy &spy, int i) { return spy.at(i).at(0).value<UpdateChecker::UpdateStatus>(); };
 
 // Records every text reaching the host's update logic and can be told to fail while a check is prepared.
@@ -87,11 +81,6 @@ public:
 
 constexpr qint64 kSize = 300000;
 constexpr qint64 kCut = 100000;
-
-QByteArray package()
-{
-    return HttpTestServer::patternBytes(0, kSize);
-}
 
 QByteArray httpDate(const QDateTime &time)
 {
@@ -137,25 +126,10 @@ Route changed(Route route)
     return route;
 }
 
-// A 206 whose Content-Range is not the one asked for.
-Route misfit(Route route)
-{
-    route.misfitRange = true;
-    return route;
-}
-
 Route paced(Route route, int pieceSize, int intervalMs)
 {
     route.pieceSize = pieceSize;
     route.pieceIntervalMs = intervalMs;
-    return route;
-}
-
-// A chunked body of `size` bytes, announced by no length.
-Route chunked(Route route, qint64 size)
-{
-    route.generatedSize = size;
-    route.framing = HttpTestServer::Framing::Chunked;
     return route;
 }
 
@@ -177,7 +151,7 @@ struct Download
 struct Resume
 {
     QList<QList<Route>> addresses;
-    QByteArray plant{};           // "partial", "long-partial", "link", "lock"
+    QByteArrayList plant{};       // a partial file and its validator; or "link", "lock"
     QByteArray failure{};         // a part of the error; empty: success
     QList<QByteArray> requests{}; // per request: its "Range|If-Range", "" for neither
     QList<int> waits{};           // the planned waits, each within ±25 %
@@ -244,11 +218,6 @@ private:
                 files.append(QDir(folder).relativeFilePath(path));
         files.sort();
         return files;
-    }
-
-    QString pathOf(int address) const
-    {
-        return QStringLiteral("/p%1/Orvik-2.0.run").arg(address);
     }
 
     HttpTestServer server;
@@ -321,13 +290,12 @@ void tst_UpdateCheckHttp::checksOnOneDownloader()
     // The page is on the update server, wherever the descriptions are fetched from.
     const UpdateChecker &host = *checker;
     QCOMPARE(qbytes(host.updateURLPage()), kServer + "OrvikSuite/");
-    QSignalSpy failed(downloader, &ItemDownloader::downloadFailedSignal);
     QSignalSpy downloaded(downloader, &ItemDownloader::downloadedSignal);
 
     // Each request added a failure connection: the downloader's next failure sets status 4 three times.
     server.setRoute(path, status(404));
     downloader->start(TimeSpan::FromSeconds(10));
-    QVERIFY(failed.wait(kWaitMs));
+    QTRY_COMPARE_WITH_TIMEOUT(failures.size(), 2, kWaitMs);
     QCOMPARE(statusSet.count(), 6);
     for (int i = 3; i < 6; ++i)
         QCOMPARE(statusAt(statusSet, i), UpdateChecker::UpdateStatusFailed);
@@ -362,8 +330,7 @@ void tst_UpdateCheckHttp::checksOnOneDownloader()
     checker.reset();
     server.setRoute(path, status(404));
     downloader->start(TimeSpan::FromSeconds(10));
-    QVERIFY(failed.wait(kWaitMs));
-    QCOMPARE(failed.count(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(failures.size(), 3, kWaitMs);
     QCOMPARE(statusSet.count(), 7);
 }
 
@@ -388,13 +355,8 @@ void tst_UpdateCheckHttp::download_data()
     const auto row = [](const char *tag, const Download &download) { QTest::newRow(tag) << download; };
     row("verified", {path, name, none});
     // Nothing unverified or unbounded is fetched.
-    row("unpinned-refused", {path,
-                             {},
-                             "No public key is pinned, so the update cannot be verified",
-                             0,
-                             chunked(plain, kSize),
-                             "size sha256",
-                             false});
+    row("unpinned-refused",
+        {path, {}, "No public key is pinned, so the update cannot be verified", 0, plain, "size sha256", false});
     row("pinned-without-size-refused", {path, {}, "gives no size of the package", 0, plain, "sha256"});
     row("pinned-without-sha256-refused", {path, {}, "gives no sha256 of the package", 0, plain, "size"});
     // Refused by what the server announced, at the first piece of the body. Fault: the announced-length
@@ -478,7 +440,7 @@ void tst_UpdateCheckHttp::download()
         connect(checker.get(), &UpdateChecker::updateDownloadProgressSignal, checker.get(),
                 [&] { QDir().rename(privateFolder, folder.filePath(QStringLiteral("renamed"))); });
 #ifndef Q_OS_WIN
-    std::unique_ptr<FileSizeLimit> full = path.contains("full") ? std::make_unique<FileSizeLimit>(500) : nullptr;
+    std::shared_ptr<void> full = path.contains("full") ? fileSizeLimit(500) : nullptr;
 #endif
     if (path.contains("slow")) {
         // The module's access manager keeps the connections of earlier description fetches: only
@@ -516,28 +478,25 @@ void tst_UpdateCheckHttp::download()
         QVERIFY(step.at(0).toLongLong() <= package.size());
 
     // The package under its safe name, or nothing at all: no partial or temporary file, nothing replaced.
-    const QString downloaded = QDir(folder.path()).relativeFilePath(checker->downloadedFile());
     QStringList expected = planted;
     if (!fileName.isEmpty()) {
+        const QString downloaded = QDir(folder.path()).relativeFilePath(checker->downloadedFile());
         const QRegularExpression wanted(QRegularExpression::wildcardToRegularExpression(fileName));
         QVERIFY2(wanted.match(downloaded).hasMatch(), qPrintable(downloaded));
         expected = QStringList(planted) << downloaded;
         expected.sort();
-    }
-    QCOMPARE(filesUnder(folder.path()), expected);
-    if (path.contains("taken"))
-        QCOMPARE(contentsOf(privateFolder + QStringLiteral("/Orvik-2.0.run")), QByteArray("mine"));
-#ifndef Q_OS_WIN
-    // Fault: the private folder made open to others (0755).
-    if (!fileName.isEmpty())
-        QCOMPARE((QFile::permissions(QFileInfo(checker->downloadedFile()).absolutePath()) & 0x0777).toInt(), 0x0700);
-#endif
-    if (!fileName.isEmpty()) {
         QVERIFY(contentsOf(checker->downloadedFile()) == package);
         QVERIFY(!progress.isEmpty());
         QCOMPARE(progress.constLast().at(0).toLongLong(), qint64(package.size()));
         QCOMPARE(progress.constLast().at(1).toLongLong(), qint64(package.size()));
+#ifndef Q_OS_WIN
+        // Fault: the private folder made open to others (0755).
+        QCOMPARE((QFile::permissions(QFileInfo(checker->downloadedFile()).absolutePath()) & 0x0777).toInt(), 0x0700);
+#endif
     }
+    QCOMPARE(filesUnder(folder.path()), expected);
+    if (path.contains("taken"))
+        QCOMPARE(contentsOf(privateFolder + QStringLiteral("/Orvik-2.0.run")), QByteArray("mine"));
     QTest::qWait(0);
     QCOMPARE(finished.count(), started ? 1 : 0);
 }
@@ -545,7 +504,7 @@ void tst_UpdateCheckHttp::download()
 // HttpResume's rules, a header each: what goes into If-Range (of an ETag, a Last-Modified and the
 // response's Date), whether a Content-Range is the rest asked for (from byte 1000 of 10000), how long a
 // Retry-After asks to wait (at 18:00 UTC on 7 December 2026; -1: unreadable), and the back-off before
-// retry N with a random number.
+// retry N with a random number. A strong tag taken and the rest that fits are resume()'s every continuation.
 void tst_UpdateCheckHttp::resumeRules_data()
 {
     QTest::addColumn<QByteArray>("rule");
@@ -558,7 +517,6 @@ void tst_UpdateCheckHttp::resumeRules_data()
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QByteArray old = httpDate(now.addSecs(-3600));
     const QByteArray sent = httpDate(now);
-    row("strong-etag", "if-range", {"\"v1\"", old, sent}, "\"v1\"");
     // Fault: a weak tag in If-Range, or its date taken instead while a tag exists.
     row("weak-etag", "if-range", {"W/\"v1\"", old, sent}, {});
     row("unquoted-etag", "if-range", {"v1"}, {});
@@ -571,7 +529,6 @@ void tst_UpdateCheckHttp::resumeRules_data()
     row("etag-with-line-break", "if-range", {"\"v1\r\nX-Injected: 1\""}, {});
     row("etag-with-space", "if-range", {"\"v 1\""}, {});
 
-    row("the-rest", "content-range", {"bytes 1000-9999/10000"}, "fits");
     row("case-of-unit", "content-range", {"Bytes 1000-9999/10000"}, "fits");
     row("one-byte-later", "content-range", {"bytes 1001-9999/10000"}, "no");
     row("one-byte-earlier", "content-range", {"bytes 999-9999/10000"}, "no");
@@ -630,73 +587,78 @@ void tst_UpdateCheckHttp::resume_data()
     const QByteArray digestFailed = "differs from the description's";
     const auto row = [](const char *tag, const Resume &resume) { QTest::newRow(tag) << resume; };
 
-    row("whole", {{{serving()}}, none, none, {""}, {}, kSize});
     // Fault: a cut download started again from zero (fetched 400000).
-    row("cut-then-continued", {{{cut(serving()), serving()}}, none, none, {"", rest}, {1000}, kSize});
+    row("cut-then-continued", {{{cut(serving()), serving()}}, {}, none, {"", rest}, {1000}, kSize});
     const QByteArray rest2 = "bytes=150000-|\"v1\"";
     row("cut-twice-then-continued",
-        {{{cut(serving()), cut(serving(v1), 50000), serving()}}, none, none, {"", rest, rest2}, {1000, 2000}, kSize});
+        {{{cut(serving()), cut(serving(v1), 50000), serving()}}, {}, none, {"", rest, rest2}, {1000, 2000}, kSize});
     // The range is ignored: the whole file again, and it replaces what was there. Fault: a 200 appended.
-    row("range-ignored",
-        {{{cut(serving(v1, false)), serving(v1, false)}}, none, none, {"", rest}, {1000}, kCut + kSize});
+    row("range-ignored", {{{cut(serving(v1, false)), serving(v1, false)}}, {}, none, {"", rest}, {1000}, kCut + kSize});
     // Same bytes, a new tag: If-Range does not match, so the server sends it all.
     row("new-etag-between-attempts",
-        {{{cut(serving()), serving("\"v2\"")}}, none, none, {"", rest}, {1000}, kCut + kSize});
+        {{{cut(serving()), serving("\"v2\"")}}, {}, none, {"", rest}, {1000}, kCut + kSize});
     // A server that sends the rest of a changed file anyway: the whole file fails its digest and is
     // fetched once more from zero. Fault: a continued file that fails kept or refused at once.
     row("changed-file-spliced",
-        {{{cut(serving()), changed(serving()), serving()}}, none, none, {"", rest, ""}, {1000}, kSize + kSize});
+        {{{cut(serving()), changed(serving()), serving()}}, {}, none, {"", rest, ""}, {1000}, kSize + kSize});
     row("changed-file-for-good",
-        {{{cut(serving()), changed(serving())}}, none, digestFailed, {"", rest, ""}, {1000}, -1});
+        {{{cut(serving()), changed(serving())}}, {}, digestFailed, {"", rest, ""}, {1000}, -1});
     // Fault: a weak ETag in If-Range.
     row("weak-etag-not-continued",
-        {{{cut(serving("W/\"v1\"")), serving("W/\"v1\"")}}, none, none, {"", ""}, {1000}, kCut + kSize});
-    // Fault: any 206 taken.
+        {{{cut(serving("W/\"v1\"")), serving("W/\"v1\"")}}, {}, none, {"", ""}, {1000}, kCut + kSize});
+    // Fault: any 206 taken (here one whose Content-Range is not the one asked for).
+    Route misfit = serving();
+    misfit.misfitRange = true;
     const Route noRanges = serving("", false);
     row("range-that-does-not-fit",
-        {{{cut(serving()), misfit(serving()), noRanges}}, none, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
+        {{{cut(serving()), misfit, noRanges}}, {}, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
     // Fault: Retry-After ignored (the back-off of 1 s instead).
     row("busy-with-retry-after",
-        {{{status(503, "7"), status(429, "3"), serving()}}, none, none, {"", "", ""}, {7000, 3000}, kSize});
+        {{{status(503, "7"), status(429, "3"), serving()}}, {}, none, {"", "", ""}, {7000, 3000}, kSize});
     const Route busyFor40s = status(503, httpDate(QDateTime::currentDateTimeUtc().addSecs(40)));
-    row("busy-with-retry-after-date", {{{busyFor40s, serving()}}, none, none, {"", ""}, {40000}, kSize});
+    row("busy-with-retry-after-date", {{{busyFor40s, serving()}}, {}, none, {"", ""}, {40000}, kSize});
     // Fault: a Retry-After past the deadline waited for (or a wait past it cut short).
     row("retry-after-past-the-deadline",
-        {{{status(503, "7200")}}, none, "the server asks to be tried again at", {""}, {}, -1});
+        {{{status(503, "7200")}}, {}, "the server asks to be tried again at", {""}, {}, -1});
     // Fault: no back-off, or more than four requests at one address.
     row("server-errors-backed-off",
-        {{{status(500)}}, none, "(after 4 attempts)", {"", "", "", ""}, {1000, 2000, 4000}, -1});
+        {{{status(500)}}, {}, "(after 4 attempts)", {"", "", "", ""}, {1000, 2000, 4000}, -1});
     // Fault: mirrors not tried, or tried out of order; a 404 tried again.
     row("mirrors-after-failures",
-        {{{status(404)}, {status(502)}, {serving()}}, none, none, {"", "", "", "", "", ""}, {1000, 2000, 4000}, kSize});
+        {{{status(404)}, {status(502)}, {serving()}}, {}, none, {"", "", "", "", "", ""}, {1000, 2000, 4000}, kSize});
     // A mirror's bytes meet the one digest. Fault: a mirror's package taken unverified.
-    row("mirror-with-other-bytes", {{{status(404)}, {changed(serving())}}, none, digestFailed, {"", ""}, {}, -1});
-    // Throttled: slow but never stalled.
-    row("throttled", {{{paced(serving(), 30000, 20)}}, none, none, {""}, {}, kSize});
+    row("mirror-with-other-bytes", {{{status(404)}, {changed(serving())}}, {}, digestFailed, {"", ""}, {}, -1});
+    // Whole though throttled: slow but never stalled.
+    row("throttled", {{{paced(serving(), 30000, 20)}}, {}, none, {""}, {}, kSize});
     // What the folder holds is hostile. A planted partial file with a validator is asked to be
     // continued, fails the digest and is fetched from zero; one longer than the package is not used.
-    row("planted-partial", {{{serving()}}, "partial", none, {rest, ""}, {}, 2 * kSize - kCut});
-    row("planted-long-partial", {{{serving()}}, "long-partial", none, {""}, {}, kSize});
+    const QByteArray partial(kCut, 'x');
+    row("planted-partial", {{{serving()}}, {partial, v1}, none, {rest, ""}, {}, 2 * kSize - kCut});
+    const QByteArray overlong = HttpTestServer::patternBytes(0, kSize) + "more";
+    row("planted-long-partial", {{{serving()}}, {overlong, v1}, none, {""}, {}, kSize});
     // Fault: a kept validator sent as it was found.
-    row("planted-validator-with-line-break", {{{serving()}}, "bad-validator", none, {""}, {}, kSize});
+    row("planted-validator-with-line-break",
+        {{{serving()}}, {partial, v1 + "\r\nX-Injected: 1"}, none, {""}, {}, kSize});
     // A server that cannot satisfy the range: the next request starts from zero.
     row("range-not-satisfiable",
-        {{{cut(serving()), status(416), serving()}}, none, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
-    // The size stop ends the download: more than the package is not the package.
-    row("longer-than-the-package",
-        {{{chunked(serving(), kSize + 1)}}, none, "the body is larger than 300000 bytes", {""}, {}, -1});
+        {{{cut(serving()), status(416), serving()}}, {}, none, {"", rest, ""}, {1000, 2000}, kCut + kSize});
+    // The size stop ends a chunked body, announced by no length: more than the package is not the package.
+    Route longer = serving();
+    longer.generatedSize = kSize + 1;
+    longer.framing = HttpTestServer::Framing::Chunked;
+    row("longer-than-the-package", {{{longer}}, {}, "the body is larger than 300000 bytes", {""}, {}, -1});
 #ifndef Q_OS_WIN
     // Fault: the partial file opened through a link (the target outside is then overwritten).
-    row("planted-link", {{{serving()}}, "link", none, {""}, {}, kSize});
+    row("planted-link", {{{serving()}}, {"link"}, none, {""}, {}, kSize});
 #endif
     // Fault: a second run writing into the same partial file.
-    row("another-run-holds-the-lock", {{{serving()}}, "lock", "another download of this package", {}, {}, -1});
+    row("another-run-holds-the-lock", {{{serving()}}, {"lock"}, "another download of this package", {}, {}, -1});
 }
 
 void tst_UpdateCheckHttp::resume()
 {
     QFETCH(Resume, resume);
-    const QByteArray expected = package();
+    const QByteArray expected = HttpTestServer::patternBytes(0, kSize);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     QStringList mirrors;
@@ -728,19 +690,14 @@ void tst_UpdateCheckHttp::resume()
     const QString stem =
         privateFolder +
         QStringLiteral("/.partial-%1-%2").arg(QString::fromLatin1(digestOf(expected).toHex())).arg(kSize);
-    if (resume.plant == "partial")
-        QVERIFY(writeFile(stem, QByteArray(kCut, 'x')) && writeFile(stem + ".validator", "\"v1\""));
-    // A validator that would put a header line of its own into the request.
-    if (resume.plant == "bad-validator")
-        QVERIFY(writeFile(stem, QByteArray(kCut, 'x')) && writeFile(stem + ".validator", "\"v1\"\r\nX-Injected: 1"));
-    if (resume.plant == "long-partial")
-        QVERIFY(writeFile(stem, expected + "more") && writeFile(stem + ".validator", "\"v1\""));
+    if (resume.plant.size() == 2)
+        QVERIFY(writeFile(stem, resume.plant.at(0)) && writeFile(stem + ".validator", resume.plant.at(1)));
     const QString outside = folder.filePath(QStringLiteral("outside"));
-    if (resume.plant == "link")
+    if (resume.plant == QByteArrayList{"link"})
         QVERIFY(writeFile(outside, "mine") && QFile::link(outside, stem));
     FileLock other;
     QString lockError;
-    if (resume.plant == "lock")
+    if (resume.plant == QByteArrayList{"lock"})
         QVERIFY2(other.lock(stem + ".lock", 0, &lockError), qPrintable(lockError));
 
     download.setMirrors(mirrors);
@@ -786,7 +743,7 @@ void tst_UpdateCheckHttp::resume()
                  qPrintable(QStringLiteral("wait %1: %2 ms").arg(i).arg(waits.at(i))));
     if (resume.fetched >= 0)
         QCOMPARE(download.bytesFetched(), resume.fetched);
-    if (resume.plant == "link")
+    if (resume.plant == QByteArrayList{"link"})
         QCOMPARE(contentsOf(outside), QByteArray("mine"));
     if (!resume.failure.isEmpty()) {
         QVERIFY(download.filePath().isEmpty());
@@ -807,7 +764,6 @@ void tst_UpdateCheckHttp::install_data()
         QTest::newRow(tag) << restart << tamper << refusal;
     };
 
-    row("started-asking-for-a-restart", true, {});
     row("started-without-restart", false, {});
 #ifdef Q_OS_WIN
     // Windows refuses the change itself: the held package and its folder can be neither written,
@@ -832,9 +788,9 @@ void tst_UpdateCheckHttp::install_data()
 #else
     row("changed-after-download-not-started", true, "changed",
         {"was changed after it was verified; it was not started"});
-    // What a user who can write the chosen folder might do: the verified file is what starts.
+    // What a user who can write the chosen folder might do: the verified file is what starts. Fault: a
+    // start by path (whether the file or its folder was swapped, the path names another's file).
     row("file-swapped-original-started", true, "swapped");
-    row("folder-swapped-for-a-link-original-started", true, "folder-linked");
     row("file-replaced-by-a-link-its-mode-kept", true, "file-linked");
     // A verified package that the system cannot start. Fault: a start that fails in the child
     // reported as "installer started".
@@ -868,17 +824,15 @@ void tst_UpdateCheckHttp::install()
         CloseHandle(release);
     });
     const QString installerPath = QCoreApplication::applicationDirPath() + QStringLiteral("/orvik-test-installer.exe");
-    if (tamper == "cmd-waits") {
+    // What the test installer writes to and waits for; the other packages do not read them.
+    qputenv("ORVIK_TEST_MARKER", QDir::toNativeSeparators(marker).toUtf8());
+    qputenv("ORVIK_TEST_RELEASE", releaseName.toUtf8());
+    if (tamper == "cmd-waits")
         package = "@echo off\r\n\"" + QDir::toNativeSeparators(installerPath).toLocal8Bit() + "\"\r\n";
-        qputenv("ORVIK_TEST_MARKER", QDir::toNativeSeparators(marker).toUtf8());
-        qputenv("ORVIK_TEST_RELEASE", releaseName.toUtf8());
-    }
     if (tamper == "exe" || tamper == "other-type") {
         package = contentsOf(installerPath);
         QVERIFY2(!package.isEmpty(), qPrintable(installerPath));
         route = tamper == "exe" ? "/dl/setup.exe" : "/dl/setup.com";
-        qputenv("ORVIK_TEST_MARKER", QDir::toNativeSeparators(marker).toUtf8());
-        qputenv("ORVIK_TEST_RELEASE", releaseName.toUtf8());
     }
     // The .msi's marker is the file that it installs; the product is removed again before and after.
     const QString msi = QCoreApplication::applicationDirPath() + QStringLiteral("/orvik-test-package.msi");
@@ -887,7 +841,7 @@ void tst_UpdateCheckHttp::install()
                               QStringLiteral("/OrvikUpdateTest/installed.txt");
     const auto uninstall = [](const QString &package) {
         QProcess msiexec;
-        msiexec.start(systemProgram(QStringLiteral("msiexec.exe")),
+        msiexec.start(qEnvironmentVariable("SystemRoot") + QStringLiteral("/System32/msiexec.exe"),
                       {QStringLiteral("/x"), QDir::toNativeSeparators(package), QStringLiteral("/qn")});
         return msiexec.waitForFinished(kMsiWaitMs);
     };
@@ -918,8 +872,6 @@ void tst_UpdateCheckHttp::install()
     QVERIFY(!path.isEmpty());
 
     const QString evilMarker = folder.filePath(QStringLiteral("evil"));
-    const QByteArray evil = "#!/bin/sh\ntouch '" + evilMarker.toUtf8() + "'\n";
-    const QFile::Permissions executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
     const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther;
     const QString privateFolder = QFileInfo(path).absolutePath();
     const QString victim = folder.filePath(QStringLiteral("victim"));
@@ -937,12 +889,9 @@ void tst_UpdateCheckHttp::install()
         QVERIFY(file.seek(package.indexOf("RESTART")));
         QVERIFY(file.write("X") == 1);
     } else if (tamper == "swapped") {
-        QVERIFY(QFile::rename(path, path + ".old") && writeFile(path, evil) && QFile::setPermissions(path, executable));
-    } else if (tamper == "folder-linked") {
-        const QString attacker = folder.filePath(QStringLiteral("attacker"));
-        QVERIFY(QDir().rename(privateFolder, folder.filePath(QStringLiteral("moved"))) && QDir().mkdir(attacker));
-        QVERIFY(writeFile(attacker + "/setup.sh", evil) && QFile::setPermissions(attacker + "/setup.sh", executable));
-        QVERIFY(QFile::link(attacker, privateFolder));
+        QVERIFY(QFile::rename(path, path + ".old") &&
+                writeFile(path, "#!/bin/sh\ntouch '" + evilMarker.toUtf8() + "'\n"));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     } else if (tamper == "file-linked") {
         QVERIFY(writeFile(victim, "victim") && QFile::setPermissions(victim, readable));
         QVERIFY(QFile::rename(path, path + ".old") && QFile::link(victim, path));

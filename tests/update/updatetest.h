@@ -13,6 +13,7 @@
 
 #ifndef Q_OS_WIN
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
 #endif
 
@@ -74,9 +75,9 @@ inline void setStateHome(const QString &folder)
 }
 
 #ifndef Q_OS_WIN
-// A file system that takes no more: while this lives, a write past `bytes` in any file fails
-// (EFBIG), part of it first, as a disk that fills up does. The signal that would end the process
-// is ignored. Also for a child process, before it starts: LimitFileSize(bytes).
+// A file system that takes no more: a write past `bytes` in any file fails (EFBIG), part of it
+// first, as a disk that fills up does. The signal that would end the process is ignored. For a
+// child process, before it starts; in this process, fileSizeLimit.
 inline void LimitFileSize(rlim_t bytes)
 {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -86,21 +87,14 @@ inline void LimitFileSize(rlim_t bytes)
     setrlimit(RLIMIT_FSIZE, &limit);
 }
 
-class FileSizeLimit
+// LimitFileSize while what this returns lives; then the limit before.
+inline std::shared_ptr<void> fileSizeLimit(rlim_t bytes)
 {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        LimitFileSize(bytes);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_saved{};
-};
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    LimitFileSize(bytes);
+    return std::shared_ptr<void>(nullptr, [saved](void *) { setrlimit(RLIMIT_FSIZE, &saved); });
+}
 #endif
 
 namespace TestKeys {
