@@ -11,6 +11,9 @@ namespace {
 
 using Sighting = FakeNetworkManager::Network;
 using Radios = QList<FakeNetworkManager::Networks>;
+// How NetworkManager answers a scan request: at once, with a refusal, announcing a new network before
+// it can be read (for 300 ms), or never (it owns its name and answers nothing).
+enum Service { Answers, RefusesScans, ReadableLate, NeverAnswers };
 
 } // namespace
 
@@ -33,22 +36,19 @@ private:
 
 void tst_WifiNetworkManager::networkManagerScan_data()
 {
-    QTest::addColumn<bool>("answers");           // false: NetworkManager owns its name and never answers
+    QTest::addColumn<int>("service");            // a Service
     QTest::addColumn<Radios>("radios");          // what each WiFi device sees; a wired device is always there
-    QTest::addColumn<bool>("refusesScans");      // every WiFi device refuses its scan request
     QTest::addColumn<Sighting>("foundByScan");   // a new network, or a new strength of a seen one, if named
-    QTest::addColumn<bool>("readableLate");      // the new network cannot be read for 300 ms
     QTest::addColumn<QByteArrayList>("entries"); // name and quality, as handed to the dialog
     QTest::addColumn<int>("reads");              // access points read: those seen and one new per device
 
     // Most rows: NetworkManager answers, every scan request is accepted and finds nothing new.
     const auto row = [](const char *tag, const Radios &radios, const QByteArrayList &entries, int reads,
-                        const Sighting &found = {}, bool readableLate = false, bool refuses = false,
-                        bool answers = true) {
-        QTest::newRow(tag) << answers << radios << refuses << found << readableLate << entries << reads;
+                        const Sighting &found = {}, Service service = Answers) {
+        QTest::newRow(tag) << int(service) << radios << found << entries << reads;
     };
     row("no-wifi-device-falls-through", {}, {}, 0);
-    row("never-answering-service-falls-through", {}, {}, 0, {}, false, false, false);
+    row("never-answering-service-falls-through", {}, {}, 0, {}, NeverAnswers);
     // Each device lists only its own access points: the later device's reading of a name wins, as a
     // later interface's does, though weaker.
     row("each-device-lists-only-what-it-sees", {{{"Cafe", 60}, {"Home", 70}}, {{"Cafe", 40}}}, {"Home 70", "Cafe 40"},
@@ -60,28 +60,27 @@ void tst_WifiNetworkManager::networkManagerScan_data()
     const QByteArray longest = "thirty-two-bytes-network-name-32";
     row("ssid-bytes-kept-hidden-left-out", {{{"", 90}, {"Caf\xe9", 55}, {longest, 45}}},
         {"Caf\xe9 55", longest + " 45"}, 3);
-    row("refused-scan-request-still-lists", {{{"Cafe", 50}}}, {"Cafe 50"}, 1, {}, false, true);
+    row("refused-scan-request-still-lists", {{{"Cafe", 50}}}, {"Cafe 50"}, 1, {}, RefusesScans);
     row("network-found-by-the-requested-scan", {{{"Cafe", 50}}}, {"Late 80", "Cafe 50"}, 2, {"Late", 80});
     row("strength-changed-during-the-scan", {{{"Cafe", 50}, {"Home", 70}}}, {"Cafe 90", "Home 70"}, 2, {"Cafe", 90});
     // Announced before it can be read: only a read at a later poll, after the first one failed, sees it.
-    row("access-point-read-again-after-a-failed-read", {{{"Cafe", 50}}}, {"Late 80", "Cafe 50"}, 2, {"Late", 80}, true);
+    row("access-point-read-again-after-a-failed-read", {{{"Cafe", 50}}}, {"Late 80", "Cafe 50"}, 2, {"Late", 80},
+        ReadableLate);
 }
 
 void tst_WifiNetworkManager::networkManagerScan()
 {
-    QFETCH(bool, answers);
+    QFETCH(int, service);
     QFETCH(Radios, radios);
-    QFETCH(bool, refusesScans);
     QFETCH(Sighting, foundByScan);
-    QFETCH(bool, readableLate);
     QFETCH(QByteArrayList, entries);
     QFETCH(int, reads);
 
     FakeNetworkManager fake(radios);
     if (!fake.isValid())
         QSKIP("python3-dbusmock is not installed");
-    fake.answerScans(refusesScans, foundByScan, readableLate);
-    if (!answers)
+    fake.answerScans(service == RefusesScans, foundByScan, service == ReadableLate);
+    if (service == NeverAnswers)
         fake.hang();
     const qsizetype before = fake.log().size();
 
@@ -101,7 +100,7 @@ void tst_WifiNetworkManager::networkManagerScan()
     for (uint32_t i = 0; i < names.size(); ++i)
         listed.append(QByteArray(names[i].data(), names[i].length()) + ' ' + QByteArray::number(qualities[i]));
     QCOMPARE(listed, entries);
-    if (!answers)
+    if (service == NeverAnswers)
         return;
 
     // Each WiFi device is asked to scan and its list read once. However often the scan polls,
