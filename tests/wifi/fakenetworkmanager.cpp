@@ -56,9 +56,10 @@ FakeNetworkManager::FakeNetworkManager(const QList<Networks> &radios)
         networkManagerOnBus();
     if (!m_valid)
         return;
-    addDevice(QStringLiteral("eth0"), false);
+    callMock(kTemplateObject, "AddEthernetDevice", {QStringLiteral("eth0"), QStringLiteral("eth0"), 100});
     for (const Networks &networks : radios) {
-        m_radios.append(addDevice(QStringLiteral("wlan%1").arg(m_radios.size()), true));
+        const QString wlan = QStringLiteral("wlan%1").arg(m_radios.size());
+        m_radios.append(callMock(kTemplateObject, "AddWiFiDevice", {wlan, wlan, 100}).arguments().value(0).toString());
         for (const Network &network : networks)
             addAccessPoint(m_radios.last(), network);
     }
@@ -79,13 +80,6 @@ QDBusMessage FakeNetworkManager::callMock(const QString &path, const char *metho
     return QDBusConnection::systemBus().call(message, QDBus::Block, kStartMs);
 }
 
-QString FakeNetworkManager::addDevice(const QString &interface, bool wifi)
-{
-    const char *method = wifi ? "AddWiFiDevice" : "AddEthernetDevice";
-    const QDBusMessage reply = callMock(kTemplateObject, method, {interface, interface, 100});
-    return reply.arguments().value(0).toString();
-}
-
 void FakeNetworkManager::addAccessPoint(const QString &device, const Network &network)
 {
     const QString name = QStringLiteral("ap%1").arg(++m_accessPoints);
@@ -104,33 +98,33 @@ void FakeNetworkManager::addAccessPoint(const QString &device, const Network &ne
 void FakeNetworkManager::answerScans(bool refuse, const Network &found, bool readableLate)
 {
     for (const QString &device : std::as_const(m_radios)) {
-        QString code = QStringLiteral("from gi.repository import GLib\n");
-        if (readableLate)
-            code += QStringLiteral("path = '/org/freedesktop/NetworkManager/AccessPoint/%2'\n"
-                                   "objects['%1'].access_points.append(path)\n"
-                                   "objects['%1'].EmitSignal('org.freedesktop.NetworkManager.Device.Wireless', "
-                                   "'AccessPointAdded', 'o', [dbus.ObjectPath(path)])\n"
-                                   "GLib.timeout_add(300, lambda: objects['%1'].AddObject('/org/freedesktop/"
-                                   "NetworkManager/AccessPoint/%2', 'org.freedesktop.NetworkManager.AccessPoint', "
-                                   "{'Ssid': dbus.ByteArray(b'%3'), 'Strength': dbus.Byte(%4)}, []) and False)\n")
-                        .arg(device, QStringLiteral("ap%1").arg(++m_accessPoints), QString::fromUtf8(found.ssid))
-                        .arg(found.strength);
-        else if (!found.ssid.isEmpty())
-            code += QStringLiteral("def later():\n"
-                                   "    changed = False\n"
-                                   "    for ap in objects['%2'].access_points:\n"
-                                   "        if bytes(objects[ap].props['%6']['Ssid']) == b'%4':\n"
-                                   "            objects['%1'].SetProperty(ap, '%6', 'Strength', dbus.Byte(%5))\n"
-                                   "            changed = True\n"
-                                   "    if not changed:\n"
-                                   "        objects['%1'].AddAccessPoint('%2', '%3', '%4', '00:11:22:33:44:66', 2, "
-                                   "2412, 54000, %5, 0)\n"
-                                   "    return False\n"
-                                   "GLib.timeout_add(300, later)\n")
-                        .arg(kTemplateObject, device, QStringLiteral("ap%1").arg(++m_accessPoints),
-                             QString::fromUtf8(found.ssid))
-                        .arg(found.strength)
-                        .arg(QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"));
+        // A new access point is added at 300 ms and then announced, or announced at once when readable late.
+        // Its functions take what they use as defaults: the mock runs the code with locals of its own.
+        QString code =
+            QStringLiteral(
+                "from gi.repository import GLib\n"
+                "dev, path, ssid, strength = objects['%1'], '%2', b'%3', dbus.Byte(%4)\n"
+                "seen = [ap for ap in dev.access_points if bytes(objects[ap].props['%5']['Ssid']) == b'%3']\n"
+                "def announce(dev=dev, path=path):\n"
+                "    dev.access_points.append(path)\n"
+                "    dev.EmitSignal('%6', 'AccessPointAdded', 'o', [dbus.ObjectPath(path)])\n"
+                "def later(dev=dev, path=path, ssid=ssid, strength=strength, seen=seen, announce=announce):\n"
+                "    for ap in seen:\n"
+                "        objects['%7'].SetProperty(ap, '%5', 'Strength', strength)\n"
+                "    if not seen:\n"
+                "        dev.AddObject(path, '%5', {'Ssid': dbus.ByteArray(ssid), 'Strength': strength}, [])\n"
+                "    if not seen and not %8:\n"
+                "        announce()\n"
+                "if not seen and %8:\n"
+                "    announce()\n"
+                "GLib.timeout_add(300, later)\n")
+                .arg(device, QStringLiteral("/org/freedesktop/NetworkManager/AccessPoint/ap%1").arg(++m_accessPoints),
+                     QString::fromUtf8(found.ssid), QString::number(found.strength),
+                     QStringLiteral("org.freedesktop.NetworkManager.AccessPoint"),
+                     QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless"), kTemplateObject,
+                     QLatin1String(readableLate ? "True" : "False"));
+        if (found.ssid.isEmpty())
+            code.clear();
         if (refuse)
             code += QStringLiteral("raise dbus.exceptions.DBusException('Scanning not allowed while already scanning', "
                                    "name='org.freedesktop.NetworkManager.Device.NotAllowed')\n");

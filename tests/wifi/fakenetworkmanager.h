@@ -57,7 +57,6 @@ public:
 
 private:
     QDBusMessage callMock(const QString &path, const char *method, const QVariantList &arguments) const;
-    QString addDevice(const QString &interface, bool wifi);
     void addAccessPoint(const QString &device, const Network &network);
 
     QTemporaryDir m_dir;

@@ -38,16 +38,6 @@ Button *button(const QWidget &dialog, const QString &text)
     return nullptr;
 }
 
-void showNetworks(WifiConnectDialog &dialog, const QStringList &names)
-{
-    Buffer<String> values;
-    for (const QString &name : names)
-        values.append(StringStream<QString>::toString(name));
-    Buffer<int> qualities;
-    qualities.resize(values.size());
-    dialog.setSSIDs(values, qualities);
-}
-
 QStringList entriesOf(const WifiConnectDialog &dialog)
 {
     QStringList entries;
@@ -59,6 +49,7 @@ QStringList entriesOf(const WifiConnectDialog &dialog)
 }
 
 using Interfaces = QList<FakeWlan::Interface>;
+using Names = Buffer<String>;
 
 // One interface that reads the same networks every time.
 Interfaces radio(const FakeWlan::Poll &networks)
@@ -77,6 +68,7 @@ const QStringList kCommandEntries = {"Weak 10", "My  Net 70", "Weak 12"};
 } // namespace
 
 Q_DECLARE_METATYPE(Interfaces)
+Q_DECLARE_METATYPE(Names)
 
 // The dialog, and its scan through a scripted WLAN service and a scripted netsh.
 class tst_WifiConnectDialog : public QObject
@@ -130,14 +122,12 @@ void tst_WifiConnectDialog::scanAndPopulate_data()
     row("wlan-service-missing-english-listing", {}, true,
         {"Harbour View 86", "Corner Bakery Guest 40", "DIRECT-7F-Printer 18"}, 1062, 0, listing.readAll());
     row("command-missing-empty-list", {}, false, {}, 0, 0, QByteArray());
-    // No wireless interface answers: the list is the command's output, parsed.
-    row("command-two-ssids-then-one-signal", {}, true, {"B 70"}, 0, 0, "SSID 1 : A\nSSID 2 : B\nSignal : 70%\n");
-    row("command-hidden-name-clears-the-current-one", {}, true, {}, 0, 0,
-        "SSID 1 : Before\nSSID 2 :    \nSignal : 55%\n");
-    row("command-ssid-line-ending-at-the-colon-keeps-the-name", {}, true, {"Earlier 33"}, 0, 0,
-        "SSID 1 : Earlier\nSSID 2 :\nSignal : 33%\n");
-    row("command-space-before-percent-does-not-match-first-match-only", {}, true, {"Cafe 41"}, 0, 0,
-        "SSID 1 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n");
+    // No wireless interface answers: the list is the command's output, parsed. Of two SSID lines the
+    // later names the signal; a blank name clears the one before, a line ending at the colon does not;
+    // "40 %" is no signal, and a name takes the first signal after it only.
+    row("command-without-interfaces", {}, true, {"B 70", "Earlier 33", "Cafe 41"}, 0, 0,
+        "SSID 1 : A\nSSID 2 : B\nSignal : 70%\nSSID 3 : Before\nSSID 4 :    \nSignal : 55%\n"
+        "SSID 5 : Earlier\nSSID 6 :\nSignal : 33%\nSSID 7 : Cafe\nSignal : 40 %\nSignal : 41%\nSignal : 90%\n");
 }
 
 void tst_WifiConnectDialog::scanAndPopulate()
@@ -317,15 +307,15 @@ void tst_WifiConnectDialog::periodicScanning()
 
 void tst_WifiConnectDialog::nameSurvivesRescan_data()
 {
-    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<Names>("before");
     QTest::addColumn<QString>("choice"); // "down" selects the next entry, "type:" types, "set:" calls setSsid
     QTest::addColumn<QString>("chosen"); // currentSsid before the rescan
-    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<Names>("after");
     QTest::addColumn<int>("index"); // after the rescan; -1 when the name is a free value
     QTest::addColumn<QString>("kept");
 
-    const auto row = [](const char *tag, const QStringList &before, const QString &choice, const QString &chosen,
-                        const QStringList &after, int index, const QString &kept) {
+    const auto row = [](const char *tag, const Names &before, const QString &choice, const QString &chosen,
+                        const Names &after, int index, const QString &kept) {
         QTest::newRow(tag) << before << choice << chosen << after << index << kept;
     };
     row("selected-name-at-another-position", {"Alpha", "Bravo", "Charlie"}, "down", "Bravo",
@@ -338,16 +328,17 @@ void tst_WifiConnectDialog::nameSurvivesRescan_data()
 
 void tst_WifiConnectDialog::nameSurvivesRescan()
 {
-    QFETCH(QStringList, before);
+    QFETCH(Names, before);
     QFETCH(QString, choice);
     QFETCH(QString, chosen);
-    QFETCH(QStringList, after);
+    QFETCH(Names, after);
     QFETCH(int, index);
     QFETCH(QString, kept);
 
     WifiConnectDialog dialog;
     auto *combo = control<QCustomComboBox>(dialog);
-    showNetworks(dialog, before);
+    // Without qualities: a missing one shows as no signal.
+    dialog.setSSIDs(before, {});
     dialog.show();
     combo->setFocus();
     if (choice == QLatin1String("down")) {
@@ -362,8 +353,8 @@ void tst_WifiConnectDialog::nameSurvivesRescan()
 
     QSignalSpy indexChanges(combo, &QComboBox::currentIndexChanged);
     QSignalSpy textChanges(combo, &QComboBox::currentTextChanged);
-    showNetworks(dialog, after);
-    QCOMPARE(combo->count(), after.size());
+    dialog.setSSIDs(after, {});
+    QCOMPARE(combo->count(), int(after.size()));
     QCOMPARE(combo->currentIndex(), index);
     QCOMPARE(StringStream<QString>::fromString(dialog.currentSsid()), kept);
     QCOMPARE(combo->currentText(), kept);

@@ -11,6 +11,9 @@ namespace {
 
 using Sighting = FakeNetworkManager::Network;
 using Radios = QList<FakeNetworkManager::Networks>;
+// How NetworkManager answers a scan request: at once, with a refusal, announcing a new network before
+// it can be read (for 300 ms), or never (it owns its name and answers nothing).
+enum Service { Answers, RefusesScans, ReadableLate, NeverAnswers };
 
 } // namespace
 
@@ -33,54 +36,51 @@ private:
 
 void tst_WifiNetworkManager::networkManagerScan_data()
 {
-    QTest::addColumn<bool>("answers");           // false: NetworkManager owns its name and never answers
+    QTest::addColumn<int>("service");            // a Service
     QTest::addColumn<Radios>("radios");          // what each WiFi device sees; a wired device is always there
-    QTest::addColumn<bool>("refusesScans");      // every WiFi device refuses its scan request
     QTest::addColumn<Sighting>("foundByScan");   // a new network, or a new strength of a seen one, if named
-    QTest::addColumn<bool>("readableLate");      // the new network cannot be read for 300 ms
     QTest::addColumn<QByteArrayList>("entries"); // name and quality, as handed to the dialog
+    QTest::addColumn<int>("reads");              // access points read: those seen and one new per device
 
     // Most rows: NetworkManager answers, every scan request is accepted and finds nothing new.
-    const auto row = [](const char *tag, const Radios &radios, const QByteArrayList &entries,
-                        const Sighting &found = {}, bool readableLate = false, bool refuses = false,
-                        bool answers = true) {
-        QTest::newRow(tag) << answers << radios << refuses << found << readableLate << entries;
+    const auto row = [](const char *tag, const Radios &radios, const QByteArrayList &entries, int reads,
+                        const Sighting &found = {}, Service service = Answers) {
+        QTest::newRow(tag) << int(service) << radios << found << entries << reads;
     };
-    row("no-wifi-device-falls-through", {}, {});
-    row("never-answering-service-falls-through", {}, {}, {}, false, false, false);
-    // The later device's reading of a name wins, as a later interface's does.
-    row("two-devices-see-the-same-ssid", {{{"Cafe", 40}, {"Home", 70}}, {{"Cafe", 60}}}, {"Home 70", "Cafe 60"});
-    // Each device lists only its own access points: the later device's weaker reading still wins.
-    row("each-device-lists-only-what-it-sees", {{{"Cafe", 60}, {"Home", 70}}, {{"Cafe", 40}}}, {"Home 70", "Cafe 40"});
+    row("no-wifi-device-falls-through", {}, {}, 0);
+    row("never-answering-service-falls-through", {}, {}, 0, {}, NeverAnswers);
+    // Each device lists only its own access points: the later device's reading of a name wins, as a
+    // later interface's does, though weaker.
+    row("each-device-lists-only-what-it-sees", {{{"Cafe", 60}, {"Home", 70}}, {{"Cafe", 40}}}, {"Home 70", "Cafe 40"},
+        3);
     // A network served by two access points has the strength of the stronger, listed first or not.
     row("two-access-points-one-ssid-strongest-counts", {{{"Office", 80}, {"Home", 60}, {"Office", 30}}},
-        {"Office 80", "Home 60"});
-    // Latin-1 "Café": not UTF-8.
-    row("non-utf8-ssid-bytes-kept", {{{"Caf\xe9", 55}}}, {"Caf\xe9 55"});
+        {"Office 80", "Home 60"}, 3);
+    // An SSID's bytes as they are: Latin-1 "Café" (not UTF-8), the longest name whole, a hidden one left out.
     const QByteArray longest = "thirty-two-bytes-network-name-32";
-    row("32-byte-ssid-kept-whole", {{{longest, 45}}}, {longest + " 45"});
-    row("hidden-access-point-left-out", {{{"", 90}, {"Cafe", 50}}}, {"Cafe 50"});
-    row("refused-scan-request-still-lists", {{{"Cafe", 50}}}, {"Cafe 50"}, {}, false, true);
-    row("network-found-by-the-requested-scan", {{{"Cafe", 50}}}, {"Late 80", "Cafe 50"}, {"Late", 80});
-    row("strength-changed-during-the-scan", {{{"Cafe", 50}, {"Home", 70}}}, {"Cafe 90", "Home 70"}, {"Cafe", 90});
+    row("ssid-bytes-kept-hidden-left-out", {{{"", 90}, {"Caf\xe9", 55}, {longest, 45}}},
+        {"Caf\xe9 55", longest + " 45"}, 3);
+    row("refused-scan-request-still-lists", {{{"Cafe", 50}}}, {"Cafe 50"}, 1, {}, RefusesScans);
+    row("network-found-by-the-requested-scan", {{{"Cafe", 50}}}, {"Late 80", "Cafe 50"}, 2, {"Late", 80});
+    row("strength-changed-during-the-scan", {{{"Cafe", 50}, {"Home", 70}}}, {"Cafe 90", "Home 70"}, 2, {"Cafe", 90});
     // Announced before it can be read: only a read at a later poll, after the first one failed, sees it.
-    row("access-point-read-again-after-a-failed-read", {{{"Cafe", 50}}}, {"Late 80", "Cafe 50"}, {"Late", 80}, true);
+    row("access-point-read-again-after-a-failed-read", {{{"Cafe", 50}}}, {"Late 80", "Cafe 50"}, 2, {"Late", 80},
+        ReadableLate);
 }
 
 void tst_WifiNetworkManager::networkManagerScan()
 {
-    QFETCH(bool, answers);
+    QFETCH(int, service);
     QFETCH(Radios, radios);
-    QFETCH(bool, refusesScans);
     QFETCH(Sighting, foundByScan);
-    QFETCH(bool, readableLate);
     QFETCH(QByteArrayList, entries);
+    QFETCH(int, reads);
 
     FakeNetworkManager fake(radios);
     if (!fake.isValid())
         QSKIP("python3-dbusmock is not installed");
-    fake.answerScans(refusesScans, foundByScan, readableLate);
-    if (!answers)
+    fake.answerScans(service == RefusesScans, foundByScan, service == ReadableLate);
+    if (service == NeverAnswers)
         fake.hang();
     const qsizetype before = fake.log().size();
 
@@ -100,28 +100,18 @@ void tst_WifiNetworkManager::networkManagerScan()
     for (uint32_t i = 0; i < names.size(); ++i)
         listed.append(QByteArray(names[i].data(), names[i].length()) + ' ' + QByteArray::number(qualities[i]));
     QCOMPARE(listed, entries);
-    if (!answers)
+    if (service == NeverAnswers)
         return;
 
     // Each WiFi device is asked to scan and its list read once. However often the scan polls,
     // each access point is read once with success (failed reads leave no trace in the stand-in's
     // log): later changes arrive as NetworkManager's signals.
-    int accessPoints = 0;
-    bool seenBefore = false;
-    for (const FakeNetworkManager::Networks &networks : radios) {
-        accessPoints += int(networks.size());
-        for (const Sighting &network : networks)
-            seenBefore = seenBefore || network.ssid == foundByScan.ssid;
-    }
-    // A new network is one more access point on each device.
-    if (!foundByScan.ssid.isEmpty() && !seenBefore)
-        accessPoints += int(radios.size());
     const QStringList calls = fake.log().mid(before);
     QCOMPARE(calls.count(QStringLiteral("RequestScan {}")), radios.size());
     QCOMPARE(calls.count(QStringLiteral("GetAllAccessPoints")), radios.size());
-    QStringList reads = calls.filter(QStringLiteral("GetAll /org/freedesktop/NetworkManager/AccessPoint/"));
-    QCOMPARE(reads.removeDuplicates(), 0);
-    QCOMPARE(reads.size(), accessPoints);
+    QStringList accessPointReads = calls.filter(QStringLiteral("GetAll /org/freedesktop/NetworkManager/AccessPoint/"));
+    QCOMPARE(accessPointReads.removeDuplicates(), 0);
+    QCOMPARE(accessPointReads.size(), reads);
 }
 
 QTEST_GUILESS_MAIN(tst_WifiNetworkManager)
