@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVariantMap>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -165,7 +166,7 @@ void NetworkManagerClient::devicesListed(const QDBusMessage &reply)
     }
     for (const QString &path : paths)
         ask(path, kPropertiesInterface, "GetAll", {QString::fromLatin1(kDeviceInterface)}, kReadTimeoutMs,
-            [this, path, deviceDone](const QDBusMessage &properties) {
+            [this, path, paths, deviceDone](const QDBusMessage &properties) {
                 // A device that cannot be read is left out, as one that is not WiFi.
                 Device wifi;
                 wifi.path = path;
@@ -177,8 +178,13 @@ void NetworkManagerClient::devicesListed(const QDBusMessage &reply)
                         else if (name == QLatin1String("Interface"))
                             wifi.interfaceName = value.toString();
                     });
-                if (isWifi)
-                    m_devices.append(wifi);
+                // In NetworkManager's order, whatever order the answers come in: a scan reads the
+                // devices in turn, and where two see a network, which one it reads last must not vary.
+                if (isWifi) {
+                    const qsizetype position = paths.indexOf(path);
+                    const auto later = [&](const Device &listed) { return paths.indexOf(listed.path) > position; };
+                    m_devices.insert(std::find_if(m_devices.begin(), m_devices.end(), later), wifi);
+                }
                 deviceDone();
             });
 }
