@@ -468,11 +468,13 @@ void tst_UpdateCheckHttp::download()
         QVERIFY2(finished.constFirst().constFirst().toBool() == !fileName.isEmpty(),
                  qbytes(checker->actionError()).constData());
     QVERIFY2(qbytes(checker->actionError()).contains(failure), qbytes(checker->actionError()).constData());
-    // Qt itself may send a request again on a fresh connection when one closed early.
-    if (route.dropAfter >= 0)
-        QVERIFY(server.requestCount() >= requests);
-    else
-        QCOMPARE(server.requestCount(), requests);
+    // Qt itself may send a request again on a fresh connection when one closed early. A count that
+    // is off names what came: the package's own requests, or another's.
+    QByteArray received;
+    for (const HttpTestServer::Request &request : server.requests())
+        received += request.method + ' ' + request.target + ' ' + request.header("Range").value_or("whole") + '\n';
+    QVERIFY2(route.dropAfter >= 0 ? server.requestCount() >= requests : server.requestCount() == requests,
+             received.constData());
     // Never a byte past the size reaches the file.
     for (const QList<QVariant> &step : progress)
         QVERIFY(step.at(0).toLongLong() <= package.size());
